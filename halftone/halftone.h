@@ -1,0 +1,19 @@
+// Ordered-dither screening of the 8-bit gray page (255 = white) into the
+// packed printer image (1 bit per pixel, MSB first, 1 = dot; 2 bits per pixel
+// on PLATFORM_M at 1200 dpi), counting printed dots into gImageCoverage.
+#pragma once
+
+#include <cstdint>
+
+// Returns 1 after screening, 0 (output untouched) for a null buffer or
+// platform 0. dst must be zeroed and hold width * lines / 8 bytes
+// (width * lines / 4 for 2-bit output). Writes one DEBUG line on stderr.
+int HalftoneDither(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
+                   uint32_t limit, int negative, int dpi1200, int platform);
+
+extern const uint8_t HT_TABLE_600[16][16];
+extern const uint8_t HT_TABLE_1200_Z[16][16];
+extern const uint8_t HT_TABLE_1200_C[28][28];
+extern const uint8_t NEW_HT_TABLE_600_Z_M[96][96];
+extern const uint8_t NEW_HT_HALFTONE_1200_Z[96][96];
+extern const uint8_t HT_TABLE_2BIG[256];

@@ -1,0 +1,91 @@
+// Records handed from the page loop to the command stream, the platform
+// codes, and the byte-level framing helpers of the printer language.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Printer family (dialect) of a job.
+enum PrntPlatform : int {
+  PLATFORM_NONE = 0,
+  PLATFORM_C = 1,  // PJL preamble, byte-coded records, one JBIG image per page
+  PLATFORM_Z = 2,  // PJL with job time/owner, byte-coded records, 256-line JBIG bands
+  PLATFORM_M = 3,  // "JZJZ", big-endian command headers and parameter records
+};
+
+struct PrntDocInfo {
+  int32_t jobId = 0;
+  char jobTitle[32] = {};
+  int32_t jobFlag80 = 0;
+  uint8_t duplexFlag = 0;
+  uint8_t fineMode = 0;
+  uint8_t platformFlag = 0;
+  int32_t jobFlag08 = 0;
+  int32_t jobFlag04 = 0;
+  int32_t jobFlag02 = 0;
+  int32_t jobFlag01 = 0;
+  int32_t tonerSave = 0;
+  uint8_t density = 0;
+};
+
+struct PrntPageInfo {
+  uint16_t paperSize = 0;
+  uint16_t mediaType = 0;
+  uint16_t hResolution = 0;
+  uint16_t vResolution = 0;
+  uint16_t inputSlot = 0;
+  uint16_t pageFlagsA = 0;
+  uint16_t longEdgeFlag = 0;
+  uint16_t pageFlagsB = 0;
+  uint16_t copies = 0;
+  uint16_t paperParam1 = 0;
+  uint16_t paperParam2 = 0;
+  uint16_t pageNumber = 0;
+  uint16_t paperWidth = 0;
+  uint16_t paperHeight = 0;
+  uint16_t imageWidth = 0;
+  uint16_t imageHeight = 0;
+  int32_t dpi1200 = 0;
+  uint8_t pageDensity = 0;
+};
+
+struct PrntBandInfo {
+  uint8_t imageFormat = 0;
+  uint8_t imageFlags1 = 0;
+  uint8_t imageFlags2 = 0;
+  uint8_t imageFlags3 = 0;
+  uint16_t width = 0;        // pixels; one line is width / 8 bytes
+  uint16_t height = 0;       // lines
+  uint16_t lineWidth = 0;
+  int32_t stripeLines = 0;
+  int32_t dataLength = 0;    // OUT: compressed length of the page
+  const uint8_t* image = nullptr;
+};
+
+struct PrntPageEndInfo {
+  int32_t pageNumber = 0;
+  int32_t duplex = 0;
+  int32_t resolution = 0;
+  int32_t paperWidthMm = 0;
+  int32_t density = 0;
+  int32_t coverage = 0;      // OUT (PLATFORM_C)
+};
+
+struct PrntDocEndInfo {
+  int32_t pageCount = 0;
+  int32_t duplex = 0;
+};
+
+// Checksum closing a byte-coded record: all bytes of the record add up to 0 mod 256.
+int CalcChecksum(const uint8_t* data, size_t len);
+
+// PLATFORM_M framing (all big-endian). Each returns 1.
+int SetCmdType(uint8_t* buf, uint32_t length, uint32_t command, uint32_t paramCount,
+               uint16_t paramLength, uint16_t magic);
+int SetCmdParam(uint8_t* buf, uint16_t id, uint8_t kind, uint32_t value);
+int SetJBIGCmdAndParam(uint8_t* buf, uint32_t word16, uint32_t width, uint32_t height,
+                       uint32_t l0, uint32_t word32, uint32_t length, uint32_t command,
+                       uint16_t magic);
+
+void SwapUINT(uint32_t* a, uint32_t* b);
+void SwapUSHORT(uint16_t* a, uint16_t* b);
