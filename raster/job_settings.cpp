@@ -1,0 +1,224 @@
+#include "job_settings.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cups_binding.h"
+#include "stream/records.h"
+
+const RasterModelRow kRasterModels[] = {
+#include "raster_models.inc"
+};
+const int kRasterModelCount = sizeof(kRasterModels) / sizeof(kRasterModels[0]);
+
+FunctionTable DefaultFunctionTable() {
+  return FunctionTable{{{"Duplex", 0},
+                        {"ManualDuplex", 0},
+                        {"Density", 2},
+                        {"TonerMode", 0},
+                        {"FeedLongEdge", 0},
+                        {"outputorder", 0},
+                        {"DPI1200", 0},
+                        {"NegativePrint", 0},
+                        {"InputSlot", 0},
+                        {"ImageRotation", 0},
+                        {"Collate", 0},
+                        {"FineMode", 0}}};
+}
+
+namespace {
+
+const PaperEntry* TableOfGroup(int group, int* platform) {
+  switch (group) {
+    case 1: *platform = PLATFORM_C; return gPaperSizeArray_Hazel;
+    case 2: *platform = PLATFORM_C; return gPaperSizeArray_HazelMFP;
+    case 3: *platform = PLATFORM_Z; return gPaperSizeArray_Cedar_Birch;
+    case 4: *platform = PLATFORM_M; return gPaperSizeArray_Elm_Fir;
+    default: *platform = PLATFORM_NONE; return nullptr;
+  }
+}
+
+// PPD text of a cupsIPPReason keyword, or null when the PPD has none.
+const char* QueryPPDText(ppd_file_t* ppd, const char* keyword, char* buf, size_t size) {
+  if (ppd == nullptr) return nullptr;
+  buf[0] = '\0';
+  return pfppdLocalizeIPPReason(ppd, keyword, nullptr, buf, size);
+}
+
+}  // namespace
+
+const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform) {
+  *platform = PLATFORM_NONE;
+  if (modelName == nullptr) return nullptr;
+  for (int i = 0; i < kRasterModelCount; ++i) {
+    if (strcmp(kRasterModels[i].name, modelName) == 0) {
+      return TableOfGroup(kRasterModels[i].group, platform);
+    }
+  }
+  return nullptr;
+}
+
+void checkOptionKey(std::string& work, const char* jobOptions, ppd_file_t* ppd) {
+  static const char* const kKeys[] = {"InputSlot",     "FeedLongEdge",  "TonerMode",
+                                      "ImageRotation", "NegativePrint", "Density"};
+  if (jobOptions == nullptr) jobOptions = "";
+  for (const char* key : kKeys) {
+    std::string noKey = std::string("no") + key;
+    if (strstr(jobOptions, noKey.c_str()) != nullptr || strstr(jobOptions, key) != nullptr) {
+      continue;  // the job chose this one itself
+    }
+    if (strcmp(key, "InputSlot") == 0) {
+      ppdMarkDefaults(ppd);
+      ppd_choice_t* choice = ppdFindMarkedChoice(ppd, "InputSlot");
+      if (choice != nullptr && choice->option != nullptr) {
+        char item[41];
+        snprintf(item, sizeof(item), " %s=%s", choice->option->keyword, choice->choice);
+        fprintf(stderr, "DEBUG: %s\n", item);
+        work += item;
+      } else {
+        fputs("No find InputSlot option\n", stderr);
+      }
+    } else if (strcmp(key, "Density") == 0) {
+      ppd_option_t* option = ppdFindOption(ppd, key);
+      if (option == nullptr) {
+        fputs("No find Density option\n", stderr);
+        break;
+      }
+      int density = atoi(option->defchoice);
+      if (density == 0) work += " Density=0";
+      else if (density == 2) work += " Density=2";
+      else if (density == 4) work += " Density=4";
+    } else {
+      ppd_option_t* option = ppdFindOption(ppd, key);
+      if (option == nullptr) {
+        fprintf(stderr, "No find %s option\n", key);
+      } else if (strcasecmp(option->defchoice, "True") == 0) {
+        work += ' ';
+        work += key;
+      }
+    }
+  }
+}
+
+void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
+                      const cups_page_header2_t* header) {
+  int duplex = 0;
+  if (header->Duplex == 1) duplex = header->Tumble == 1 ? 2 : (header->Tumble == 0 ? 1 : 0);
+  table[FN_Duplex].value = duplex;
+  fprintf(stderr, "DEBUG: ##Duplex = %d\n", duplex);
+
+  for (auto& entry : table) {
+    const char* v = pfcupsGetOption(entry.key, numOptions, options);
+    if (v == nullptr) continue;
+    if (strcmp(entry.key, "Duplex") == 0) {
+      if (!strcasecmp(v, "DuplexNoTumble") || !strcasecmp(v, "two-sided-long-edge"))
+        entry.value = 1;
+      else if (!strcasecmp(v, "DuplexTumble") || !strcasecmp(v, "two-sided-short-edge"))
+        entry.value = 2;
+      else
+        entry.value = 0;
+    } else if (strcmp(entry.key, "Density") == 0) {
+      entry.value = atoi(v);
+    } else if (strcmp(entry.key, "InputSlot") == 0) {
+      if (!strcasecmp(v, "ManualFeed")) entry.value = 1;
+      else if (!strcasecmp(v, "AutoFeed")) entry.value = 2;
+      else entry.value = 0;  // "Auto" and anything unknown
+    } else if (!strcasecmp(v, "true")) {
+      entry.value = 1;
+    }
+  }
+}
+
+void log_page_header2(const cups_page_header2_t* h) {
+  fprintf(stderr, "DEBUG: Duplex = %d\n", h->Duplex);
+  fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", h->HWResolution[0], h->HWResolution[1]);
+  fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", h->ImagingBoundingBox[0],
+          h->ImagingBoundingBox[1], h->ImagingBoundingBox[2], h->ImagingBoundingBox[3]);
+  fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", h->Margins[0], h->Margins[1]);
+  fprintf(stderr, "DEBUG: ManualFeed = %d\n", h->ManualFeed);
+  fprintf(stderr, "DEBUG: MediaPosition = %d\n", h->MediaPosition);
+  fprintf(stderr, "DEBUG: NumCopies = %d\n", h->NumCopies);
+  fprintf(stderr, "DEBUG: Orientation = %d\n", h->Orientation);
+  fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", h->PageSize[0], h->PageSize[1]);
+  fprintf(stderr, "DEBUG: cupsWidth = %d\n", h->cupsWidth);
+  fprintf(stderr, "DEBUG: cupsHeight = %d\n", h->cupsHeight);
+  fprintf(stderr, "DEBUG: cupsMediaType = %d\n", h->cupsMediaType);
+  fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", h->cupsBitsPerColor);
+  fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", h->cupsBitsPerPixel);
+  fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", h->cupsBytesPerLine);
+  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", h->cupsColorOrder);
+  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", h->cupsColorSpace);
+  fprintf(stderr, "DEBUG: cupsCompression = %d\n", h->cupsCompression);
+}
+
+void JobSettings::FreeOptions() {
+  if (options != nullptr) cupsFreeOptions(numOptions, options);
+  options = nullptr;
+  numOptions = 0;
+}
+
+void GatherJobSettings(JobSettings& s, ppd_file_t* ppd, const char* modelName,
+                       const char* jobOptions, const cups_page_header2_t* header) {
+  char text[1024];
+
+  // 1. Model name, exact.
+  s.paperTable = GetPaperSizeArray(modelName, &s.platform);
+
+  // 2. The PPD's platform attribute, when the model is not in the list.
+  if (QueryPPDText(ppd, "PlatForm", text, sizeof(text)) != nullptr && s.platform == PLATFORM_NONE) {
+    if (!strcasecmp(text, "PLATFORM_M")) {
+      s.paperTable = gPaperSizeArray_Elm_Fir;
+      s.platform = PLATFORM_M;
+    } else if (!strcasecmp(text, "PLATFORM_C")) {
+      s.paperTable = gPaperSizeArray_Hazel;
+      s.platform = PLATFORM_C;
+    } else if (!strcasecmp(text, "PLATFORM_Z")) {
+      s.paperTable = gPaperSizeArray_Cedar_Birch;
+      s.platform = PLATFORM_Z;
+    }
+  }
+
+  // 3. Manual-duplex support (once set, never reset).
+  if (QueryPPDText(ppd, "SupportManualDuplex", text, sizeof(text)) != nullptr &&
+      s.supportManualDuplex == 0 && !strcasecmp(text, "TRUE")) {
+    s.supportManualDuplex = 1;
+  }
+  fprintf(stderr, "-------SupportManualDuplex is %d\n", s.supportManualDuplex);
+
+  // 4./5. Job options; PLATFORM_Z merges in the PPD's defaults first.
+  s.FreeOptions();
+  if (jobOptions == nullptr) jobOptions = "";
+  if (s.platform == PLATFORM_Z) {
+    std::string work = jobOptions;
+    if (ppd != nullptr) checkOptionKey(work, jobOptions, ppd);
+    s.numOptions = pfcupsParseOptions(work.c_str(), 0, &s.options);
+  } else {
+    s.numOptions = pfcupsParseOptions(jobOptions, 0, &s.options);
+  }
+
+  // 6. Option values.
+  GetFunctionValue(s.fn, s.numOptions, s.options, header);
+
+  // 7.
+  fprintf(stderr, "DEBUG: ##platform = %d, ##autoduplex = %d\n", s.platform, s[FN_Duplex]);
+
+  // 8. A PLATFORM_Z device with manual duplex never gets automatic duplex.
+  if (s[FN_Duplex] != 0 && s.platform == PLATFORM_Z && s.supportManualDuplex == 1) {
+    if (s[FN_Duplex] == 2) s.manualDuplexType = 1;
+    s[FN_ManualDuplex] = 1;
+    s[FN_Duplex] = 0;
+    fprintf(stderr, "DEBUG: ##ManualDuplex = %d, type is %d\n", s[FN_ManualDuplex],
+            s.manualDuplexType);
+  }
+
+  // 9. The prompt shown before the second pass.
+  if (s[FN_ManualDuplex] == 1) {
+    QueryPPDText(ppd, "MDuplex", s.manualDuplexPrompt, sizeof(s.manualDuplexPrompt));
+  }
+
+  // 10.
+  if (s[FN_DPI1200] == 1 && s.platform == PLATFORM_M) s.dpi1200M = 1;
+}

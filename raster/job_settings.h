@@ -1,0 +1,90 @@
+// Job settings of the raster filter, gathered for every page: the printer
+// family (platform) and its paper table, manual-duplex support, and the
+// twelve job options taken from the option string, the page header and,
+// on PLATFORM_Z, the PPD's defaults.
+#pragma once
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "paper_tables.h"
+
+struct FunctionEntry {
+  const char* key;
+  int32_t value;
+};
+
+enum FunctionIndex {
+  FN_Duplex,         // 0 one-sided, 1 long edge, 2 short edge
+  FN_ManualDuplex,   // 1 = two-pass manual duplex
+  FN_Density,
+  FN_TonerMode,      // 1 = toner save
+  FN_FeedLongEdge,   // 1 = A5 fed long edge first
+  FN_outputorder,    // manual duplex: blank back side before (0) or after (1)
+  FN_DPI1200,
+  FN_NegativePrint,
+  FN_InputSlot,      // 0 auto, 1 manual feed, 2 auto feed
+  FN_ImageRotation,  // 1 = half turn of the pages
+  FN_Collate,
+  FN_FineMode,
+  FN_COUNT
+};
+
+using FunctionTable = std::array<FunctionEntry, FN_COUNT>;
+
+// The constant template every job starts from.
+FunctionTable DefaultFunctionTable();
+
+// Raster model list: model name, group 1..4, duplex kind, 1200 dpi.
+struct RasterModelRow {
+  const char* name;
+  int group;
+  const char* duplex;
+  int dpi1200;
+};
+extern const RasterModelRow kRasterModels[];
+extern const int kRasterModelCount;
+
+// Table and platform of the model name (exact, case-sensitive), or none/0.
+const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform);
+
+// Appends the PPD's defaults for InputSlot, FeedLongEdge, TonerMode,
+// ImageRotation, NegativePrint and Density to work, skipping those the
+// job's option string names.
+void checkOptionKey(std::string& work, const char* jobOptions, ppd_file_t* ppd);
+
+void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
+                      const cups_page_header2_t* header);
+
+void log_page_header2(const cups_page_header2_t* header);
+
+// Everything the page loop keeps between pages.
+struct JobSettings {
+  int platform = 0;
+  const PaperEntry* paperTable = nullptr;
+  FunctionTable fn = DefaultFunctionTable();
+  int supportManualDuplex = 0;
+  int manualDuplexType = 0;
+  int dpi1200M = 0;
+  char manualDuplexPrompt[1024] = {};
+  // Options of the current page (parsed afresh for every page).
+  int numOptions = 0;
+  cups_option_t* options = nullptr;
+
+  JobSettings() = default;
+  JobSettings(const JobSettings&) = delete;
+  JobSettings& operator=(const JobSettings&) = delete;
+  ~JobSettings() { FreeOptions(); }
+  void FreeOptions();
+  int32_t& operator[](FunctionIndex i) { return fn[i].value; }
+  int32_t operator[](FunctionIndex i) const { return fn[i].value; }
+};
+
+// Gathers the settings for one page, in the order the page loop needs them.
+void GatherJobSettings(JobSettings& s, ppd_file_t* ppd, const char* modelName,
+                       const char* jobOptions, const cups_page_header2_t* header);

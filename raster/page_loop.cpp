@@ -1,0 +1,502 @@
+#include "page_loop.h"
+
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "cups_binding.h"
+#include "halftone/halftone.h"
+#include "job_settings.h"
+#include "manual_duplex.h"
+#include "paper_tables.h"
+#include "rotate.h"
+#include "stream/commands.h"
+#include "stream/job_state.h"
+#include "stream/output_sink.h"
+
+volatile sig_atomic_t Canceled = 0;
+
+namespace {
+
+// Descriptor the keep-alive filler is written to (the device stream).
+volatile sig_atomic_t gKeepAliveFd = 1;
+
+constexpr uint32_t kMaxRecordValue = 0xFFFF;  // image sizes travel as 16-bit fields
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { free(p); }
+};
+using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+// Seconds/milliseconds that tests may shorten through the environment.
+long EnvNumber(const char* name, long fallback) {
+  const char* v = getenv(name);
+  if (v == nullptr || *v == '\0') return fallback;
+  char* end = nullptr;
+  long n = strtol(v, &end, 10);
+  return (end != nullptr && *end == '\0' && n >= 0) ? n : fallback;
+}
+
+void StartKeepAliveTimer() {
+  struct sigaction sa {};
+  sa.sa_handler = SendDummyCommand;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGALRM, &sa, nullptr);
+  const long ms = EnvNumber("LUMORA_KEEPALIVE_INTERVAL_MS", 10000);
+  struct itimerval timer {};
+  timer.it_value.tv_sec = ms / 1000;
+  timer.it_value.tv_usec = (ms % 1000) * 1000;
+  timer.it_interval = timer.it_value;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void StopKeepAliveTimer() {
+  struct itimerval timer {};
+  setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+// A failed step: its text goes in front of the older failure text, and the
+// whole text is written into the job stream.
+void ReportStep(const char* text) {
+  PrependLastError(text);
+  fputs(prntLastError, SinkOutput());
+  fflush(SinkOutput());
+}
+
+void FlushOutput() { fflush(SinkOutput()); }
+
+// Where and how large the page image is.
+struct PageGeometry {
+  uint32_t imageWidth = 0;
+  uint32_t imageHeight = 0;
+  uint16_t paperCode = 0;
+  uint16_t paperParam1 = 0;
+  uint16_t paperParam2 = 0;
+  int hResolution = 600;
+  int vResolution = 600;
+};
+
+// Paper lookup and resolution. Returns false when the page cannot be
+// represented in the printer's records (absurd or zero page sizes).
+bool ComputeGeometry(JobSettings& s, cups_page_header2_t& header, ppd_file_t* ppd,
+                     PageGeometry& g) {
+  int index = -1;
+  if (s.paperTable != nullptr) {
+    isCutThePaper(&header, s.paperTable, s.numOptions, s.options);
+    index = GetPaperArrayIndex(header.PageSize, s.paperTable, &s[FN_FeedLongEdge]);
+  }
+  if (index >= 0) {
+    const PaperEntry& e = s.paperTable[index];
+    g.imageWidth = static_cast<uint32_t>(e.pixelWidth);
+    g.imageHeight = static_cast<uint32_t>(e.pixelHeight);
+    g.paperCode = static_cast<uint16_t>(e.paperCode);
+    g.paperParam1 = e.paperParam1;
+    g.paperParam2 = e.paperParam2;
+  } else {
+    // A custom size: the page less the PPD's custom margins (left, bottom,
+    // right, top), in pixels at 600 dpi, width to 32 and height to 8.
+    const float* m = ppd->custom_margins;
+    double w = std::trunc((static_cast<float>(header.PageSize[0]) - m[0] - m[2]) / 72.0 * 600.0);
+    double h = std::trunc((static_cast<float>(header.PageSize[1]) - m[1] - m[3]) / 72.0 * 600.0);
+    if (!(w >= 1.0 && h >= 1.0 && w <= kMaxRecordValue && h <= kMaxRecordValue)) return false;
+    g.imageWidth = (static_cast<uint32_t>(w) + 31u) / 32u * 32u;
+    g.imageHeight = (static_cast<uint32_t>(h) + 7u) / 8u * 8u;
+    g.paperCode = s.platform == PLATFORM_C ? 0xFF : 0;
+  }
+  if (s.platform == PLATFORM_C) {
+    if (header.HWResolution[0] == 1200) {
+      g.hResolution = 1200;
+      g.imageWidth *= 2;
+    }
+    if (header.HWResolution[1] == 1200) {
+      g.vResolution = 1200;
+      g.imageHeight *= 2;
+    }
+  }
+  const uint32_t bandWidth = s.dpi1200M ? 2 * g.imageWidth : g.imageWidth;
+  const double paperWidth = header.PageSize[0] / 72.0 * header.HWResolution[0];
+  const double paperHeight = header.PageSize[1] / 72.0 * header.HWResolution[1];
+  return g.imageWidth > 0 && g.imageHeight > 0 && bandWidth <= kMaxRecordValue &&
+         g.imageHeight <= kMaxRecordValue && paperWidth <= kMaxRecordValue &&
+         paperHeight <= kMaxRecordValue;
+}
+
+// Reads and drops the lines of a page that is not printed.
+void SkipPageLines(cups_raster_t* ras, const cups_page_header2_t& header) {
+  std::vector<uint8_t> line(std::max<uint32_t>(header.cupsBytesPerLine, 1));
+  for (uint32_t y = 0; y < header.cupsHeight && !Canceled; ++y) {
+    if (pfcupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) == 0) break;
+  }
+}
+
+}  // namespace
+
+void CancelJob(int) { Canceled = 1; }
+
+void SendDummyCommand(int) {
+  if (g_ismiddlepage == 0) {
+    static const char filler[2] = {0, 0};
+    ssize_t r = write(gKeepAliveFd, filler, sizeof(filler));
+    (void)r;
+  }
+}
+
+void ResetRasterJob() {
+  Canceled = 0;
+  ResetJobState();
+  ResetOutputSink();
+}
+
+int RasterToLumoraJob(int argc, char* argv[]) {
+  InitCUPSIMAGEDLL();
+  InitCUPSDLL();
+  JobSettings s;
+  g_ismiddlepage = 1;
+  setbuf(stderr, nullptr);
+
+  if (argc < 6 || argc > 7) {
+    fputs("ERROR: job-id user title copies options [file]\n", stderr);
+    return 1;
+  }
+
+  int fd = 0;
+  if (argc == 7) {
+    fd = open(argv[6], O_RDONLY);
+    if (fd < 0) {
+      perror("ERROR: Unable to open raster file - ");
+      sleep(1);
+      return 1;
+    }
+  }
+
+  cups_raster_t* ras = pfcupsRasterOpen(fd, CUPS_RASTER_READ);
+  Canceled = 0;
+  {
+    struct sigaction sa {};
+    sa.sa_handler = CancelJob;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+  }
+
+  ppd_file_t* ppd = nullptr;
+  const char* ppdPath = getenv("PPD");
+  auto closeInput = [&]() {
+    if (ras != nullptr) pfcupsRasterClose(ras);
+    ras = nullptr;
+    if (fd > 0) close(fd);
+    fd = 0;
+  };
+
+  if (ppdPath == nullptr || *ppdPath == '\0') {
+    fputs("ERROR: No PPD file for this queue (PPD is not set).\n", stderr);
+    closeInput();
+    CloseCUPSDLLs();
+    return 1;
+  }
+  ppd = pfppdOpenFile(ppdPath);
+  if (ppd == nullptr) {
+    fprintf(stderr, "ERROR: Unable to open the PPD file \"%s\".\n", ppdPath);
+    closeInput();
+    CloseCUPSDLLs();
+    return 1;
+  }
+  if (ppd->modelname == nullptr || ppd->modelname[0] == '\0') {
+    fprintf(stderr, "ERROR: The PPD file \"%s\" has no model name.\n", ppdPath);
+    pfppdClose(ppd);
+    closeInput();
+    CloseCUPSDLLs();
+    return 1;
+  }
+  snprintf(gPPDFile, sizeof(gPPDFile), "%s", ppd->modelname);
+  g_page = 0;
+  int jobCopies = 1;
+
+  gKeepAliveFd = fileno(SinkOutput());
+  cups_page_header2_t header {};
+  PrntPageInfo pageInfo;
+  bool ioFailure = false;
+  bool mdFilesOpen = false;
+
+  if (ras == nullptr) {
+    // An empty or unreadable raster stream holds no page.
+    fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
+    goto cleanup;
+  }
+
+  for (;;) {
+    if (pfcupsRasterReadHeader2(ras, &header) == 0) {
+      fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
+      if (g_page == 0) goto cleanup;
+      goto jobend;
+    }
+    fputs("DEBUG: cupsRasterReadHeader2 return OK.\n", stderr);
+    log_page_header2(&header);
+    if (Canceled) {
+      if (g_page > 0) goto jobend;
+      goto cleanup;
+    }
+
+    ++g_page;
+    fprintf(stderr, "PAGE: %d %d\n", g_page, header.NumCopies);
+
+    GatherJobSettings(s, ppd, gPPDFile, argv[5], &header);
+    const int platform = s.platform;
+
+    PageGeometry geo;
+    if (!ComputeGeometry(s, header, ppd, geo)) {
+      fprintf(stderr,
+              "ERROR: Page %d is %ux%u points, a size this printer cannot print; "
+              "the page is skipped.\n",
+              g_page, header.PageSize[0], header.PageSize[1]);
+      SkipPageLines(ras, header);
+      --g_page;
+      continue;
+    }
+    uint32_t imageWidth = geo.imageWidth;
+    uint32_t imageHeight = geo.imageHeight;
+
+    if (g_page == 1) {
+      jobCopies = static_cast<int>(header.NumCopies);
+      if (platform == PLATFORM_C || platform == PLATFORM_Z) StartKeepAliveTimer();
+
+      PrntDocInfo doc;
+      doc.jobId = atoi(argv[1]);
+      strncpy(doc.jobTitle, argv[3], sizeof(doc.jobTitle));
+      if (platform == PLATFORM_Z && s.supportManualDuplex == 1 && s[FN_ManualDuplex] == 1)
+        doc.duplexFlag = 0;
+      else if (s[FN_Duplex] != 0 || s[FN_ManualDuplex] == 1)
+        doc.duplexFlag = 0x20;
+      doc.fineMode = s[FN_FineMode] == 1 ? 1 : 0;
+      doc.platformFlag = platform == PLATFORM_M ? 0 : 0x10;
+      doc.density = s[FN_TonerMode] == 1 ? 0 : static_cast<uint8_t>(s[FN_Density] & 0xFF);
+
+      g_ismiddlepage = 1;
+      if (!Prnt_StartDoc(&doc, platform)) ReportStep("main() :: Start doc Fail ! \n");
+      FlushOutput();
+      g_ismiddlepage = 0;
+
+      if (s[FN_Collate] == 1 && header.NumCopies > 1 && !CreateCollateFile()) {
+        ioFailure = true;
+        goto cleanup;
+      }
+      if (s[FN_ManualDuplex] == 1) {
+        if (!CreateManualDuplexFiles()) {
+          ioFailure = true;
+          goto cleanup;
+        }
+        mdFilesOpen = true;
+      }
+    } else if (s[FN_ManualDuplex] == 1 && !mdFilesOpen) {
+      // Duplex asked for only from this page on: hold the back sides from
+      // here; the pages before were printed one-sided already.
+      if (!CreateManualDuplexFiles()) {
+        ioFailure = true;
+        goto jobend;
+      }
+      mdFilesOpen = true;
+    }
+
+    if (s[FN_ManualDuplex] == 1) RouteManualDuplexPage(g_page);
+
+    // The page record.
+    pageInfo = PrntPageInfo();
+    pageInfo.paperSize = geo.paperCode;
+    pageInfo.mediaType = static_cast<uint16_t>(header.cupsMediaType);
+    int hRes = geo.hResolution;
+    int vRes = geo.vResolution;
+    if (platform == PLATFORM_C || platform == PLATFORM_Z) {
+      hRes /= 10;
+      vRes /= 10;
+    }
+    pageInfo.hResolution = static_cast<uint16_t>(hRes);
+    pageInfo.vResolution = static_cast<uint16_t>(vRes);
+    if (header.cupsMediaType == 0 || header.cupsMediaType == 5 ||
+        (header.cupsMediaType == 1 && platform == PLATFORM_M))
+      pageInfo.inputSlot = static_cast<uint16_t>(s[FN_InputSlot]);
+    else
+      pageInfo.inputSlot = 1;
+    const uint16_t a5Code = platform == PLATFORM_C ? 6 : 11;
+    if (s[FN_FeedLongEdge] == 1 && geo.paperCode == a5Code) pageInfo.longEdgeFlag = 0x40;
+    pageInfo.copies = static_cast<uint16_t>(s[FN_Collate] == 1 ? 1 : header.NumCopies);
+    pageInfo.paperParam1 = geo.paperParam1;
+    pageInfo.paperParam2 = geo.paperParam2;
+    pageInfo.pageNumber = static_cast<uint16_t>(g_page);
+    pageInfo.paperWidth =
+        static_cast<uint16_t>(std::trunc(header.PageSize[0] / 72.0 * header.HWResolution[0]));
+    pageInfo.paperHeight =
+        static_cast<uint16_t>(std::trunc(header.PageSize[1] / 72.0 * header.HWResolution[1]));
+    pageInfo.imageWidth = static_cast<uint16_t>(imageWidth);
+    pageInfo.imageHeight = static_cast<uint16_t>(imageHeight);
+    pageInfo.dpi1200 = s.dpi1200M;
+    pageInfo.pageDensity = static_cast<uint8_t>(s[FN_TonerMode] == 1 ? 0 : s[FN_Density]);
+    if (pageInfo.longEdgeFlag == 0x40) {
+      pageInfo.paperSize = platform == PLATFORM_C ? 6 : (platform == PLATFORM_Z ? 18 : 61);
+      SwapUSHORT(&pageInfo.paperWidth, &pageInfo.paperHeight);
+      SwapUSHORT(&pageInfo.imageWidth, &pageInfo.imageHeight);
+    }
+
+    g_ismiddlepage = 1;
+    if (!Prnt_StartPage(&pageInfo, platform)) ReportStep("main() :: Start page Fail ! \n");
+    FlushOutput();
+    g_ismiddlepage = 0;
+
+    {
+      const size_t pixels = static_cast<size_t>(imageWidth) * imageHeight;
+      const size_t monoBytes = (s.dpi1200M ? 2 * pixels : pixels) / 8;
+      Buffer gray(static_cast<uint8_t*>(
+          malloc(std::max<size_t>(header.cupsBytesPerLine, imageWidth))));
+      Buffer page(static_cast<uint8_t*>(malloc(pixels)));
+      // Zeroed by the allocator: untouched memory is never faulted in.
+      Buffer mono(static_cast<uint8_t*>(calloc(monoBytes > 0 ? monoBytes : 1, 1)));
+      if (!gray || !page || !mono) {
+        SetLastError("main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
+        fputs(prntLastError, SinkOutput());
+        FlushOutput();
+        goto jobend;
+      }
+      memset(page.get(), 0xFF, pixels);
+
+      // The page's lines, as read: wider lines are centre-cropped, narrower
+      // ones left-aligned on white.
+      const uint32_t bpl = header.cupsBytesPerLine;
+      const size_t grayBytes = std::max<size_t>(bpl, imageWidth);
+      for (uint32_t y = 0; y < header.cupsHeight; ++y) {
+        if (Canceled) break;
+        if (y % 128 == 0)
+          fprintf(stderr, "INFO: Printing page %d, %d%% complete...\n", g_page,
+                  static_cast<int>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
+        memset(gray.get(), 0, grayBytes);
+        if (pfcupsRasterReadPixels(ras, gray.get(), bpl) == 0) {
+          if (!Canceled) break;
+          memset(gray.get(), 0xFF, imageWidth);
+        }
+        if (y >= imageHeight) continue;
+        uint8_t* row = page.get() + static_cast<size_t>(y) * imageWidth;
+        if (bpl <= imageWidth)
+          memcpy(row, gray.get(), bpl);
+        else
+          memcpy(row, gray.get() + (bpl - imageWidth) / 2, imageWidth);
+      }
+
+      if (platform == PLATFORM_M && Canceled) goto cleanup;
+
+      const int rotate = DecideRotate180(s, g_page, pageInfo.longEdgeFlag);
+      fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", g_page, rotate);
+      if (rotate == 1 && !Rotate180(page.get(), imageWidth, imageHeight))
+        ReportStep("main() :: Rotate 180 Fail. \n");
+      uint32_t limit = header.cupsBytesPerLine;
+      if (pageInfo.longEdgeFlag == 0x40) {
+        if (Rotate90(page.get(), imageWidth, imageHeight)) {
+          SwapUINT(&imageWidth, &imageHeight);
+        } else {
+          // Without its scratch image the page cannot be turned; send it
+          // white in the size announced rather than a garbled image.
+          ReportStep("main() :: Rotate 90 Fail. \n");
+          SwapUINT(&imageWidth, &imageHeight);
+          memset(page.get(), 0xFF, pixels);
+        }
+        limit = header.cupsHeight;
+      }
+
+      HalftoneDither(page.get(), static_cast<int>(imageWidth), imageHeight, mono.get(), limit,
+                     s[FN_NegativePrint], s[FN_DPI1200], platform);
+
+      PrntBandInfo band;
+      band.imageFormat = 0;
+      band.imageFlags1 = 0;
+      band.imageFlags2 = 0;
+      band.imageFlags3 = 0x20;
+      band.width = static_cast<uint16_t>(s.dpi1200M ? 2 * imageWidth : imageWidth);
+      band.height = static_cast<uint16_t>(imageHeight);
+      if (platform == PLATFORM_C) {
+        band.lineWidth = static_cast<uint16_t>(imageWidth);
+        band.stripeLines = header.HWResolution[0] == 600 ? 768 : 384;
+        band.dataLength = 853;
+      }
+      band.image = mono.get();
+
+      g_ismiddlepage = 1;
+      if (!Prnt_SendPage(&band, platform)) ReportStep("main() :: Send page Fail!\n");
+      FlushOutput();
+
+      PrntPageEndInfo end;
+      end.pageNumber = g_page;
+      end.duplex = s[FN_Duplex] != 0 ? 1 : 0;
+      end.resolution = static_cast<int32_t>(header.HWResolution[0]);
+      end.paperWidthMm = static_cast<int32_t>(static_cast<float>(header.PageSize[0]) / 72.0 * 25.4);
+      end.density = s[FN_Density];
+      if (!Prnt_EndPage(&end, platform)) ReportStep("main() :: End page Fail ! \n");
+      FlushOutput();
+      g_ismiddlepage = 0;
+    }
+
+    if (gDeviceWriteFailed) {
+      fputs("ERROR: Unable to send print data to the printer; the job is stopped.\n", stderr);
+      ioFailure = true;
+      goto cleanup;
+    }
+    if (gSpoolWriteFailed) {
+      fputs("ERROR: Unable to write the temporary spool file (disk full?); the job is stopped.\n",
+            stderr);
+      ioFailure = true;
+      goto jobend;
+    }
+    if (Canceled) goto jobend;
+    FlushOutput();
+    g_ismiddlepage = 0;
+  }
+
+jobend:
+  if (s[FN_Duplex] != 0 && g_page % 2 == 1) InsertBlankPage(header, &pageInfo, s.platform);
+  g_ismiddlepage = 1;
+  if (!Canceled && !ioFailure) {
+    if (s[FN_Collate] == 1 && jobCopies > 1 && s[FN_ManualDuplex] != 1)
+      ReplayCollate(jobCopies, &Canceled);
+    if (s[FN_ManualDuplex] == 1) {
+      fprintf(stderr, "INFO:%s\n", s.manualDuplexPrompt);
+      ReplayManualDuplex(s, jobCopies, header, &pageInfo, &Canceled);
+    }
+  }
+  FlushOutput();
+  if (gSpoolWriteFailed && !ioFailure) {
+    fputs("ERROR: Unable to read back the temporary spool file; pages are missing.\n", stderr);
+    ioFailure = true;
+  }
+  g_ismiddlepage = 1;
+  {
+    PrntDocEndInfo docEnd;
+    docEnd.pageCount = g_page;
+    docEnd.duplex = s[FN_Duplex] != 0 ? 1 : 0;
+    if (!Prnt_EndDoc(&docEnd, s.platform)) ReportStep("main() :: End doc Fail ! \n");
+  }
+  FlushOutput();
+  if (gDeviceWriteFailed && !ioFailure) {
+    fputs("ERROR: Unable to send print data to the printer; the job is stopped.\n", stderr);
+    ioFailure = true;
+  }
+
+cleanup:
+  StopKeepAliveTimer();
+  if (ppd != nullptr) pfppdClose(ppd);
+  ppd = nullptr;
+  closeInput();
+  CloseSpoolFiles();
+  CloseCUPSDLLs();
+  if (s[FN_ManualDuplex] == 1) sleep(static_cast<unsigned>(EnvNumber("LUMORA_MANUAL_DUPLEX_PAUSE", 10)));
+  g_ismiddlepage = 0;
+  if (g_page == 0) {
+    fputs("ERROR: No pages found!\n", stderr);
+    return 1;
+  }
+  if (ioFailure) return 1;
+  fputs("INFO: Ready to print.\n", stderr);
+  return 0;
+}

@@ -1,0 +1,87 @@
+#include "rotate.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "job_settings.h"
+#include "stream/job_state.h"
+#include "stream/records.h"
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { free(p); }
+};
+using Scratch = std::unique_ptr<uint8_t, FreeDeleter>;
+
+Scratch AllocScratch(uint32_t width, uint32_t height) {
+  return Scratch(static_cast<uint8_t*>(malloc(static_cast<size_t>(width) * height)));
+}
+
+constexpr uint32_t kTile = 64;
+
+}  // namespace
+
+int Rotate180(uint8_t* image, uint32_t width, uint32_t height) {
+  if (image == nullptr || width == 0 || height == 0) return 0;
+  Scratch scratch = AllocScratch(width, height);
+  if (!scratch) {
+    SetLastError("Rotate180() :: malloc memory Fail. \n");
+    return 0;
+  }
+  // Rows come out in reverse order, each row reversed.
+  uint8_t* out = scratch.get();
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* src = image + static_cast<size_t>(y) * width;
+    uint8_t* dst = out + static_cast<size_t>(height - 1 - y) * width + (width - 1);
+    for (uint32_t x = 0; x < width; ++x) *(dst - x) = src[x];
+  }
+  memcpy(image, out, static_cast<size_t>(width) * height);
+  return 1;
+}
+
+int Rotate90(uint8_t* image, uint32_t width, uint32_t height) {
+  if (image == nullptr || width == 0 || height == 0) return 0;
+  Scratch scratch = AllocScratch(width, height);
+  if (!scratch) {
+    SetLastError("Rotate90() :: malloc memory Fail. \n");
+    return 0;
+  }
+  // Output row c is source column c read from the bottom up. Walk the source
+  // in 64 x 64 tiles so both sides stay in cache.
+  uint8_t* out = scratch.get();
+  for (uint32_t r0 = 0; r0 < height; r0 += kTile) {
+    const uint32_t r1 = std::min(height, r0 + kTile);
+    for (uint32_t c0 = 0; c0 < width; c0 += kTile) {
+      const uint32_t c1 = std::min(width, c0 + kTile);
+      for (uint32_t r = r0; r < r1; ++r) {
+        const uint8_t* src = image + static_cast<size_t>(r) * width;
+        const size_t dstCol = height - 1 - r;
+        for (uint32_t c = c0; c < c1; ++c) out[static_cast<size_t>(c) * height + dstCol] = src[c];
+      }
+    }
+  }
+  memcpy(image, out, static_cast<size_t>(width) * height);
+  return 1;
+}
+
+int DecideRotate180(const JobSettings& s, int page, int longEdgeFlag) {
+  const int rotation = s[FN_ImageRotation];
+  const int duplex = s[FN_Duplex];
+  if (duplex != 0) {
+    // Automatic duplex: back sides of long-edge jobs come out upside down.
+    if (rotation == 1) return duplex == 1 ? (page % 2 == 1) : 1;
+    return duplex == 1 ? (page % 2 == 0) : 0;
+  }
+  bool backSide = false;
+  if (s[FN_ManualDuplex] == 1 && page % 2 == 0) {
+    if (s.platform == PLATFORM_Z && s.manualDuplexType == 0)
+      backSide = longEdgeFlag == 0;
+    else
+      backSide = longEdgeFlag == 0x40;
+  }
+  if (backSide) return rotation == 0 ? 1 : 0;
+  return rotation == 1 ? 1 : 0;
+}

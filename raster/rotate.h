@@ -1,0 +1,18 @@
+// Turning the 8-bit page image in place (one byte per pixel, rows without
+// padding): a half turn for back sides and on request, a quarter turn for
+// A5 fed long edge first. Each uses one scratch image of the page's size.
+#pragma once
+
+#include <cstdint>
+
+// Returns 1 when turned; 0 (image unchanged) for an empty image or when the
+// scratch image cannot be had (then prntLastError says so).
+int Rotate180(uint8_t* image, uint32_t width, uint32_t height);
+
+// Quarter turn clockwise: afterwards the image has `height` bytes per row and
+// `width` rows. Returns 1 when turned, 0 (image unchanged) otherwise.
+int Rotate90(uint8_t* image, uint32_t width, uint32_t height);
+
+// Whether this page gets the half turn.
+struct JobSettings;
+int DecideRotate180(const JobSettings& s, int page, int longEdgeFlag);
