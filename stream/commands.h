@@ -4,7 +4,9 @@
 // On failure the routine prepends its message to prntLastError and returns 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "records.h"
 
@@ -30,9 +32,21 @@ int GetRasterImageCmd(const PrntBandInfo* band, uint8_t* buf);               // 
 int GetCoverageCmd_Z(uint8_t* buf);                                           // 7 bytes
 int GetCoverageCmd_C(PrntPageEndInfo* info, uint8_t* buf);                    // 6 bytes
 int GetImageDataChenksumCmd(uint8_t* buf);                                    // 6 bytes
+int GetTonerParamCmdForAlder(uint8_t* buf);                                   // 36 bytes
+int GetTonerParamCmdForBirch(uint8_t* buf);                                   // 40 bytes
+int GetTonerParamCmdForPlatformM(uint8_t* buf);                               // 88 bytes
 
 // Coverage value of the PLATFORM_C coverage record for a dot count.
 uint16_t CoverageValue(uint32_t dots, int resolution, int density, int paperWidthMm);
 
 // Image checksum of the last compression pass (PLATFORM_C sends it).
 extern uint32_t gImageChecksum;
+
+// Text of the PLATFORM_Z JOBTIME and JOBOWNER lines of the last job start.
+extern char pjlPostSendTime[19];
+extern char pjlPostComputerName[33];
+
+// Clock and host name read by the job start (time and gethostname); tests
+// put fixed ones in their place.
+extern time_t (*pfStreamTime)(time_t*);
+extern int (*pfStreamHostName)(char* name, size_t len);

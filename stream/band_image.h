@@ -1,0 +1,67 @@
+// Page image transmission: JBIG1 compression of the 1-bit page with
+// JBIG-KIT's encoder and the image commands of the three dialects
+// (Prnt_SendPage itself is declared in commands.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "records.h"
+
+// Lines of one PLATFORM_Z band; every band is a JBIG image of its own.
+constexpr int kBandLines = 256;
+// Size of the PLATFORM_Z band header.
+constexpr size_t kBandHeaderLen = 48;
+
+// JBIG parameters of one page (or of one band on PLATFORM_Z).
+struct PrntJbigParam {
+  uint16_t dl = 0;
+  uint16_t planes = 1;
+  int32_t xd = 0;
+  int32_t yd = 0;
+  int32_t l0 = 0;
+  uint8_t mx = 0;
+  uint8_t my = 0;
+  uint8_t order = 0;
+  uint8_t options = 0;
+};
+
+// The parameters the dialect uses for a page.
+PrntJbigParam MakeJbigParam(const PrntBandInfo* band, int platform);
+// First and last of the five 32-bit words of the parameter block: dl in the
+// lowest byte and planes in the third; mx, my, order, options from the
+// lowest byte up.
+uint32_t JbigParamWord0(const PrntJbigParam& param);
+uint32_t JbigParamWord4(const PrntJbigParam& param);
+
+// Destination of jbig_data_out on the calling thread (each band of a page
+// compressed in parallel has its own) and the bytes of the current pass.
+extern thread_local std::vector<uint8_t>* gpCompImgData;
+extern thread_local size_t gJbigCompressDataLen;
+
+// JBIG-KIT output callback: appends to *gpCompImgData.
+void jbig_data_out(unsigned char* start, size_t len, void* file);
+
+// One encoder pass over xd x yd pixels of image (lines of (xd + 7) / 8
+// bytes), appending to *gpCompImgData. 1 on success, 0 when memory fails.
+int JBIGCompress(uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
+                 uint32_t mxMyOrderOptions, const uint8_t* image);
+
+// Compresses the page and appends it to outBuf (band headers included on
+// PLATFORM_Z); returns the bytes appended, or -1 when memory fails.
+// Sets gImageChecksum.
+int OutputJbigkitCompression(const PrntBandInfo* band, const PrntJbigParam* jbigParam,
+                             std::vector<uint8_t>& outBuf, int platform);
+
+// PLATFORM_Z band header for a band with compLen compressed bytes starting
+// at firstLine of the page.
+void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t firstLine,
+                   uint8_t* buf);
+
+// PLATFORM_M: sends len bytes as JBIG_DATA_CMDs of at most 64 KiB each.
+int SendJbigDataCmds(const uint8_t* data, size_t len);
+
+// Threads used for a page of `jobs` bands: the machine's cores, or the
+// LUMORA_THREADS environment variable when it holds a positive number.
+unsigned StreamThreadCount(size_t jobs);

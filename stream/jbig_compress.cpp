@@ -1,0 +1,275 @@
+// JBIG1 compression of the page with JBIG-KIT's encoder. PLATFORM_C and
+// PLATFORM_M send the page as one image; PLATFORM_Z sends 256-line bands,
+// each an independent image, which are compressed in parallel and then laid
+// out in band order exactly as a single thread would have produced them.
+#include <jbig.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "band_image.h"
+#include "command_bytes.h"
+#include "commands.h"
+
+uint32_t gImageChecksum = 0;
+thread_local std::vector<uint8_t>* gpCompImgData = nullptr;
+thread_local size_t gJbigCompressDataLen = 0;
+
+namespace {
+
+// Set by jbig_data_out when its buffer cannot grow; the pass then fails.
+thread_local bool gJbigOutOfMemory = false;
+
+void PutLE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Byte sum of a compressed pass plus the universal exit sequence that
+// follows it on PLATFORM_C: the printer checks the image against it.
+uint32_t PassChecksum(const uint8_t* data, size_t len) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < len; ++i) sum += data[i];
+  for (uint8_t b : UEL_CMD_C) sum += b;
+  return sum & 0xFFu;
+}
+
+// JBIG-KIT reads (xd + 7) / 8 bytes a line while the page loop packs
+// width / 8: a width that is no multiple of 8 gets lines padded with white.
+const uint8_t* ImageForEncoder(const PrntBandInfo* band, std::vector<uint8_t>& padded) {
+  if (band->width % 8 == 0) return band->image;
+  const size_t srcLine = band->width / 8;
+  const size_t dstLine = srcLine + 1;
+  padded.assign(dstLine * band->height, 0);
+  for (size_t y = 0; y < band->height; ++y) {
+    if (srcLine > 0) memcpy(&padded[y * dstLine], band->image + y * srcLine, srcLine);
+  }
+  return padded.data();
+}
+
+struct BandResult {
+  std::vector<uint8_t> data;
+  bool ok = false;
+};
+
+void CompressBand(const PrntJbigParam& page, const uint8_t* image, size_t lineBytes,
+                  size_t index, BandResult& result) {
+  const int32_t first = static_cast<int32_t>(index) * kBandLines;
+  const int32_t lines = std::min(kBandLines, page.yd - first);
+  gpCompImgData = &result.data;
+  result.ok = JBIGCompress(JbigParamWord0(page), static_cast<uint32_t>(page.xd),
+                           static_cast<uint32_t>(lines), static_cast<uint32_t>(lines),
+                           JbigParamWord4(page), image + static_cast<size_t>(first) * lineBytes) != 0;
+  gpCompImgData = nullptr;
+}
+
+// Compresses every band, spreading them over the worker threads. Workers run
+// with all signals blocked so that the cancel and keep-alive handlers stay
+// on the page loop's thread.
+void CompressBands(const PrntJbigParam& page, const uint8_t* image, size_t lineBytes,
+                   std::vector<BandResult>& results) {
+  std::atomic<size_t> next{0};
+  auto worker = [&]() {
+    for (size_t i = next++; i < results.size(); i = next++) {
+      CompressBand(page, image, lineBytes, i, results[i]);
+    }
+  };
+
+  std::vector<std::thread> threads;
+  const unsigned count = StreamThreadCount(results.size());
+  if (count > 1) {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    for (unsigned t = 1; t < count; ++t) {
+      try {
+        threads.emplace_back(worker);
+      } catch (...) {
+        break;  // fewer threads: the rest of the bands are done here
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+  worker();
+  for (auto& t : threads) t.join();
+}
+
+int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t lineBytes,
+                       std::vector<uint8_t>& outBuf) {
+  const size_t height = static_cast<size_t>(page.yd);
+  const size_t bands = (height + kBandLines - 1) / kBandLines;
+  std::vector<BandResult> results(bands);
+  CompressBands(page, image, lineBytes, results);
+
+  const size_t start = outBuf.size();
+  size_t total = 0;
+  for (const auto& r : results) {
+    if (!r.ok) return -1;
+    total += kBandHeaderLen + r.data.size();
+  }
+  outBuf.reserve(start + total);
+  for (size_t i = 0; i < bands; ++i) {
+    PrntJbigParam band = page;
+    band.yd = std::min<int32_t>(kBandLines, page.yd - static_cast<int32_t>(i) * kBandLines);
+    band.l0 = band.yd;
+    uint8_t header[kBandHeaderLen];
+    GetBandHeader(band, static_cast<uint32_t>(results[i].data.size()),
+                  static_cast<uint32_t>(i * kBandLines), header);
+    outBuf.insert(outBuf.end(), header, header + sizeof(header));
+    outBuf.insert(outBuf.end(), results[i].data.begin(), results[i].data.end());
+    gImageChecksum = PassChecksum(results[i].data.data(), results[i].data.size());
+    std::vector<uint8_t>().swap(results[i].data);
+  }
+  return static_cast<int>(outBuf.size() - start);
+}
+
+}  // namespace
+
+PrntJbigParam MakeJbigParam(const PrntBandInfo* band, int platform) {
+  PrntJbigParam p;
+  p.planes = 1;
+  p.xd = band->width;
+  p.yd = band->height;
+  switch (platform) {
+    case PLATFORM_C:
+      p.dl = 0;
+      p.l0 = band->stripeLines;
+      p.mx = 8;
+      p.order = 0;
+      p.options = JBG_TPBON;
+      break;
+    case PLATFORM_Z:
+      p.dl = 255;
+      p.l0 = kBandLines;
+      p.order = JBG_ILEAVE | JBG_SMID;
+      p.options = JBG_LRLTWO | JBG_TPDON | JBG_TPBON;
+      break;
+    default:
+      p.dl = 0;
+      p.l0 = kBandLines;
+      p.order = JBG_ILEAVE | JBG_SMID;
+      p.options = JBG_LRLTWO | JBG_TPDON | JBG_TPBON | JBG_DPON;
+      break;
+  }
+  return p;
+}
+
+uint32_t JbigParamWord0(const PrntJbigParam& param) {
+  return static_cast<uint32_t>(param.dl) | (static_cast<uint32_t>(param.planes) << 16);
+}
+
+uint32_t JbigParamWord4(const PrntJbigParam& param) {
+  return static_cast<uint32_t>(param.mx) | (static_cast<uint32_t>(param.my) << 8) |
+         (static_cast<uint32_t>(param.order) << 16) | (static_cast<uint32_t>(param.options) << 24);
+}
+
+void jbig_data_out(unsigned char* start, size_t len, void* file) {
+  (void)file;
+  if (gpCompImgData == nullptr || gJbigOutOfMemory) return;
+  try {
+    gpCompImgData->insert(gpCompImgData->end(), start, start + len);
+    gJbigCompressDataLen += len;
+  } catch (const std::bad_alloc&) {
+    gJbigOutOfMemory = true;  // must not unwind through the C encoder
+  }
+}
+
+int JBIGCompress(uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
+                 uint32_t mxMyOrderOptions, const uint8_t* image) {
+  const int dl = static_cast<int>(dlPlanes & 0xFFu);
+  const int planes = static_cast<int>((dlPlanes >> 16) & 0xFFu);
+  const int mx = static_cast<int>(mxMyOrderOptions & 0xFFu);
+  const int order = static_cast<int>((mxMyOrderOptions >> 16) & 0xFFu);
+  const int options = static_cast<int>((mxMyOrderOptions >> 24) & 0xFFu);
+
+  std::vector<unsigned char*> bitmaps;
+  try {
+    bitmaps.resize(static_cast<size_t>(planes));
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  // The encoder takes non-const plane pointers but only reads the planes
+  // when no resolution reduction is asked for (jbg_enc_layers(0)) and every
+  // line is whole bytes, so the caller's image is handed over as it is.
+  for (auto& p : bitmaps) p = const_cast<unsigned char*>(image);
+
+  gJbigCompressDataLen = 0;
+  gJbigOutOfMemory = false;
+  struct jbg_enc_state state;
+  jbg_enc_init(&state, xd, yd, planes, bitmaps.data(), jbig_data_out, stdout);
+  jbg_enc_layers(&state, 0);
+  jbg_enc_lrange(&state, dl, -1);
+  jbg_enc_options(&state, order, options, l0, mx, 0);
+  jbg_enc_out(&state);
+  jbg_enc_free(&state);
+  return gJbigOutOfMemory ? 0 : 1;
+}
+
+void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t firstLine,
+                   uint8_t* buf) {
+  memset(buf, 0, kBandHeaderLen);
+  buf[0] = 0x0B;
+  buf[1] = static_cast<uint8_t>(kBandHeaderLen);
+  buf[2] = 0x1A;
+  buf[5] = static_cast<uint8_t>(bandParam.planes);
+  PutLE32(buf + 7, static_cast<uint32_t>(bandParam.xd));
+  PutLE32(buf + 11, static_cast<uint32_t>(bandParam.l0));
+  PutLE32(buf + 15, static_cast<uint32_t>(bandParam.yd));
+  buf[19] = bandParam.mx;
+  buf[20] = bandParam.my;
+  buf[21] = bandParam.order;
+  buf[22] = bandParam.options;
+  PutLE32(buf + 23, compLen);
+  PutLE32(buf + 27, compLen);
+  PutLE32(buf + 35, firstLine);
+  PutLE32(buf + 39, 3);
+  buf[47] = static_cast<uint8_t>(CalcChecksum(buf, 47));
+}
+
+int OutputJbigkitCompression(const PrntBandInfo* band, const PrntJbigParam* jbigParam,
+                             std::vector<uint8_t>& outBuf, int platform) {
+  try {
+    std::vector<uint8_t> padded;
+    const uint8_t* image = ImageForEncoder(band, padded);
+    const size_t lineBytes = (static_cast<size_t>(band->width) + 7) / 8;
+    if (platform == PLATFORM_Z) return CompressBandedPage(*jbigParam, image, lineBytes, outBuf);
+
+    const size_t start = outBuf.size();
+    gpCompImgData = &outBuf;
+    const int ok = JBIGCompress(JbigParamWord0(*jbigParam), static_cast<uint32_t>(jbigParam->xd),
+                                static_cast<uint32_t>(jbigParam->yd),
+                                static_cast<uint32_t>(jbigParam->l0), JbigParamWord4(*jbigParam),
+                                image);
+    gpCompImgData = nullptr;
+    if (!ok) return -1;
+    gImageChecksum = PassChecksum(outBuf.data() + start, outBuf.size() - start);
+    gJbigCompressDataLen = 0;
+    return static_cast<int>(outBuf.size() - start);
+  } catch (const std::bad_alloc&) {
+    gpCompImgData = nullptr;
+    return -1;
+  }
+}
+
+unsigned StreamThreadCount(size_t jobs) {
+  unsigned count = std::thread::hardware_concurrency();
+  if (count == 0) count = 1;
+  if (const char* env = getenv("LUMORA_THREADS")) {
+    char* end = nullptr;
+    long wanted = strtol(env, &end, 10);
+    if (end != env && *end == '\0' && wanted >= 1) {
+      count = static_cast<unsigned>(std::min<long>(wanted, 256));
+    }
+  }
+  if (jobs < count) count = static_cast<unsigned>(std::max<size_t>(jobs, 1));
+  return count;
+}

@@ -1,0 +1,281 @@
+// Job start: the PJL preamble that puts the printer into its page language
+// and the job-level records (job spec, toner save or fine mode, density,
+// toner parameters, date) of the three dialects.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "command_bytes.h"
+#include "commands.h"
+#include "stream_send.h"
+
+char pjlPostSendTime[19] = {};
+char pjlPostComputerName[33] = {};
+
+time_t (*pfStreamTime)(time_t*) = time;
+int (*pfStreamHostName)(char* name, size_t len) = gethostname;
+
+namespace {
+
+constexpr const char* kAlderModel = "Lumora Alder Series";
+constexpr const char* kBeechModel = "Lumora Beech Series";
+
+struct tm LocalNow() {
+  time_t now = pfStreamTime(nullptr);
+  struct tm parts;
+  if (localtime_r(&now, &parts) == nullptr) memset(&parts, 0, sizeof(parts));
+  return parts;
+}
+
+uint8_t JobFlags(const PrntDocInfo* doc) {
+  uint8_t flags = doc->duplexFlag | doc->platformFlag;
+  if (doc->jobFlag80 != 0) flags |= 0x80;
+  if (doc->jobFlag08 != 0) flags |= 0x08;
+  if (doc->jobFlag04 != 0) flags |= 0x04;
+  if (doc->jobFlag02 != 0) flags |= 0x02;
+  if (doc->jobFlag01 != 0) flags |= 0x01;
+  return flags;
+}
+
+// A record of one value byte: 0B 05 type value checksum.
+int OneByteRecord(uint8_t type, uint8_t value, uint8_t* buf) {
+  buf[0] = 0x0B;
+  buf[1] = 0x05;
+  buf[2] = type;
+  buf[3] = value;
+  buf[4] = static_cast<uint8_t>(CalcChecksum(buf, 4));
+  return 1;
+}
+
+// Reads the host name for the JOBOWNER line: at most 32 bytes, empty when
+// the name cannot be read.
+void ReadHostName() {
+  memset(pjlPostComputerName, 0, sizeof(pjlPostComputerName));
+  char name[256] = {};
+  if (pfStreamHostName(name, sizeof(name) - 1) != 0) return;
+  name[sizeof(name) - 1] = '\0';
+  memcpy(pjlPostComputerName, name, strnlen(name, sizeof(pjlPostComputerName) - 1));
+}
+
+int StartDoc_C(const PrntDocInfo* doc) {
+  if (!SendStep(UEL_CMD_C, sizeof(UEL_CMD_C), "Prnt_StartDoc() :: send UEL_CMD_C Fail 0 ==  \n")) {
+    return 0;
+  }
+  if (!SendStep(abortCmd, sizeof(abortCmd), "Prnt_StartDoc() :: send abortCmd Fail 0 ==  \n")) {
+    return 0;
+  }
+  if (!SendStep(endOfJobCmd, kEndOfJobCmdLen,
+                "Prnt_StartDoc() :: send endOfJobCmd Fail 0 ==  \n")) {
+    return 0;
+  }
+  if (!SendStep(fwVer, strlen(fwVer), "Prnt_StartDoc() :: send fw Version Fail 0 ==  \n")) {
+    return 0;
+  }
+  Insert00();
+  if (!SendStep(PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
+    return 0;
+  }
+  if (!SendStep(pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlCmd Fail 0 ==  \n")) {
+    return 0;
+  }
+  Insert00();
+
+  uint8_t rec[8];
+  GetJobSpecCmd_C(doc, rec);
+  if (!SendStep(rec, 6, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
+  Insert00();
+  GetTonerSaveCmd(doc, rec);
+  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdTonerSave Fail 0 ==  \n")) return 0;
+  Insert00();
+  GetDensityCmd(doc, rec);
+  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
+  GetSysTimeCmd(rec);
+  if (!SendStep(rec, 8, "Prnt_StartDoc() :: send cmdSysTime Fail 0 ==  \n")) return 0;
+  return 1;
+}
+
+int StartDoc_Z(const PrntDocInfo* doc) {
+  if (!SendStep(PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
+    return 0;
+  }
+  const bool alder = strcmp(gPPDFile, kAlderModel) == 0;
+  const bool beech = strcmp(gPPDFile, kBeechModel) == 0;
+  if (alder && !SendStep(pjlVersion, strlen(pjlVersion),
+                         "Prnt_StartDoc() :: send pjlVersion Fail 0 ==  \n")) {
+    return 0;
+  }
+
+  GetSendTimePJL(pjlPostSendTime);
+  const char* timeFail = "Prnt_StartDoc() :: send pjlSendTime Fail 0 ==  \n";
+  if (!SendStep(pjlPreSendTime, strlen(pjlPreSendTime), timeFail) ||
+      !SendStep(pjlPostSendTime, strlen(pjlPostSendTime), timeFail)) {
+    return 0;
+  }
+
+  ReadHostName();
+  const char* hostFail = "Prnt_StartDoc() :: send pjlHostName Fail 0 ==  \n";
+  if (!SendStep(pjlPreComputerName, strlen(pjlPreComputerName), hostFail) ||
+      !SendStep(pjlPostComputerName, strlen(pjlPostComputerName), hostFail) ||
+      !SendStep(CRLF, 2, hostFail)) {
+    return 0;
+  }
+  if (!SendStep(pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlPosCmd Fail 0 ==  \n")) {
+    return 0;
+  }
+
+  uint8_t rec[40];
+  Insert00();
+  GetFineModeCmd(doc, rec);
+  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdFineMode Fail 0 ==  \n")) return 0;
+  Insert00();
+  GetJobSpecCmd_Z(doc, rec);
+  if (!SendStep(rec, 9, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
+  Insert00();
+  GetDensityCmd(doc, rec);
+  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
+  Insert00();
+
+  // Both toner records report their failure under the Alder name.
+  const char* tonerFail = "Prnt_StartDoc() :: send cmdTonerParamAlder Fail 0 ==  \n";
+  if (alder) {
+    GetTonerParamCmdForAlder(rec);
+    if (!SendStep(rec, 36, tonerFail)) return 0;
+  } else if (beech) {
+    GetTonerParamCmdForBirch(rec);
+    if (!SendStep(rec, 40, tonerFail)) return 0;
+  }
+  return 1;
+}
+
+int StartDoc_M() {
+  if (!SendStep(UEL_CMD, sizeof(UEL_CMD), "Prnt_StartDoc() :: send UEL_CMD Fail 0 ==  \n")) {
+    return 0;
+  }
+  if (!SendStep(pjlJZJZ_Oak, 4, "Prnt_StartDoc() :: send pjlJZJZ_Oak Fail 0 ==  \n")) return 0;
+  uint8_t toner[88];
+  GetTonerParamCmdForPlatformM(toner);
+  if (!SendStep(toner, sizeof(toner), "Prnt_StartDoc() :: send TONER_PARAM Fail 0 ==  \n")) {
+    return 0;
+  }
+  uint8_t header[kCmdHeaderLen];
+  SetCmdType(header, 52, START_DOC_CMD, 3, 36, kCmdMagic);
+  if (!SendStep(header, sizeof(header), "Prnt_StartDoc() :: send START_DOC_CMD Fail 0 ==  \n")) {
+    return 0;
+  }
+  static const uint32_t kDocParams[3][2] = {{0, 0}, {1, 0}, {2, 1}};
+  for (const auto& p : kDocParams) {
+    uint8_t param[kCmdParamLen];
+    SetCmdParam(param, static_cast<uint16_t>(p[0]), 1, p[1]);
+    if (!SendStep(param, sizeof(param), "Prnt_StartDoc() :: send TOTAL_PAGE_PARAM Fail 0 ==  \n")) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+int GetJobSpecCmd_C(const PrntDocInfo* doc, uint8_t* buf) {
+  buf[0] = 0x0B;
+  buf[1] = 0x06;
+  buf[2] = 0x11;
+  buf[3] = static_cast<uint8_t>(doc->jobId);
+  buf[4] = JobFlags(doc);
+  buf[5] = static_cast<uint8_t>(CalcChecksum(buf, 5));
+  return 1;
+}
+
+int GetJobSpecCmd_Z(const PrntDocInfo* doc, uint8_t* buf) {
+  const uint32_t id = static_cast<uint32_t>(doc->jobId);
+  buf[0] = 0x0B;
+  buf[1] = 0x09;
+  buf[2] = 0x11;
+  buf[3] = JobFlags(doc);
+  buf[4] = static_cast<uint8_t>(id);
+  buf[5] = static_cast<uint8_t>(id >> 8);
+  buf[6] = static_cast<uint8_t>(id >> 16);
+  buf[7] = static_cast<uint8_t>(id >> 24);
+  buf[8] = static_cast<uint8_t>(CalcChecksum(buf, 8));
+  return 1;
+}
+
+int GetTonerSaveCmd(const PrntDocInfo* doc, uint8_t* buf) {
+  return OneByteRecord(0x19, static_cast<uint8_t>(doc->tonerSave), buf);
+}
+
+int GetFineModeCmd(const PrntDocInfo* doc, uint8_t* buf) {
+  return OneByteRecord(0x1F, doc->fineMode, buf);
+}
+
+int GetDensityCmd(const PrntDocInfo* doc, uint8_t* buf) {
+  return OneByteRecord(0x15, doc->density, buf);
+}
+
+int GetSysTimeCmd(uint8_t* buf) {
+  const struct tm now = LocalNow();
+  const unsigned year = static_cast<unsigned>(now.tm_year + 1900);
+  buf[0] = 0x0B;
+  buf[1] = 0x08;
+  buf[2] = 0x1F;
+  buf[3] = static_cast<uint8_t>(year);
+  buf[4] = static_cast<uint8_t>(year >> 8);
+  buf[5] = static_cast<uint8_t>(now.tm_mon + 1);
+  buf[6] = static_cast<uint8_t>(now.tm_mday);
+  buf[7] = static_cast<uint8_t>(CalcChecksum(buf, 7));
+  return 1;
+}
+
+int GetSendTimePJL(char* buf) {
+  const struct tm now = LocalNow();
+  // Minute first, then hour: that is the order the printer reads.
+  // The fields are bounded to their widths so the line always ends in CR LF.
+  const auto field = [](int v, unsigned mod) { return static_cast<unsigned>(v) % mod; };
+  snprintf(buf, sizeof(pjlPostSendTime), "%02u:%02u:%02u:%02u:%04u\r\n", field(now.tm_min, 100),
+           field(now.tm_hour, 100), field(now.tm_mday, 100), field(now.tm_mon + 1, 100),
+           field(now.tm_year + 1900, 10000));
+  return 1;
+}
+
+int GetTonerParamCmdForAlder(uint8_t* buf) {
+  static const uint8_t head[15] = {0x0B, 0x24, 0x1E, 0x00, 0x1E, 0x24, 0x26, 0x2F,
+                                   0x50, 0x06, 0x20, 0x20, 0x20, 0x28, 0x2C};
+  static const uint8_t tail[3] = {0x0A, 0x00, 0xC8};
+  memcpy(buf, head, sizeof(head));
+  memset(buf + 15, 0x20, 18);
+  memcpy(buf + 33, tail, sizeof(tail));
+  return 1;
+}
+
+int GetTonerParamCmdForBirch(uint8_t* buf) {
+  static const uint8_t head[15] = {0x0B, 0x28, 0x1E, 0x00, 0x17, 0x26, 0x00, 0x30,
+                                   0x40, 0x20, 0x17, 0x20, 0x20, 0x00, 0x00};
+  static const uint8_t tail[8] = {0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x59};
+  memcpy(buf, head, sizeof(head));
+  memset(buf + 15, 0x20, 17);
+  memcpy(buf + 32, tail, sizeof(tail));
+  return 1;
+}
+
+int GetTonerParamCmdForPlatformM(uint8_t* buf) {
+  static const uint16_t values[36] = {
+      0,   81,  115, 110, 150, 122, 100, 150, 200, 100, 81,  100,
+      100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
+      120, 135, 150, 180, 200, 120, 150, 190, 350, 400, 100, 100};
+  SetCmdType(buf, 88, TONER_PARAM, 0, 0, kCmdMagic);
+  for (size_t i = 0; i < 36; ++i) {
+    buf[kCmdHeaderLen + 2 * i] = static_cast<uint8_t>(values[i] >> 8);
+    buf[kCmdHeaderLen + 2 * i + 1] = static_cast<uint8_t>(values[i]);
+  }
+  return 1;
+}
+
+int Prnt_StartDoc(PrntDocInfo* doc, int platform) {
+  if (!IsKnownPlatform(platform) || doc == nullptr) return 0;
+  switch (platform) {
+    case PLATFORM_C: return StartDoc_C(doc);
+    case PLATFORM_Z: return StartDoc_Z(doc);
+    default: return StartDoc_M();
+  }
+}
