@@ -12,23 +12,14 @@
 // Goes from 0 to 1 once; set from a signal handler and from threads.
 extern std::atomic<int> job_canceled;
 
-// Keep-alive thread's end flag.
-extern std::atomic<unsigned char> g_bdummyEnd;
-extern pthread_t dummy_thread;
-
 // Handed to the status query thread; must outlive it (lives for the process).
 struct cancel_query_arg {
   char deviceUri[512];
   int32_t jobId;
   char jobOwner[512];
 };
-extern pthread_t status_thread;
-extern int err_thread;
 
-// Status query thread body (argument: cancel_query_arg*).
-void* Printer_cancle_query_tread(void* block);
-
-// Keep-alive thread: started before the converted job is copied out, ended
-// and joined by Waitpthread (safe to call when none runs).
-void Creatpthread(char** argv);
-void Waitpthread();
+// Keep-alive thread (g_bdummyEnd, dummy_thread, Creatpthread, Waitpthread).
+#include "keepalive_thread.h"
+// Status query thread (status_thread, err_thread, Printer_cancle_query_tread).
+#include "status_thread.h"

@@ -1,0 +1,169 @@
+#include "keepalive_thread.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "device_address.h"
+#include "side_timing.h"
+#include "sidechannel.h"
+#include "snmp_datagram.h"
+
+std::atomic<unsigned char> g_bdummyEnd{0};
+pthread_t dummy_thread = 0;
+
+namespace {
+
+char kDummyExit[] = "Job end, dummy thread exit.\n";
+// Pause between flag checks when the network host is empty.
+constexpr int kIdlePauseMs = 500;
+
+struct AddrInfoFree {
+  void operator()(addrinfo* info) const { freeaddrinfo(info); }
+};
+
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Receive time-out of one SNMP reply.
+struct timeval ReplyTimeout() {
+  int ms = SnmpReplyTimeoutMs();
+  struct timeval tv;
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return tv;
+}
+
+void* HoldUsbPrinter(const char* uri) {
+  UsbDeviceSession session(FindUsbDeviceHandle(uri));
+  if (session.get() == nullptr) {
+    fprintf(stderr, "dummy_send::handle is null\n");
+    return nullptr;
+  }
+  for (;;) {
+    if (g_bdummyEnd) return kDummyExit;  // the session closes the device
+    SleepMs(UsbHoldMs());
+    if (job_canceled) g_bdummyEnd = 1;
+  }
+}
+
+void* KeepNetworkPrinterAwake(const char* uri) {
+  char host[kHostBufferSize] = {0};
+  int port = 0;
+  if (getPrinterHostNameFromUri(uri, host, &port) == 0) {
+    fprintf(stderr, "fail to get host name\n");
+    return nullptr;
+  }
+  for (;;) {
+    if (g_bdummyEnd) return kDummyExit;
+    if (host[0] != '\0') {
+      SenddummyCmdToNet(host);
+      SleepMs(KeepaliveIntervalMs());
+    } else {
+      SleepMs(KeepaliveIntervalMs() < kIdlePauseMs ? KeepaliveIntervalMs() : kIdlePauseMs);
+    }
+    if (job_canceled) g_bdummyEnd = 1;
+  }
+}
+
+}  // namespace
+
+void SenddummyCmdToNet(const char* host) {
+  if (host == nullptr || *host == '\0') {
+    fprintf(stderr, "hostname == NULL.\n");
+    return;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  int rc = getaddrinfo(host, "161", &hints, &found);
+  if (rc != 0) {
+    fprintf(stderr, "getaddrinfo fail return %d.\n", rc);
+    return;
+  }
+  std::unique_ptr<addrinfo, AddrInfoFree> info(found);
+  Socket sock(socket(info->ai_family, info->ai_socktype, info->ai_protocol));
+  if (sock.fd() < 0) {
+    fprintf(stderr, "create socket fail\n");
+    return;
+  }
+  int on = 1;
+  setsockopt(sock.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
+  struct timeval tv = ReplyTimeout();
+  if (setsockopt(sock.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
+    fprintf(stderr, "setsockopt fail\n");
+    return;
+  }
+  const SnmpDatagram request = BuildKeepaliveSetRequest();
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ssize_t sent = sendto(sock.fd(), request.data(), request.size(), 0, info->ai_addr,
+                          info->ai_addrlen);
+    if (sent >= 0) {
+      // The agent's answer only tells that it is there; its content is not read.
+      unsigned char reply[512];
+      recvfrom(sock.fd(), reply, sizeof(reply), 0, nullptr, nullptr);
+      break;
+    }
+    fprintf(stderr, "<SNMP> socket sendto error. (dest_addr=%s)\n", host);
+  }
+}
+
+void* dummy_send_tread(void* arg) {
+  // Deferred cancellation only: the thread is cancelled (at one of its sleeps
+  // or socket waits) solely when Waitpthread cannot join it.
+  const char* uri = static_cast<const char*>(arg);
+  if (uri != nullptr && strstr(uri, "usb") != nullptr) return HoldUsbPrinter(uri);
+  return KeepNetworkPrinterAwake(uri);
+}
+
+void Creatpthread(char** argv) {
+  const char* uri = getenv("DEVICE_URI");
+  if (uri == nullptr) {
+    if (argv != nullptr && argv[0] != nullptr && argv[0][0] != '\0' &&
+        strchr(argv[0], ':') != nullptr) {
+      uri = argv[0];
+    } else {
+      fprintf(stderr, "argv error\n");
+      return;
+    }
+  }
+  int err = pthread_create(&dummy_thread, nullptr, dummy_send_tread, const_cast<char*>(uri));
+  if (err != 0) {
+    dummy_thread = 0;
+    fprintf(stderr, "gstopcl::CreateDammyThread Failed, err = %d\n", err);
+  }
+}
+
+void Waitpthread() {
+  g_bdummyEnd = 1;
+  fprintf(stderr, "End::g_bDammyEnd = %d\n", static_cast<int>(g_bdummyEnd.load()));
+  if (dummy_thread == 0) return;
+  int err = pthread_join(dummy_thread, nullptr);
+  if (err != 0) {
+    // Last resort: the thread ends at its next sleep or socket wait.
+    SleepMs(500);
+    pthread_cancel(dummy_thread);
+    errno = err;
+    fprintf(stderr, "gstopcl::pthread_dammy_join error value is %d \n", errno);
+  }
+  dummy_thread = 0;
+}
