@@ -1,0 +1,24 @@
+// Running the helper programs of the pre-filter (grep, qpdf, pdftops) with
+// an argument vector: no shell ever sees a job title, option or path.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ChildResult {
+  bool started = false;  // the program could be run at all
+  int error = 0;         // errno of the failed start
+  int status = -1;       // exit status; -1 when it died by a signal
+  std::string output;    // its standard output, when captured
+};
+
+// Runs args[0] (looked up in PATH when it holds no '/') with args as its
+// argument vector and standard input from /dev/null, and waits for it.
+// With out_fd >= 0 its standard output goes to that descriptor; otherwise
+// up to capture_limit bytes of it are kept in output (the rest is read and
+// dropped, so the program never blocks on a full pipe).
+ChildResult RunProgram(const std::vector<std::string>& args, int out_fd = -1,
+                       size_t capture_limit = 65536);
+
+// The first line of the output, without its line end, at most max_len bytes.
+std::string FirstLine(const std::string& output, size_t max_len);

@@ -1,0 +1,161 @@
+#include "pdf_road.h"
+
+#include <cups/ppd.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "child_process.h"
+#include "prefilter_state.h"
+#include "support_check.h"
+
+namespace {
+
+constexpr double kMinQpdfVersion = 8;
+
+// Options of the job that pdftops must not apply again: the pages were laid
+// out and ordered before the job reached us. "noCollate" goes before
+// "Collate", since the first occurrence is taken.
+const char* const kRemovedOptions[] = {"page-set",  "noCollate",        "Collate",
+                                       "number-up", "OutputOrder",      "number-up-layout",
+                                       "orientation-requested"};
+
+struct PpdCloser {
+  void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
+};
+
+bool WantsLongEdgeRotation(const char* options) {
+  char deviceId[512] = "";
+  int len = 511;
+  bool idValid = query1284info(deviceId, &len);
+  if (!isLarchPrinter(deviceId, idValid)) return false;
+  if (!options) options = "";
+  if (strstr(options, "noDuplex") || strstr(options, "DuplexNoTumble"))
+    return strstr(options, "DuplexNoTumble") != nullptr;
+  const char* ppdPath = getenv("PPD");
+  std::unique_ptr<ppd_file_t, PpdCloser> ppd(ppdPath ? ppdOpenFile(ppdPath) : nullptr);
+  if (!ppd) return false;
+  ppd_option_t* duplex = ppdFindOption(ppd.get(), "Duplex");
+  return duplex && strcasecmp(duplex->defchoice, "DuplexNoTumble") == 0;
+}
+
+off_t FileSize(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+}  // namespace
+
+bool getqpdfversion() {
+  ChildResult r = RunProgram({"qpdf", "--version"});
+  if (!r.started) {
+    fprintf(stderr, "Unable to get the version of qpdf!");
+    return false;
+  }
+  std::istringstream lines(r.output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.size() > 511) line.resize(511);
+    if (line.find("qpdf version") == std::string::npos) continue;
+    std::istringstream words(line);
+    std::string word;
+    for (int i = 0; i < 3 && (words >> word); ++i) {
+    }
+    if (atof(word.c_str()) >= kMinQpdfVersion) return true;
+  }
+  return false;
+}
+
+void CreatRotateDuplex(char** argv, std::string& path) {
+  const std::string tool = getqpdfversion() ? "qpdf" : gLmqpdfPath;
+  if (!argv || !WantsLongEdgeRotation(argv[5])) return;
+
+  std::string rotated;
+  int fd = CreateJobTempFile(rotated);
+  if (fd < 0) {
+    fprintf(stderr, "DEBUG: Unable to creat temp file.\n");
+    return;
+  }
+  close(fd);
+
+  ChildResult count = RunProgram({tool, "--show-npages", path});
+  if (!count.started) {
+    fprintf(stderr, "Unable get page count of the inputfile!");
+    RemoveJobTempFile(rotated);
+    return;
+  }
+  int pages = atoi(FirstLine(count.output, 127).c_str());
+  if (pages <= 1) {
+    fprintf(stderr, "The page count is %d!\n", pages);
+    RemoveJobTempFile(rotated);
+    return;
+  }
+
+  std::string list;
+  for (int page = 2; page <= pages; page += 2) {
+    if (!list.empty()) list += ',';
+    list += std::to_string(page);
+  }
+  ChildResult rotate = RunProgram({tool, path, rotated, "--rotate=+180:" + list});
+  // qpdf exits with 3 when it succeeded with warnings.
+  if (!rotate.started || (rotate.status != 0 && rotate.status != 3) || FileSize(rotated) <= 0) {
+    fprintf(stderr, "DEBUG: Unable to turn the even pages (%s exit status %d), printing unturned.\n",
+            tool.c_str(), rotate.started ? rotate.status : -1);
+    RemoveJobTempFile(rotated);
+    return;
+  }
+  RemoveJobTempFile(path);
+  path = rotated;
+}
+
+int pdf2ps(std::string& path, char** argv) {
+  if (path.empty() || !argv) {
+    fprintf(stderr, "DEBUG: Illegal input parameter.\n");
+    return -1;
+  }
+  const char* options = argv[5] ? argv[5] : "";
+  std::vector<char> reduced(options, options + strlen(options) + 1);
+  for (const char* name : kRemovedOptions) removestr(reduced.data(), name, ' ');
+
+  std::string result;
+  int fd = CreateJobTempFile(result);
+  if (fd < 0) {
+    fprintf(stderr, "DEBUG: Unable to creat tmp_pstopdf file.\n");
+    return -1;
+  }
+  ChildResult r = RunProgram({gPdftopsPath, argv[1], argv[2], argv[3], "1", reduced.data(), path}, fd);
+  close(fd);
+  if (!r.started) {
+    fprintf(stderr, "DEBUG: Unable to excute pdftops,err is %d\n", r.error);
+    RemoveJobTempFile(result);
+    return -1;
+  }
+  if (r.status != 0 || FileSize(result) <= 0) {
+    fprintf(stderr, "DEBUG: pdftops failed (exit status %d), no PostScript was made.\n", r.status);
+    RemoveJobTempFile(result);
+    return -1;
+  }
+  RemoveJobTempFile(path);
+  path = result;
+  return 1;
+}
+
+void removestr(char* text, const char* str, char sep) {
+  if (!text || !str || !*str || sep == '\0') {
+    fprintf(stderr, "the parameters is invalid!");
+    return;
+  }
+  char* found = strstr(text, str);
+  if (!found) return;
+  char* end = strchr(found, sep);
+  if (!end) return;
+  memmove(found, end + 1, strlen(end + 1) + 1);
+}

@@ -1,0 +1,309 @@
+#include "ps_rewrite.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "line_reader.h"
+#include "prefilter_state.h"
+#include "url_decode.h"
+
+const char kCancelTrailer[] =
+    "%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n\x04\x1b%-12345X\n";
+const char kEndOfJob[] = "\x04\x1b%-12345X";
+
+static_assert(sizeof(kCancelTrailer) - 1 == kCancelTrailerLen, "cancel trailer is 69 bytes");
+static_assert(sizeof(kEndOfJob) - 1 == kEndOfJobLen, "end of job is 10 bytes");
+
+namespace {
+
+// The record of the status query thread lives as long as the process: the
+// thread is never joined.
+cancel_query_arg g_cancel_query_arg;
+
+struct FdCloser {
+  int fd;
+  ~FdCloser() { if (fd >= 0) close(fd); }
+};
+
+bool WriteAllTo(int fd, const std::string& data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string Format(const char* fmt, int a, int b) {
+  char buf[128];
+  snprintf(buf, sizeof(buf), fmt, a, b);
+  return buf;
+}
+
+// After cancellation: the cut at the next page boundary, logged.
+bool CancelCut(std::string& data) {
+  if (!job_canceled) return false;
+  int outlen = 0;
+  if (!find_pageend(data, outlen)) return false;
+  fprintf(stderr, "data_buf = %s, len = %d\n", data.c_str(), outlen);
+  return true;
+}
+
+// The PJL lines that follow "@PJL JOB NAME" on the maple family.
+struct JobHeader {
+  std::string owner;  // "@PJL SET JOBOWNER=..." line
+  std::string jobid;  // "@PJL SET JOBID=..." line
+
+  void InsertInto(std::string& line) const {
+    if (!strstr(line.c_str(), "@PJL JOB NAME")) return;
+    line += owner;
+    line += jobid;
+    if (isA5Page) line += "@PJL SET PAPER=A5L\r\n";
+  }
+};
+
+void PlainCopy(int fd) {
+  std::vector<char> buf(8192);
+  std::string block;
+  for (;;) {
+    ssize_t n = read(fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    block.assign(buf.data(), static_cast<size_t>(n));
+    if (CancelCut(block)) break;
+    if (!WriteToOutput(block)) fprintf(stderr, "write file error! \n");
+  }
+}
+
+// Host name, device URI and job id for the PJL header and the status query
+// thread, which is started here.
+JobHeader PrepareMapleJob(char** argv) {
+  char hostname[256] = "";
+  if (gethostname(hostname, sizeof(hostname)) != 0) {
+    int err = errno;
+    fprintf(stderr, "gethostname failed! error errno:%d, msg:%s\n", err, strerror(err));
+    hostname[0] = '\0';
+  } else {
+    hostname[sizeof(hostname) - 1] = '\0';
+    fprintf(stderr, "hostname %s\n", hostname);
+  }
+
+  char deviceUri[256] = "";
+  char makeModel[256] = "";
+  getPrinter_optiopns(argv[0], deviceUri, makeModel);
+
+  cancel_query_arg* arg = &g_cancel_query_arg;
+  memset(arg, 0, sizeof(*arg));
+  snprintf(arg->deviceUri, sizeof(arg->deviceUri), "%s", deviceUri);
+  arg->jobId = atoi(argv[1]);
+  snprintf(arg->jobOwner, sizeof(arg->jobOwner), "%s", hostname);
+  fprintf(stderr, "uri:%s,jobid:%d,jobower:%s\n", arg->deviceUri, arg->jobId, arg->jobOwner);
+  fprintf(stderr, "cancel_query_arg point address:0x%x\n",
+          static_cast<unsigned>(reinterpret_cast<uintptr_t>(arg)));
+
+  err_thread = gPrefilterHooks.start_status_thread(&status_thread, arg);
+  if (err_thread != 0) {
+    status_thread = 0;
+    fprintf(stderr, "gstopcl::Printer_cancle_query_tread Failed, err = %d\n", err_thread);
+  }
+
+  JobHeader header;
+  header.owner = std::string("@PJL SET JOBOWNER=\"") + hostname + "\"\r\n";
+  header.jobid = std::string("@PJL SET JOBID=") + argv[1] + "\r\n";
+  return header;
+}
+
+void RewriteLines(LineReader& reader, const JobHeader& header) {
+  bool inNumCopies = false;
+  std::string line;
+  while (reader.ReadLine(line)) {
+    header.InsertInto(line);
+    if (CancelCut(line)) return;
+    FixPrnPageSize(line, width, height, inNumCopies);
+    WriteToOutput(line);
+  }
+}
+
+// Collated copies inside one PJL job: the whole job once (kept in the
+// collated-copy file), then copies-1 times the part after
+// "@PJL ENTER LANGUAGE", then the end of job.
+void RewriteCollated(LineReader& reader, const std::string& path, const JobHeader& header) {
+  const std::string copyPath = path + "_m";
+  int copyFd = open(copyPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (copyFd < 0)
+    fprintf(stderr, "Uable create temp file error! \n");
+  else
+    RegisterJobTempFile(copyPath);
+  FdCloser closeCopy{copyFd};
+
+  const int passes = copyFd >= 0 ? 1 : copies;
+  bool cut = false;
+  std::string line;
+  for (int pass = 0; pass < passes && !cut; ++pass) {
+    fprintf(stderr, "copies %d \n", pass);
+    bool inNumCopies = false;
+    reader.Seek(0);
+    while (reader.ReadLine(line)) {
+      header.InsertInto(line);
+      if (strstr(line.c_str(), kEndOfJob)) line.clear();
+      if (CancelCut(line)) {
+        cut = true;
+        break;
+      }
+      FixPrnPageSize(line, width, height, inNumCopies);
+      WriteToOutput(line);
+      if (copyFd >= 0 && !line.empty()) WriteAllTo(copyFd, line);
+    }
+  }
+
+  if (copyFd >= 0 && !cut) {
+    LineReader replay;
+    replay.Attach(copyFd);
+    replay.Seek(0);
+    off_t start = 0;
+    while (replay.ReadLine(line)) {
+      if (strstr(line.c_str(), "@PJL ENTER LANGUAGE")) {
+        start = replay.Tell();
+        break;
+      }
+    }
+    for (int copy = 1; copy < copies && !cut; ++copy) {
+      fprintf(stderr, "copies %d \n", copy);
+      replay.Seek(start);
+      fprintf(stderr, "off %d \n", static_cast<int>(start));
+      while (replay.ReadLine(line)) {
+        if (CancelCut(line)) {
+          cut = true;
+          break;
+        }
+        WriteToOutput(line);
+      }
+    }
+  }
+
+  WriteToOutput(kEndOfJob, kEndOfJobLen);
+  if (copyFd >= 0) RemoveJobTempFile(copyPath);
+}
+
+}  // namespace
+
+bool WritePSdataToStdout(char** argv, const std::string& path) {
+  LineReader reader;
+  if (path.empty() || !reader.Open(path.c_str())) {
+    fprintf(stderr, "Uable open temp file error! \n");
+    return false;
+  }
+  if (!ismaple) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    FdCloser closer{fd};
+    if (fd >= 0) PlainCopy(fd);
+    return fd >= 0;
+  }
+  JobHeader header = PrepareMapleJob(argv);
+  if (!iscollate)
+    RewriteLines(reader, header);
+  else
+    RewriteCollated(reader, path, header);
+  return true;
+}
+
+bool FixPrnPageSize(std::string& line, int w, int h, bool& inNumCopies) {
+  const char* text = line.c_str();
+  if (strcasestr(text, "<</Type/Page/MediaBox [0 0")) {
+    if (w == 0 || h == 0) return false;
+    line = Format("<</Type/Page/MediaBox [0 0 %d %d]\n", w, h);
+    fprintf(stderr, "%s\n", line.c_str());
+    return true;
+  }
+  if (strcasestr(text, "/pdfSetupPaper")) return false;  // the definition
+  if (strcasestr(text, "pdfSetupPaper")) {
+    if (w == 0 || h == 0) return false;
+    line = Format("%d %d pdfSetupPaper\n", w, h);
+    fprintf(stderr, "%s\n", line.c_str());
+    return true;
+  }
+  if (iscollate && strcasestr(text, "%RBIBeginNonPPDFeature: *NumCopies")) {
+    inNumCopies = true;
+    line.clear();
+    return true;
+  }
+  if (iscollate && strcasestr(text, "%RBIEndNonPPDFeature")) {
+    inNumCopies = false;
+    line.clear();
+    return true;
+  }
+  if (iscollate && inNumCopies) {
+    line.clear();
+    return true;
+  }
+  const char* key = strcasestr(text, "<<DeferredMediaSelection");
+  if (key && strcasestr(text, ">>setpagedevice")) {
+    line.insert(static_cast<size_t>(key - text) + 2, "/");
+    fprintf(stderr, "Modified <</DeferredMediaSelection\n");
+    return true;
+  }
+  return false;
+}
+
+bool find_pageend(std::string& data, int& outlen) {
+  outlen = 0;
+  const char* text = data.c_str();  // the text ends at its first NUL
+  if (strstr(text, "%%EndSetup\n%%Page:")) return false;
+  const char* page = strstr(text, "%%Page:");
+  if (!page) return false;
+  fprintf(stderr, "find page end\n");
+  WriteToOutput(text, static_cast<size_t>(page - text));
+  data.assign(kCancelTrailer, kCancelTrailerLen);
+  outlen = kCancelTrailerLen;
+  WriteToOutput(data);
+  return true;
+}
+
+void strToLower(const char* src, char* dst, size_t dstSize) {
+  if (!src || !dst || dstSize == 0) return;
+  size_t i = 0;
+  for (; src[i] && i + 1 < dstSize; ++i) dst[i] = static_cast<char>(tolower(static_cast<unsigned char>(src[i])));
+  dst[i] = '\0';
+}
+
+void FindQueueOptions(int numDests, cups_dest_t* dests, const char* printerName, char* deviceUri,
+                      char* makeModel) {
+  if (!printerName) return;
+  std::vector<char> queue(strlen(printerName) + 1);
+  strToLower(printerName, queue.data(), queue.size());
+  for (int i = 0; i < numDests; ++i) {
+    if (dests[i].instance) continue;
+    const char* supported = cupsGetOption("printer-uri-supported", dests[i].num_options, dests[i].options);
+    if (!supported) continue;
+    std::vector<char> uri(strlen(supported) + 1);
+    strToLower(supported, uri.data(), uri.size());
+    urldecode(uri.data());
+    const char* slash = strrchr(uri.data(), '/');
+    if (!slash || strcmp(slash + 1, queue.data()) != 0) continue;
+    const char* mm = cupsGetOption("printer-make-and-model", dests[i].num_options, dests[i].options);
+    const char* dev = cupsGetOption("device-uri", dests[i].num_options, dests[i].options);
+    snprintf(makeModel, 256, "%s", mm ? mm : "");
+    snprintf(deviceUri, 256, "%s", dev ? dev : "");
+  }
+}
+
+int getPrinter_optiopns(const char* printerName, char* deviceUri, char* makeModel) {
+  cups_dest_t* dests = nullptr;
+  int num = cupsGetDests(&dests);
+  FindQueueOptions(num, dests, printerName, deviceUri, makeModel);
+  cupsFreeDests(num, dests);
+  return 0;
+}
