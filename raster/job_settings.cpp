@@ -74,9 +74,10 @@ void checkOptionKey(std::string& work, const char* jobOptions, ppd_file_t* ppd) 
       ppdMarkDefaults(ppd);
       ppd_choice_t* choice = ppdFindMarkedChoice(ppd, "InputSlot");
       if (choice != nullptr && choice->option != nullptr) {
-        char item[41];
-        snprintf(item, sizeof(item), " %s=%s", choice->option->keyword, choice->choice);
-        fprintf(stderr, "DEBUG: %s\n", item);
+        // At most 40 characters, as the printer's option text has always been.
+        std::string item = std::string(" ") + choice->option->keyword + "=" + choice->choice;
+        if (item.size() > 40) item.resize(40);
+        fprintf(stderr, "DEBUG: %s\n", item.c_str());
         work += item;
       } else {
         fputs("No find InputSlot option\n", stderr);

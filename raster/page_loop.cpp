@@ -269,7 +269,8 @@ int RasterToLumoraJob(int argc, char* argv[]) {
 
       PrntDocInfo doc;
       doc.jobId = atoi(argv[1]);
-      strncpy(doc.jobTitle, argv[3], sizeof(doc.jobTitle));
+      // First 32 bytes of the title, zero-padded (no terminator needed).
+      memcpy(doc.jobTitle, argv[3], strnlen(argv[3], sizeof(doc.jobTitle)));
       if (platform == PLATFORM_Z && s.supportManualDuplex == 1 && s[FN_ManualDuplex] == 1)
         doc.duplexFlag = 0;
       else if (s[FN_Duplex] != 0 || s[FN_ManualDuplex] == 1)

@@ -54,9 +54,11 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() { RemoveTree(path_); }
 
-std::vector<std::string> TempDir::List() const {
+std::vector<std::string> TempDir::List() const { return ListDir(path_); }
+
+std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
-  DIR* d = opendir(path_.c_str());
+  DIR* d = opendir(path.c_str());
   if (d == nullptr) return names;
   while (dirent* e = readdir(d)) {
     if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
@@ -182,8 +184,8 @@ void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages) 
     h.PageSize[0] = p.pageSize[0];
     h.PageSize[1] = p.pageSize[1];
     h.NumCopies = p.numCopies;
-    h.Duplex = p.duplex;
-    h.Tumble = p.tumble;
+    h.Duplex = p.duplex ? CUPS_TRUE : CUPS_FALSE;
+    h.Tumble = p.tumble ? CUPS_TRUE : CUPS_FALSE;
     h.cupsMediaType = p.mediaType;
     h.cupsWidth = p.width;
     h.cupsHeight = p.height;

@@ -28,6 +28,9 @@ class TempDir {
   std::string path_;
 };
 
+// Names of the entries of a directory (empty when it does not exist).
+std::vector<std::string> ListDir(const std::string& path);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 
