@@ -8,6 +8,9 @@
 // Returns 1 after screening, 0 (output untouched) for a null buffer or
 // platform 0. dst must be zeroed and hold width * lines / 8 bytes
 // (width * lines / 4 for 2-bit output). Writes one DEBUG line on stderr.
+// Only whole output bytes are written: when width * lines does not fill the
+// last byte, the 1-7 pixels left over (1-3 at 2 bits) are skipped and not
+// counted. A width <= 0 or no lines screens nothing and returns 1.
 int HalftoneDither(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
                    uint32_t limit, int negative, int dpi1200, int platform);
 
