@@ -2,7 +2,10 @@
 // PLATFORM_M send the page as one image; PLATFORM_Z sends 256-line bands,
 // each an independent image, which are compressed in parallel and then laid
 // out in band order exactly as a single thread would have produced them.
+// JBIG-KIT's header declares C functions without a C++ guard.
+extern "C" {
 #include <jbig.h>
+}
 #include <pthread.h>
 
 #include <algorithm>
