@@ -37,7 +37,6 @@ namespace {
 
 const char kWillowPlus[] = "Lumora Willow Plus Series";
 constexpr size_t kBlock = 64;  // pixels per block of the 1-bit row screen
-constexpr size_t kMaxPeriod = 96;
 
 enum OutputMode { kOneBit, kTwoBit };
 
