@@ -55,6 +55,7 @@ TEST(JobStreamReader, ReadsPlatformC) {
   EXPECT_EQ(s.pages[0].hResolution, 600);
   EXPECT_TRUE(s.pages[0].machineDuplex);
   EXPECT_EQ(s.pages[1].copies, 3u);
+  EXPECT_EQ(s.pages[1].number, 2);
   EXPECT_EQ(s.pages[1].coverage, 0x1234);
   ASSERT_EQ(s.manualDuplex.size(), 1u);
   EXPECT_EQ(s.manualDuplex[0].pagesBefore, 1u);

@@ -57,7 +57,7 @@ struct Page {
   size_t index = 0;        // 1-based position among the pages of the stream
   size_t offset = 0;       // first byte of the page start command
   size_t endOffset = 0;    // first byte after the page end command
-  unsigned number = 0;     // page number carried by the page record
+  int number = -1;         // page number of the page record; -1 on PLATFORM_M (not sent)
   unsigned paperCode = 0;
   std::string paperName;   // name from the family's paper table, "custom", or empty
   int hResolution = 0;     // dpi

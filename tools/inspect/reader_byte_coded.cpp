@@ -238,7 +238,6 @@ void ByteCodedReader::ReadImageC(Page& page, const Record& raster) {
   cur_.skip(length);
   page.compressedSize = length;
   page.bands = 1;
-  size_t uelOff = cur_.pos();
   cur_.expectBytes(kUelC, 9, "UEL_CMD_C after the JBIG image " + where);
 
   unsigned sum = 0;
@@ -249,7 +248,6 @@ void ByteCodedReader::ReadImageC(Page& page, const Record& raster) {
   if (unsigned(page.imageChecksum) != sum % 256)
     cur_.error(r.offset, "image checksum record " + where + " says " + Hex(page.imageChecksum) +
                              ", the JBIG data and UEL_CMD_C sum to " + Hex(sum % 256));
-  (void)uelOff;
   r = Expect(0x1E, where);
   page.coverage = Le16(r.bytes + 3);
   Expect(0x18, where);
@@ -463,7 +461,9 @@ void ByteCodedReader::Run() {
       continue;
     }
     if (isC_ && rec.type == 0x40) {
-      if (lastWasPage && !out_.pages.back().machineDuplex) {
+      // The page end sends it after odd page numbers; the job end sends one
+      // more when the page count is odd.
+      if (lastWasPage && !out_.pages.back().machineDuplex && out_.pages.back().number % 2 == 1) {
         out_.pages.back().machineDuplex = true;
       } else {
         if (out_.pages.empty())

@@ -62,7 +62,7 @@ std::string PageJson(const Page& p, const PageFiles& files) {
   o.add("index", std::to_string(p.index))
       .add("offset", std::to_string(p.offset))
       .add("end_offset", std::to_string(p.endOffset))
-      .add("number", std::to_string(p.number))
+      .add("number", JsonInt(p.number))
       .add("paper_code", std::to_string(p.paperCode))
       .add("paper_name", JsonOptString(p.paperName))
       .add("long_edge", JsonBool(p.longEdge))
@@ -181,8 +181,9 @@ std::string FormatSummary(const JobStream& s, const std::string& name, const Pag
       out += line;
       md++;
     }
-    std::snprintf(line, sizeof line, "Page %zu: number %u @%zu-%zu\n", p.index, p.number, p.offset, p.endOffset);
+    std::snprintf(line, sizeof line, "Page %zu: @%zu-%zu", p.index, p.offset, p.endOffset);
     out += line;
+    out += p.number >= 0 ? ", number " + std::to_string(p.number) + "\n" : std::string("\n");
     std::string paper = "paper code " + std::to_string(p.paperCode);
     if (!p.paperName.empty()) paper += " (" + p.paperName + ")";
     if (p.longEdge) paper += " long edge first";
