@@ -29,8 +29,10 @@ extern int gDeviceWriteFailed;
 FILE* SinkOutput();
 void SinkSetOutput(FILE* out);
 
-// Returns 1 when the last destination written succeeded, 0 otherwise
-// (null data, nothing written, or a failed write).
+// Returns 1 when every destination written took all the bytes, 0 otherwise
+// (null data, no destination, or any failed write: a failed device write is
+// not hidden by a spool write that went through). Zero bytes to an open
+// destination succeed.
 int SendDataToFile(const void* data, size_t len, int toSideFiles);
 // The two-byte filler 00 00 between records (page stream, toSideFiles = 1).
 int Insert00();

@@ -144,6 +144,7 @@ TEST_F(BandImageTest, PlatformZSendsIndependentBands) {
       EXPECT_EQ(out.substr(9, 18), H("0B 12 0C 00 20 C0 04") + std::string(1, char(c.height & 0xFF)) +
                                        std::string(1, char(c.height >> 8)) +
                                        std::string(8, '\0') + out.substr(26, 1));
+      EXPECT_EQ(CalcChecksum(reinterpret_cast<const uint8_t*>(out.data() + 9), 18), 0);
       EXPECT_EQ(band_.dataLength, 0);
       size_t at = 27;
       for (size_t i = 0; i < c.bandLines.size(); ++i) {
