@@ -81,7 +81,7 @@ void WriteFile(const std::string& path, const std::string& data) {
 
 std::string BinPath(const std::string& name) { return std::string(LUMORA_BIN_DIR) + "/" + name; }
 
-RunResult Run(const RunOptions& opts) {
+RunResult RunProgram(const RunOptions& opts) {
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
@@ -214,7 +214,7 @@ bool RenderPostScript(const std::string& psPath, const std::string& rasterPath, 
             "-r" + std::to_string(dpi), "-dDEVICEWIDTHPOINTS=" + std::to_string(pointWidth),
             "-dDEVICEHEIGHTPOINTS=" + std::to_string(pointHeight), "-dFIXEDMEDIA",
             "-sOutputFile=" + rasterPath, psPath};
-  return Run(o).status == 0;
+  return RunProgram(o).status == 0;
 }
 
 std::string RasterPpd(const std::string& modelName, const std::string& extra) {

@@ -52,7 +52,7 @@ struct RunOptions {
 };
 
 // Runs a program to the end, capturing its output.
-RunResult Run(const RunOptions& opts);
+RunResult RunProgram(const RunOptions& opts);
 
 // Path of a built program (passed to the tests by CMake as LUMORA_BIN_DIR).
 std::string BinPath(const std::string& name);

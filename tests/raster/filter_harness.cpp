@@ -19,7 +19,7 @@ FilterRun RunRasterFilterOnFile(const TempDir& dir, const FilterJob& job,
   for (const auto& kv : job.env) o.env[kv.first] = kv.second;
   o.onOutput = job.onOutput;
   FilterRun run;
-  run.result = Run(o);
+  run.result = RunProgram(o);
   const auto* bytes = reinterpret_cast<const uint8_t*>(run.result.out.data());
   run.stream = inspect::ReadJobStream(bytes, run.result.out.size());
   return run;
