@@ -1,0 +1,221 @@
+// Support tables and checks, URL decoding, option removal and size checks.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "media_size.h"
+#include "pdf_road.h"
+#include "prefilter_test_util.h"
+#include "support_check.h"
+#include "url_decode.h"
+
+using namespace pftest;
+
+namespace {
+
+const char* kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;DES:Lumora MP2100;";
+const char* kLarchId = "MFG:Lumora;CMD:PJL,PS;MDL:LP5410 series;CLS:PRINTER;";
+const char* kPlainId = "MFG:Lumora;MDL:OP4220 series;CLS:PRINTER;";
+
+TEST(ModelTables, FollowModelsTsv) {
+  std::ifstream tsv(ModelsTsvPath());
+  std::string line;
+  size_t ps = 0, maple = 0, larch = 0;
+  while (std::getline(tsv, line)) {
+    std::istringstream cols(line);
+    std::string kind, name, family;
+    cols >> kind >> name >> family;
+    if (kind != "ps") continue;
+    EXPECT_EQ(std::string("MDL:") + name + " series;", SupportDeviceID[ps][1]);
+    EXPECT_STREQ("MFG:Lumora;", SupportDeviceID[ps][0]);
+    EXPECT_STREQ("CLS:PRINTER;", SupportDeviceID[ps][2]);
+    EXPECT_EQ("Lumora " + name + " Series PS", support_printerinfo[ps]);
+    if (family == "maple") {
+      EXPECT_EQ(name, maple_printerinfo[maple++]);
+    }
+    if (family == "larch") {
+      EXPECT_EQ("Lumora " + name + " Series PS", Larch_printerinfo[larch]);
+      EXPECT_EQ(std::string("MDL:") + name + " series;", Larch_1284info[larch++][1]);
+    }
+    ++ps;
+  }
+  EXPECT_EQ(63u, ps);
+  EXPECT_EQ(ps, kSupportDeviceIDRows);
+  EXPECT_EQ(ps, kSupportPrinterInfoRows);
+  EXPECT_EQ(19u, kMaplePrinterInfoRows);
+  EXPECT_EQ(maple, kMaplePrinterInfoRows);
+  EXPECT_EQ(8u, kLarch1284InfoRows);
+  EXPECT_EQ(larch, kLarch1284InfoRows);
+  EXPECT_EQ(nullptr, Larch_printerinfo[8]);
+}
+
+struct SupportCase {
+  const char* name;
+  const char* device_id;  // nullptr: the query failed
+  const char* nickname;
+  bool supported, maple, larch;
+};
+
+class SupportChecks : public ::testing::TestWithParam<SupportCase> {};
+
+TEST_P(SupportChecks, DeviceIdFirstThenNickname) {
+  const SupportCase& c = GetParam();
+  TempDir dir;
+  setenv("PPD", MakePpd(dir, c.nickname).c_str(), 1);
+  const char* id = c.device_id ? c.device_id : "";
+  bool maple = false;
+  StderrCapture quiet;
+  EXPECT_EQ(c.supported, isSupportPrinter(id, c.device_id != nullptr, &maple));
+  EXPECT_EQ(c.maple, maple);
+  EXPECT_EQ(c.larch, isLarchPrinter(id, c.device_id != nullptr));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, SupportChecks,
+    ::testing::Values(
+        SupportCase{"maple_id", kMapleId, "Other", true, true, false},
+        SupportCase{"larch_id", kLarchId, "Other", true, false, true},
+        SupportCase{"plain_id", kPlainId, "Other", true, false, false},
+        SupportCase{"no_class", "MFG:Lumora;MDL:MP2100 series;", "Lumora MP2100 Series PS", false, false, false},
+        SupportCase{"id_case", "mfg:lumora;MDL:MP2100 series;CLS:PRINTER;", "Other", false, false, false},
+        SupportCase{"maple_code_anywhere", "MFG:Lumora;MDL:OP3100 series;CLS:PRINTER;DES:mp2450", "Other",
+                    true, true, false},
+        SupportCase{"larch_nick_ignored_with_id", kPlainId, "Lumora LP5100 Series PS", true, false, false},
+        SupportCase{"maple_nick", nullptr, "lumora mp2700 series ps", true, true, false},
+        SupportCase{"larch_nick", nullptr, "LUMORA LP5100 SERIES PS", true, false, true},
+        SupportCase{"plain_nick", nullptr, "Lumora OP3100 Series PS", true, false, false},
+        SupportCase{"nick_must_be_whole", nullptr, "Lumora OP3100 Series PS2", false, false, false},
+        SupportCase{"unknown", nullptr, "Other Printer", false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UrlDecode, Table) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"a%20b", "a b"},           {"%2F%2f", "//"},     {"plain+text", "plain+text"},
+      {"%zz", "\xef"},            {"q%2", "q%2"},       {"q%", "q%"},
+      {"ipp://h/printers/Lumora%5FMP", "ipp://h/printers/Lumora_MP"},
+  };
+  for (const auto& c : cases) {
+    std::vector<char> buf(c.in.begin(), c.in.end());
+    buf.push_back('\0');
+    urldecode(buf.data());
+    EXPECT_EQ(c.out, std::string(buf.data())) << c.in;
+  }
+  EXPECT_EQ(-1, hex2dec('g'));
+  EXPECT_EQ(15, hex2dec('F'));
+  // Far longer than the 1024-byte work buffer of old.
+  std::string big;
+  for (int i = 0; i < 3000; ++i) big += "%41";
+  urldecode(&big[0]);
+  EXPECT_EQ(std::string(3000, 'A'), std::string(big.c_str()));
+}
+
+TEST(RemoveStr, OptionsTakenOutInOrder) {
+  const struct {
+    const char *in, *name, *out;
+  } cases[] = {
+      {"a=1 noCollate b=2", "noCollate", "a=1 b=2"},
+      {"Collate=True number-up=2 x", "Collate", "number-up=2 x"},
+      {"number-up-layout=lrtb number-up=2 z", "number-up", "number-up=2 z"},
+      {"x page-set=odd", "page-set", "x page-set=odd"},  // last option, no blank after it
+      {"x=1", "y", "x=1"},
+  };
+  for (const auto& c : cases) {
+    std::vector<char> buf(c.in, c.in + strlen(c.in) + 1);
+    removestr(buf.data(), c.name, ' ');
+    EXPECT_STREQ(c.out, buf.data()) << c.in;
+  }
+}
+
+class SizeChecks : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("PPD", MakePpd(dir, "Lumora MP2100 Series PS", "", "LongEdge").c_str(), 1); }
+  std::string Job(const std::string& text) {
+    std::string path = dir / "job.ps";
+    WriteFile(path, text);
+    return path;
+  }
+  TempDir dir;
+  StderrCapture quiet;
+};
+
+TEST_F(SizeChecks, PageSizeFromPpd) {
+  int w = 0, h = 0;
+  char a0[] = "q", a1[] = "1", opts[] = "PageSize=A4 media=Letter";
+  char* argv[] = {a0, a1, a1, a1, a1, opts, nullptr};
+  EXPECT_EQ(1, checkmediasize(argv, 0, &w, &h));
+  EXPECT_EQ(595, w);  // 595.3 in the PPD, truncated
+  EXPECT_EQ(842, h);
+  char none[] = "media=A5";
+  argv[5] = none;
+  w = h = 0;
+  EXPECT_EQ(0, checkmediasize(argv, 0, &w, &h));
+  EXPECT_EQ(0, w + h);
+}
+
+TEST_F(SizeChecks, CustomRangeFromMediaBox) {
+  const struct {
+    const char* line;
+    int ok;
+  } cases[] = {
+      {"<</Type/Page/MediaBox [0 0 612 792]\n", 1},    {"<</Type/Page/MediaBox [0 0 200 792]\n", 0},
+      {"<</Type/Page/MediaBox [0 0 612 1010.5]\n", 0}, {"<</Type/Page/MediaBox [0 0 211 418]\n", 1},
+      {"<</Type/Page/MediaBox [0 0 613 1010]\n", 1},   {"<</Type/Page/MediaBox [0 0 612]\n", 0},
+      {"<</Type/Page/MediaBox [-5 0 300 500]\n", 1},  // the sign is lost: 300 - 5
+      {"612 792 pdfSetupPaper\n", 1},                  {"612 1200 pdfSetupPaper\n", 0},
+      {"/pdfSetupPaper { pop } def\n", 1},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.ok, isSupportCustomPageSize("PageSize=Custom.1x1", Job(std::string("%!PS\n") + c.line).c_str()))
+        << c.line;
+  // Not custom: the job file is not even looked at.
+  std::string wide = Job("<</Type/Page/MediaBox [0 0 200 792]\n");
+  EXPECT_EQ(1, isSupportCustomPageSize("PageSize=Letter media=Custom.1x1", wide.c_str()));
+  EXPECT_EQ(0, isSupportCustomPageSize("media=Custom.200x792", wide.c_str()));
+}
+
+TEST_F(SizeChecks, CustomRangeOnRealJobs) {
+  std::string ok = Job(MakePs(dir, 2, 612, 792));
+  EXPECT_EQ(1, isSupportCustomPageSize("PageSize=Custom.612x792", ok.c_str()));
+  std::string narrow = Job(MakePs(dir, 2, 200, 792));
+  EXPECT_EQ(0, isSupportCustomPageSize("PageSize=Custom.200x792", narrow.c_str()));
+}
+
+TEST_F(SizeChecks, PathIsNeverSeenByAShell) {
+  mkdir((dir / "x").c_str(), 0700);
+  std::string path = dir / "x/a b;touch pwned1;$(touch pwned2)'\"`touch pwned3`";
+  WriteFile(path, "<</Type/Page/MediaBox [0 0 200 792]\n");
+  EXPECT_EQ(0, isSupportCustomPageSize("PageSize=Custom", path.c_str()));
+  EXPECT_EQ(2u, ListDir(dir.path()).size());  // queue.ppd and x
+  EXPECT_EQ(1u, ListDir(dir / "x").size());
+}
+
+TEST_F(SizeChecks, A5LongEdge) {
+  const struct {
+    const char* options;
+    const char* line;
+    bool a5;
+  } cases[] = {
+      {"", "<</Type/Page/MediaBox [0 0 420 595]\n", true},
+      {"", "<</Type/Page/MediaBox [0 0 421 596]\n", true},
+      {"", "<</Type/Page/MediaBox [0 0 419.53 595.28]\n", false},
+      {"", "<</Type/Page/MediaBox [0 0 595 842]\n", false},
+      {"", "420 595 pdfSetupPaper\n", true},
+      {"", "/pdfSetupPaper {\n420 595 pdfSetupPaper\n", true},
+      {"FeedEdge=ShortEdge", "<</Type/Page/MediaBox [0 0 420 595]\n", false},
+      {"PageSize=A5", "", true},
+      {"PageSize=A4", "<</Type/Page/MediaBox [0 0 420 595]\n", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.a5, isA5PageSize(c.options, Job(c.line).c_str())) << c.line;
+  EXPECT_FALSE(isA5PageSize("", (dir / "missing").c_str()));
+  // The PPD's default feed edge decides without the option.
+  setenv("PPD", MakePpd(dir, "Lumora MP2100 Series PS", "", "ShortEdge").c_str(), 1);
+  EXPECT_FALSE(isA5PageSize("PageSize=A5", ""));
+  EXPECT_TRUE(isA5PageSize("PageSize=A5 FeedEdge=LongEdge", ""));
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+// The PDF road with the real qpdf and the system's pdftops filter.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "child_process.h"
+#include "pdf_road.h"
+#include "prefilter_state.h"
+#include "prefilter_test_util.h"
+
+using namespace pftest;
+
+namespace {
+
+const char* kLarch = "Lumora LP5200 Series PS";
+
+// Pages turned by 180 degrees, as pdfinfo reports them.
+std::string TurnedPages(const std::string& pdf) {
+  ChildResult r = RunProgram({"pdfinfo", "-f", "1", "-l", "99", pdf});
+  std::istringstream lines(r.output);
+  std::string line, turned;
+  while (std::getline(lines, line)) {
+    int page = 0, rot = 0;
+    if (sscanf(line.c_str(), "Page %d rot: %d", &page, &rot) == 2 && rot == 180)
+      turned += (turned.empty() ? "" : ",") + std::to_string(page);
+  }
+  return turned;
+}
+
+// The converter's output but for the time stamp.
+std::string WithoutCreationDate(std::string ps) {
+  size_t at = ps.find("%%CreationDate:");
+  if (at != std::string::npos) ps.erase(at, ps.find('\n', at) - at);
+  return ps;
+}
+
+class PdfRoad : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPrefilterState();
+    gDeviceIdTimeout = 0.2;
+    setenv("TMPDIR", spool.path().c_str(), 1);
+  }
+  void TearDown() override { ResetPrefilterState(); }
+
+  // CreatRotateDuplex on a fresh copy of an n-page PDF; returns the turned pages.
+  std::string Rotate(int pages, const std::string& options, const std::string& duplex_default = "None") {
+    setenv("PPD", MakePpd(dir, kLarch, duplex_default).c_str(), 1);
+    std::string path = dir / "in.pdf";
+    WriteFile(path, ReadFile(MakePdf(dir, pages)));
+    char a0[] = "q", a1[] = "1";
+    std::vector<char> opts(options.begin(), options.end());
+    opts.push_back('\0');
+    char* argv[] = {a0, a1, a1, a1, a1, opts.data(), nullptr};
+    std::string job = path;
+    StderrCapture capture;
+    CreatRotateDuplex(argv, job);
+    log = capture.Stop();
+    rotated = job != path;
+    return TurnedPages(job);
+  }
+
+  TempDir dir, spool;
+  std::string log;
+  bool rotated = false;
+};
+
+TEST_F(PdfRoad, EvenPagesTurnedForLongEdge) {
+  EXPECT_EQ("2,4", Rotate(5, "Duplex=DuplexNoTumble"));
+  EXPECT_EQ("2,4,6", Rotate(6, "Duplex=DuplexNoTumble"));
+  EXPECT_EQ("", Rotate(1, "Duplex=DuplexNoTumble"));
+  EXPECT_FALSE(rotated);
+  EXPECT_NE(std::string::npos, log.find("The page count is 1!\n"));
+  EXPECT_EQ("", Rotate(5, "Duplex=DuplexTumble"));
+  // Without either text the PPD's default decides; "noDuplex" overrides it.
+  EXPECT_EQ("2,4", Rotate(3 + 2, "Duplex=DuplexTumble", "DuplexNoTumble"));
+  EXPECT_EQ("", Rotate(5, "noDuplex", "DuplexNoTumble"));
+  EXPECT_EQ(3u, ListDir(spool.path()).size());  // the rotated copies the job still holds
+  RemoveJobTempFiles();
+  EXPECT_TRUE(ListDir(spool.path()).empty());
+}
+
+TEST_F(PdfRoad, OldSystemQpdfMeansTheDriversOwnTool) {
+  std::string bin = dir / "bin";
+  mkdir(bin.c_str(), 0700);
+  std::string fake = bin + "/qpdf";
+  std::string path = getenv("PATH");
+  setenv("PATH", (bin + ":" + path).c_str(), 1);
+  for (const char* version : {"7.1.0", "10.6.3"}) {
+    WriteFile(fake, std::string("#!/bin/sh\necho 'qpdf version ") + version + "'\n");
+    chmod(fake.c_str(), 0700);
+    EXPECT_EQ(std::string(version) == "10.6.3", getqpdfversion()) << version;
+  }
+  gLmqpdfPath = dir / "no-lmqpdf";
+  WriteFile(fake, "#!/bin/sh\necho 'qpdf version 7.1.0'\n");
+  EXPECT_EQ("", Rotate(5, "Duplex=DuplexNoTumble"));
+  EXPECT_NE(std::string::npos, log.find("Unable get page count of the inputfile!"));
+  setenv("PATH", path.c_str(), 1);
+}
+
+TEST_F(PdfRoad, WholeRoadConvertsWithCopiesOneAndOptionsRemoved) {
+  std::string pdf = MakePdf(dir, 3);
+  const std::string options = "number-up=2 Collate=True page-set=odd Duplex=DuplexNoTumble x=1";
+  std::string ppd = MakePpd(dir, kLarch);
+  JobRun run = RunJob({"17", "user", "title", "3", options, pdf}, "", ppd, spool.path());
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(1, gHookLog.keepalive_starts);
+  EXPECT_EQ(1, gHookLog.keepalive_stops);
+  EXPECT_TRUE(ListDir(spool.path()).empty());
+  EXPECT_EQ(ReadFile(MakePdf(dir, 3)), ReadFile(pdf));  // the scheduler's file is left alone
+
+  // What pdftops makes of the turned PDF with copies 1 and the options removed.
+  std::string turned = dir / "turned.pdf";
+  RunProgram({"qpdf", pdf, turned, "--rotate=+180:2"});
+  std::string expected = dir / "expected.ps";
+  int fd = open(expected.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  setenv("PPD", ppd.c_str(), 1);
+  {
+    StderrCapture quiet;
+    RunProgram({"/usr/lib/cups/filter/pdftops", "17", "user", "title", "1", "Duplex=DuplexNoTumble x=1", turned}, fd);
+  }
+  close(fd);
+  EXPECT_TRUE(WithoutCreationDate(ReadFile(expected)) == WithoutCreationDate(run.out));
+}
+
+TEST_F(PdfRoad, FailedConversionIsAnError) {
+  std::string script = dir / "empty-pdftops";
+  WriteFile(script, "#!/bin/sh\nexit 0\n");
+  chmod(script.c_str(), 0700);
+  std::string bad = dir / "bad.pdf";
+  WriteFile(bad, "this is no PDF\n");
+  const struct {
+    std::string converter, job;
+  } cases[] = {
+      {dir / "missing-pdftops", MakePdf(dir, 2)},  // cannot start
+      {script, MakePdf(dir, 2)},                   // writes nothing
+      {"/usr/lib/cups/filter/pdftops", bad},       // fails
+  };
+  for (const auto& c : cases) {
+    JobRun run = RunJob({"3", "u", "t", "1", "", c.job}, "", MakePpd(dir, kLarch), spool.path(), false, c.converter);
+    const std::string& converter = c.converter;
+    EXPECT_EQ(1, run.status) << converter;
+    EXPECT_EQ("", run.out);
+    EXPECT_NE(std::string::npos, run.err.find("DEBUG: fail to change file from pdf to ps.\n"));
+    EXPECT_NE(std::string::npos, run.err.find("ERROR: "));
+    EXPECT_EQ(0, gHookLog.keepalive_starts);
+    EXPECT_EQ(1, gHookLog.keepalive_stops);
+    EXPECT_TRUE(ListDir(spool.path()).empty());
+  }
+}
+
+TEST_F(PdfRoad, JobTextsRunNothing) {
+  std::string named = dir / "a b;touch pwned1;$(touch pwned2).pdf";
+  WriteFile(named, ReadFile(MakePdf(dir, 2)));
+  JobRun run = RunJob({"4;touch pwned3", "$(touch pwned4)", "`touch pwned5`\"'", "1",
+                       "Duplex=DuplexNoTumble a=\"$(touch pwned6)\" ;touch pwned7", named},
+                      "", MakePpd(dir, kLarch), spool.path());
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ(0u, run.out.find("%!PS-Adobe"));
+  char cwd[4096] = "";
+  ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
+  for (const std::string& where : {dir.path(), std::string(cwd), spool.path()})
+    for (const auto& name : ListDir(where)) EXPECT_NE(0u, name.find("pwned")) << name;
+  EXPECT_TRUE(ListDir(spool.path()).empty());
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+#include "prefilter_test_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+#include "prefilter_job.h"
+#include "prefilter_state.h"
+
+namespace pftest {
+
+HookLog gHookLog;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary);
+  out << data;
+}
+
+std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/lumora-pf-XXXXXX";
+  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::string cmd = "rm -rf '" + path_ + "'";
+  if (system(cmd.c_str()) != 0) perror("rm");
+}
+
+std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex,
+                    const std::string& feed_edge) {
+  std::string ppd =
+      "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
+      "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LUMORA.PPD\"\n"
+      "*Manufacturer: \"Lumora\"\n*Product: \"(Lumora)\"\n*ModelName: \"" + nickname + "\"\n"
+      "*ShortNickName: \"" + nickname + "\"\n*NickName: \"" + nickname + "\"\n"
+      "*PSVersion: \"(3010.000) 0\"\n*LanguageLevel: \"3\"\n*ColorDevice: False\n"
+      "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n*TTRasterizer: Type42\n"
+      "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n"
+      "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
+      "*PageSize A5/A5: \"<</PageSize[420 595]>>setpagedevice\"\n"
+      "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n*CloseUI: *PageSize\n"
+      "*DefaultImageableArea: A4\n*ImageableArea A4/A4: \"0 0 595 842\"\n"
+      "*ImageableArea A5/A5: \"0 0 420 595\"\n*ImageableArea Letter/Letter: \"0 0 612 792\"\n"
+      "*DefaultPaperDimension: A4\n*PaperDimension A4/A4: \"595.3 842.9\"\n"
+      "*PaperDimension A5/A5: \"420 595\"\n*PaperDimension Letter/Letter: \"612 792\"\n";
+  if (!duplex.empty())
+    ppd += "*OpenUI *Duplex: PickOne\n*DefaultDuplex: " + duplex +
+           "\n*Duplex None/Off: \"\"\n*Duplex DuplexNoTumble/Long Edge: \"\"\n"
+           "*Duplex DuplexTumble/Short Edge: \"\"\n*CloseUI: *Duplex\n";
+  if (!feed_edge.empty())
+    ppd += "*OpenUI *FeedEdge: PickOne\n*DefaultFeedEdge: " + feed_edge +
+           "\n*FeedEdge ShortEdge/Short: \"\"\n*FeedEdge LongEdge/Long: \"\"\n*CloseUI: *FeedEdge\n";
+  std::string path = dir / "queue.ppd";
+  WriteFile(path, ppd);
+  return path;
+}
+
+namespace {
+
+// Generated documents, made once per test run.
+TempDir& CacheDir() {
+  static TempDir dir;
+  return dir;
+}
+
+void Ghostscript(const std::string& device, const std::string& program, const std::string& out) {
+  std::string src = out + ".src.ps";
+  WriteFile(src, program);
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TMPDIR", "/tmp", 1);
+    execlp("gs", "gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", ("-sDEVICE=" + device).c_str(),
+           ("-sOutputFile=" + out).c_str(), src.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (status != 0) throw std::runtime_error("ghostscript failed for " + out);
+}
+
+std::string PagesProgram(int pages, int w, int h) {
+  return "%!PS\n<< /PageSize [" + std::to_string(w) + " " + std::to_string(h) +
+         "] >> setpagedevice\n/Helvetica findfont 48 scalefont setfont\n1 1 " + std::to_string(pages) +
+         " { /n exch def 72 300 moveto (Page ) show n 8 string cvs show showpage } for\n";
+}
+
+}  // namespace
+
+std::string MakePdf(const TempDir&, int pages, const std::string& name) {
+  std::string path = CacheDir() / (std::to_string(pages) + "-" + name);
+  if (access(path.c_str(), R_OK) != 0) Ghostscript("pdfwrite", PagesProgram(pages, 595, 842), path);
+  return path;
+}
+
+std::string MakePs(const TempDir&, int pages, int w, int h) {
+  static std::map<std::string, std::string> made;
+  std::string key = std::to_string(pages) + "-" + std::to_string(w) + "x" + std::to_string(h);
+  if (!made.count(key)) {
+    std::string path = CacheDir() / (key + ".ps");
+    Ghostscript("ps2write", PagesProgram(pages, w, h), path);
+    made[key] = ReadFile(path);
+  }
+  return made[key];
+}
+
+std::string WrapPjl(const std::string& ps, const std::string& job_name) {
+  return "\x1b%-12345X@PJL JOB NAME=\"" + job_name + "\"\r\n@PJL SET RESOLUTION=600\r\n" +
+         "@PJL ENTER LANGUAGE = POSTSCRIPT\r\n" + ps + "\x04\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X";
+}
+
+StderrCapture::StderrCapture() {
+  static int counter = 0;
+  path_ = CacheDir() / ("stderr-" + std::to_string(++counter));
+  int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  fflush(stderr);
+  saved_ = dup(2);
+  dup2(fd, 2);
+  close(fd);
+}
+
+StderrCapture::~StderrCapture() { Stop(); }
+
+std::string StderrCapture::Stop() {
+  if (saved_ >= 0) {
+    fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    saved_ = -1;
+  }
+  return ReadFile(path_);
+}
+
+namespace {
+
+int RecordStatusThread(pthread_t* thread, cancel_query_arg* arg) {
+  ++gHookLog.status_threads;
+  gHookLog.uri = arg->deviceUri;
+  gHookLog.job_id = arg->jobId;
+  *thread = 0;
+  return 0;
+}
+void RecordKeepaliveStart(char**) { ++gHookLog.keepalive_starts; }
+void RecordKeepaliveStop() { ++gHookLog.keepalive_stops; }
+
+// Descriptors 3 and 4 are /dev/null as under cupsfilter: the side-channel
+// query fails at once, and no test file can land on descriptor 4.
+void ClaimSideChannelFds() {
+  static bool done = false;
+  if (done) return;
+  int fd = open("/dev/null", O_RDWR);
+  dup2(fd, 3);
+  dup2(fd, 4);
+  if (fd > 4) close(fd);
+  done = true;
+}
+
+}  // namespace
+
+JobRun RunJob(const std::vector<std::string>& args, const std::string& input, const std::string& ppd,
+              const std::string& tmpdir, bool canceled, const std::string& pdftops) {
+  ClaimSideChannelFds();
+  setenv("PPD", ppd.c_str(), 1);
+  setenv("TMPDIR", tmpdir.c_str(), 1);
+  setenv("CUPS_SERVER", "/nonexistent-lumora/cups.sock", 1);
+  unsetenv("DEVICE_URI");
+  ResetPrefilterState();
+  gRefusalPause = 0;
+  gDeviceIdTimeout = 0.2;
+  if (!pdftops.empty()) gPdftopsPath = pdftops;
+  gHookLog = HookLog();
+  gPrefilterHooks = PrefilterHooks{RecordStatusThread, RecordKeepaliveStart, RecordKeepaliveStop};
+  job_canceled = canceled ? 1 : 0;
+
+  static int counter = 0;
+  std::string in_path = CacheDir() / ("in-" + std::to_string(++counter));
+  std::string out_path = CacheDir() / ("out-" + std::to_string(counter));
+  WriteFile(in_path, input);
+  int in_fd = open(in_path.c_str(), O_RDONLY);
+  int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+
+  std::vector<std::string> all = {"lumora-q"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  JobRun run;
+  {
+    StderrCapture capture;
+    run.status = pstoLumoraJob(static_cast<int>(all.size()), argv.data(), in_fd, out_fd);
+    run.err = capture.Stop();
+  }
+  close(in_fd);
+  close(out_fd);
+  run.out = ReadFile(out_path);
+  unlink(in_path.c_str());
+  unlink(out_path.c_str());
+  ResetPrefilterState();
+  return run;
+}
+
+std::string PstoLumoraPath() { return PSTOLUMORA_PATH; }
+std::string ResponderPath() { return SC_RESPONDER_PATH; }
+std::string ModelsTsvPath() { return MODELS_TSV; }
+
+}  // namespace pftest

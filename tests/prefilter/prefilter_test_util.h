@@ -1,0 +1,77 @@
+// Shared helpers of the pre-filter tests: scratch directories, PPDs and real
+// jobs made with ghostscript, the job run in-process and as a program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pftest {
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+std::vector<std::string> ListDir(const std::string& dir);
+
+// A scratch directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A PPD of the given nickname; duplex and feed_edge are default choices of
+// the "Duplex" and "FeedEdge" options (none when empty).
+std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex = "",
+                    const std::string& feed_edge = "");
+
+// A PDF of n pages, page k showing "Page k", made by ghostscript.
+std::string MakePdf(const TempDir& dir, int pages, const std::string& name = "job.pdf");
+// PostScript of n pages of the given size (points) made by ps2write.
+std::string MakePs(const TempDir& dir, int pages, int w = 595, int h = 842);
+// The PJL lines a PPD's JCL puts around a PostScript job.
+std::string WrapPjl(const std::string& ps, const std::string& job_name = "job");
+
+// Result of one job.
+struct JobRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs pstoLumoraJob in this process: argv[0] "lumora-q" then args (5 or 6
+// entries), input bytes on the input descriptor, PPD as given, TMPDIR set to
+// tmpdir. Thread starts are recorded, not made. pdftops replaces the
+// system converter when given.
+JobRun RunJob(const std::vector<std::string>& args, const std::string& input, const std::string& ppd,
+              const std::string& tmpdir, bool canceled = false, const std::string& pdftops = "");
+// What the job hooks saw in the last RunJob.
+struct HookLog {
+  int status_threads = 0;
+  int keepalive_starts = 0;
+  int keepalive_stops = 0;
+  std::string uri;
+  int job_id = 0;
+};
+extern HookLog gHookLog;
+
+// Captures this process's standard error while alive.
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+  std::string Stop();
+
+ private:
+  int saved_ = -1;
+  std::string path_;
+};
+
+std::string PstoLumoraPath();
+std::string ResponderPath();
+std::string ModelsTsvPath();
+
+}  // namespace pftest

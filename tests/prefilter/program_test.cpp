@@ -1,0 +1,207 @@
+// pstoLumora as the scheduler runs it: a separate process with the real
+// side channel on descriptor 4, signals and exit statuses.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "prefilter_state.h"
+#include "prefilter_test_util.h"
+#include "ps_rewrite.h"
+#include "support_check.h"
+
+using namespace pftest;
+
+namespace {
+
+const char* kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2310 series;CLS:PRINTER;";
+
+// The backend end of a side channel: a responder process on descriptor 4.
+class SideChannel {
+ public:
+  explicit SideChannel(const std::vector<std::string>& mode) {
+    int sv[2];
+    socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv);
+    filter_end = sv[0];
+    std::vector<std::string> args = {ResponderPath()};
+    args.insert(args.end(), mode.begin(), mode.end());
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(sv[1], 4);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(sv[1]);
+  }
+  ~SideChannel() {
+    if (filter_end >= 0) close(filter_end);
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  int filter_end = -1;
+
+ private:
+  pid_t pid_ = -1;
+};
+
+struct Filter {
+  pid_t pid = -1;
+  int out = -1;  // read end of its standard output
+  std::string err_path;
+
+  Filter(const std::vector<std::string>& args, const std::string& ppd, int in_fd, int fd4,
+         const std::string& tmpdir) {
+    static int counter = 0;
+    err_path = tmpdir + "/../stderr-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    int p[2];
+    pipe2(p, O_CLOEXEC);
+    out = p[0];
+    std::vector<std::string> all = {"lumora-q"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<std::string> env = {"PPD=" + ppd, "TMPDIR=" + tmpdir, "LANG=C.UTF-8",
+                                    "PATH=/usr/bin:/bin", "CUPS_SERVER=/nonexistent-lumora/cups.sock"};
+    pid = fork();
+    if (pid == 0) {
+      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(in_fd, 0);
+      dup2(p[1], 1);
+      dup2(err, 2);
+      if (fd4 >= 0)
+        dup2(fd4, 4);
+      else
+        close(4);
+      std::vector<char*> argv, envp;
+      for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+      for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+      argv.push_back(nullptr);
+      envp.push_back(nullptr);
+      execve(PstoLumoraPath().c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    close(p[1]);
+  }
+  std::string ReadAll() {
+    std::string data;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(out, buf, sizeof(buf))) > 0) data.append(buf, static_cast<size_t>(n));
+    return data;
+  }
+  int Wait() {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(out);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Err() { return ReadFile(err_path); }
+  ~Filter() { unlink(err_path.c_str()); }
+};
+
+class Program : public ::testing::Test {
+ protected:
+  int Input(const std::string& data) {
+    std::string path = dir / ("input-" + std::to_string(++inputs));
+    WriteFile(path, data);
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  TempDir dir, spool;
+  int inputs = 0;
+};
+
+TEST_F(Program, WrongArgumentCount) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"1", "u"},
+                                               std::vector<std::string>{"1", "u", "t", "1", "", "f", "x"}}) {
+    Filter f(args, MakePpd(dir, "Lumora MP2100 Series PS"), Input(""), -1, spool.path());
+    EXPECT_EQ("", f.ReadAll());
+    EXPECT_EQ(1, f.Wait());
+    EXPECT_EQ("ERROR: Usage: pstoLumora job-id user title copies options [file]\n", f.Err());
+  }
+}
+
+TEST_F(Program, UnsupportedPrinterRefusedWithoutReadingInput) {
+  int in = Input(WrapPjl(MakePs(dir, 1)));
+  Filter f({"1", "u", "t", "1", ""}, MakePpd(dir, "Other Printer"), in, -1, spool.path());
+  EXPECT_EQ("", f.ReadAll());
+  EXPECT_EQ(1, f.Wait());
+  EXPECT_EQ(0, lseek(in, 0, SEEK_CUR));
+  EXPECT_EQ(0u, f.Err().find("cups api can't find 1284 information.\n"));
+  EXPECT_NE(std::string::npos, f.Err().find("ERROR:当前打印机不可打印，请使用正确的打印机\n"));
+  EXPECT_TRUE(ListDir(spool.path()).empty());
+}
+
+TEST_F(Program, DeviceIdOverSideChannelDecides) {
+  std::string job = WrapPjl(MakePs(dir, 1));
+  std::string other = MakePpd(dir, "Other Printer");
+  {
+    SideChannel backend({"id", kMapleId});
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filter_end, spool.path());
+    std::string out = f.ReadAll();
+    EXPECT_EQ(0, f.Wait()) << f.Err();
+    EXPECT_NE(std::string::npos, out.find("\r\n@PJL SET JOBID=11\r\n"));  // maple rewriting
+  }
+  {
+    SideChannel backend({"id", "MFG:Lumora;MDL:MP2310 series;"});
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filter_end, spool.path());
+    EXPECT_EQ("", f.ReadAll());
+    EXPECT_EQ(1, f.Wait());
+  }
+  {
+    SideChannel backend({"id", "MFG:Lumora;MDL:LP5310 series;CLS:PRINTER;"});
+    Filter f({"12", "u", "t", "1", "", MakePdf(dir, 2)}, other, Input(""), backend.filter_end, spool.path());
+    EXPECT_EQ(0u, f.ReadAll().find("%!PS-Adobe-3.0"));  // the PDF road
+    EXPECT_EQ(0, f.Wait()) << f.Err();
+  }
+  EXPECT_TRUE(ListDir(spool.path()).empty());
+}
+
+TEST_F(Program, SigtermCutsAtNextPage) {
+  std::string job = WrapPjl(MakePs(dir, 4));
+  Filter f({"2", "u", "t", "1", ""}, MakePpd(dir, "Lumora OP3100 Series PS"), Input(job), -1, spool.path());
+  char first;
+  ASSERT_EQ(1, read(f.out, &first, 1));  // copying has begun; the pipe holds it back
+  kill(f.pid, SIGTERM);
+  std::string out = first + f.ReadAll();
+  EXPECT_EQ(0, f.Wait());
+  EXPECT_EQ(job.substr(0, job.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen), out);
+  EXPECT_NE(std::string::npos, f.Err().find("cancel_job =1\n"));
+  EXPECT_TRUE(ListDir(spool.path()).empty());
+}
+
+// query1284info in this process, over a socket pair on descriptor 4.
+TEST(DeviceIdQuery, AnswersOfTheBackend) {
+  const std::string too_long(600, 'x');
+  const struct {
+    std::vector<std::string> mode;
+    bool ok;
+  } cases[] = {{{"id", kMapleId}, true}, {{"none"}, false}, {{"silent"}, false}, {{"id", too_long}, false}};
+  int saved = dup(4);
+  for (const auto& c : cases) {
+    SideChannel backend(c.mode);
+    dup2(backend.filter_end, 4);
+    ResetPrefilterState();
+    gDeviceIdTimeout = 0.3;
+    char buf[512];
+    memset(buf, 'z', sizeof(buf));
+    int len = 511;
+    StderrCapture capture;
+    EXPECT_EQ(c.ok, query1284info(buf, &len)) << c.mode[0];
+    std::string log = capture.Stop();
+    EXPECT_STREQ(c.ok ? kMapleId : "", buf);
+    if (c.ok) {
+      EXPECT_EQ(static_cast<int>(strlen(kMapleId)), len);
+    }
+    EXPECT_EQ(c.ok ? "" : "cups api can't find 1284 information.\n", log);
+  }
+  dup2(saved, 4);
+  close(saved);
+  ResetPrefilterState();
+}
+
+}  // namespace

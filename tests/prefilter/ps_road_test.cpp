@@ -1,0 +1,191 @@
+// The PostScript road on real ps2write jobs in PJL: plain copy, the maple
+// rewriting, collated copies and the cancel cut, run in-process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "prefilter_test_util.h"
+#include "ps_rewrite.h"
+
+using namespace pftest;
+
+namespace {
+
+const std::string kTrailer(kCancelTrailer, kCancelTrailerLen);
+const std::string kEoj(kEndOfJob, kEndOfJobLen);
+
+std::string Hostname() {
+  char name[256] = "";
+  gethostname(name, sizeof(name));
+  return name;
+}
+
+void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
+  for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+}
+
+// The job as the maple rewriting must leave it: owner and id after the job
+// name line, page sizes forced.
+std::string Rewritten(std::string job, const std::string& jobid, const std::string& size,
+                      const std::string& extra = "") {
+  size_t name_end = job.find("\r\n") + 2;
+  job.insert(name_end, "@PJL SET JOBOWNER=\"" + Hostname() + "\"\r\n@PJL SET JOBID=" + jobid + "\r\n" + extra);
+  if (!size.empty()) ReplaceAll(job, "<</Type/Page/MediaBox [0 0 595 842]\n", "<</Type/Page/MediaBox [0 0 " + size + "]\n");
+  return job;
+}
+
+class PsRoad : public ::testing::Test {
+ protected:
+  std::string Ppd(const std::string& model) { return MakePpd(dir, "Lumora " + model + " Series PS", "", "LongEdge"); }
+  void ExpectNoTempFiles() { EXPECT_TRUE(ListDir(spool.path()).empty()); }
+  TempDir dir, spool;
+  std::string job = WrapPjl(MakePs(dir, 3));
+};
+
+TEST_F(PsRoad, PlainFamilyIsCopiedUnchanged) {
+  JobRun run = RunJob({"7", "u", "t", "1", ""}, job, Ppd("OP3100"), spool.path());
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(job, run.out);
+  EXPECT_EQ(0, gHookLog.status_threads);
+  ExpectNoTempFiles();
+  // Named on the command line: nothing is read from the input, the file stays.
+  std::string path = dir / "named.prn";
+  WriteFile(path, job);
+  run = RunJob({"7", "u", "t", "1", "", path}, "not this", Ppd("OP3100"), spool.path());
+  EXPECT_EQ(job, run.out);
+  EXPECT_EQ(job, ReadFile(path));
+}
+
+TEST_F(PsRoad, SpooledJobWithoutUniversalExitGetsEndMarker) {
+  std::string ps = MakePs(dir, 1);
+  JobRun run = RunJob({"7", "u", "t", "1", ""}, ps, Ppd("OP3100"), spool.path());
+  EXPECT_EQ(ps + "\x04\x1b%-12345X\n", run.out);
+  EXPECT_NE(std::string::npos, run.err.find("\x04\x1b%-12345X\n"));
+}
+
+TEST_F(PsRoad, MapleHeaderAndPageSize) {
+  JobRun run = RunJob({"42", "u", "t", "1", "PageSize=Letter"}, job, Ppd("MP2100"), spool.path());
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(Rewritten(job, "42", "612 792"), run.out);
+  EXPECT_EQ(1, gHookLog.status_threads);
+  EXPECT_EQ(42, gHookLog.job_id);
+  EXPECT_NE(std::string::npos, run.err.find("uri:,jobid:42,jobower:" + Hostname() + "\n"));
+  ExpectNoTempFiles();
+  // Without a PageSize the sizes stay as they are.
+  run = RunJob({"43", "u", "t", "1", ""}, job, Ppd("MP2100"), spool.path());
+  EXPECT_EQ(Rewritten(job, "43", ""), run.out);
+}
+
+TEST_F(PsRoad, A5LongEdgeAndDeferredMediaSelection) {
+  std::string body = "%!PS\n<<DeferredMediaSelection true>>setpagedevice % keep\n/pdfSetupPaper {} def\n"
+                     "595 842 pdfSetupPaper\n";
+  std::string in = WrapPjl(body);
+  JobRun run = RunJob({"5", "u", "t", "1", "PageSize=A5"}, in, Ppd("MP2650"), spool.path());
+  std::string expected = Rewritten(in, "5", "", "@PJL SET PAPER=A5L\r\n");
+  ReplaceAll(expected, "<<DeferredMediaSelection", "<</DeferredMediaSelection");
+  ReplaceAll(expected, "595 842 pdfSetupPaper", "420 595 pdfSetupPaper");
+  EXPECT_EQ(expected, run.out);
+  EXPECT_NE(std::string::npos, run.err.find("Modified <</DeferredMediaSelection\n"));
+}
+
+TEST_F(PsRoad, CollatedCopiesInOneJob) {
+  std::string ps = MakePs(dir, 2);
+  size_t setup = ps.find("%%EndProlog");
+  ps.insert(setup, "%RBIBeginNonPPDFeature: *NumCopies 3\n/#copies 3 def\n%RBIEndNonPPDFeature\n");
+  std::string in = WrapPjl(ps);
+  JobRun run = RunJob({"9", "u", "t", "3", "PageSize=A4 Collate=True"}, in, Ppd("MP2100"), spool.path());
+  EXPECT_EQ(0, run.status);
+
+  std::string once = Rewritten(in, "9", "595 842");
+  ReplaceAll(once, "%RBIBeginNonPPDFeature: *NumCopies 3\n/#copies 3 def\n%RBIEndNonPPDFeature\n", "");
+  ReplaceAll(once, "\x04\x1b%-12345X@PJL EOJ\r\n", "");
+  std::string marker = "@PJL ENTER LANGUAGE = POSTSCRIPT\r\n";
+  std::string body = once.substr(once.find(marker) + marker.size());
+  EXPECT_EQ(once + body + body + kEoj, run.out);
+  ExpectNoTempFiles();  // the collated-copy file too
+
+  run = RunJob({"9", "u", "t", "1", "PageSize=A4 collate"}, in, Ppd("MP2100"), spool.path());
+  EXPECT_EQ(once + kEoj, run.out);
+  // "noCollate" is no request to collate: the copy-count feature stays.
+  run = RunJob({"9", "u", "t", "3", "PageSize=A4 noCollate"}, in, Ppd("MP2100"), spool.path());
+  EXPECT_NE(std::string::npos, run.out.find("/#copies 3 def"));
+}
+
+TEST_F(PsRoad, LongLinesPassWhole) {
+  std::string name(5000, 'n');
+  std::string blob(3 << 20, 'b');
+  blob[12345] = '\0';  // a NUL byte in the data survives
+  std::string in = WrapPjl("%!PS\n%" + blob + "\n<</Type/Page/MediaBox [0 0 595 842]\n", name);
+  JobRun run = RunJob({"8", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool.path());
+  EXPECT_EQ(Rewritten(in, "8", "612 792"), run.out);
+}
+
+TEST_F(PsRoad, CancelCutsAtNextPage) {
+  std::string ps = MakePs(dir, 3);
+  std::string in = WrapPjl(ps);
+  size_t first_page = in.find("%%Page:");
+  // Plain copy: the block holding the first page comment is cut there.
+  JobRun run = RunJob({"1", "u", "t", "1", ""}, in, Ppd("OP3100"), spool.path(), true);
+  EXPECT_EQ(in.substr(0, first_page) + kTrailer, run.out);
+  EXPECT_NE(std::string::npos, run.err.find("find page end\n"));
+  // Maple, line by line.
+  run = RunJob({"1", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool.path(), true);
+  std::string full = Rewritten(in, "1", "612 792");
+  EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer, run.out);
+  // Collating: the cut ends the copies, the end of job follows.
+  run = RunJob({"1", "u", "t", "2", "Collate=True"}, in, Ppd("MP2100"), spool.path(), true);
+  full = Rewritten(in, "1", "");
+  EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer + kEoj, run.out);
+  ExpectNoTempFiles();
+}
+
+TEST_F(PsRoad, EndSetupBeforePageIsNoBoundary) {
+  std::string block = "x\n%%EndSetup\n%%Page: 1 1\nmore\n%%Page: 2 2\n";
+  int len = -1;
+  EXPECT_FALSE(find_pageend(block, len));
+  EXPECT_EQ(0, len);
+}
+
+TEST_F(PsRoad, RefusalsLeaveNothingBehind) {
+  JobRun run = RunJob({"1", "u", "t", "1", ""}, job, MakePpd(dir, "Other Printer"), spool.path());
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("", run.out);
+  EXPECT_NE(std::string::npos, run.err.find("ERROR:当前打印机不可打印，请使用正确的打印机\n"));
+  std::string narrow = WrapPjl(MakePs(dir, 1, 200, 792));
+  run = RunJob({"1", "u", "t", "1", "PageSize=Custom.200x792"}, narrow, Ppd("MP2100"), spool.path());
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("", run.out);
+  EXPECT_NE(std::string::npos,
+            run.err.find("ERROR:The current custom pager cannot be printed,please use the corrent paper\n"));
+  ExpectNoTempFiles();
+  run = RunJob({"1", "u", "t", "1"}, job, Ppd("MP2100"), spool.path());
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("ERROR: Usage: pstoLumora job-id user title copies options [file]\n", run.err);
+}
+
+TEST(QueueLookup, DecodedLowerCaseLastSegment) {
+  cups_dest_t* dests = nullptr;
+  int n = 0;
+  const struct {
+    const char *name, *instance, *uri, *device;
+  } rows[] = {
+      {"a", nullptr, "ipp://localhost/printers/Lumora%5FMP", "usb://Lumora/MP?serial=1"},
+      {"a", "copy", "ipp://localhost/printers/lumora_mp", "socket://instance"},
+      {"b", nullptr, "ipp://localhost/printers/other", "socket://other"},
+  };
+  for (const auto& r : rows) {
+    n = cupsAddDest(r.name, r.instance, n, &dests);
+    cups_dest_t* d = cupsGetDest(r.name, r.instance, n, dests);
+    d->num_options = cupsAddOption("printer-uri-supported", r.uri, d->num_options, &d->options);
+    d->num_options = cupsAddOption("device-uri", r.device, d->num_options, &d->options);
+  }
+  char uri[256] = "", mm[256] = "";
+  FindQueueOptions(n, dests, "LUMORA_mp", uri, mm);
+  EXPECT_STREQ("usb://Lumora/MP?serial=1", uri);
+  EXPECT_STREQ("", mm);
+  cupsFreeDests(n, dests);
+}
+
+}  // namespace
