@@ -11,6 +11,8 @@ namespace {
 
 using stream_test::H;
 using stream_test::Hex;
+using stream_test::Job300;
+using stream_test::Page1;
 using stream_test::StreamTest;
 
 const std::string kEOJ = "\x1b%-12345X@PJL\r\n@PJL EOJ\r\n\x1b%-12345X\r\n";
@@ -29,26 +31,6 @@ int FixedHost(char* name, size_t len) {
   if (gHostName == "<fail>") return -1;
   snprintf(name, len, "%s", gHostName.c_str());
   return 0;
-}
-
-PrntDocInfo Job300() {
-  PrntDocInfo doc;
-  doc.jobId = 300;
-  doc.duplexFlag = 0x20;
-  doc.platformFlag = 0x10;
-  doc.density = 2;
-  doc.fineMode = 1;
-  return doc;
-}
-
-PrntPageInfo Page1() {
-  PrntPageInfo page;
-  page.paperSize = 1;
-  page.hResolution = page.vResolution = 60;
-  page.inputSlot = 1;
-  page.copies = 1;
-  page.pageNumber = 1;
-  return page;
 }
 
 class CommandTest : public StreamTest {

@@ -11,6 +11,8 @@ namespace {
 
 using stream_test::H;
 using stream_test::Hex;
+using stream_test::Job300;
+using stream_test::Page1;
 
 struct RecordCase {
   const char* name;
@@ -18,26 +20,6 @@ struct RecordCase {
   std::function<void(uint8_t*)> build;
   const char* expected;
 };
-
-PrntDocInfo Job300() {
-  PrntDocInfo doc;
-  doc.jobId = 300;
-  doc.duplexFlag = 0x20;
-  doc.platformFlag = 0x10;
-  doc.density = 2;
-  doc.fineMode = 1;
-  return doc;
-}
-
-PrntPageInfo Page1() {
-  PrntPageInfo page;
-  page.paperSize = 1;
-  page.hResolution = page.vResolution = 60;
-  page.inputSlot = 1;
-  page.copies = 1;
-  page.pageNumber = 1;
-  return page;
-}
 
 PrntPageInfo CustomPage(uint16_t paperSize) {
   PrntPageInfo page;
@@ -202,15 +184,6 @@ TEST(Records, CoverageUsesSinglePrecisionFactors) {
   EXPECT_EQ(Hex(std::string(reinterpret_cast<char*>(rec), 6)), Hex(H("0B 06 1E D0 07 FA")));
   EXPECT_EQ(info.coverage, 2000);
   gImageCoverage = 0;
-}
-
-TEST(Records, SwapHelpers) {
-  uint32_t a = 1, b = 2;
-  uint16_t c = 3, d = 4;
-  SwapUINT(&a, &b);
-  SwapUSHORT(&c, &d);
-  EXPECT_EQ(a * 10 + b, 21u);
-  EXPECT_EQ(c * 10 + d, 43);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "job_state.h"
 #include "output_sink.h"
+#include "records.h"
 
 namespace stream_test {
 
@@ -36,6 +37,29 @@ inline std::string Hex(const std::string& bytes) {
     out += b;
   }
   return out;
+}
+
+// The job of the printer documentation's examples: id 300, two-sided,
+// density 2, fine mode.
+inline PrntDocInfo Job300() {
+  PrntDocInfo doc;
+  doc.jobId = 300;
+  doc.duplexFlag = 0x20;
+  doc.platformFlag = 0x10;
+  doc.density = 2;
+  doc.fineMode = 1;
+  return doc;
+}
+
+// Page 1 on paper code 1 at 600 dpi from tray 1.
+inline PrntPageInfo Page1() {
+  PrntPageInfo page;
+  page.paperSize = 1;
+  page.hResolution = page.vResolution = 60;
+  page.inputSlot = 1;
+  page.copies = 1;
+  page.pageNumber = 1;
+  return page;
 }
 
 // A FILE* that accepts `budget` bytes and then fails every write, as a
