@@ -246,7 +246,7 @@ TEST(KeepAlive, FillersFallOnlyBetweenRecords) {
   TempDir dir;
   FilterJob job;
   job.model = "Lumora Cedar C300 Series";
-  job.env["LUMORA_KEEPALIVE_INTERVAL_MS"] = "1";
+  job.env["LUMORA_KEEPALIVE_INTERVAL_MS"] = "5";
   std::vector<RasterPage> pages;
   for (int i = 0; i < 3; ++i) {
     RasterPage p = PageOfSize(595, 842, 4960, 7016);
@@ -258,6 +258,13 @@ TEST(KeepAlive, FillersFallOnlyBetweenRecords) {
   EXPECT_TRUE(run.stream.ok()) << run.stream.errors.front().message;
   EXPECT_EQ(run.stream.pages.size(), 3u);
   EXPECT_TRUE(run.stream.jobEnd);
+  // The same job without the fast timer is shorter: fillers were sent.
+  TempDir quiet;
+  job.env.clear();
+  FilterRun plain = RunRasterFilter(quiet, job, pages);
+  ASSERT_TRUE(plain.stream.ok());
+  EXPECT_GT(run.result.out.size(), plain.result.out.size());
+  EXPECT_EQ((run.result.out.size() - plain.result.out.size()) % 2, 0u);
 }
 
 TEST(SpoolFiles, FullDiskIsAnErrorNotAShortJob) {
