@@ -168,6 +168,8 @@ int RecordStatusThread(pthread_t* thread, cancel_query_arg* arg) {
 void RecordKeepaliveStart(char**) { ++gHookLog.keepalive_starts; }
 void RecordKeepaliveStop() { ++gHookLog.keepalive_stops; }
 
+}  // namespace
+
 // Descriptors 3 and 4 are /dev/null as under cupsfilter: the side-channel
 // query fails at once, and no test file can land on descriptor 4.
 void ClaimSideChannelFds() {
@@ -179,8 +181,6 @@ void ClaimSideChannelFds() {
   if (fd > 4) close(fd);
   done = true;
 }
-
-}  // namespace
 
 JobRun RunJob(const std::vector<std::string>& args, const std::string& input, const std::string& ppd,
               const std::string& tmpdir, bool canceled, const std::string& pdftops) {

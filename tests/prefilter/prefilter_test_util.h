@@ -58,6 +58,10 @@ struct HookLog {
 };
 extern HookLog gHookLog;
 
+// Descriptors 3 and 4 of this process become /dev/null, as under
+// cupsfilter: side-channel queries fail at once and no test file lands there.
+void ClaimSideChannelFds();
+
 // Captures this process's standard error while alive.
 class StderrCapture {
  public:

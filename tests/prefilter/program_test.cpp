@@ -20,10 +20,19 @@ namespace {
 
 const char* kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2310 series;CLS:PRINTER;";
 
+// Puts fd on descriptor 4 of a child about to exec (kept across the exec).
+void OntoFd4(int fd) {
+  if (fd == 4)
+    fcntl(4, F_SETFD, 0);
+  else
+    dup2(fd, 4);
+}
+
 // The backend end of a side channel: a responder process on descriptor 4.
 class SideChannel {
  public:
   explicit SideChannel(const std::vector<std::string>& mode) {
+    ClaimSideChannelFds();
     int sv[2];
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv);
     filter_end = sv[0];
@@ -31,7 +40,7 @@ class SideChannel {
     args.insert(args.end(), mode.begin(), mode.end());
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(sv[1], 4);
+      OntoFd4(sv[1]);
       std::vector<char*> argv;
       for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
@@ -74,7 +83,7 @@ struct Filter {
       dup2(p[1], 1);
       dup2(err, 2);
       if (fd4 >= 0)
-        dup2(fd4, 4);
+        OntoFd4(fd4);
       else
         close(4);
       std::vector<char*> argv, envp;
