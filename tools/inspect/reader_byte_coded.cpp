@@ -465,6 +465,7 @@ void ByteCodedReader::Run() {
       // more when the page count is odd.
       if (lastWasPage && !out_.pages.back().machineDuplex && out_.pages.back().number % 2 == 1) {
         out_.pages.back().machineDuplex = true;
+        out_.pages.back().endOffset = cur_.pos();
       } else {
         if (out_.pages.empty())
           cur_.stop(rec.offset, "machine duplex record before the first page");
