@@ -184,6 +184,9 @@ def main():
     env["UMOCKDEV_DIR"] = testbed.get_root_dir()
     preload = "libumockdev-preload.so.0"
     env["LD_PRELOAD"] = preload + (":" + env["LD_PRELOAD"] if env.get("LD_PRELOAD") else "")
+    # A sanitizer build must accept the preload library in front of its runtime.
+    asan = env.get("ASAN_OPTIONS", "")
+    env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "verify_asan_link_order=0"
     argv = sys.argv[4:]
     pid, _, _, _ = GLib.spawn_async(argv, envp=["%s=%s" % kv for kv in env.items()],
                                     flags=GLib.SpawnFlags.DO_NOT_REAP_CHILD | GLib.SpawnFlags.SEARCH_PATH)
