@@ -20,10 +20,10 @@ bool LineReader::Open(const char* path) {
   return fd_ >= 0;
 }
 
-void LineReader::Attach(int fd) {
+void LineReader::Attach(int fd, bool owned) {
   if (owned_ && fd_ >= 0) close(fd_);
   fd_ = fd;
-  owned_ = false;
+  owned_ = owned;
   pos_ = end_ = 0;
   offset_ = lseek(fd, 0, SEEK_CUR);
   if (offset_ < 0) offset_ = 0;

@@ -18,8 +18,8 @@ class LineReader {
   ~LineReader();
 
   bool Open(const char* path);
-  // Reads from an open descriptor; the reader does not close it.
-  void Attach(int fd);
+  // Reads from an open descriptor, closing it at the end only when owned.
+  void Attach(int fd, bool owned = false);
   bool IsOpen() const { return fd_ >= 0; }
 
   // The next line (with its '\n'), false at the end of the file.

@@ -201,17 +201,18 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
 }  // namespace
 
 bool WritePSdataToStdout(char** argv, const std::string& path) {
-  LineReader reader;
-  if (path.empty() || !reader.Open(path.c_str())) {
+  int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     fprintf(stderr, "Uable open temp file error! \n");
     return false;
   }
   if (!ismaple) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     FdCloser closer{fd};
-    if (fd >= 0) PlainCopy(fd);
-    return fd >= 0;
+    PlainCopy(fd);
+    return true;
   }
+  LineReader reader;
+  reader.Attach(fd, true);
   JobHeader header = PrepareMapleJob(argv);
   if (!iscollate)
     RewriteLines(reader, header);
