@@ -139,7 +139,7 @@ const Damage kDamages[] = {
     {"no job end", Dialect::Z,
      [](Bytes& j) { j.resize(j.size() - 40); return j.size(); }, "stream ends without the job end"},
     {"coverage", Dialect::Z,
-     [](Bytes& j) { size_t at = Find(j, {0x0B, 0x07, 0x19}); j[at + 3]++; j[at + 6]--; return PageSpecOf(j); },
+     [](Bytes& j) { size_t at = Find(j, {0x0B, 0x07, 0x19}); j[at + 3]++; j[at + 6]--; return at; },
      "coverage record of page 1 says"},
     {"coverage before page spec", Dialect::Z,
      [](Bytes& j) { size_t at = PageSpecOf(j); std::swap_ranges(j.begin() + at, j.begin() + at + 18,

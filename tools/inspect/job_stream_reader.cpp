@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -195,6 +196,9 @@ JobStream ReadJobStream(const uint8_t* data, size_t size, const ReadOptions& opt
   } catch (const StreamStop& stop) {
     out.errors.push_back({stop.offset, stop.message});
   }
+  auto byOffset = [](const StreamIssue& a, const StreamIssue& b) { return a.offset < b.offset; };
+  std::stable_sort(out.errors.begin(), out.errors.end(), byOffset);
+  std::stable_sort(out.warnings.begin(), out.warnings.end(), byOffset);
   return out;
 }
 

@@ -109,7 +109,7 @@ struct JobStream {
   bool jobEnd = false;              // the complete job end sequence was found
   size_t jobEndOffset = 0;
   bool machineDuplexAtJobEnd = false;
-  std::vector<StreamIssue> errors;    // framing, checksum, order and decode errors
+  std::vector<StreamIssue> errors;    // framing, checksum, order and decode errors, by offset
   std::vector<StreamIssue> warnings;  // oddities that do not break the stream
 
   bool ok() const { return errors.empty(); }

@@ -67,6 +67,7 @@ class ByteCodedReader {
   JobStream& out_;
   Dialect dialect_;
   bool isC_;
+  size_t coverageOffset_ = 0;  // PLATFORM_Z coverage record of the current page
 };
 
 bool ByteCodedReader::ReadRecord(Record& rec) {
@@ -342,7 +343,7 @@ void ByteCodedReader::ReadBandsZ(Page& page, const Record& raster) {
     SetPagePicture(page, width, height, 1, bytesPerRow, std::move(bits));
     unsigned k = unsigned((page.dots / 1000) % 65536);
     if (page.coverage >= 0 && unsigned(page.coverage) != k)
-      cur_.error(page.offset, "coverage record " + where + " says " + std::to_string(page.coverage) +
+      cur_.error(coverageOffset_, "coverage record " + where + " says " + std::to_string(page.coverage) +
                                   " thousand dots, the image has " + std::to_string(page.dots) +
                                   " dots");
   }
@@ -389,6 +390,7 @@ void ByteCodedReader::ReadPage(const Record& spec) {
     Expect(0x32, where);
   } else {
     Record cov = Expect(0x19, where);
+    coverageOffset_ = cov.offset;
     const uint8_t* v = cov.bytes;
     if (v[3] > 63 || v[4] > 63 || v[5] > 15)
       cur_.error(cov.offset, "coverage record " + where + " has digits out of range");
