@@ -14,6 +14,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "job_io.h"
 #include "line_reader.h"
 
 namespace {
@@ -26,16 +27,6 @@ struct JobOptions {
   ~JobOptions() { cupsFreeOptions(num, opts); }
   const char* get(const char* name) const { return cupsGetOption(name, num, opts); }
 };
-
-struct PpdCloser {
-  void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
-};
-using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
-
-PpdPtr OpenJobPpd() {
-  const char* path = getenv("PPD");
-  return PpdPtr(path ? ppdOpenFile(path) : nullptr);
-}
 
 // First line of the job file holding the pattern, ignoring case, as
 // `grep -i PATTERN FILE -m 1 -s` prints it (at most 511 characters). grep

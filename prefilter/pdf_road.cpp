@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "job_io.h"
 #include "prefilter_state.h"
 #include "support_check.h"
 
@@ -28,10 +29,6 @@ const char* const kRemovedOptions[] = {"page-set",  "noCollate",        "Collate
                                        "number-up", "OutputOrder",      "number-up-layout",
                                        "orientation-requested"};
 
-struct PpdCloser {
-  void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
-};
-
 bool WantsLongEdgeRotation(const char* options) {
   char deviceId[512] = "";
   int len = 511;
@@ -40,8 +37,7 @@ bool WantsLongEdgeRotation(const char* options) {
   if (!options) options = "";
   if (strstr(options, "noDuplex") || strstr(options, "DuplexNoTumble"))
     return strstr(options, "DuplexNoTumble") != nullptr;
-  const char* ppdPath = getenv("PPD");
-  std::unique_ptr<ppd_file_t, PpdCloser> ppd(ppdPath ? ppdOpenFile(ppdPath) : nullptr);
+  PpdPtr ppd = OpenJobPpd();
   if (!ppd) return false;
   ppd_option_t* duplex = ppdFindOption(ppd.get(), "Duplex");
   return duplex && strcasecmp(duplex->defchoice, "DuplexNoTumble") == 0;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "job_io.h"
 #include "media_size.h"
 #include "pdf_road.h"
 #include "prefilter_state.h"
@@ -27,11 +28,6 @@ constexpr size_t kBlockSize = 8192;
 // End-of-job marker appended to a spooled job that lacks PJL's universal exit.
 const char kSpoolEndMarker[] = "\x04\x1b%-12345X\n";
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() { if (fd >= 0) close(fd); }
-};
-
 // Whatever path the job leaves by, the files it made are removed.
 struct JobTempFilesGuard {
   ~JobTempFilesGuard() { RemoveJobTempFiles(); }
@@ -45,17 +41,6 @@ struct KeepAlive {
 void Refuse(const char* message) {
   if (gRefusalPause) sleep(gRefusalPause);
   _cupsLangPrintError("ERROR", message);
-}
-
-bool WriteAllTo(int fd, const char* p, size_t len) {
-  while (len > 0) {
-    ssize_t n = write(fd, p, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 int PdfRoad(char** argv, std::string& jobfile) {
@@ -113,7 +98,7 @@ void Copy_StdinToTempFile(std::string& path) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     last = static_cast<size_t>(n);
-    if (!WriteAllTo(fd, buf.data(), last)) {
+    if (!WriteAll(fd, buf.data(), last)) {
       fprintf(stderr, "DEBUG: Unable to write temp print file: %s\n", strerror(errno));
       RemoveJobTempFile(name);
       return;
@@ -123,8 +108,8 @@ void Copy_StdinToTempFile(std::string& path) {
   // end-of-job marker. The block is looked at as text (up to a NUL).
   std::string tail(buf.data(), strnlen(buf.data(), last));
   if (tail.size() > 9 && !strcasestr(tail.c_str(), "%-12345X")) {
-    WriteAllTo(fd, kSpoolEndMarker, sizeof(kSpoolEndMarker) - 1);
-    WriteAllTo(2, kSpoolEndMarker, sizeof(kSpoolEndMarker) - 1);
+    WriteAll(fd, kSpoolEndMarker, sizeof(kSpoolEndMarker) - 1);
+    WriteAll(2, kSpoolEndMarker, sizeof(kSpoolEndMarker) - 1);
   }
   path = name;
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "job_io.h"
+
 bool ismaple = false;
 bool iscollate = false;
 int copies = 0;
@@ -43,18 +45,9 @@ PrefilterHooks DefaultPrefilterHooks() {
 PrefilterHooks gPrefilterHooks = DefaultPrefilterHooks();
 
 bool WriteToOutput(const void* data, size_t len) {
-  const char* p = static_cast<const char*>(data);
-  while (len > 0) {
-    ssize_t n = write(gOutFd, p, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      gOutputFailed = true;
-      return false;
-    }
-    p += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
+  if (WriteAll(gOutFd, data, len)) return true;
+  gOutputFailed = true;
+  return false;
 }
 
 void RegisterJobTempFile(const std::string& path) {

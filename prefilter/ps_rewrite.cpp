@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "job_io.h"
 #include "line_reader.h"
 #include "prefilter_state.h"
 #include "url_decode.h"
@@ -28,24 +29,6 @@ namespace {
 // The record of the status query thread lives as long as the process: the
 // thread is never joined.
 cancel_query_arg g_cancel_query_arg;
-
-struct FdCloser {
-  int fd;
-  ~FdCloser() { if (fd >= 0) close(fd); }
-};
-
-bool WriteAllTo(int fd, const std::string& data) {
-  const char* p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string Format(const char* fmt, int a, int b) {
   char buf[128];
@@ -165,7 +148,7 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
       }
       FixPrnPageSize(line, width, height, inNumCopies);
       WriteToOutput(line);
-      if (copyFd >= 0 && !line.empty()) WriteAllTo(copyFd, line);
+      if (copyFd >= 0 && !line.empty()) WriteAll(copyFd, line.data(), line.size());
     }
   }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "job_io.h"
 #include "prefilter_state.h"
 
 // Rows come from the generated model list: LUMORA_PS_MODEL(designation, family).
@@ -57,16 +58,6 @@ const char* const Larch_printerinfo[] = {
     nullptr};
 
 namespace {
-
-struct PpdCloser {
-  void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
-};
-using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
-
-PpdPtr OpenJobPpd() {
-  const char* path = getenv("PPD");
-  return PpdPtr(path ? ppdOpenFile(path) : nullptr);
-}
 
 // The queue's ShortNickName, logged; nullptr when there is none.
 const char* ShortNickName(ppd_file_t* ppd) {

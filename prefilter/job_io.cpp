@@ -1,0 +1,27 @@
+#include "job_io.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+FdCloser::~FdCloser() {
+  if (fd >= 0) close(fd);
+}
+
+bool WriteAll(int fd, const void* data, size_t len) {
+  const char* p = static_cast<const char*>(data);
+  while (len > 0) {
+    ssize_t n = write(fd, p, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+PpdPtr OpenJobPpd() {
+  const char* path = getenv("PPD");
+  return PpdPtr(path ? ppdOpenFile(path) : nullptr);
+}
