@@ -15,6 +15,7 @@
 #include "side_timing.h"
 #include "sidechannel.h"
 #include "snmp_datagram.h"
+#include "udp_socket.h"
 
 std::atomic<unsigned char> g_bdummyEnd{0};
 pthread_t dummy_thread = 0;
@@ -28,29 +29,6 @@ constexpr int kIdlePauseMs = 500;
 struct AddrInfoFree {
   void operator()(addrinfo* info) const { freeaddrinfo(info); }
 };
-
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Receive time-out of one SNMP reply.
-struct timeval ReplyTimeout() {
-  int ms = SnmpReplyTimeoutMs();
-  struct timeval tv;
-  tv.tv_sec = ms / 1000;
-  tv.tv_usec = (ms % 1000) * 1000;
-  return tv;
-}
 
 void* HoldUsbPrinter(const char* uri) {
   UsbDeviceSession session(FindUsbDeviceHandle(uri));
@@ -101,14 +79,14 @@ void SenddummyCmdToNet(const char* host) {
     return;
   }
   std::unique_ptr<addrinfo, AddrInfoFree> info(found);
-  Socket sock(socket(info->ai_family, info->ai_socktype, info->ai_protocol));
+  UdpSocket sock(socket(info->ai_family, info->ai_socktype, info->ai_protocol));
   if (sock.fd() < 0) {
     fprintf(stderr, "create socket fail\n");
     return;
   }
   int on = 1;
   setsockopt(sock.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
-  struct timeval tv = ReplyTimeout();
+  struct timeval tv = SnmpReplyTimeval();
   if (setsockopt(sock.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
     fprintf(stderr, "setsockopt fail\n");
     return;

@@ -18,6 +18,7 @@
 #include "side_timing.h"
 #include "sidechannel.h"
 #include "snmp_datagram.h"
+#include "udp_socket.h"
 
 pthread_t status_thread = 0;
 int err_thread = 0;
@@ -30,20 +31,6 @@ constexpr uint8_t kStatusRequestType = 0xC1;  // device to host, vendor, interfa
 constexpr unsigned int kUsbTimeoutMs = 2000;
 constexpr int kUsbPassesPerQuery = 2;
 constexpr int kNetPassesPerQuery = 5;
-
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Destination of a status query: a name starting with a letter through the
 // resolver, otherwise a dotted IPv4 address.
@@ -155,17 +142,14 @@ int QueryStatusToNet(const char* host, unsigned char* buffer, int* length) {
   }
   sockaddr_in dest;
   bool haveDest = StatusDestination(host, &dest);
-  Socket sock(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  UdpSocket sock(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
   if (!haveDest || sock.fd() < 0 || buffer == nullptr) {
     fprintf(stderr, "<-SendSNMPCmd()\n");
     return 0;
   }
   int on = 1;
   setsockopt(sock.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
-  int ms = SnmpReplyTimeoutMs();
-  struct timeval tv;
-  tv.tv_sec = ms / 1000;
-  tv.tv_usec = (ms % 1000) * 1000;
+  struct timeval tv = SnmpReplyTimeval();
   if (setsockopt(sock.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
     fprintf(stderr, "setsockopt fail");
   }

@@ -1,0 +1,30 @@
+// A datagram socket closed when it goes out of scope, and the receive
+// time-out of one SNMP reply in the form setsockopt wants.
+#pragma once
+
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "side_timing.h"
+
+class UdpSocket {
+ public:
+  explicit UdpSocket(int fd) : fd_(fd) {}
+  ~UdpSocket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+inline struct timeval SnmpReplyTimeval() {
+  int ms = SnmpReplyTimeoutMs();
+  struct timeval tv;
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return tv;
+}
