@@ -16,6 +16,7 @@
 #undef LUMORA_PS_MODEL
 
 using sidetest::Count;
+using sidetest::EnvList;
 using sidetest::Lines;
 using sidetest::Probe;
 
@@ -109,6 +110,31 @@ TEST_F(SnmpPeer, KeepaliveEndsOnCancelAndSurvivesSilence) {
   // One send per pass even when no reply comes.
   EXPECT_GE(Received().size(), 1u);
   for (const auto& d : Received()) EXPECT_EQ(d.length, 45u);
+}
+
+TEST_F(SnmpPeer, KeepaliveDeviceFromEnvironmentOrArgumentZero) {
+  StartUdpAgent({"--set", "3000"});
+  EnvList fast = {{"LUMORA_KEEPALIVE_INTERVAL_MS", "100"}};
+  // No DEVICE_URI and a bare queue name: no thread at all.
+  auto none = Probe({"keepalive", "300", "-1", "queue"}, fast);
+  EXPECT_EQ(none.out, "thread=none\nended_before_wait=0\njoined g_bdummyEnd=1\n");
+  EXPECT_EQ(none.err, "argv error\nEnd::g_bDammyEnd = 1\n");
+  EXPECT_EQ(Received().size(), 0u);
+  // No DEVICE_URI, argument 0 holding a URI: that printer is kept awake.
+  auto argv0 = Probe({"keepalive", "300", "-1", "socket://127.0.0.1:9100"}, fast);
+  EXPECT_NE(argv0.out.find("thread=started\n"), std::string::npos);
+  EXPECT_GE(Received().size(), 1u);
+  // A device without a host (a file): nothing is sent, the thread only
+  // watches its flags, and SIGTERM still ends it.
+  size_t before = Received().size();
+  EnvList file = {{"DEVICE_URI", "file:///tmp/lumora-out"}, fast[0]};
+  auto idle = Probe({"keepalive", "1200", "200", "queue"}, file);
+  EXPECT_NE(idle.out.find("ended_before_wait=1\n"), std::string::npos) << idle.out;
+  EXPECT_EQ(idle.err,
+            "<dnssd> resolvedURI : file:///tmp/lumora-out\n"
+            "<dnssd> httpSeparateURI success.cupsret=0, host=\n"
+            "End::g_bDammyEnd = 1\n");
+  EXPECT_EQ(Received().size(), before);
 }
 
 TEST_F(SnmpPeer, UnreachableHostCostsOnlyTheReplyTimeout) {
