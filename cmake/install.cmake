@@ -10,9 +10,6 @@ foreach(filter rastertoLumora pstoLumora)
                         GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   endif()
 endforeach()
-if(TARGET lumora-inspect)
-  install(TARGETS lumora-inspect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
 install(FILES ${LUMORA_PPD_FILES} DESTINATION ${LUMORA_PPD_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 

@@ -44,12 +44,14 @@ rig_setup() {
   done
 
   # The driver as `cmake --install` laid it out in STAGE.
+  local owner=()
+  [ "$(id -u)" = 0 ] && owner=(-o root -g root)
   local found=0 prog
   for prog in rastertoLumora pstoLumora; do
     f=$(find "$stage" -type f -name "$prog" -path '*/filter/*' | head -n 1)
     if [ -n "$f" ]; then
       rm -f "$rig/serverbin/filter/$prog"
-      install -m 0755 -o root -g root "$f" "$rig/serverbin/filter/$prog"
+      install -m 0755 "${owner[@]}" "$f" "$rig/serverbin/filter/$prog"
       found=1
     fi
   done
@@ -57,11 +59,11 @@ rig_setup() {
   local ppds
   ppds=$(find "$stage" -type f -name 'Lumora-*.ppd' | wc -l)
   [ "$ppds" -gt 0 ] || { rig_log "no PPD found in $stage"; return 1; }
-  find "$stage" -type f -name 'Lumora-*.ppd' -exec install -m 0644 -o root -g root {} "$rig/data/model/lumora/" \;
+  find "$stage" -type f -name 'Lumora-*.ppd' -exec install -m 0644 "${owner[@]}" {} "$rig/data/model/lumora/" \;
 
   local scheme
   for scheme in usb socket; do
-    install -m 0755 -o root -g root "$backend" "$rig/serverbin/backend/$scheme"
+    install -m 0755 "${owner[@]}" "$backend" "$rig/serverbin/backend/$scheme"
   done
   if [ "$(id -u)" = 0 ]; then
     chown lp:lp "$rig/out"
@@ -168,7 +170,8 @@ rig_add_queue() {
     printf '%s' "$devid" > "$rig/out/$name.deviceid"
     chmod 0644 "$rig/out/$name.deviceid"
   fi
-  lpadmin -p "$name" -m "$model" -v "$uri" -E
+  # A failed job is aborted rather than stopping the queue.
+  lpadmin -p "$name" -m "$model" -v "$uri" -o printer-error-policy=abort-job -E
 }
 
 # rig_wait_jobs [SECONDS]: waits until no job is pending or processing.

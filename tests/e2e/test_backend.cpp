@@ -89,10 +89,9 @@ void AnswerSideChannel(const Config& config) {
     case CUPS_SC_CMD_GET_DEVICE_ID:
       if (!config.hasDeviceId) {
         cupsSideChannelWrite(command, CUPS_SC_STATUS_NOT_IMPLEMENTED, nullptr, 0, 1.0);
-      } else if (static_cast<int>(config.deviceId.size()) > datalen) {
-        // The filter's buffer is too small for the id.
-        cupsSideChannelWrite(command, CUPS_SC_STATUS_TOO_BIG, nullptr, 0, 1.0);
       } else {
+        // The request carries no data; a reply longer than the filter's
+        // buffer becomes CUPS_SC_STATUS_TOO_BIG on the filter's side.
         fprintf(stderr, "DEBUG: test backend: device id \"%s\"\n", config.deviceId.c_str());
         cupsSideChannelWrite(command, CUPS_SC_STATUS_OK, config.deviceId.data(),
                              static_cast<int>(config.deviceId.size()), 1.0);

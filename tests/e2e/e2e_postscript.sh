@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The two roads of pstoLumora through the scheduler: a PostScript job to a
+# maple queue is rewritten (job owner and id in its PJL header, page size),
+# a PDF job to a larch queue is converted to PostScript by the filter itself
+# (no pdftops in the scheduler's chain) with the even pages turned for
+# long-edge duplex.
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_start
+rig_add_queue maple lumora/Lumora-MP2100-Series-PS.ppd "usb://Lumora/MP2100?serial=7" \
+  "MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;DES:Lumora MP2100;"
+rig_add_queue larch lumora/Lumora-LP5100-Series-PS.ppd "socket://127.0.0.1:9100" \
+  "MFG:Lumora;CMD:PJL,PS;MDL:LP5100 series;CLS:PRINTER;DES:Lumora LP5100;"
+
+make_box_pdf "$E2E_WORK/boxes.pdf" 72,650,72,72 200,500,100,50 300,100,150,150
+ps="$E2E_WORK/boxes.pdf.ps"
+
+id=$(lp -d maple -o PageSize=Letter "$ps" | job_id)
+state=$(wait_job "$id" 60)
+check "maple: PostScript job completed ($state)" [ "$state" = completed ]
+out="$OUT/maple-$id.prn"
+check "maple: PJL job name kept" grep -a -q '@PJL JOB NAME' "$out"
+check "maple: job owner inserted" grep -a -q "@PJL SET JOBOWNER=\"$(hostname)\"" "$out"
+check "maple: job id inserted" grep -a -q "@PJL SET JOBID=$id" "$out"
+check "maple: PostScript follows ENTER LANGUAGE" bash -c "grep -a -A1 '@PJL ENTER LANGUAGE' '$out' | grep -a -q '^%!PS'"
+check "maple: three pages" [ "$(grep -a -c '^%%Page:' "$out")" -eq 3 ]
+check "maple: pstoLumora ran" log_has "$id" 'Started filter .*/pstoLumora'
+check "maple: no stray error lines" no_stray_errors "$id"
+
+id=$(lp -d larch -o Duplex=DuplexNoTumble "$E2E_WORK/boxes.pdf" | job_id)
+state=$(wait_job "$id" 60)
+check "larch: PDF job completed ($state)" [ "$state" = completed ]
+out="$OUT/larch-$id.prn"
+check "larch: PJL header" grep -a -q '@PJL ENTER LANGUAGE' "$out"
+check "larch: PostScript body" grep -a -q '^%!PS-Adobe' "$out"
+check "larch: the scheduler ran no pdftops (the PDF road)" \
+  bash -c "! grep -a '\[Job $id\] Started filter .*/pdftops' '$LOG'"
+check "larch: pstoLumora got the PDF" log_has "$id" 'Started filter .*/pstoLumora'
+# What the printer prints: the PostScript rendered by ghostscript; page 2
+# is turned by half a turn, so its box sits at the opposite place.
+mkdir -p "$E2E_WORK/larch"
+sed -n '/^%!PS-Adobe/,/^%%EOF/p' "$out" > "$E2E_WORK/larch.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r600 -o "$E2E_WORK/larch/page-%03d.pbm" "$E2E_WORK/larch.ps"
+check "larch: even pages turned for long-edge duplex" \
+  python3 "$E2E_SRC/check_pages.py" "$E2E_WORK/larch" --sheet=595,842 \
+  72,650,72,72 295,292,100,50 300,100,150,150
+check "larch: no stray error lines" no_stray_errors "$id"
+check "no temporary file left behind" [ -z "$(temp_files_left)" ]

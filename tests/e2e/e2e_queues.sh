@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# A freshly installed driver: lpinfo -m lists every model, a printer's
+# IEEE-1284 device id finds its model, and lpadmin makes working queues.
+source "$(dirname "$0")/e2e_lib.sh"
+e2e_start
+expected=$(find "$E2E_STAGE" -name 'Lumora-*.ppd' | wc -l)
+
+lpinfo -m > "$E2E_WORK/models.txt"
+listed=$(grep -c '^lumora/Lumora-' "$E2E_WORK/models.txt" || true)
+check "lpinfo -m lists all $expected models (found $listed)" [ "$listed" -eq "$expected" ]
+missing=0
+while read -r ppd; do
+  nick=$(sed -n 's/^\*NickName: "\(.*\)"/\1/p' "$ppd")
+  grep -q -x -F "lumora/$(basename "$ppd") $nick" "$E2E_WORK/models.txt" || { echo "not listed: $nick" >&2; missing=1; }
+done < <(find "$E2E_STAGE" -name 'Lumora-*.ppd')
+check "every PPD is listed with its nickname" [ "$missing" -eq 0 ]
+
+# Device ids as the printers report them.
+by_id() { lpinfo --device-id "$1" -m | grep '^lumora/' | head -n 1 | cut -d' ' -f1; }
+check "device id of an Elm E200 finds its PPD" \
+  [ "$(by_id 'MFG:Lumora;CMD:PJL,LUMORA;MDL:Elm E200 Series;CLS:PRINTER;')" = lumora/Lumora-Elm-E200-Series.ppd ]
+check "device id of an MP2100 finds its PPD" \
+  [ "$(by_id 'MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;')" = lumora/Lumora-MP2100-Series-PS.ppd ]
+
+rig_add_queue office lumora/Lumora-Cedar-C300-Series.ppd "usb://Lumora/Printer?serial=C300"
+rig_add_queue ps lumora/Lumora-OP3100-Series-PS.ppd "socket://127.0.0.1:9100"
+check "queues accept jobs" bash -c 'lpstat -a office | grep -q accepting && lpstat -a ps | grep -q accepting'
+check "the queue has the model's PPD" grep -q '^\*ModelName: "Lumora Cedar C300 Series"' "$RIG/ppd/office.ppd"
+check "the queue has the PostScript model's PPD" grep -q '^\*ShortNickName: "Lumora OP3100 Series PS"' "$RIG/ppd/ps.ppd"
+lpadmin -p office -o Density=3
+check "lpadmin sets a PPD default" grep -q '^\*DefaultDensity: 3' "$RIG/ppd/office.ppd"
