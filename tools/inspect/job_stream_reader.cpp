@@ -66,6 +66,15 @@ void StreamCursor::expectBytes(const char* bytes, size_t len, const std::string&
   pos_ += len;
 }
 
+std::string StreamCursor::describeAt(size_t offset) const {
+  if (offset >= size_) return "the end of the stream";
+  size_t len = 0;
+  while (offset + len < size_ && len < 60 && data_[offset + len] >= 0x20 && data_[offset + len] < 0x7F)
+    len++;
+  if (len >= 4) return "text \"" + std::string(reinterpret_cast<const char*>(data_ + offset), len) + "\"";
+  return "byte " + Hex(data_[offset]);
+}
+
 size_t StreamCursor::skipFillers() {
   size_t count = 0;
   while (pos_ < size_ && data_[pos_] == 0) {

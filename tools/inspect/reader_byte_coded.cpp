@@ -76,7 +76,7 @@ bool ByteCodedReader::ReadRecord(Record& rec) {
   size_t off = cur_.pos();
   const uint8_t* b = cur_.at(off);
   if (b[0] != 0x0B)
-    cur_.stop(off, "expected a record (0x0B) or a 00 00 filler, found byte " + Hex(b[0]));
+    cur_.stop(off, "expected a record (0x0B) or a 00 00 filler, found " + cur_.describeAt(off));
   cur_.need(3, "a record header");
   unsigned len = b[1], type = b[2];
   if (len < 4 || len > 48)

@@ -50,6 +50,10 @@ class StreamCursor {
   // Consumes exactly these bytes or stops with "expected <what>".
   void expectBytes(const char* bytes, size_t len, const std::string& what);
 
+  // "byte 0x6D", or "text \"...\"" when printable text stands there (the
+  // filter's failure messages end up in the stream that way).
+  std::string describeAt(size_t offset) const;
+
   // Skips 00 00 fillers; returns the number skipped. A lone 00 stops the read.
   size_t skipFillers();
 

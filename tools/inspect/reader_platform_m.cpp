@@ -89,7 +89,8 @@ bool PlatformMReader::ReadCommand(MCommand& cmd) {
   uint32_t length = Be32(h), command = Be32(h + 4), count = Be32(h + 8);
   uint16_t paramLength = Be16(h + 12), magic = Be16(h + 14);
   if (magic != 0x5A5A)
-    cur_.stop(off + 14, "expected a command header with magic 0x5A5A, found " + Hex(magic, 4));
+    cur_.stop(off + 14, "expected a command header with magic 0x5A5A, found " + Hex(magic, 4) +
+                            " (the header starts with " + cur_.describeAt(off) + ")");
   const char* name = CommandName(command);
   if (!name) cur_.stop(off + 4, "unknown command code " + std::to_string(command));
   if (length < 16) cur_.stop(off, std::string(name) + " has length " + std::to_string(length));
