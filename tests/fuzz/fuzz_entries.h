@@ -1,0 +1,51 @@
+// Entry points shared by the libFuzzer targets and the corpus replay: each
+// takes one input of any bytes, drives the real parsing code of the driver
+// with it and returns 0. A fault shows as a crash or a sanitizer report; a
+// broken invariant (a temporary file left behind, a cancel cut that does not
+// end with the trailer) aborts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace lumora_fuzz {
+
+using FuzzEntry = int (*)(const uint8_t* data, size_t size);
+
+// The raster page loop over a raster stream read by the CUPS raster reader.
+// data[0] picks the PPD (family), data[1] the job options, the rest is the
+// raster stream. Inputs whose pages would be larger than a few million
+// pixels, or that ask for many pages or copies, are skipped.
+int FuzzRasterPageLoop(const uint8_t* data, size_t size);
+// The same run with the job stream written to out (seed making).
+int RunRasterPageLoop(const uint8_t* data, size_t size, FILE* out);
+// Job settings of the raster filter: first line the option string, the rest
+// PPD lines added to a raster PPD; GatherJobSettings, checkOptionKey,
+// GetFunctionValue, the paper lookup and the custom-size geometry.
+int FuzzJobSettings(const uint8_t* data, size_t size);
+// The PostScript road of pstoLumora on a job file: line rewriting, header
+// insertion, page-size fixing, collated copies and the cancel cut.
+// data[0] picks the mode, data[1..2] the page size.
+int FuzzPsRewrite(const uint8_t* data, size_t size);
+// urldecode and the queue look-up that compares decoded printer URIs.
+int FuzzUrlDecode(const uint8_t* data, size_t size);
+// The pre-filter's option and size checks: first line the option string,
+// the rest the job file (MediaBox and pdfSetupPaper number scanning, A5).
+int FuzzSizeChecks(const uint8_t* data, size_t size);
+// A status reply of the printer's SNMP agent: data[0] is the owner's length,
+// then the owner, then the reply.
+int FuzzSnmpReply(const uint8_t* data, size_t size);
+// The job-stream reader of lumora-inspect.
+int FuzzJobStreamReader(const uint8_t* data, size_t size);
+
+struct FuzzTarget {
+  const char* name;
+  FuzzEntry entry;
+};
+// Every target, by the name of its corpus folder.
+extern const FuzzTarget kFuzzTargets[];
+extern const size_t kFuzzTargetCount;
+FuzzEntry FindFuzzTarget(const char* name);
+
+}  // namespace lumora_fuzz

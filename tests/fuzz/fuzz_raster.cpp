@@ -1,0 +1,233 @@
+// Fuzz entries of the raster filter: the whole page loop over a raster
+// stream, and the job settings gathered from options and PPD.
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz_entries.h"
+#include "fuzz_support.h"
+#include "job_settings.h"
+#include "page_loop.h"
+#include "paper_tables.h"
+#include "stream/output_sink.h"
+
+namespace lumora_fuzz {
+
+namespace {
+
+// Limits of the harness, not of the filter: pages and copies a fuzz input
+// may ask for, and the size of one page image.
+constexpr unsigned kMaxPages = 4;
+constexpr unsigned kMaxCopies = 3;
+constexpr double kMaxPagePixels = 4.0e6;
+constexpr double kMaxRasterBytes = 16.0e6;
+
+std::string RasterPpdText(const std::string& model, const std::string& extra) {
+  return "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
+         "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LUMFUZZ.PPD\"\n"
+         "*Manufacturer: \"Lumora\"\n*Product: \"(Lumora)\"\n*ModelName: \"" + model + "\"\n"
+         "*ShortNickName: \"" + model + "\"\n*NickName: \"" + model + "\"\n*ColorDevice: False\n"
+         "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n"
+         "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
+         "*PageSize A5/A5: \"<</PageSize[420 595]>>setpagedevice\"\n*CloseUI: *PageSize\n" + extra;
+}
+
+// The queues the raster target prints to: one per family, and a PPD of an
+// unknown model that names its platform and has odd custom margins.
+const char* const kZExtra =
+    "*cupsIPPReason SupportManualDuplex/TRUE: \"\"\n"
+    "*cupsIPPReason MDuplex/Turn the stack over.: \"\"\n"
+    "*HWMargins: 12 12 12 12\n"
+    "*OpenUI *InputSlot: PickOne\n*DefaultInputSlot: ManualFeed\n"
+    "*InputSlot Auto/Auto: \"\"\n*InputSlot ManualFeed/Manual: \"\"\n*CloseUI: *InputSlot\n"
+    "*OpenUI *TonerMode: Boolean\n*DefaultTonerMode: True\n"
+    "*TonerMode True/On: \"\"\n*TonerMode False/Off: \"\"\n*CloseUI: *TonerMode\n"
+    "*OpenUI *Density: PickOne\n*DefaultDensity: 4\n"
+    "*Density 0/Light: \"\"\n*Density 4/Dark: \"\"\n*CloseUI: *Density\n";
+
+const std::string& RasterPpdPath(unsigned index) {
+  static std::vector<std::string> paths;
+  if (paths.empty()) {
+    const std::pair<const char*, std::string> queues[] = {
+        {"Lumora Hazel H1 Series", ""},
+        {"Lumora Cedar C300 Series", kZExtra},
+        {"Lumora Elm E100 Series", "*HWMargins: 0 0 0 0\n"},
+        {"Lumora Unknown X9 Series",
+         "*cupsIPPReason PlatForm/PLATFORM_Z: \"\"\n*HWMargins: -1e30 3 1e30 5\n"},
+    };
+    for (size_t i = 0; i < sizeof(queues) / sizeof(queues[0]); ++i) {
+      std::string text = RasterPpdText(queues[i].first, queues[i].second);
+      paths.push_back(WriteScratchFile("raster" + std::to_string(i) + ".ppd", text.data(), text.size()));
+    }
+  }
+  return paths[index % paths.size()];
+}
+
+std::string RasterOptions(uint8_t bits) {
+  std::string o;
+  if (bits & 0x01) o += " Collate=True";
+  if (bits & 0x02) o += " Duplex=DuplexNoTumble";
+  if (bits & 0x04) o += " Duplex=DuplexTumble";
+  if (bits & 0x08) o += " ManualDuplex=True";
+  if (bits & 0x10) o += " DPI1200=True";
+  if (bits & 0x20) o += " FeedLongEdge=True";
+  if (bits & 0x40) o += " ImageRotation=True";
+  if (bits & 0x80) o += " NegativePrint=True TonerMode=True InputSlot=ManualFeed outputorder=true";
+  return o;
+}
+
+// Pixels of the page image the filter would allocate for a page header
+// (its custom-size rule; paper-table sizes are larger, so they are skipped too).
+double PagePixels(const cups_page_header2_t& h) {
+  double w = h.PageSize[0] / 72.0 * 600.0 + 32;
+  double ht = h.PageSize[1] / 72.0 * 600.0 + 8;
+  if (h.HWResolution[0] == 1200) w *= 2;
+  if (h.HWResolution[1] == 1200) ht *= 2;
+  return w * ht;
+}
+
+// Reads the stream once with the CUPS reader and says whether the filter
+// may be run on it within the harness's limits.
+bool WithinLimits(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  bool ok = true;
+  unsigned pages = 0;
+  cups_page_header2_t h;
+  while (ok && ras != nullptr && cupsRasterReadHeader2(ras, &h)) {
+    if (++pages > kMaxPages || h.NumCopies > kMaxCopies || PagePixels(h) > kMaxPagePixels ||
+        static_cast<double>(h.cupsBytesPerLine) * h.cupsHeight > kMaxRasterBytes ||
+        h.cupsBytesPerLine > (1u << 20)) {
+      ok = false;
+      break;
+    }
+    std::vector<unsigned char> line(h.cupsBytesPerLine + 1);
+    for (unsigned y = 0; y < h.cupsHeight; ++y)
+      if (cupsRasterReadPixels(ras, line.data(), h.cupsBytesPerLine) == 0) break;
+  }
+  if (ras != nullptr) cupsRasterClose(ras);
+  close(fd);
+  return ok;
+}
+
+FILE* DevNull() {
+  static FILE* f = fopen("/dev/null", "w");
+  return f;
+}
+
+// The filter installs SIGTERM and SIGALRM handlers and an interval timer;
+// the fuzzer's own are put back after each run.
+struct SignalState {
+  struct sigaction term {}, alrm {};
+  struct itimerval timer {};
+  SignalState() {
+    sigaction(SIGTERM, nullptr, &term);
+    sigaction(SIGALRM, nullptr, &alrm);
+    getitimer(ITIMER_REAL, &timer);
+  }
+  ~SignalState() {
+    sigaction(SIGTERM, &term, nullptr);
+    sigaction(SIGALRM, &alrm, nullptr);
+    setitimer(ITIMER_REAL, &timer, nullptr);
+  }
+};
+
+}  // namespace
+
+int FuzzRasterPageLoop(const uint8_t* data, size_t size) {
+  return RunRasterPageLoop(data, size, DevNull());
+}
+
+int RunRasterPageLoop(const uint8_t* data, size_t size, FILE* out) {
+  if (size < 2) return 0;
+  const std::string ppd = RasterPpdPath(data[0]);
+  std::string options = RasterOptions(data[1]);
+  const std::string input = WriteScratchFile("input.ras", data + 2, size - 2);
+  if (!WithinLimits(input)) return 0;
+
+  setenv("PPD", ppd.c_str(), 1);
+  setenv("TMPDIR", ScratchTmp().c_str(), 1);
+  setenv("LUMORA_MANUAL_DUPLEX_PAUSE", "0", 1);
+  setenv("LUMORA_KEEPALIVE_INTERVAL_MS", "3600000", 1);
+  std::string args[] = {"rastertoLumora", "7", "fuzz", "A fuzzed job", "1", options, input};
+  char* argv[8];
+  for (int i = 0; i < 7; ++i) argv[i] = &args[i][0];
+  argv[7] = nullptr;
+
+  {
+    SignalState keep;
+    ResetRasterJob();
+    SinkSetOutput(out);
+    RasterToLumoraJob(7, argv);
+    SinkSetOutput(nullptr);
+    ResetRasterJob();
+  }
+  CheckNoTempFileLeft("raster_page_loop");
+  return 0;
+}
+
+int FuzzJobSettings(const uint8_t* data, size_t size) {
+  if (size < 33) return 0;
+  static const char* const kModels[] = {"Lumora Hazel H1 Series", "Lumora Hazel M1 Series",
+                                        "Lumora Cedar C300 Series", "Lumora Elm E100 Series",
+                                        "Lumora Unknown X9 Series"};
+  const char* model = kModels[data[0] % 5];
+  cups_page_header2_t header {};
+  uint32_t n[8];
+  memcpy(n, data + 1, sizeof(n));
+  header.Duplex = static_cast<cups_bool_t>(n[0] & 3);
+  header.Tumble = static_cast<cups_bool_t>((n[0] >> 2) & 3);
+  header.PageSize[0] = n[1];
+  header.PageSize[1] = n[2];
+  header.HWResolution[0] = n[3];
+  header.HWResolution[1] = n[4];
+  header.NumCopies = n[5];
+  header.cupsMediaType = n[6];
+  header.cupsWidth = n[7];
+
+  const char* rest = reinterpret_cast<const char*>(data + 33);
+  const size_t restLen = size - 33;
+  const char* nl = static_cast<const char*>(memchr(rest, '\n', restLen));
+  const size_t optLen = nl ? static_cast<size_t>(nl - rest) : restLen;
+  // The scheduler hands options as a C string: it ends at the first NUL.
+  std::string options(rest, strnlen(rest, optLen));
+  std::string extra = nl ? std::string(nl + 1, rest + restLen) : std::string();
+
+  const std::string text = RasterPpdText(model, extra);
+  const std::string path = WriteScratchFile("settings.ppd", text.data(), text.size());
+  ppd_file_t* ppd = ppdOpenFile(path.c_str());
+  if (ppd == nullptr) return 0;
+
+  JobSettings s;
+  const char* modelName = ppd->modelname ? ppd->modelname : model;
+  for (int page = 0; page < 2; ++page) {
+    GatherJobSettings(s, ppd, modelName, options.c_str(), &header);
+    if (s.paperTable != nullptr) {
+      cups_page_header2_t h = header;
+      isCutThePaper(&h, s.paperTable, s.numOptions, s.options);
+      int feedLongEdge = 0;
+      GetPaperArrayIndex(h.PageSize, s.paperTable, &feedLongEdge);
+    }
+  }
+  std::string work = options;
+  checkOptionKey(work, options.c_str(), ppd);
+  FunctionTable table = DefaultFunctionTable();
+  cups_option_t* opts = nullptr;
+  int num = cupsParseOptions(work.c_str(), 0, &opts);
+  GetFunctionValue(table, num, opts, &header);
+  cupsFreeOptions(num, opts);
+  ppdClose(ppd);
+  return 0;
+}
+
+}  // namespace lumora_fuzz
