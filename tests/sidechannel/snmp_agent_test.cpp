@@ -80,7 +80,7 @@ TEST_F(SnmpPeer, KeepaliveSendsTheSetRequestOnEveryPass) {
                  {{"DEVICE_URI", "socket://127.0.0.1:9100"}, {"LUMORA_KEEPALIVE_INTERVAL_MS", "200"}});
   EXPECT_EQ(r.out, "thread=started\nended_before_wait=0\njoined g_bdummyEnd=1\n");
   auto got = Received();
-  ASSERT_GE(got.size(), 4u);
+  ASSERT_GE(got.size(), 3u);
   for (const auto& d : got) {
     EXPECT_EQ(d.length, 45u);
     EXPECT_EQ(d.hex, HexOf(BuildKeepaliveSetRequest()));

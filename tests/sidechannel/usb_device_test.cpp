@@ -51,6 +51,12 @@ TEST_F(UsbDevice, SerialNumberSearch) {
   }
 }
 
+TEST_F(UsbDevice, NoUsbDeviceAtAll) {
+  auto r = ProbeWithUsb("[]", {"findusb", kUri}, nullptr);
+  EXPECT_EQ(r.out, "device=none\n");
+  EXPECT_EQ(r.err, "gstopcl::SenddummyCmdToUsb: get device list failed\n");
+}
+
 TEST_F(UsbDevice, StatusRequestReplies) {
   std::string rig;
   auto r = ProbeWithUsb(
@@ -85,7 +91,7 @@ TEST_F(UsbDevice, StatusThreadSetsCancelOnlyForCancelStates) {
     std::string printers =
         std::string(R"([{"devnum": 2, "serial": "LM0042", "replies": )") + c.replies + "}]";
     std::string rig;
-    auto r = ProbeWithUsb(printers, {"status", kUri, "host", "1500"}, &rig,
+    auto r = ProbeWithUsb(printers, {"status", kUri, "host", "1000"}, &rig,
                           {{"LUMORA_STATUS_POLL_MS", "50"}});
     EXPECT_EQ(r.out, c.out) << c.replies << "\n" << r.err;
     EXPECT_NE(r.err.find("Status_query::handle yes\n"), std::string::npos) << r.err;
