@@ -2,8 +2,6 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>

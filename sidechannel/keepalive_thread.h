@@ -17,7 +17,9 @@ extern pthread_t dummy_thread;
 void Creatpthread(char** argv);
 // Tells the thread to end and joins it; safe when none runs.
 void Waitpthread();
-// Thread body; `uri` is the device URI (outlives the thread).
+// Thread body; `uri` is the device URI (outlives the thread). It keeps the
+// default (deferred) cancellation type: Waitpthread cancels it only when the
+// join fails, and it then ends at its next sleep or socket wait.
 void* dummy_send_tread(void* uri);
 // One keep-alive exchange with the host's agent on UDP port 161.
 void SenddummyCmdToNet(const char* host);
