@@ -127,6 +127,15 @@ void FinishPage(StreamCursor& cur, Page&& page) {
   out.pages.push_back(std::move(page));
 }
 
+void NoteManualDuplex(StreamCursor& cur, size_t offset) {
+  JobStream& out = cur.out();
+  if (out.pages.empty()) cur.warn(offset, "manual-duplex command before the first page");
+  if (!out.manualDuplex.empty())
+    cur.warn(offset, "second manual-duplex command (the first is at byte " +
+                         std::to_string(out.manualDuplex.front().offset) + ")");
+  out.manualDuplex.push_back({offset, out.pages.size()});
+}
+
 // ---- paper names ----
 
 namespace {

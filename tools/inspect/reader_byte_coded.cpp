@@ -458,7 +458,7 @@ void ByteCodedReader::Run() {
     }
     inJobStart = false;
     if ((isC_ && rec.type == 0x30) || (!isC_ && rec.type == 0x1B)) {
-      out_.manualDuplex.push_back({rec.offset, out_.pages.size()});
+      NoteManualDuplex(cur_, rec.offset);
       lastWasPage = false;
       continue;
     }

@@ -84,6 +84,9 @@ void SetPagePicture(Page& page, unsigned width, unsigned height, int bitsPerPixe
 // unless the caller keeps them).
 void FinishPage(StreamCursor& cur, Page&& page);
 
+// Records the manual-duplex command between the two passes of a job.
+void NoteManualDuplex(StreamCursor& cur, size_t offset);
+
 void ReadByteCodedJob(StreamCursor& cur, Dialect dialect);  // PLATFORM_C, PLATFORM_Z
 void ReadPlatformMJob(StreamCursor& cur);                   // PLATFORM_M
 

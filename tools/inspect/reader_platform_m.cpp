@@ -280,7 +280,7 @@ void PlatformMReader::Run() {
     if (cmd.command == START_PAGE_CMD) {
       ReadPage(cmd);
     } else if (cmd.command == MANUAL_DUPLEX_CMD) {
-      out_.manualDuplex.push_back({cmd.offset, out_.pages.size()});
+      NoteManualDuplex(cur_, cmd.offset);
     } else if (cmd.command == END_DOC_CMD) {
       out_.jobEndOffset = cmd.offset;
       if (out_.pages.empty()) cur_.warn(cmd.offset, "job ends without any page");
