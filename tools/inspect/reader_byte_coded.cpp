@@ -117,9 +117,13 @@ bool ByteCodedReader::ReadRecord(Record& rec) {
 
 Record ByteCodedReader::Expect(unsigned type, const std::string& where) {
   const RecordKind* kinds = isC_ ? kRecordsC : kRecordsZ;
-  std::string want;
-  for (size_t i = 0; want.empty(); i++)
-    if (kinds[i].type == type) want = kinds[i].name;
+  size_t count = isC_ ? sizeof kRecordsC / sizeof kRecordsC[0] : sizeof kRecordsZ / sizeof kRecordsZ[0];
+  std::string want = "type " + Hex(type);
+  for (size_t i = 0; i < count; i++)
+    if (kinds[i].type == type) {
+      want = kinds[i].name;
+      break;
+    }
   Record rec;
   if (!ReadRecord(rec))
     cur_.stop(cur_.pos(), "stream ends where the " + want + " record " + where + " should follow");
