@@ -20,6 +20,7 @@
 #include "stream/commands.h"
 #include "stream/job_state.h"
 #include "stream/output_sink.h"
+#include "stream/stage_times.h"
 
 volatile sig_atomic_t Canceled = 0;
 
@@ -127,6 +128,41 @@ bool ComputeGeometry(JobSettings& s, cups_page_header2_t& header, ppd_file_t* pp
   return g.imageWidth > 0 && g.imageHeight > 0 && bandWidth <= kMaxRecordValue &&
          g.imageHeight <= kMaxRecordValue && paperWidth <= kMaxRecordValue &&
          paperHeight <= kMaxRecordValue;
+}
+
+// Rows screened at a time when a page is screened as it is read: a multiple
+// of the period of every threshold matrix (16, 28 and 96 rows), so that
+// each piece starts on the matrix's first row and the dots are those of the
+// whole page screened at once.
+constexpr uint32_t kScreenRows = 1344;
+
+// Reads the next raster line into a page row of imageWidth bytes: a wider
+// line centre-cropped (through the line buffer), a narrower one read
+// straight into the row and padded with white. Returns false when the line
+// cannot be read; the row then holds what the page gets for it: white, or
+// after a cancel the line buffer's white start and whatever the failed read
+// left beyond the image width (zero where it wrote nothing).
+bool ReadPageRow(cups_raster_t* ras, uint32_t bpl, uint32_t imageWidth, uint8_t* line,
+                 uint8_t* row) {
+  if (bpl <= imageWidth) {
+    if (pfcupsRasterReadPixels(ras, row, bpl) == 0) {
+      memset(row, 0xFF, imageWidth);
+      return false;
+    }
+    if (bpl < imageWidth) memset(row + bpl, 0xFF, imageWidth - bpl);
+    return true;
+  }
+  memset(line + imageWidth, 0, bpl - imageWidth);
+  const bool ok = pfcupsRasterReadPixels(ras, line, bpl) != 0;
+  if (!ok) {
+    if (!Canceled) {
+      memset(row, 0xFF, imageWidth);
+      return false;
+    }
+    memset(line, 0xFF, imageWidth);
+  }
+  memcpy(row, line + (bpl - imageWidth) / 2, imageWidth);
+  return ok;
 }
 
 // Reads and drops the lines of a page that is not printed.
@@ -352,63 +388,106 @@ int RasterToLumoraJob(int argc, char* argv[]) {
     {
       const size_t pixels = static_cast<size_t>(imageWidth) * imageHeight;
       const size_t monoBytes = (s.dpi1200M ? 2 * pixels : pixels) / 8;
-      Buffer gray(static_cast<uint8_t*>(
-          malloc(std::max<size_t>(header.cupsBytesPerLine, imageWidth))));
-      Buffer page(static_cast<uint8_t*>(malloc(pixels)));
+      const uint32_t bpl = header.cupsBytesPerLine;
+      const bool timing = StageTimesEnabled();
+      const int rotate = DecideRotate180(s, g_page, pageInfo.longEdgeFlag);
+      // A page that is not turned is screened while it is read, a piece of
+      // rows at a time, and never held whole in 8 bits.
+      const bool screenAsRead = rotate != 1 && pageInfo.longEdgeFlag != 0x40 &&
+                                imageWidth % 8 == 0;
+      const size_t bufferRows = screenAsRead ? std::min<uint32_t>(imageHeight, kScreenRows)
+                                             : imageHeight;
+      Buffer line(static_cast<uint8_t*>(malloc(std::max<size_t>({bpl, imageWidth, 1}))));
+      Buffer page(static_cast<uint8_t*>(malloc(std::max<size_t>(bufferRows * imageWidth, 1))));
       // Zeroed by the allocator: untouched memory is never faulted in.
       Buffer mono(static_cast<uint8_t*>(calloc(monoBytes > 0 ? monoBytes : 1, 1)));
-      if (!gray || !page || !mono) {
+      if (!line || !page || !mono) {
         SetLastError("main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
         fputs(prntLastError, SinkOutput());
         FlushOutput();
         goto jobend;
       }
-      memset(page.get(), 0xFF, pixels);
 
-      // The page's lines, as read: wider lines are centre-cropped, narrower
-      // ones left-aligned on white.
-      const uint32_t bpl = header.cupsBytesPerLine;
-      const size_t grayBytes = std::max<size_t>(bpl, imageWidth);
+      uint32_t limit = header.cupsBytesPerLine;
+      const size_t monoRowBytes = s.dpi1200M ? imageWidth / 4 : imageWidth / 8;
+      uint64_t screenNs = 0;
+      // Screens rows [first, first + count) held at the start of the buffer.
+      auto screenPiece = [&](uint32_t first, uint32_t count) {
+        const uint64_t t0 = timing ? StageClockNs() : 0;
+        HalftoneDither(page.get(), static_cast<int>(imageWidth), count,
+                       mono.get() + first * monoRowBytes, limit, s[FN_NegativePrint],
+                       s[FN_DPI1200], platform);
+        if (timing) screenNs += StageClockNs() - t0;
+      };
+
+      // The page's lines: wider lines are centre-cropped, narrower ones
+      // left-aligned on white, lines past the image read and dropped; the
+      // rows after the last line read are white.
+      const uint64_t readStart = timing ? StageClockNs() : 0;
+      uint32_t rows = 0;  // image rows filled so far
       for (uint32_t y = 0; y < header.cupsHeight; ++y) {
         if (Canceled) break;
         if (y % 128 == 0)
           fprintf(stderr, "INFO: Printing page %d, %d%% complete...\n", g_page,
                   static_cast<int>(static_cast<uint64_t>(y) * 100 / header.cupsHeight));
-        memset(gray.get(), 0, grayBytes);
-        if (pfcupsRasterReadPixels(ras, gray.get(), bpl) == 0) {
-          if (!Canceled) break;
-          memset(gray.get(), 0xFF, imageWidth);
+        if (y >= imageHeight) {
+          if (pfcupsRasterReadPixels(ras, line.get(), bpl) == 0) break;
+          continue;
         }
-        if (y >= imageHeight) continue;
-        uint8_t* row = page.get() + static_cast<size_t>(y) * imageWidth;
-        if (bpl <= imageWidth)
-          memcpy(row, gray.get(), bpl);
-        else
-          memcpy(row, gray.get() + (bpl - imageWidth) / 2, imageWidth);
+        uint8_t* row = page.get() + static_cast<size_t>(y % bufferRows) * imageWidth;
+        const bool ok = ReadPageRow(ras, bpl, imageWidth, line.get(), row);
+        rows = y + 1;
+        if (screenAsRead && (rows % bufferRows == 0 || rows == imageHeight)) {
+          const uint32_t held = (rows - 1) % bufferRows + 1;
+          screenPiece(rows - held, held);
+        }
+        if (!ok) break;
+      }
+      if (screenAsRead) {
+        while (rows < imageHeight) {
+          const uint32_t inBuffer = rows % bufferRows;
+          const uint32_t count = std::min<uint32_t>(bufferRows - inBuffer, imageHeight - rows);
+          memset(page.get() + static_cast<size_t>(inBuffer) * imageWidth, 0xFF,
+                 static_cast<size_t>(count) * imageWidth);
+          rows += count;
+          if (rows % bufferRows == 0 || rows == imageHeight)
+            screenPiece(rows - (inBuffer + count), inBuffer + count);
+        }
+      } else if (rows < imageHeight) {
+        memset(page.get() + static_cast<size_t>(rows) * imageWidth, 0xFF,
+               static_cast<size_t>(imageHeight - rows) * imageWidth);
+      }
+      if (timing) {
+        StageAdd(STAGE_READ, StageClockNs() - readStart - screenNs);
+        StageAdd(STAGE_SCREEN, screenNs);
       }
 
       if (platform == PLATFORM_M && Canceled) goto cleanup;
 
-      const int rotate = DecideRotate180(s, g_page, pageInfo.longEdgeFlag);
       fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", g_page, rotate);
-      if (rotate == 1 && !Rotate180(page.get(), imageWidth, imageHeight))
-        ReportStep("main() :: Rotate 180 Fail. \n");
-      uint32_t limit = header.cupsBytesPerLine;
-      if (pageInfo.longEdgeFlag == 0x40) {
-        if (Rotate90(page.get(), imageWidth, imageHeight)) {
-          SwapUINT(&imageWidth, &imageHeight);
-        } else {
-          // Without its scratch image the page cannot be turned; send it
-          // white in the size announced rather than a garbled image.
-          ReportStep("main() :: Rotate 90 Fail. \n");
-          SwapUINT(&imageWidth, &imageHeight);
-          memset(page.get(), 0xFF, pixels);
+      if (!screenAsRead) {
+        {
+          StageTimer turnTimer(STAGE_TURN);
+          if (rotate == 1 && !Rotate180(page.get(), imageWidth, imageHeight))
+            ReportStep("main() :: Rotate 180 Fail. \n");
+          if (pageInfo.longEdgeFlag == 0x40) {
+            if (Rotate90(page.get(), imageWidth, imageHeight)) {
+              SwapUINT(&imageWidth, &imageHeight);
+            } else {
+              // Without its scratch image the page cannot be turned; send it
+              // white in the size announced rather than a garbled image.
+              ReportStep("main() :: Rotate 90 Fail. \n");
+              SwapUINT(&imageWidth, &imageHeight);
+              memset(page.get(), 0xFF, pixels);
+            }
+            limit = header.cupsHeight;
+          }
         }
-        limit = header.cupsHeight;
+        screenPiece(0, imageHeight);
       }
-
-      HalftoneDither(page.get(), static_cast<int>(imageWidth), imageHeight, mono.get(), limit,
-                     s[FN_NegativePrint], s[FN_DPI1200], platform);
+      // The 8-bit rows are no longer needed while the page is compressed.
+      page.reset();
+      line.reset();
 
       PrntBandInfo band;
       band.imageFormat = 0;
@@ -424,6 +503,8 @@ int RasterToLumoraJob(int argc, char* argv[]) {
       }
       band.image = mono.get();
 
+      const uint64_t sendStart = timing ? StageClockNs() : 0;
+      const uint64_t compressBefore = StageTotal(STAGE_COMPRESS);
       g_ismiddlepage = 1;
       if (!Prnt_SendPage(&band, platform)) ReportStep("main() :: Send page Fail!\n");
       FlushOutput();
@@ -437,6 +518,11 @@ int RasterToLumoraJob(int argc, char* argv[]) {
       if (!Prnt_EndPage(&end, platform)) ReportStep("main() :: End page Fail ! \n");
       FlushOutput();
       g_ismiddlepage = 0;
+      if (timing) {
+        StageAdd(STAGE_WRITE, StageClockNs() - sendStart -
+                                  (StageTotal(STAGE_COMPRESS) - compressBefore));
+        StageReportPage(g_page);
+      }
     }
 
     if (gDeviceWriteFailed) {

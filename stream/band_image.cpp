@@ -7,6 +7,7 @@
 #include "band_image.h"
 #include "command_bytes.h"
 #include "commands.h"
+#include "stage_times.h"
 #include "stream_send.h"
 
 namespace {
@@ -116,6 +117,7 @@ int Prnt_SendPage(PrntBandInfo* band, int platform) {
   int length = -1;
   try {
     data.reserve(rawSize / 8 + 4096);
+    StageTimer timer(STAGE_COMPRESS);
     length = OutputJbigkitCompression(band, &param, data, platform);
   } catch (const std::bad_alloc&) {
     length = -1;
