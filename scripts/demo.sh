@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The driver at work, on a fresh machine: installs what is missing, builds,
+# installs the driver into a private CUPS scheduler (nothing of the system's
+# CUPS is touched), and prints a three-page sample (text, a gray ramp, a
+# photo-like picture) through the real CUPS filter chain to one printer of
+# each raster family.  A test backend stands in for the printer and keeps
+# each job stream; lumora-inspect turns every page into a PNG.
+#
+#   bash scripts/demo.sh [OUT_DIR]        (default: out/demo)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=${1:-$root/out/demo}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+say() { printf '\n== %s\n' "$*"; }
+
+say "Installing missing packages"
+bash scripts/install-deps.sh
+
+say "Building"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+# Only what the demo runs: both filters, the PPDs, the stream reader and the
+# test backend (scripts/test.sh builds everything).
+cmake --build build -j"$(nproc)" --target rastertoLumora pstoLumora lumora_ppds \
+  lumora-inspect lumora-test-backend > "$out/build.log" 2>&1 || {
+  tail -n 30 "$out/build.log"; echo "build failed: see $out/build.log"; exit 1; }
+
+say "Installing the driver into a staging tree (DESTDIR)"
+rm -rf "$out/stage" "$out/rig"
+DESTDIR="$out/stage" cmake --install build > /dev/null
+echo "filters and PPDs staged under $out/stage"
+
+say "Making the sample document"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$out/sample.pdf" tests/e2e/sample_document.ps
+echo "$out/sample.pdf (3 pages)"
+
+say "Starting a private CUPS scheduler"
+# shellcheck source=../tests/e2e/cupsd_rig.sh
+source tests/e2e/cupsd_rig.sh
+rig_start "$out/rig" "$out/stage" build/bin/lumora-test-backend
+trap 'rig_stop "$out/rig"' EXIT
+echo "CUPS_SERVER=$CUPS_SERVER"
+
+# One model of each raster family: Hazel (PLATFORM_C), Hazel MFP
+# (PLATFORM_C, its own paper table), Cedar/Birch (PLATFORM_Z), Elm/Fir
+# (PLATFORM_M).
+models=("Hazel H1" "Hazel M1" "Cedar C300" "Elm E200")
+declare -A job
+for model in "${models[@]}"; do
+  queue=${model// /-}
+  rig_add_queue "$queue" "lumora/Lumora-$queue-Series.ppd" "usb://Lumora/$queue?serial=DEMO" 2>/dev/null
+  job[$queue]=$(lp -d "$queue" -t "Lumora sample" "$out/sample.pdf" | sed -n 's/^request id is .*-\([0-9]*\) .*/\1/p')
+  echo "queue $queue (Lumora $model Series): job ${job[$queue]}"
+done
+
+say "Printing"
+rig_wait_jobs 300
+
+status=0
+for model in "${models[@]}"; do
+  queue=${model// /-}
+  id=${job[$queue]}
+  dir="$out/$queue"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  stream="$out/rig/out/$queue-$id.prn"
+  if [ ! -s "$stream" ]; then
+    echo "$queue: no job data arrived; see $out/rig/log/error_log"
+    status=1
+    continue
+  fi
+  cp "$stream" "$dir/job.prn"
+  grep -a "\[Job $id\]" "$out/rig/log/error_log" > "$dir/scheduler.log" || true
+  if build/bin/lumora-inspect --png "$dir" "$dir/job.prn" > "$dir/summary.txt"; then
+    echo "$queue: $(head -n 1 "$dir/summary.txt" | sed 's/^[^:]*: //'), pages: $(find "$dir" -name '*.png' | wc -l)"
+  else
+    echo "$queue: lumora-inspect found faults, see $dir/summary.txt"
+    status=1
+  fi
+done
+
+say "Where everything is"
+cat <<EOF
+  Sample document:       $out/sample.pdf
+  Per printer, in $out/<queue>/:
+    job.prn              the job stream the printer would receive
+    page-NNN.png         each printed page as the printer would print it
+    summary.txt          lumora-inspect's account of the stream
+    scheduler.log        the scheduler's log lines of the job
+  Scheduler logs:        $out/rig/log/error_log, page_log
+  Look at a page:        xdg-open $out/Cedar-C300/page-001.png
+  Read a stream again:   build/bin/lumora-inspect --json $out/Elm-E200/job.prn
+EOF
+exit $status
