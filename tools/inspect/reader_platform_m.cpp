@@ -5,22 +5,11 @@
 
 #include "jbig_page_decoder.h"
 #include "reader_internal.h"
+#include "stream/command_bytes.h"  // command codes and parameter ids of the dialect
 
 namespace inspect {
 
 namespace {
-
-enum Command : uint32_t {
-  START_DOC_CMD = 0,
-  END_DOC_CMD = 1,
-  START_PAGE_CMD = 2,
-  END_PAGE_CMD = 3,
-  JBIG_PARAM_CMD = 4,
-  JBIG_DATA_CMD = 5,
-  JBIG_END_CMD = 6,
-  MANUAL_DUPLEX_CMD = 11,
-  TONER_PARAM = 17,
-};
 
 const char* CommandName(uint32_t command) {
   switch (command) {
