@@ -48,6 +48,21 @@ off_t FileSize(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
+// The PostScript of pdftops always ends with its "%%EOF" comment. The
+// converter does not report a write that failed (a full disk under the
+// temporary directory), so a file without it is cut short.
+bool EndsWithEofComment(const std::string& path) {
+  const off_t size = FileSize(path);
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  char tail[256];
+  const long from = size > static_cast<off_t>(sizeof(tail)) ? static_cast<long>(size - sizeof(tail)) : 0;
+  size_t n = 0;
+  if (fseek(f, from, SEEK_SET) == 0) n = fread(tail, 1, sizeof(tail), f);
+  fclose(f);
+  return std::string(tail, n).find("%%EOF") != std::string::npos;
+}
+
 }  // namespace
 
 bool getqpdfversion() {
@@ -136,6 +151,11 @@ int pdf2ps(std::string& path, char** argv) {
   }
   if (r.status != 0 || FileSize(result) <= 0) {
     fprintf(stderr, "DEBUG: pdftops failed (exit status %d), no PostScript was made.\n", r.status);
+    RemoveJobTempFile(result);
+    return -1;
+  }
+  if (!EndsWithEofComment(result)) {
+    fprintf(stderr, "DEBUG: The PostScript from pdftops is cut short (disk full?).\n");
     RemoveJobTempFile(result);
     return -1;
   }
