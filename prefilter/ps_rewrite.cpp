@@ -58,6 +58,30 @@ struct JobHeader {
   }
 };
 
+// Gathers the rewritten lines into large writes: one write per line would
+// cost a system call for every few dozen bytes. Anything written to the
+// output directly (the cancel cut) is preceded by Flush().
+class LineOutput {
+ public:
+  ~LineOutput() { Flush(); }
+  void Write(const std::string& line) {
+    if (buf_.size() + line.size() > kSize) Flush();
+    if (line.size() >= kSize) {
+      WriteToOutput(line);
+    } else {
+      buf_ += line;
+    }
+  }
+  void Flush() {
+    if (!buf_.empty()) WriteToOutput(buf_);
+    buf_.clear();
+  }
+
+ private:
+  static constexpr size_t kSize = 65536;
+  std::string buf_;
+};
+
 void PlainCopy(int fd) {
   std::vector<char> buf(8192);
   std::string block;
@@ -112,11 +136,13 @@ JobHeader PrepareMapleJob(char** argv) {
 void RewriteLines(LineReader& reader, const JobHeader& header) {
   bool inNumCopies = false;
   std::string line;
+  LineOutput out;
   while (reader.ReadLine(line)) {
     header.InsertInto(line);
+    if (job_canceled) out.Flush();
     if (CancelCut(line)) return;
     FixPrnPageSize(line, width, height, inNumCopies);
-    WriteToOutput(line);
+    out.Write(line);
   }
 }
 
@@ -135,6 +161,7 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
   const int passes = copyFd >= 0 ? 1 : copies;
   bool cut = false;
   std::string line;
+  LineOutput out;
   for (int pass = 0; pass < passes && !cut; ++pass) {
     fprintf(stderr, "copies %d \n", pass);
     bool inNumCopies = false;
@@ -142,12 +169,13 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
     while (reader.ReadLine(line)) {
       header.InsertInto(line);
       if (strstr(line.c_str(), kEndOfJob)) line.clear();
+      if (job_canceled) out.Flush();
       if (CancelCut(line)) {
         cut = true;
         break;
       }
       FixPrnPageSize(line, width, height, inNumCopies);
-      WriteToOutput(line);
+      out.Write(line);
       if (copyFd >= 0 && !line.empty()) WriteAll(copyFd, line.data(), line.size());
     }
   }
@@ -168,17 +196,59 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
       replay.Seek(start);
       fprintf(stderr, "off %d \n", static_cast<int>(start));
       while (replay.ReadLine(line)) {
+        if (job_canceled) out.Flush();
         if (CancelCut(line)) {
           cut = true;
           break;
         }
-        WriteToOutput(line);
+        out.Write(line);
       }
     }
   }
 
+  out.Flush();
   WriteToOutput(kEndOfJob, kEndOfJobLen);
   if (copyFd >= 0) RemoveJobTempFile(copyPath);
+}
+
+// strcasestr for the page-size checks, which look at every line of the
+// job: the text up to its first NUL (len bytes) searched for needle, ASCII
+// letters matched in either case. Candidates are found with memchr, so a
+// line without the needle's first letter costs a scan or two.
+const char* FindNoCase(const char* text, size_t len, const char* needle) {
+  const size_t n = strlen(needle);
+  if (n == 0) return text;
+  if (len < n) return nullptr;
+  const char* const last = text + (len - n);
+  const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+  const char lo = static_cast<char>(lower(static_cast<unsigned char>(needle[0])));
+  const char up = lo >= 'a' && lo <= 'z' ? static_cast<char>(lo - 32) : lo;
+  // The next place of each case of the first letter at or after p; stale
+  // once p has passed it.
+  const char* nextLo = nullptr;
+  const char* nextUp = nullptr;
+  bool loStale = true;
+  bool upStale = lo != up;
+  for (const char* p = text; p <= last;) {
+    const size_t span = static_cast<size_t>(last - p) + 1;
+    if (loStale) nextLo = static_cast<const char*>(memchr(p, lo, span));
+    if (upStale) nextUp = static_cast<const char*>(memchr(p, up, span));
+    loStale = upStale = false;
+    const char* c = nextLo;
+    if (nextUp != nullptr && (c == nullptr || nextUp < c)) c = nextUp;
+    if (c == nullptr) return nullptr;
+    size_t i = 1;
+    while (i < n && lower(static_cast<unsigned char>(c[i])) ==
+                        lower(static_cast<unsigned char>(needle[i])))
+      ++i;
+    if (i == n) return c;
+    p = c + 1;
+    if (c == nextLo)
+      loStale = true;
+    else
+      upStale = true;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -206,25 +276,26 @@ bool WritePSdataToStdout(char** argv, const std::string& path) {
 
 bool FixPrnPageSize(std::string& line, int w, int h, bool& inNumCopies) {
   const char* text = line.c_str();
-  if (strcasestr(text, "<</Type/Page/MediaBox [0 0")) {
+  const size_t len = strlen(text);
+  if (FindNoCase(text, len, "<</Type/Page/MediaBox [0 0")) {
     if (w == 0 || h == 0) return false;
     line = Format("<</Type/Page/MediaBox [0 0 %d %d]\n", w, h);
     fprintf(stderr, "%s\n", line.c_str());
     return true;
   }
-  if (strcasestr(text, "/pdfSetupPaper")) return false;  // the definition
-  if (strcasestr(text, "pdfSetupPaper")) {
+  if (FindNoCase(text, len, "/pdfSetupPaper")) return false;  // the definition
+  if (FindNoCase(text, len, "pdfSetupPaper")) {
     if (w == 0 || h == 0) return false;
     line = Format("%d %d pdfSetupPaper\n", w, h);
     fprintf(stderr, "%s\n", line.c_str());
     return true;
   }
-  if (iscollate && strcasestr(text, "%RBIBeginNonPPDFeature: *NumCopies")) {
+  if (iscollate && FindNoCase(text, len, "%RBIBeginNonPPDFeature: *NumCopies")) {
     inNumCopies = true;
     line.clear();
     return true;
   }
-  if (iscollate && strcasestr(text, "%RBIEndNonPPDFeature")) {
+  if (iscollate && FindNoCase(text, len, "%RBIEndNonPPDFeature")) {
     inNumCopies = false;
     line.clear();
     return true;
@@ -233,8 +304,8 @@ bool FixPrnPageSize(std::string& line, int w, int h, bool& inNumCopies) {
     line.clear();
     return true;
   }
-  const char* key = strcasestr(text, "<<DeferredMediaSelection");
-  if (key && strcasestr(text, ">>setpagedevice")) {
+  const char* key = FindNoCase(text, len, "<<DeferredMediaSelection");
+  if (key && FindNoCase(text, len, ">>setpagedevice")) {
     line.insert(static_cast<size_t>(key - text) + 2, "/");
     fprintf(stderr, "Modified <</DeferredMediaSelection\n");
     return true;
