@@ -109,6 +109,11 @@ Outcome RunFilter(const Launch& l) {
       ssize_t k = read(outPipe[0], buf, sizeof(buf));
       if (k > 0) r.out.append(buf, static_cast<size_t>(k));
       else outOpen = false;
+      if (l.termAfterOutBytes >= 0 && !r.termSent &&
+          static_cast<long>(r.out.size()) >= l.termAfterOutBytes) {
+        kill(pid, SIGTERM);
+        r.termSent = true;
+      }
     }
     if (errIdx >= 0 && fds[errIdx].revents) {
       ssize_t k = read(errPipe[0], buf, sizeof(buf));

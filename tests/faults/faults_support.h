@@ -29,6 +29,7 @@ struct Launch {
   std::string cwd;                           // working directory (unchanged when empty)
   Output output = Output::kPipe;
   int termAfterUs = -1;                      // SIGTERM this long after the start
+  long termAfterOutBytes = -1;               // SIGTERM once this much output was read
   int watchdogSeconds = 120;                 // SIGKILL after this: the run hung
 };
 
