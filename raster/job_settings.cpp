@@ -31,6 +31,18 @@ FunctionTable DefaultFunctionTable() {
 
 namespace {
 
+// The raw 32-bit value of a page-header field. The header comes byte for
+// byte from the raster stream, so its enum fields (Duplex, Tumble,
+// ManualFeed, Orientation, colour order and space) may hold any number;
+// reading them as the enum type would be undefined for values it cannot hold.
+template <typename Field>
+unsigned HeaderValue(const Field& field) {
+  static_assert(sizeof(Field) == sizeof(unsigned), "page header fields are 32-bit");
+  unsigned value;
+  memcpy(&value, &field, sizeof(value));
+  return value;
+}
+
 const PaperEntry* TableOfGroup(int group, int* platform) {
   switch (group) {
     case 1: *platform = PLATFORM_C; return gPaperSizeArray_Hazel;
@@ -107,7 +119,8 @@ void checkOptionKey(std::string& work, const char* jobOptions, ppd_file_t* ppd) 
 void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
                       const cups_page_header2_t* header) {
   int duplex = 0;
-  if (header->Duplex == 1) duplex = header->Tumble == 1 ? 2 : (header->Tumble == 0 ? 1 : 0);
+  const unsigned tumble = HeaderValue(header->Tumble);
+  if (HeaderValue(header->Duplex) == 1) duplex = tumble == 1 ? 2 : (tumble == 0 ? 1 : 0);
   table[FN_Duplex].value = duplex;
   fprintf(stderr, "DEBUG: ##Duplex = %d\n", duplex);
 
@@ -134,15 +147,15 @@ void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* optio
 }
 
 void log_page_header2(const cups_page_header2_t* h) {
-  fprintf(stderr, "DEBUG: Duplex = %d\n", h->Duplex);
+  fprintf(stderr, "DEBUG: Duplex = %u\n", HeaderValue(h->Duplex));
   fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", h->HWResolution[0], h->HWResolution[1]);
   fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", h->ImagingBoundingBox[0],
           h->ImagingBoundingBox[1], h->ImagingBoundingBox[2], h->ImagingBoundingBox[3]);
   fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", h->Margins[0], h->Margins[1]);
-  fprintf(stderr, "DEBUG: ManualFeed = %d\n", h->ManualFeed);
+  fprintf(stderr, "DEBUG: ManualFeed = %u\n", HeaderValue(h->ManualFeed));
   fprintf(stderr, "DEBUG: MediaPosition = %d\n", h->MediaPosition);
   fprintf(stderr, "DEBUG: NumCopies = %d\n", h->NumCopies);
-  fprintf(stderr, "DEBUG: Orientation = %d\n", h->Orientation);
+  fprintf(stderr, "DEBUG: Orientation = %u\n", HeaderValue(h->Orientation));
   fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", h->PageSize[0], h->PageSize[1]);
   fprintf(stderr, "DEBUG: cupsWidth = %d\n", h->cupsWidth);
   fprintf(stderr, "DEBUG: cupsHeight = %d\n", h->cupsHeight);
@@ -150,8 +163,8 @@ void log_page_header2(const cups_page_header2_t* h) {
   fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", h->cupsBitsPerColor);
   fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", h->cupsBitsPerPixel);
   fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", h->cupsBytesPerLine);
-  fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", h->cupsColorOrder);
-  fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", h->cupsColorSpace);
+  fprintf(stderr, "DEBUG: cupsColorOrder = %u\n", HeaderValue(h->cupsColorOrder));
+  fprintf(stderr, "DEBUG: cupsColorSpace = %u\n", HeaderValue(h->cupsColorSpace));
   fprintf(stderr, "DEBUG: cupsCompression = %d\n", h->cupsCompression);
 }
 

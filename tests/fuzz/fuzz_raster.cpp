@@ -185,8 +185,10 @@ int FuzzJobSettings(const uint8_t* data, size_t size) {
   cups_page_header2_t header {};
   uint32_t n[8];
   memcpy(n, data + 1, sizeof(n));
-  header.Duplex = static_cast<cups_bool_t>(n[0] & 3);
-  header.Tumble = static_cast<cups_bool_t>((n[0] >> 2) & 3);
+  // As the raster reader fills them: any 32-bit value, even in enum fields.
+  const uint32_t duplex = n[0] & 3, tumble = (n[0] >> 2) & 3;
+  memcpy(&header.Duplex, &duplex, sizeof(duplex));
+  memcpy(&header.Tumble, &tumble, sizeof(tumble));
   header.PageSize[0] = n[1];
   header.PageSize[1] = n[2];
   header.HWResolution[0] = n[3];
