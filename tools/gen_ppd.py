@@ -262,7 +262,14 @@ def raster_ppd(model, index):
     if model.duplex != "none":
         duplex_option(ppd, 20)
     if manual:
-        bool_option(ppd, "outputorder", "Manual Duplex Blank Back Side Last", 30)
+        # The filter reads "outputorder=true".  CUPS's pdftopdf reads the same
+        # keyword (PPD keywords compare without case) as the page order and
+        # knows "Normal" and "Reverse": the default must be "Normal", never
+        # "Reverse".
+        ppd.option("outputorder", "Manual Duplex Blank Back Side", "Normal", [
+            ("Normal", "Before the Turned Pages", ""),
+            ("True", "After the Turned Pages", ""),
+        ], order=30)
     ppd.option("Density", "Print Density", "2", [
         ("0", "Lightest", ""), ("1", "Light", ""), ("2", "Normal", ""),
         ("3", "Dark", ""), ("4", "Darkest", ""),
