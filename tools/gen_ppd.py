@@ -297,7 +297,12 @@ def ps_ppd(model, index):
     device_id = f"MFG:{MAKER};CMD:PJL,PS;MDL:{d} series;CLS:PRINTER;DES:{MAKER} {d};"
     header(ppd, f"lmp{index:05d}.ppd", name, f"{name}, {VERSION}", name, device_id)
     ppd.add("*cupsVersion: 2.4")
-    ppd.add("*cupsManualCopies: True")
+    # Maple printers make copies themselves (the job carries the copy count);
+    # for collated copies pstoLumora takes the count out and repeats the job
+    # body itself, so CUPS must not copy the pages as well.  The Larch road
+    # converts the PDF with a copy count of 1: CUPS makes those copies.
+    manual_copies = "False" if model.family == "maple" else "True"
+    ppd.add(f"*cupsManualCopies: {manual_copies}")
     ppd.add('*cupsFilter2: "application/vnd.cups-postscript application/postscript 0 pstoLumora"')
     if model.family == "larch":
         # Larch printers take the PDF road: pstoLumora turns the PDF into

@@ -26,6 +26,22 @@ check "maple: three pages" [ "$(grep -a -c '^%%Page:' "$out")" -eq 3 ]
 check "maple: pstoLumora ran" log_has "$id" 'Started filter .*/pstoLumora'
 check "maple: no stray error lines" no_stray_errors "$id"
 
+# Copies: a maple printer makes plain copies itself from the count in the
+# job; collated copies are made by pstoLumora, which takes that count out.
+id=$(lp -d maple -n 2 "$ps" | job_id)
+wait_job "$id" 60 > /dev/null
+out="$OUT/maple-$id.prn"
+check "maple, 2 copies: the job once, with the printer's copy count" \
+  [ "$(grep -a -c '^%%Page:' "$out")" -eq 3 -a "$(grep -a -c 'BeginNonPPDFeature: \*NumCopies 2' "$out")" -eq 1 ]
+id=$(lp -d maple -n 2 -o Collate=True "$ps" | job_id)
+wait_job "$id" 60 > /dev/null
+out="$OUT/maple-$id.prn"
+check "maple, 2 collated copies: the body twice, no copy count" \
+  [ "$(grep -a -c '^%%Page:' "$out")" -eq 6 -a "$(grep -a -c 'NonPPDFeature: \*NumCopies' "$out")" -eq 0 ]
+id=$(lp -d larch -n 2 "$E2E_WORK/boxes.pdf" | job_id)
+wait_job "$id" 60 > /dev/null
+check "larch, 2 copies: six pages" [ "$(grep -a -c '^%%Page:' "$OUT/larch-$id.prn")" -eq 6 ]
+
 id=$(lp -d larch -o Duplex=DuplexNoTumble "$E2E_WORK/boxes.pdf" | job_id)
 state=$(wait_job "$id" 60)
 check "larch: PDF job completed ($state)" [ "$state" = completed ]
