@@ -29,7 +29,11 @@ cmake --build build -j"$(nproc)" --target rastertoLumora pstoLumora lumora_ppds 
 
 say "Installing the driver into a staging tree (DESTDIR)"
 rm -rf "$out/stage" "$out/rig"
-DESTDIR="$out/stage" cmake --install build > /dev/null
+if ! DESTDIR="$out/stage" cmake --install build > "$out/install.log" 2>&1; then
+  # Something else to install was not built yet: build everything.
+  cmake --build build -j"$(nproc)" >> "$out/build.log" 2>&1
+  DESTDIR="$out/stage" cmake --install build > "$out/install.log"
+fi
 echo "filters and PPDs staged under $out/stage"
 
 say "Making the sample document"

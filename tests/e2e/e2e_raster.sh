@@ -38,4 +38,12 @@ state=$(wait_job "$id" 120)
 check "Hazel-H1 at 1200 dpi: job completed ($state)" [ "$state" = completed ]
 inspect_stream "$OUT/Hazel-H1-$id.prn" "$E2E_WORK/h1200" || fail "1200 dpi stream has faults"
 check "Hazel-H1 at 1200 dpi: 9600 x 13560 image" grep -q "image 9600 x 13560" "$E2E_WORK/h1200.summary.txt"
+# A custom size: the image is the sheet less the PPD's custom margins
+# (12 + 12 points across, 24 points down), rounded up to 32 and 8 pixels.
+id=$(lp -d Cedar-C300 -o PageSize=Custom.300x500 "$E2E_WORK/boxes.pdf" | job_id)
+state=$(wait_job "$id" 120)
+check "custom size: job completed ($state)" [ "$state" = completed ]
+inspect_stream "$OUT/Cedar-C300-$id.prn" "$E2E_WORK/custom" || fail "custom size stream has faults"
+check "custom size: paper code 0, 2304 x 3968 image" \
+  bash -c "grep -q 'paper code 0 (custom)' '$E2E_WORK/custom.summary.txt' && grep -q 'image 2304 x 3968' '$E2E_WORK/custom.summary.txt'"
 check "no temporary file left behind" [ -z "$(temp_files_left)" ]
