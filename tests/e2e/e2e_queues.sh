@@ -27,5 +27,13 @@ rig_add_queue ps lumora/Lumora-OP3100-Series-PS.ppd "socket://127.0.0.1:9100"
 check "queues accept jobs" bash -c 'lpstat -a office | grep -q accepting && lpstat -a ps | grep -q accepting'
 check "the queue has the model's PPD" grep -q '^\*ModelName: "Lumora Cedar C300 Series"' "$RIG/ppd/office.ppd"
 check "the queue has the PostScript model's PPD" grep -q '^\*ShortNickName: "Lumora OP3100 Series PS"' "$RIG/ppd/ps.ppd"
-lpadmin -p office -o Density=3
-check "lpadmin sets a PPD default" grep -q '^\*DefaultDensity: 3' "$RIG/ppd/office.ppd"
+lpadmin -p office -o Density=4
+check "lpadmin sets a PPD default" grep -q '^\*DefaultDensity: 4' "$RIG/ppd/office.ppd"
+
+# The Cedar/Birch filter takes the queue's density default into the job.
+make_box_pdf "$E2E_WORK/box.pdf" 72,650,72,72
+id=$(lp -d office "$E2E_WORK/box.pdf" | job_id)
+state=$(wait_job "$id" 60)
+check "a job on the new queue completes ($state)" [ "$state" = completed ]
+inspect_stream "$OUT/office-$id.prn" "$E2E_WORK/office" || fail "stream has faults"
+check "the queue's density default reaches the printer" grep -q 'density: 4' "$E2E_WORK/office.summary.txt"
