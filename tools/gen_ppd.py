@@ -303,11 +303,15 @@ def ps_ppd(model, index):
     # converts the PDF with a copy count of 1: CUPS makes those copies.
     manual_copies = "False" if model.family == "maple" else "True"
     ppd.add(f"*cupsManualCopies: {manual_copies}")
-    ppd.add('*cupsFilter2: "application/vnd.cups-postscript application/postscript 0 pstoLumora"')
     if model.family == "larch":
         # Larch printers take the PDF road: pstoLumora turns the PDF into
-        # PostScript itself (after turning even pages for long-edge duplex).
+        # PostScript itself (after turning even pages for long-edge duplex),
+        # so every job, PostScript ones too (through gstopdf), must reach it
+        # as PDF.  The PostScript entry costs more than any PDF chain.
+        ppd.add('*cupsFilter2: "application/vnd.cups-postscript application/postscript 200 pstoLumora"')
         ppd.add('*cupsFilter2: "application/vnd.cups-pdf application/postscript 0 pstoLumora"')
+    else:
+        ppd.add('*cupsFilter2: "application/vnd.cups-postscript application/postscript 0 pstoLumora"')
     ppd.add()
     ppd.add("*% PJL job control around every job.")
     ppd.add('*JCLBegin: "<1B>%-12345X@PJL JOB NAME=<22>Lumora<22><0D0A>"')

@@ -60,4 +60,12 @@ check "larch: even pages turned for long-edge duplex" \
   python3 "$E2E_SRC/check_pages.py" "$E2E_WORK/larch" --sheet=595,842 \
   72,650,72,72 295,292,100,50 300,100,150,150
 check "larch: no stray error lines" no_stray_errors "$id"
+
+# A PostScript job to a Larch queue also reaches pstoLumora as PDF.
+id=$(lp -d larch "$ps" | job_id)
+state=$(wait_job "$id" 60)
+check "larch: PostScript job completed ($state)" [ "$state" = completed ]
+check "larch: PostScript job went to pstoLumora as PDF" \
+  log_has "$id" 'pstoLumora \(application/vnd.cups-pdf to printer/larch'
+check "larch: PostScript job printed its three pages" [ "$(grep -a -c '^%%Page:' "$OUT/larch-$id.prn")" -eq 3 ]
 check "no temporary file left behind" [ -z "$(temp_files_left)" ]
