@@ -152,24 +152,24 @@ bool ReadPageRow(cups_raster_t* ras, uint32_t bpl, uint32_t imageWidth, uint8_t*
     if (bpl < imageWidth) memset(row + bpl, 0xFF, imageWidth - bpl);
     return true;
   }
-  memset(line + imageWidth, 0, bpl - imageWidth);
-  const bool ok = pfcupsRasterReadPixels(ras, line, bpl) != 0;
-  if (!ok) {
-    if (!Canceled) {
-      memset(row, 0xFF, imageWidth);
-      return false;
-    }
-    memset(line, 0xFF, imageWidth);
+  // A line read fills all bpl bytes; a line that could not be read (end of
+  // the stream, or a read cut by cancellation) is white. The buffer is not
+  // cleared first: a header may announce lines of gigabytes that never come.
+  if (pfcupsRasterReadPixels(ras, line, bpl) == 0) {
+    memset(row, 0xFF, imageWidth);
+    return false;
   }
   memcpy(row, line + (bpl - imageWidth) / 2, imageWidth);
-  return ok;
+  return true;
 }
 
 // Reads and drops the lines of a page that is not printed.
 void SkipPageLines(cups_raster_t* ras, const cups_page_header2_t& header) {
-  std::vector<uint8_t> line(std::max<uint32_t>(header.cupsBytesPerLine, 1));
+  // Not cleared: only what the stream really holds is ever written to it.
+  Buffer line(static_cast<uint8_t*>(malloc(std::max<uint32_t>(header.cupsBytesPerLine, 1))));
+  if (!line) return;
   for (uint32_t y = 0; y < header.cupsHeight && !Canceled; ++y) {
-    if (pfcupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) == 0) break;
+    if (pfcupsRasterReadPixels(ras, line.get(), header.cupsBytesPerLine) == 0) break;
   }
 }
 
@@ -285,6 +285,16 @@ int RasterToLumoraJob(int argc, char* argv[]) {
 
     GatherJobSettings(s, ppd, gPPDFile, argv[5], &header);
     const int platform = s.platform;
+    if (platform == PLATFORM_NONE) {
+      // Neither the model name nor a PlatForm entry names a printer family:
+      // nothing this filter could send would print.
+      fprintf(stderr,
+              "ERROR: The PPD's model \"%s\" is not a printer this filter drives; nothing "
+              "is printed.\n",
+              gPPDFile);
+      ioFailure = true;
+      goto cleanup;
+    }
 
     PageGeometry geo;
     if (!ComputeGeometry(s, header, ppd, geo)) {
