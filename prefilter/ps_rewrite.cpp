@@ -191,6 +191,7 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
 
   const int passes = copyFd >= 0 ? 1 : copies;
   bool cut = false;
+  bool copyFailed = false;
   std::string line;
   LineOutput out;
   for (int pass = 0; pass < passes && !cut; ++pass) {
@@ -207,11 +208,21 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
       }
       FixPrnPageSize(line, width, height, inNumCopies);
       out.Write(line);
-      if (copyFd >= 0 && !line.empty()) WriteAll(copyFd, line.data(), line.size());
+      if (copyFd >= 0 && !copyFailed && !line.empty() &&
+          !WriteAll(copyFd, line.data(), line.size()))
+        copyFailed = true;
     }
   }
 
-  if (copyFd >= 0 && !cut) {
+  // A collated-copy file cut short (disk full) would print copies with pages
+  // missing: the job fails instead.
+  if (copyFailed && !cut) {
+    fprintf(stderr, "ERROR: Unable to write the collated-copy file (disk full?); the copies "
+                    "are not printed.\n");
+    gOutputFailed = true;
+  }
+
+  if (copyFd >= 0 && !cut && !copyFailed) {
     LineReader replay;
     replay.Attach(copyFd);
     replay.Seek(0);
