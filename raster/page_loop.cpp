@@ -17,6 +17,7 @@
 #include "manual_duplex.h"
 #include "paper_tables.h"
 #include "rotate.h"
+#include "stream/band_image.h"
 #include "stream/commands.h"
 #include "stream/job_state.h"
 #include "stream/output_sink.h"
@@ -418,6 +419,14 @@ int RasterToLumoraJob(int argc, char* argv[]) {
         goto jobend;
       }
 
+      // On PLATFORM_Z the bands are compressed on other threads as soon as
+      // their rows are screened; a page that is not sent stops them.
+      struct BandPipelineGuard {
+        ~BandPipelineGuard() { StopBandPipeline(); }
+      } pipelineGuard;
+      if (screenAsRead && platform == PLATFORM_Z)
+        StartBandPipeline(mono.get(), imageWidth, imageHeight);
+
       uint32_t limit = header.cupsBytesPerLine;
       const size_t monoRowBytes = s.dpi1200M ? imageWidth / 4 : imageWidth / 8;
       uint64_t screenNs = 0;
@@ -428,6 +437,7 @@ int RasterToLumoraJob(int argc, char* argv[]) {
                        mono.get() + first * monoRowBytes, limit, s[FN_NegativePrint],
                        s[FN_DPI1200], platform);
         if (timing) screenNs += StageClockNs() - t0;
+        if (screenAsRead) BandRowsReady(first + count);
       };
 
       // The page's lines: wider lines are centre-cropped, narrower ones

@@ -62,6 +62,17 @@ void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t fi
 // PLATFORM_M: sends len bytes as JBIG_DATA_CMDs of at most 64 KiB each.
 int SendJbigDataCmds(const uint8_t* data, size_t len);
 
+// PLATFORM_Z: the bands of a page compressed while the page is still being
+// screened. StartBandPipeline takes the page's zeroed 1-bit image (width a
+// multiple of 8) before screening starts; BandRowsReady tells it that rows
+// [0, rows) are final; Prnt_SendPage of that image then uses the bands
+// already done and compresses the rest. StopBandPipeline drops a page that
+// is not sent. Without a second thread (LUMORA_THREADS=1, one band) it does
+// nothing and the page is compressed when it is sent.
+void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height);
+void BandRowsReady(uint32_t rows);
+void StopBandPipeline();
+
 // Threads used for a page of `jobs` bands: the machine's cores, or the
 // LUMORA_THREADS environment variable when it holds a positive number.
 unsigned StreamThreadCount(size_t jobs);

@@ -10,10 +10,13 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -106,12 +109,65 @@ void CompressBands(const PrntJbigParam& page, const uint8_t* image, size_t lineB
   for (auto& t : threads) t.join();
 }
 
+// Bands compressed while the page is still being screened: each worker
+// takes the next band and waits until its rows are final.
+struct BandPipeline {
+  PrntJbigParam page;
+  const uint8_t* image = nullptr;
+  size_t lineBytes = 0;
+  std::vector<BandResult> results;
+  std::atomic<size_t> next{0};
+  std::mutex lock;
+  std::condition_variable rowsChanged;
+  uint32_t rowsReady = 0;  // guarded by lock
+  bool stop = false;       // guarded by lock
+  std::vector<std::thread> workers;
+
+  // Takes bands until none is left; waits for a band's rows when asked to.
+  void Work(bool wait) {
+    for (size_t i = next++; i < results.size(); i = next++) {
+      const uint32_t end = static_cast<uint32_t>(
+          std::min<size_t>((i + 1) * kBandLines, static_cast<size_t>(page.yd)));
+      if (wait) {
+        std::unique_lock<std::mutex> hold(lock);
+        rowsChanged.wait(hold, [&] { return stop || rowsReady >= end; });
+        if (stop) return;
+      }
+      CompressBand(page, image, lineBytes, i, results[i]);
+    }
+  }
+
+  void Finish(bool dropResults) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      if (dropResults) stop = true;
+      rowsReady = static_cast<uint32_t>(page.yd);
+    }
+    rowsChanged.notify_all();
+    if (!dropResults) Work(false);  // this thread helps with the rest
+    for (auto& t : workers) t.join();
+    workers.clear();
+  }
+};
+
+std::unique_ptr<BandPipeline> gBandPipeline;
+
 int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t lineBytes,
                        std::vector<uint8_t>& outBuf) {
   const size_t height = static_cast<size_t>(page.yd);
   const size_t bands = (height + kBandLines - 1) / kBandLines;
-  std::vector<BandResult> results(bands);
-  CompressBands(page, image, lineBytes, results);
+  std::vector<BandResult> results;
+  std::unique_ptr<BandPipeline> started = std::move(gBandPipeline);
+  if (started && started->image == image && started->page.xd == page.xd &&
+      started->page.yd == page.yd && started->lineBytes == lineBytes) {
+    started->Finish(false);
+    results = std::move(started->results);
+  } else {
+    if (started) started->Finish(true);
+    results.resize(bands);
+    CompressBands(page, image, lineBytes, results);
+  }
+  started.reset();
 
   const size_t start = outBuf.size();
   size_t total = 0;
@@ -136,6 +192,51 @@ int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t l
 }
 
 }  // namespace
+
+void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height) {
+  StopBandPipeline();
+  const size_t bands = (static_cast<size_t>(height) + kBandLines - 1) / kBandLines;
+  // One thread asked for, or one band: the page is compressed after
+  // screening on the page loop's thread, as without the pipeline.
+  const unsigned count = StreamThreadCount(bands);
+  if (image == nullptr || width % 8 != 0 || count < 2) return;
+  auto p = std::make_unique<BandPipeline>();
+  PrntBandInfo band;
+  band.width = static_cast<uint16_t>(width);
+  band.height = static_cast<uint16_t>(height);
+  p->page = MakeJbigParam(&band, PLATFORM_Z);
+  p->image = image;
+  p->lineBytes = width / 8;
+  p->results.resize(bands);
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
+  BandPipeline* raw = p.get();
+  for (unsigned t = 0; t < count; ++t) {
+    try {
+      p->workers.emplace_back([raw] { raw->Work(true); });
+    } catch (...) {
+      break;  // the bands left are done when the page is sent
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  gBandPipeline = std::move(p);
+}
+
+void BandRowsReady(uint32_t rows) {
+  BandPipeline* p = gBandPipeline.get();
+  if (p == nullptr) return;
+  {
+    std::lock_guard<std::mutex> hold(p->lock);
+    if (rows > p->rowsReady) p->rowsReady = rows;
+  }
+  p->rowsChanged.notify_all();
+}
+
+void StopBandPipeline() {
+  std::unique_ptr<BandPipeline> p = std::move(gBandPipeline);
+  if (p) p->Finish(true);
+}
 
 PrntJbigParam MakeJbigParam(const PrntBandInfo* band, int platform) {
   PrntJbigParam p;
