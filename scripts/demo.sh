@@ -3,7 +3,7 @@
 # installs the driver into a private CUPS scheduler (nothing of the system's
 # CUPS is touched), and prints a three-page sample (text, a gray ramp, a
 # photo-like picture) through the real CUPS filter chain to one printer of
-# each raster family.  A test backend stands in for the printer and keeps
+# each raster family and to a maple and a Larch PostScript printer.  A test backend stands in for the printer and keeps
 # each job stream; lumora-inspect turns every page into a PNG.
 #
 #   bash scripts/demo.sh [OUT_DIR]        (default: out/demo)
@@ -59,6 +59,17 @@ for model in "${models[@]}"; do
   echo "queue $queue (Lumora $model Series): job ${job[$queue]}"
 done
 
+# And the PostScript printers: a maple (PostScript rewritten by pstoLumora)
+# and a Larch (the PDF converted by pstoLumora); their backends report the
+# printers' device ids.
+ps_models=("MP2100" "LP5100")
+for model in "${ps_models[@]}"; do
+  rig_add_queue "$model" "lumora/Lumora-$model-Series-PS.ppd" "socket://127.0.0.1:9100/$model" \
+    "MFG:Lumora;CMD:PJL,PS;MDL:$model series;CLS:PRINTER;DES:Lumora $model;" 2>/dev/null
+  job[$model]=$(lp -d "$model" -t "Lumora sample" "$out/sample.pdf" | sed -n 's/^request id is .*-\([0-9]*\) .*/\1/p')
+  echo "queue $model (Lumora $model Series PS): job ${job[$model]}"
+done
+
 say "Printing"
 rig_wait_jobs 300
 
@@ -85,13 +96,34 @@ for model in "${models[@]}"; do
   fi
 done
 
+for model in "${ps_models[@]}"; do
+  id=${job[$model]}
+  dir="$out/$model"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  stream="$out/rig/out/$model-$id.prn"
+  if [ ! -s "$stream" ]; then
+    echo "$model: no job data arrived; see $out/rig/log/error_log"
+    status=1
+    continue
+  fi
+  cp "$stream" "$dir/job.prn"
+  grep -a "\[Job $id\]" "$out/rig/log/error_log" > "$dir/scheduler.log" || true
+  # The PostScript between the PJL lines, as the printer would render it.
+  sed -n '/^%!PS-Adobe/,/^%%EOF/p' "$dir/job.prn" > "$dir/job.ps"
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r150 -o "$dir/page-%03d.png" "$dir/job.ps"
+  grep -a '^@PJL' "$dir/job.prn" | tr -d '\r' > "$dir/summary.txt"
+  echo "$model: PostScript job, $(grep -a -c '^%%Page:' "$dir/job.prn") pages, PJL: $(grep -a -c '^@PJL' "$dir/job.prn") lines"
+done
+
 say "Where everything is"
 cat <<EOF
   Sample document:       $out/sample.pdf
   Per printer, in $out/<queue>/:
     job.prn              the job stream the printer would receive
     page-NNN.png         each printed page as the printer would print it
-    summary.txt          lumora-inspect's account of the stream
+    summary.txt          lumora-inspect's account of the stream (PostScript
+                         printers: the PJL lines; job.ps is the PostScript)
     scheduler.log        the scheduler's log lines of the job
   Scheduler logs:        $out/rig/log/error_log, page_log
   Look at a page:        xdg-open $out/Cedar-C300/page-001.png
