@@ -15,6 +15,18 @@ while read -r ppd; do
 done < <(find "$E2E_STAGE" -name 'Lumora-*.ppd')
 check "every PPD is listed with its nickname" [ "$missing" -eq 0 ]
 
+# Every model's device id, as its PPD states it, finds that PPD first.
+find_own_ppd() {
+  local ppd=$1 id first
+  id=$(sed -n 's/^\*1284DeviceID: "\(.*\)"/\1/p' "$ppd")
+  first=$(lpinfo --device-id "$id" -m | head -n 1 | cut -d' ' -f1)
+  [ "$first" = "lumora/$(basename "$ppd")" ] || echo "$id finds $first"
+}
+export -f find_own_ppd
+wrong=$(find "$E2E_STAGE" -name 'Lumora-*.ppd' -print0 | xargs -0 -P 8 -I{} bash -c 'find_own_ppd "{}"')
+[ -z "$wrong" ] || echo "$wrong" >&2
+check "every model's device id finds its own PPD" [ -z "$wrong" ]
+
 # Device ids as the printers report them.
 by_id() { lpinfo --device-id "$1" -m | grep '^lumora/' | head -n 1 | cut -d' ' -f1; }
 check "device id of an Elm E200 finds its PPD" \
