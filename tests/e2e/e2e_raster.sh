@@ -28,6 +28,9 @@ for m in "${models[@]}"; do
   check "$m: rastertoLumora ran" log_has "$id" 'Started filter .*/rastertoLumora'
   check "$m: three PAGE: lines" [ "$(job_log "$id" | grep -a -c 'PAGE: [0-9]* 1$')" -eq 3 ]
   check "$m: progress lines" log_has "$id" 'Printing page 3, 0% complete'
+  check "$m: 8-bit gray raster (W) from the PPD" \
+    bash -c "grep -a '\[Job $id\] cupsColorSpace = 0' '$LOG' >/dev/null && grep -a '\[Job $id\] cupsBitsPerColor = 8' '$LOG' >/dev/null"
+  check "$m: the filter ends with Ready to print" log_has "$id" 'Ready to print'
   check "$m: no stray error lines" no_stray_errors "$id"
   check "$m: page log counts 3 pages" grep -q "^$m root $id .* total 3 " "$RIG/log/page_log"
 done
