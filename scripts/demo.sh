@@ -28,7 +28,7 @@ cmake --build build -j"$(nproc)" --target rastertoLumora pstoLumora lumora_ppds 
   tail -n 30 "$out/build.log"; echo "build failed: see $out/build.log"; exit 1; }
 
 say "Installing the driver into a staging tree (DESTDIR)"
-rm -rf "$out/stage" "$out/rig"
+rm -rf "$out/stage" "$out/logs"
 if ! DESTDIR="$out/stage" cmake --install build > "$out/install.log" 2>&1; then
   # Something else to install was not built yet: build everything.
   cmake --build build -j"$(nproc)" >> "$out/build.log" 2>&1
@@ -43,8 +43,17 @@ echo "$out/sample.pdf (3 pages)"
 say "Starting a private CUPS scheduler"
 # shellcheck source=../tests/e2e/cupsd_rig.sh
 source tests/e2e/cupsd_rig.sh
-rig_start "$out/rig" "$out/stage" build/bin/lumora-test-backend
-trap 'rig_stop "$out/rig"' EXIT
+# The scheduler runs filters as "lp", which must reach them: the scheduler's
+# directory lives under /tmp; its logs are copied to $out/logs at the end.
+rig=$(mktemp -d /tmp/lumora-demo.XXXXXX)
+finish() {
+  rig_stop "$rig"
+  mkdir -p "$out/logs"
+  cp -a "$rig/log/." "$out/logs/" 2>/dev/null || true
+  rm -rf "$rig"
+}
+trap finish EXIT
+rig_start "$rig" "$out/stage" build/bin/lumora-test-backend
 echo "CUPS_SERVER=$CUPS_SERVER"
 
 # One model of each raster family: Hazel (PLATFORM_C), Hazel MFP
@@ -80,14 +89,14 @@ for model in "${models[@]}"; do
   dir="$out/$queue"
   rm -rf "$dir"
   mkdir -p "$dir"
-  stream="$out/rig/out/$queue-$id.prn"
+  stream="$rig/out/$queue-$id.prn"
   if [ ! -s "$stream" ]; then
-    echo "$queue: no job data arrived; see $out/rig/log/error_log"
+    echo "$queue: no job data arrived; see $out/logs/error_log"
     status=1
     continue
   fi
   cp "$stream" "$dir/job.prn"
-  grep -a "\[Job $id\]" "$out/rig/log/error_log" > "$dir/scheduler.log" || true
+  grep -a "\[Job $id\]" "$rig/log/error_log" > "$dir/scheduler.log" || true
   if build/bin/lumora-inspect --png "$dir" "$dir/job.prn" > "$dir/summary.txt"; then
     echo "$queue: $(head -n 1 "$dir/summary.txt" | sed 's/^[^:]*: //'), pages: $(find "$dir" -name '*.png' | wc -l)"
   else
@@ -101,14 +110,14 @@ for model in "${ps_models[@]}"; do
   dir="$out/$model"
   rm -rf "$dir"
   mkdir -p "$dir"
-  stream="$out/rig/out/$model-$id.prn"
+  stream="$rig/out/$model-$id.prn"
   if [ ! -s "$stream" ]; then
-    echo "$model: no job data arrived; see $out/rig/log/error_log"
+    echo "$model: no job data arrived; see $out/logs/error_log"
     status=1
     continue
   fi
   cp "$stream" "$dir/job.prn"
-  grep -a "\[Job $id\]" "$out/rig/log/error_log" > "$dir/scheduler.log" || true
+  grep -a "\[Job $id\]" "$rig/log/error_log" > "$dir/scheduler.log" || true
   # The PostScript between the PJL lines, as the printer would render it.
   sed -n '/^%!PS-Adobe/,/^%%EOF/p' "$dir/job.prn" > "$dir/job.ps"
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r150 -o "$dir/page-%03d.png" "$dir/job.ps"
@@ -125,7 +134,7 @@ cat <<EOF
     summary.txt          lumora-inspect's account of the stream (PostScript
                          printers: the PJL lines; job.ps is the PostScript)
     scheduler.log        the scheduler's log lines of the job
-  Scheduler logs:        $out/rig/log/error_log, page_log
+  Scheduler logs:        $out/logs/error_log, page_log
   Look at a page:        xdg-open $out/Cedar-C300/page-001.png
   Read a stream again:   build/bin/lumora-inspect --json $out/Elm-E200/job.prn
 EOF

@@ -31,7 +31,10 @@ check() {  # check DESCRIPTION COMMAND...
 e2e_start() {
   rm -rf "$E2E_WORK"
   mkdir -p "$E2E_WORK"
-  RIG="$E2E_WORK/rig"
+  # The scheduler runs filters and backends as "lp", which must reach them:
+  # the rig lives under /tmp (a build tree in /root would be out of reach);
+  # its logs and captured jobs are copied to E2E_WORK when the test ends.
+  RIG=$(mktemp -d /tmp/lumora-e2e.XXXXXX)
   trap e2e_exit EXIT
   rig_start "$RIG" "$E2E_STAGE" "$E2E_BACKEND"
   LOG="$RIG/log/error_log"
@@ -41,6 +44,10 @@ e2e_start() {
 e2e_exit() {
   local status=$?
   rig_stop "$RIG"
+  mkdir -p "$E2E_WORK/rig"
+  cp -a "$RIG/log" "$RIG/out" "$RIG/ppd" "$E2E_WORK/rig/" 2>/dev/null || true
+  LOG="$E2E_WORK/rig/log/error_log"
+  rm -rf "$RIG"
   if [ "$FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
     echo "---- last lines of the scheduler log ($LOG) ----" >&2
     tail -n 60 "$LOG" >&2 2>/dev/null || true
