@@ -19,7 +19,9 @@ rig_add_queue larch lumora/Lumora-LP5100-Series-PS.ppd "socket://127.0.0.1:9100"
   "MFG:Lumora;CMD:PJL,PS;MDL:LP5100 series;CLS:PRINTER;DES:Lumora LP5100;"
 
 make_box_pdf "$E2E_WORK/boxes.pdf" 72,650,72,72 200,500,100,50
-odd="$E2E_WORK/files/job \$(touch $CANARY/name) \`touch $CANARY/name2\`;touch $CANARY/name3;'\""
+# A file name holds no '/': its canaries are relative, made wherever the
+# filter's working directory is (looked for in the rig, / and /tmp).
+odd="$E2E_WORK/files/job \$(touch lumora-canary-name) \`touch lumora-canary-name2\`;touch lumora-canary-name3;'\""
 cp "$E2E_WORK/boxes.pdf" "$odd.pdf"
 cp "$E2E_WORK/boxes.pdf.ps" "$odd.ps"
 
@@ -59,8 +61,12 @@ for entry in "${ids[@]}"; do
   id=${entry#*:}
   state=$(wait_job "$id" 120)
   check "$q job $id ended ($state)" ended_cleanly "$id" "$state"
+  check "$q job $id: the driver's filter ran" log_has "$id" 'Started filter .*/(rastertoLumora|pstoLumora)'
+
   check "$q job $id: no filter crashed" bash -c "! grep -a '\[Job $id\]' '$LOG' | grep -a -q -E 'crashed on signal|terminated with signal'"
 done
 check "no canary file: no command ran" [ -z "$(ls -A "$CANARY")" ]
+check "no canary of the file name" \
+  [ -z "$(find "$E2E_WORK" / /tmp -maxdepth 1 -name 'lumora-canary-name*' 2>/dev/null; find "$E2E_WORK" -name 'lumora-canary-name*')" ]
 check "no file appeared beside the job files" [ "$(ls -A "$E2E_WORK/files" | wc -l)" -eq 2 ]
 check "no temporary file left behind" [ -z "$(temp_files_left)" ]
