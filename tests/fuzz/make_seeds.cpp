@@ -92,19 +92,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  const cups_mode_t rle = CUPS_RASTER_WRITE_COMPRESSED;
+  // The fuzz target takes uncompressed version 3 streams (see fuzz_raster.cpp).
+  const cups_mode_t rle = CUPS_RASTER_WRITE;
 
   // Raster page loop.
   const std::string r = root + "/raster_page_loop";
-  SeedPage small;
-  SeedPage narrow{36, 48, 100, 50};
-  SeedPage dpi1200{24, 24, 400, 400, 1200};
+  SeedPage small{12, 12, 100, 100};
+  SeedPage narrow{24, 36, 60, 40};
+  SeedPage dpi1200{12, 12, 200, 200, 1200};
   SeedPage twoCopies = small;
   twoCopies.copies = 2;
   SeedPage duplex = small;
   duplex.duplex = true;
   SeedPage zero{0, 0, 8, 8};
-  SeedPage landscape{48, 30, 400, 250};
+  SeedPage landscape{24, 15, 120, 80};
   const std::string c = Prefix(0, 0) + Raster({small}, rle);
   const std::string z3 = Prefix(1, 0x03) + Raster({twoCopies, twoCopies, twoCopies}, rle);
   Put(r, "c_one_page", c);
@@ -114,10 +115,11 @@ int main(int argc, char** argv) {
   Put(r, "z_duplex_header", Prefix(1, 0) + Raster({duplex, duplex, duplex}, rle));
   Put(r, "m_dpi1200_option", Prefix(2, 0x10) + Raster({small}, rle));
   Put(r, "m_narrow_lines", Prefix(2, 0x40) + Raster({narrow}, rle));
-  Put(r, "platform_attribute", Prefix(3, 0xC0) + Raster({small}, rle));
+  Put(r, "platform_attribute", Prefix(4, 0xC0) + Raster({small}, rle));
+  Put(r, "absurd_margins", Prefix(3, 0) + Raster({small}, rle));
   Put(r, "long_edge_feed", Prefix(1, 0x20) + Raster({landscape}, rle));
   Put(r, "zero_size_then_page", Prefix(0, 0) + Raster({zero, small}, rle));
-  Put(r, "uncompressed_v3", Prefix(1, 0) + Raster({narrow}, CUPS_RASTER_WRITE));
+  Put(r, "compressed_v2_refused_by_harness", Prefix(1, 0) + Raster({narrow}, CUPS_RASTER_WRITE_COMPRESSED));
   Put(r, "truncated", c.substr(0, c.size() / 2));
   Put(r, "empty_stream", Prefix(0, 0));
 
