@@ -176,6 +176,45 @@ def print_raster(rows):
     print()
 
 
+def bench_icount(args, work):
+    """Instructions executed (valgrind's callgrind), filter on one thread
+    against pbmtojbg: a ratio that a busy machine does not disturb."""
+    if subprocess.run(["sh", "-c", "command -v valgrind"], capture_output=True).returncode != 0:
+        print("instruction counts: valgrind missing\n")
+        return
+    def count(argv, env=None):
+        err = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + argv,
+                             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                             text=True, errors="replace").stderr
+        for line in err.splitlines():
+            if "Collected :" in line:
+                return int(line.split(":")[1])
+        sys.exit("callgrind gave no count for %s" % argv[0])
+    print("instructions executed, filter on one thread / pbmtojbg on its 1-bit page (callgrind):",
+          flush=True)
+    for name, model, dpi, options, jbg_opts, extra in CASES:
+        if dpi != 600 or "2 threads" in name or options:
+            continue
+        for kind in PAGES:
+            ras = ensure_raster(work, kind, dpi, args.src)
+            env = filter_env(ppd_path(args.ppd_dir, model), {"LUMORA_THREADS": "1"})
+            env.pop("LUMORA_STAGE_TIMES")
+            argv = [os.path.join(args.bin, "rastertoLumora"), "1", "bench", "bench", "1", options, ras]
+            out = subprocess.run(argv, env=env, capture_output=True).stdout
+            stream = os.path.join(work, "out.bin")
+            with open(stream, "wb") as f:
+                f.write(out)
+            pbm_dir = os.path.join(work, "pbm")
+            os.makedirs(pbm_dir, exist_ok=True)
+            subprocess.run([os.path.join(args.bin, "lumora-inspect"), "--quiet", "--pbm", pbm_dir, stream],
+                           check=True)
+            mine = count(argv, env)
+            ref = count(["pbmtojbg"] + jbg_opts + [os.path.join(pbm_dir, "page-001.pbm"), "/dev/null"])
+            print("  %-14s %-5s %6.0f M  / %6.0f M  = %.2f" % (
+                name.replace(" 1 thread", ""), kind, mine / 1e6, ref / 1e6, mine / ref))
+    print()
+
+
 def bench_screen(args):
     """HalftoneDither alone on A4 pages in memory (Google Benchmark)."""
     prog = os.path.join(args.bin, "halftone_bench")
@@ -264,7 +303,7 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--pages", type=int, default=200)
     ap.add_argument("--ps-megabytes", type=int, default=200)
-    ap.add_argument("--only", choices=["raster", "memory", "prefilter", "screen"])
+    ap.add_argument("--only", choices=["raster", "icount", "memory", "prefilter", "screen"])
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     cpu = ""
@@ -278,6 +317,8 @@ def main():
     print()
     if args.only in (None, "raster"):
         print_raster(bench_raster(args, args.work))
+    if args.only in (None, "icount"):
+        bench_icount(args, args.work)
     if args.only in (None, "screen"):
         bench_screen(args)
     if args.only in (None, "memory"):
