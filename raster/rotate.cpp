@@ -26,19 +26,10 @@ constexpr uint32_t kTile = 64;
 
 int Rotate180(uint8_t* image, uint32_t width, uint32_t height) {
   if (image == nullptr || width == 0 || height == 0) return 0;
-  Scratch scratch = AllocScratch(width, height);
-  if (!scratch) {
-    SetLastError("Rotate180() :: malloc memory Fail. \n");
-    return 0;
-  }
-  // Rows come out in reverse order, each row reversed.
-  uint8_t* out = scratch.get();
-  for (uint32_t y = 0; y < height; ++y) {
-    const uint8_t* src = image + static_cast<size_t>(y) * width;
-    uint8_t* dst = out + static_cast<size_t>(height - 1 - y) * width + (width - 1);
-    for (uint32_t x = 0; x < width; ++x) *(dst - x) = src[x];
-  }
-  memcpy(image, out, static_cast<size_t>(width) * height);
+  // Rows in reverse order, each row reversed: with rows stored without
+  // padding that is the whole image read backwards, done in place (no
+  // second page in memory).
+  std::reverse(image, image + static_cast<size_t>(width) * height);
   return 1;
 }
 
