@@ -419,13 +419,32 @@ int RasterToLumoraJob(int argc, char* argv[]) {
         goto jobend;
       }
 
-      // On PLATFORM_Z the bands are compressed on other threads as soon as
-      // their rows are screened; a page that is not sent stops them.
-      struct BandPipelineGuard {
-        ~BandPipelineGuard() { StopBandPipeline(); }
+      // The image record for the encoder (again after turning).
+      PrntBandInfo band;
+      auto DescribeImage = [&](PrntBandInfo& b) {
+        b = PrntBandInfo();
+        b.imageFormat = 0;
+        b.imageFlags1 = 0;
+        b.imageFlags2 = 0;
+        b.imageFlags3 = 0x20;
+        b.width = static_cast<uint16_t>(s.dpi1200M ? 2 * imageWidth : imageWidth);
+        b.height = static_cast<uint16_t>(imageHeight);
+        if (platform == PLATFORM_C) {
+          b.lineWidth = static_cast<uint16_t>(imageWidth);
+          b.stripeLines = header.HWResolution[0] == 600 ? 768 : 384;
+          b.dataLength = 853;
+        }
+        b.image = mono.get();
+      };
+      // A page screened as it is read is compressed on other threads as its
+      // rows become final; a page that is not sent stops them.
+      struct PipelineGuard {
+        ~PipelineGuard() { StopPipelinedCompression(); }
       } pipelineGuard;
-      if (screenAsRead && platform == PLATFORM_Z)
-        StartBandPipeline(mono.get(), imageWidth, imageHeight);
+      if (screenAsRead) {
+        DescribeImage(band);
+        StartPipelinedCompression(&band, platform);
+      }
 
       uint32_t limit = header.cupsBytesPerLine;
       const size_t monoRowBytes = s.dpi1200M ? imageWidth / 4 : imageWidth / 8;
@@ -437,7 +456,7 @@ int RasterToLumoraJob(int argc, char* argv[]) {
                        mono.get() + first * monoRowBytes, limit, s[FN_NegativePrint],
                        s[FN_DPI1200], platform);
         if (timing) screenNs += StageClockNs() - t0;
-        if (screenAsRead) BandRowsReady(first + count);
+        if (screenAsRead) CompressionRowsReady(first + count);
       };
 
       // The page's lines: wider lines are centre-cropped, narrower ones
@@ -509,19 +528,7 @@ int RasterToLumoraJob(int argc, char* argv[]) {
       page.reset();
       line.reset();
 
-      PrntBandInfo band;
-      band.imageFormat = 0;
-      band.imageFlags1 = 0;
-      band.imageFlags2 = 0;
-      band.imageFlags3 = 0x20;
-      band.width = static_cast<uint16_t>(s.dpi1200M ? 2 * imageWidth : imageWidth);
-      band.height = static_cast<uint16_t>(imageHeight);
-      if (platform == PLATFORM_C) {
-        band.lineWidth = static_cast<uint16_t>(imageWidth);
-        band.stripeLines = header.HWResolution[0] == 600 ? 768 : 384;
-        band.dataLength = 853;
-      }
-      band.image = mono.get();
+      DescribeImage(band);
 
       const uint64_t sendStart = timing ? StageClockNs() : 0;
       const uint64_t compressBefore = StageTotal(STAGE_COMPRESS);

@@ -73,6 +73,17 @@ void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height);
 void BandRowsReady(uint32_t rows);
 void StopBandPipeline();
 
+// The same for every dialect: band holds the page's zeroed 1-bit image,
+// its width in pixels (whole bytes), height and, on PLATFORM_C, stripe
+// lines, as Prnt_SendPage will get them. PLATFORM_Z as above; PLATFORM_C and
+// PLATFORM_M encode the page on one worker thread that follows the rows
+// made final by CompressionRowsReady. Prnt_SendPage of the same image takes
+// the result; StopPipelinedCompression ends a page that is not sent. With
+// LUMORA_THREADS=1 nothing starts and the page is compressed when sent.
+void StartPipelinedCompression(const PrntBandInfo* band, int platform);
+void CompressionRowsReady(uint32_t rows);
+void StopPipelinedCompression();
+
 // Threads used for a page of `jobs` bands: the machine's cores, or the
 // LUMORA_THREADS environment variable when it holds a positive number.
 unsigned StreamThreadCount(size_t jobs);

@@ -152,6 +152,90 @@ struct BandPipeline {
 
 std::unique_ptr<BandPipeline> gBandPipeline;
 
+// PLATFORM_C and PLATFORM_M: the page is one JBIG image, encoded on a worker
+// thread while the page loop still screens it. JBIG-KIT's encoder writes the
+// image header, then each stripe right after encoding it, and a stripe reads
+// only its own lines and the two above. The worker watches the encoder's
+// output for the end of each stripe and, before the encoder goes on, waits
+// until the rows of the next two stripes are final (one stripe to spare).
+struct PagePipeline {
+  PrntJbigParam param;
+  const uint8_t* image = nullptr;
+  std::vector<uint8_t> data;
+  bool ok = false;
+  std::mutex lock;
+  std::condition_variable rowsChanged;
+  uint32_t rowsReady = 0;  // guarded by lock
+  std::thread worker;
+
+  // Reader of the encoder's output: the 20-byte header, then stripe data in
+  // which a 0xFF byte is followed by 0x00 (a stuffed 0xFF) or opens a
+  // marker: SDNORM/SDRST end a stripe; ATMOVE, NEWLEN and COMMENT carry
+  // parameter bytes.
+  size_t headerLeft = 20;
+  bool escape = false;
+  uint32_t skipLeft = 0;     // parameter bytes still to pass over
+  int commentLengthLeft = 0; // bytes of a COMMENT length still to read
+  uint32_t commentLength = 0;
+  uint32_t stripesDone = 0;
+
+  void WaitRows(uint32_t rows) {
+    rows = std::min<uint32_t>(rows, static_cast<uint32_t>(param.yd));
+    std::unique_lock<std::mutex> hold(lock);
+    rowsChanged.wait(hold, [&] { return rowsReady >= rows; });
+  }
+
+  void Observe(const uint8_t* p, size_t len) {
+    const uint32_t before = stripesDone;
+    for (size_t i = 0; i < len; ++i) {
+      const uint8_t b = p[i];
+      if (headerLeft > 0) {
+        --headerLeft;
+      } else if (commentLengthLeft > 0) {
+        commentLength = (commentLength << 8) | b;
+        if (--commentLengthLeft == 0) skipLeft = commentLength;
+      } else if (skipLeft > 0) {
+        --skipLeft;
+      } else if (escape) {
+        escape = false;
+        if (b == 0x02 || b == 0x03) ++stripesDone;  // SDNORM, SDRST
+        else if (b == 0x06) skipLeft = 6;            // ATMOVE
+        else if (b == 0x05) skipLeft = 4;            // NEWLEN
+        else if (b == 0x07) {                        // COMMENT
+          commentLengthLeft = 4;
+          commentLength = 0;
+        }
+      } else if (b == 0xFF) {
+        escape = true;
+      }
+    }
+    if (stripesDone != before)
+      WaitRows((stripesDone + 2) * static_cast<uint32_t>(param.l0));
+  }
+
+  void Run() {
+    gpCompImgData = &data;
+    WaitRows(2 * static_cast<uint32_t>(param.l0));
+    ok = JBIGCompress(JbigParamWord0(param), static_cast<uint32_t>(param.xd),
+                      static_cast<uint32_t>(param.yd), static_cast<uint32_t>(param.l0),
+                      JbigParamWord4(param), image) != 0;
+    gpCompImgData = nullptr;
+  }
+
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      rowsReady = static_cast<uint32_t>(param.yd);
+    }
+    rowsChanged.notify_all();
+    if (worker.joinable()) worker.join();
+  }
+};
+
+std::unique_ptr<PagePipeline> gPagePipeline;
+// The pipeline whose encoder runs on this thread (its worker), or null.
+thread_local PagePipeline* gObservedPipeline = nullptr;
+
 int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t lineBytes,
                        std::vector<uint8_t>& outBuf) {
   const size_t height = static_cast<size_t>(page.yd);
@@ -192,6 +276,55 @@ int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t l
 }
 
 }  // namespace
+
+void StartPipelinedCompression(const PrntBandInfo* band, int platform) {
+  StopPipelinedCompression();
+  if (band == nullptr || band->image == nullptr) return;
+  if (platform == PLATFORM_Z) {
+    StartBandPipeline(band->image, band->width, band->height);
+    return;
+  }
+  if (platform != PLATFORM_C && platform != PLATFORM_M) return;
+  // A second thread must be allowed, and the encoder must read the page
+  // loop's image itself (whole bytes a line).
+  if (band->width % 8 != 0 || band->height == 0 || StreamThreadCount(2) < 2) return;
+  auto p = std::make_unique<PagePipeline>();
+  p->param = MakeJbigParam(band, platform);
+  if (p->param.l0 <= 0) return;
+  p->image = band->image;
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
+  PagePipeline* raw = p.get();
+  try {
+    p->worker = std::thread([raw] {
+      gObservedPipeline = raw;
+      raw->Run();
+      gObservedPipeline = nullptr;
+    });
+  } catch (...) {
+    p.reset();  // no thread: the page is compressed when it is sent
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  gPagePipeline = std::move(p);
+}
+
+void CompressionRowsReady(uint32_t rows) {
+  if (PagePipeline* p = gPagePipeline.get()) {
+    {
+      std::lock_guard<std::mutex> hold(p->lock);
+      if (rows > p->rowsReady) p->rowsReady = rows;
+    }
+    p->rowsChanged.notify_all();
+  }
+  BandRowsReady(rows);
+}
+
+void StopPipelinedCompression() {
+  std::unique_ptr<PagePipeline> p = std::move(gPagePipeline);
+  if (p) p->Finish();  // the encoder runs to the end over the rows as they are
+  StopBandPipeline();
+}
 
 void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height) {
   StopBandPipeline();
@@ -285,6 +418,7 @@ void jbig_data_out(unsigned char* start, size_t len, void* file) {
   } catch (const std::bad_alloc&) {
     gJbigOutOfMemory = true;  // must not unwind through the C encoder
   }
+  if (gObservedPipeline != nullptr) gObservedPipeline->Observe(start, len);
 }
 
 int JBIGCompress(uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
@@ -348,6 +482,20 @@ int OutputJbigkitCompression(const PrntBandInfo* band, const PrntJbigParam* jbig
     if (platform == PLATFORM_Z) return CompressBandedPage(*jbigParam, image, lineBytes, outBuf);
 
     const size_t start = outBuf.size();
+    std::unique_ptr<PagePipeline> started = std::move(gPagePipeline);
+    if (started) {
+      started->Finish();
+      const PrntJbigParam& q = started->param;
+      if (started->image == image && q.xd == jbigParam->xd && q.yd == jbigParam->yd &&
+          q.l0 == jbigParam->l0 && q.mx == jbigParam->mx && q.order == jbigParam->order &&
+          q.options == jbigParam->options && q.dl == jbigParam->dl) {
+        if (!started->ok) return -1;
+        outBuf.insert(outBuf.end(), started->data.begin(), started->data.end());
+        gImageChecksum = PassChecksum(outBuf.data() + start, outBuf.size() - start);
+        gJbigCompressDataLen = 0;
+        return static_cast<int>(outBuf.size() - start);
+      }
+    }
     gpCompImgData = &outBuf;
     const int ok = JBIGCompress(JbigParamWord0(*jbigParam), static_cast<uint32_t>(jbigParam->xd),
                                 static_cast<uint32_t>(jbigParam->yd),
