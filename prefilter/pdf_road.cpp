@@ -3,6 +3,7 @@
 #include <cups/ppd.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -142,8 +144,38 @@ int pdf2ps(std::string& path, char** argv) {
     fprintf(stderr, "DEBUG: Unable to creat tmp_pstopdf file.\n");
     return -1;
   }
-  ChildResult r = RunProgram({gPdftopsPath, argv[1], argv[2], argv[3], "1", reduced.data(), path}, fd);
+  // pdftops writes into a pipe and this process into the file: pdftops does
+  // not report a write that failed (a full disk), and a file missing a piece
+  // in its middle may still end with its trailer.
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+    close(fd);
+    RemoveJobTempFile(result);
+    return -1;
+  }
+  int writeError = 0;
+  std::thread copier([&]() {
+    std::vector<char> buf(65536);
+    ssize_t n;
+    while ((n = read(pipeFds[0], buf.data(), buf.size())) != 0) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      // After a failed write the rest is still read, so pdftops can finish.
+      if (writeError == 0 && !WriteAll(fd, buf.data(), static_cast<size_t>(n)))
+        writeError = errno != 0 ? errno : EIO;
+    }
+  });
+  ChildResult r = RunProgram({gPdftopsPath, argv[1], argv[2], argv[3], "1", reduced.data(), path},
+                             pipeFds[1]);
+  close(pipeFds[1]);
+  copier.join();
+  close(pipeFds[0]);
   close(fd);
+  if (writeError != 0) {
+    fprintf(stderr, "DEBUG: Unable to write the PostScript from pdftops: %s\n", strerror(writeError));
+    RemoveJobTempFile(result);
+    return -1;
+  }
   if (!r.started) {
     fprintf(stderr, "DEBUG: Unable to excute pdftops,err is %d\n", r.error);
     RemoveJobTempFile(result);
