@@ -21,14 +21,18 @@ import threading
 import time
 
 # Dialect, model, raster, job options, pbmtojbg options (the filter's JBIG
-# parameters: -q one layer; -o order; -p options; -s stripe lines; -m mx).
+# parameters: -q one layer; -o order; -p options; -s stripe lines; -m mx),
+# environment. With 2 threads PLATFORM_C/M encode while the page is
+# screened and PLATFORM_Z spreads its bands; 1 thread does neither.
 CASES = [
-    ("PLATFORM_C 600", "Lumora Hazel H1 Series", 600, "", ["-q", "-o", "0", "-p", "8", "-s", "768", "-m", "8"], {}),
+    ("PLATFORM_C 600 1 thread", "Lumora Hazel H1 Series", 600, "", ["-q", "-o", "0", "-p", "8", "-s", "768", "-m", "8"], {"LUMORA_THREADS": "1"}),
+    ("PLATFORM_C 600 2 threads", "Lumora Hazel H1 Series", 600, "", ["-q", "-o", "0", "-p", "8", "-s", "768", "-m", "8"], {"LUMORA_THREADS": "2"}),
     ("PLATFORM_Z 600 1 thread", "Lumora Cedar C300 Series", 600, "", ["-q", "-o", "3", "-p", "88", "-s", "256", "-m", "0"], {"LUMORA_THREADS": "1"}),
     ("PLATFORM_Z 600 2 threads", "Lumora Cedar C300 Series", 600, "", ["-q", "-o", "3", "-p", "88", "-s", "256", "-m", "0"], {"LUMORA_THREADS": "2"}),
-    ("PLATFORM_M 600", "Lumora Elm E200 Series", 600, "", ["-q", "-o", "3", "-p", "92", "-s", "256", "-m", "0"], {}),
-    ("PLATFORM_C 1200", "Lumora Hazel H1 Series", 1200, "", ["-q", "-o", "0", "-p", "8", "-s", "384", "-m", "8"], {}),
-    ("PLATFORM_M 1200", "Lumora Elm E300 Series", 600, "DPI1200=True", ["-q", "-o", "3", "-p", "92", "-s", "256", "-m", "0"], {}),
+    ("PLATFORM_M 600 1 thread", "Lumora Elm E200 Series", 600, "", ["-q", "-o", "3", "-p", "92", "-s", "256", "-m", "0"], {"LUMORA_THREADS": "1"}),
+    ("PLATFORM_M 600 2 threads", "Lumora Elm E200 Series", 600, "", ["-q", "-o", "3", "-p", "92", "-s", "256", "-m", "0"], {"LUMORA_THREADS": "2"}),
+    ("PLATFORM_C 1200 2 threads", "Lumora Hazel H1 Series", 1200, "", ["-q", "-o", "0", "-p", "8", "-s", "384", "-m", "8"], {"LUMORA_THREADS": "2"}),
+    ("PLATFORM_M 1200 2 threads", "Lumora Elm E300 Series", 600, "DPI1200=True", ["-q", "-o", "3", "-p", "92", "-s", "256", "-m", "0"], {"LUMORA_THREADS": "2"}),
 ]
 PAGES = ["text", "photo"]
 STAGES = ["read", "turn", "screen", "compress", "write"]
