@@ -9,7 +9,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   cups cups-filters cups-ppdc ghostscript qpdf poppler-utils jbigkit-bin
   snmp snmpd umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
-  clang libclang-rt-14-dev valgrind iproute2 procps
+  clang libclang-rt-14-dev valgrind iproute2 procps time
 )
 
 missing=()
