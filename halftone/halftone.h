@@ -14,6 +14,11 @@
 int HalftoneDither(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
                    uint32_t limit, int negative, int dpi1200, int platform);
 
+// The same screen without the DEBUG line, for a page screened in pieces of
+// whole matrix periods after its first piece went through HalftoneDither.
+int HalftoneDitherRows(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
+                       uint32_t limit, int negative, int dpi1200, int platform);
+
 extern const uint8_t HT_TABLE_600[16][16];
 extern const uint8_t HT_TABLE_1200_Z[16][16];
 extern const uint8_t HT_TABLE_1200_C[28][28];

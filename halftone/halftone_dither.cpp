@@ -262,13 +262,21 @@ size_t Gcd(size_t a, size_t b) {
 
 int HalftoneDither(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
                    uint32_t limit, int negative, int dpi1200, int platform) {
+  Screen screen{};
+  bool willow = false;
+  SelectScreen(dpi1200, platform, &screen, &willow);
+  fputs(willow ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n"
+               : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n",
+        stderr);
+  return HalftoneDitherRows(src, width, lines, dst, limit, negative, dpi1200, platform);
+}
+
+int HalftoneDitherRows(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
+                       uint32_t limit, int negative, int dpi1200, int platform) {
   (void)limit;  // the output does not depend on the raster's own size
   Screen screen{};
   bool willow = false;
   bool known = SelectScreen(dpi1200, platform, &screen, &willow);
-  fputs(willow ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n"
-               : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n",
-        stderr);
   if (src == nullptr || dst == nullptr || !known) return 0;
   if (width <= 0 || lines == 0) return 1;
 

@@ -452,9 +452,10 @@ int RasterToLumoraJob(int argc, char* argv[]) {
       // Screens rows [first, first + count) held at the start of the buffer.
       auto screenPiece = [&](uint32_t first, uint32_t count) {
         const uint64_t t0 = timing ? StageClockNs() : 0;
-        HalftoneDither(page.get(), static_cast<int>(imageWidth), count,
-                       mono.get() + first * monoRowBytes, limit, s[FN_NegativePrint],
-                       s[FN_DPI1200], platform);
+        // One DEBUG line per page, as for a page screened in one go.
+        (first == 0 ? HalftoneDither : HalftoneDitherRows)(
+            page.get(), static_cast<int>(imageWidth), count, mono.get() + first * monoRowBytes,
+            limit, s[FN_NegativePrint], s[FN_DPI1200], platform);
         if (timing) screenNs += StageClockNs() - t0;
         if (screenAsRead) CompressionRowsReady(first + count);
       };
