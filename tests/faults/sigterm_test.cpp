@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <random>
 
 #include "faults_support.h"
@@ -126,6 +130,73 @@ TEST(Sigterm, RasterFilterAtRandomMoments) {
   RecordProperty("killed_before_handler", killedEarly);
   printf("rastertoLumora: %d runs cancelled after the first page, %d before, %d ended before "
          "installing the handler\n", afterPage, beforePage, killedEarly);
+}
+
+// True once the process catches SIGTERM (its handler is installed).
+bool CatchesSigterm(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 7, "SigCgt:") == 0)
+      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+  }
+  return false;
+}
+
+// Cancelled while waiting for the first page header: the job ends with
+// status 1 and sends nothing (the random runs rarely land there).
+TEST(Sigterm, RasterFilterBeforeTheFirstPage) {
+  TempDir dir;
+  const std::string ppd = dir.File("z.ppd");
+  lumora_test::WriteFile(ppd, lumora_test::RasterPpd(kRasterModelZ));
+  const std::string raster = lumora_test::ReadFile(MakeRasterJob(dir.File("j.ras"), 1));
+  int in[2], out[2], err[2];
+  ASSERT_EQ(0, pipe(in));
+  ASSERT_EQ(0, pipe(out));
+  ASSERT_EQ(0, pipe(err));
+  const std::string program = RasterFilter();
+  const std::string ppdEnv = "PPD=" + ppd, tmpEnv = "TMPDIR=" + dir.path();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    char* argv[] = {const_cast<char*>("q"), const_cast<char*>("1"), const_cast<char*>("u"),
+                    const_cast<char*>("t"), const_cast<char*>("1"), const_cast<char*>(""), nullptr};
+    char* envp[] = {const_cast<char*>(ppdEnv.c_str()), const_cast<char*>(tmpEnv.c_str()), nullptr};
+    execve(program.c_str(), argv, envp);
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  // The sync word lets the filter open the stream and install its handler;
+  // then it waits for the page header.
+  ASSERT_EQ(4, write(in[1], raster.data(), 4));
+  for (int i = 0; i < 30000 && !CatchesSigterm(pid); ++i) usleep(1000);
+  ASSERT_TRUE(CatchesSigterm(pid));
+  usleep(20000);
+  kill(pid, SIGTERM);
+  signal(SIGPIPE, SIG_IGN);
+  const ssize_t rest = write(in[1], raster.data() + 4, raster.size() - 4);
+  (void)rest;
+  close(in[1]);
+  std::string outData, errData;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof(buf))) > 0) outData.append(buf, static_cast<size_t>(n));
+  while ((n = read(err[0], buf, sizeof(buf))) > 0) errData.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << errData;
+  EXPECT_EQ(1, WEXITSTATUS(status));
+  EXPECT_EQ("", outData);
+  EXPECT_EQ(std::string::npos, errData.find("PAGE: 1"));
+  EXPECT_NE(std::string::npos, errData.find("ERROR: No pages found!"));
+  EXPECT_EQ(2u, lumora_test::ListDir(dir.path()).size()) << "only the PPD and the raster";
 }
 
 TEST(Sigterm, PrefilterAtRandomMoments) {
