@@ -120,8 +120,9 @@ TEST_F(HostileArgs, NoCommandRunsAndNoFileEscapes) {
       l.cwd = work;
       l.queue = i % 2 ? values[(i + 3) % values.size()] : "lumora-q";
       const std::string jobId = i % 3 == 0 ? values[(i + 2) % values.size()] : std::to_string(100 + i);
-      l.args = {jobId, values[(i + 1) % values.size()], values[i], "2", options[i % options.size()]};
-      // Half the runs name the job file, half feed it on standard input.
+      l.args = {jobId, values[(i + 1) % values.size()], values[i], "2", options[(i / 2) % options.size()]};
+      // Half the runs name the job file, half feed it on standard input; each
+      // option string meets both (the custom size sends the file to grep).
       if (i % 2 == 0) l.args.push_back(job);
       else l.stdinFile = job;
       l.env = {{"PPD", ppd},
