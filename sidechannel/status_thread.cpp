@@ -189,5 +189,9 @@ void* Printer_cancle_query_tread(void* block) {
   char owner[sizeof(arg->jobOwner) + 1] = {0};
   memcpy(owner, arg->jobOwner, sizeof(arg->jobOwner));
   if (strstr(uri, "usb") != nullptr) return WatchUsbPrinter(uri);
+  // The queue was not found among the destinations: there is no printer
+  // to ask, and resolving an empty URI would only put a stray "ERROR:"
+  // line from the CUPS library into the job's log.
+  if (uri[0] == '\0') return nullptr;
   return WatchNetworkPrinter(uri, owner);
 }

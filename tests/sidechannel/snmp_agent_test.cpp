@@ -196,6 +196,13 @@ TEST_F(SnmpPeer, DnssdDeviceWithoutResolverEndsTheThreadQuietly) {
   EXPECT_EQ(r.err.find("ip:"), std::string::npos);
 }
 
+TEST_F(SnmpPeer, QueueWithoutDeviceUriEndsTheThreadWithoutAnErrorLine) {
+  auto r = Probe({"status", "", "h", "500"});
+  EXPECT_EQ(r.out, "job_canceled=0 thread_ended=1\n");
+  EXPECT_EQ(r.err.find("ERROR"), std::string::npos) << r.err;
+  EXPECT_TRUE(Received().empty());
+}
+
 // net-snmp's agent with the printer's job-record subtree.
 class RealSnmpd : public SnmpPeer {
  protected:
