@@ -22,8 +22,6 @@ extern char** environ;
 
 namespace lumora_test {
 
-namespace {
-
 void RemoveTree(const std::string& path) {
   DIR* d = opendir(path.c_str());
   if (d != nullptr) {
@@ -41,7 +39,6 @@ void RemoveTree(const std::string& path) {
   rmdir(path.c_str());
 }
 
-}  // namespace
 
 TempDir::TempDir() {
   const char* base = getenv("TMPDIR");
@@ -173,10 +170,11 @@ RasterPage PageOfSize(unsigned pointWidth, unsigned pointHeight, unsigned width,
   return p;
 }
 
-void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages,
+                 cups_mode_t mode) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
-  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+  cups_raster_t* ras = cupsRasterOpen(fd, mode);
   for (const RasterPage& p : pages) {
     cups_page_header2_t h {};
     h.HWResolution[0] = p.resolution[0];

@@ -28,6 +28,9 @@ class TempDir {
   std::string path_;
 };
 
+// Removes a directory and everything in it.
+void RemoveTree(const std::string& path);
+
 // Names of the entries of a directory (empty when it does not exist).
 std::vector<std::string> ListDir(const std::string& path);
 
@@ -75,8 +78,10 @@ struct RasterPage {
 RasterPage PageOfSize(unsigned pointWidth, unsigned pointHeight, unsigned width,
                       unsigned height);
 
-// Writes a CUPS raster stream with the real CUPS raster writer.
-void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages);
+// Writes a CUPS raster stream with the real CUPS raster writer (compressed
+// by default; CUPS_RASTER_WRITE_COMPRESSED/PWG/... give the other forms).
+void WriteRaster(const std::string& path, const std::vector<RasterPage>& pages,
+                 cups_mode_t mode = CUPS_RASTER_WRITE);
 
 // A ghostscript-rendered raster of a PostScript program: 8-bit gray,
 // given resolution and page size in points.

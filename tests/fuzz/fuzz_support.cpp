@@ -1,5 +1,7 @@
 #include "fuzz_support.h"
 
+#include "test_support.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,29 +18,13 @@ int gReportFd = 2;
 
 namespace {
 
-void RemoveTree(const std::string& path) {
-  if (DIR* d = opendir(path.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-      std::string p = path + "/" + e->d_name;
-      struct stat st {};
-      if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        RemoveTree(p);
-      else
-        unlink(p.c_str());
-    }
-    closedir(d);
-  }
-  rmdir(path.c_str());
-}
-
 std::string& Dir() {
   static std::string dir;
   return dir;
 }
 
 void RemoveScratch() {
-  if (!Dir().empty()) RemoveTree(Dir());
+  if (!Dir().empty()) lumora_test::RemoveTree(Dir());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fuzz_entries.h"
+#include "test_support.h"
 
 namespace {
 
@@ -28,38 +29,21 @@ struct SeedPage {
 };
 
 std::string Raster(const std::vector<SeedPage>& pages, cups_mode_t mode) {
-  char path[] = "/tmp/lumora-seed-XXXXXX";
-  int fd = mkstemp(path);
-  cups_raster_t* ras = cupsRasterOpen(fd, mode);
+  std::vector<lumora_test::RasterPage> raster;
   for (const SeedPage& p : pages) {
-    cups_page_header2_t h {};
-    h.HWResolution[0] = h.HWResolution[1] = p.res;
-    h.PageSize[0] = p.pointW;
-    h.PageSize[1] = p.pointH;
-    h.NumCopies = p.copies;
-    h.Duplex = p.duplex ? CUPS_TRUE : CUPS_FALSE;
-    h.cupsWidth = p.width;
-    h.cupsHeight = p.height;
-    h.cupsBitsPerColor = 8;
-    h.cupsBitsPerPixel = 8;
-    h.cupsBytesPerLine = p.width;
-    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    h.cupsColorSpace = CUPS_CSPACE_W;
-    h.cupsNumColors = 1;
-    cupsRasterWriteHeader2(ras, &h);
-    std::vector<unsigned char> line(p.width);
-    for (unsigned y = 0; y < p.height; ++y) {
-      for (unsigned x = 0; x < p.width; ++x)
-        line[x] = ((x / 16 + y / 16) % 2) ? 255 : static_cast<unsigned char>((x * 255) / p.width);
-      cupsRasterWritePixels(ras, line.data(), p.width);
-    }
+    lumora_test::RasterPage r = lumora_test::PageOfSize(p.pointW, p.pointH, p.width, p.height);
+    r.resolution[0] = r.resolution[1] = p.res;
+    r.numCopies = p.copies;
+    r.duplex = p.duplex ? 1 : 0;
+    const unsigned width = p.width;
+    r.pixel = [width](unsigned x, unsigned y) -> uint8_t {
+      return ((x / 16 + y / 16) % 2) ? 255 : static_cast<uint8_t>((x * 255) / width);
+    };
+    raster.push_back(r);
   }
-  cupsRasterClose(ras);
-  close(fd);
-  std::ifstream in(path, std::ios::binary);
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  unlink(path);
-  return data;
+  lumora_test::TempDir dir;
+  lumora_test::WriteRaster(dir.File("seed.ras"), raster, mode);
+  return lumora_test::ReadFile(dir.File("seed.ras"));
 }
 
 void Put(const std::string& dir, const std::string& name, const std::string& data) {
