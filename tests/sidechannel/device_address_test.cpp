@@ -3,7 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "side_test_support.h"
 
 using sidetest::Probe;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "snmp_datagram.h"
-#include "test_support.h"
+#include "side_test_support.h"
 
 #define LUMORA_PS_MODEL(designation, family)
 #include "ps_models.inc"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "test_support.h"
+#include "side_test_support.h"
 
 using sidetest::Count;
 using sidetest::ProbeWithUsb;

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.h"
+
 namespace sidetest {
 
 // Set by main: the tests run in a private network namespace (loopback only,
@@ -22,19 +24,10 @@ struct RunResult {
 
 using EnvList = std::vector<std::pair<std::string, std::string>>;
 
-// A fresh directory, removed with its files at destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// Temporary directories and file helpers are the ones every test uses.
+using lumora_test::ReadFile;
+using lumora_test::TempDir;
+using lumora_test::WriteFile;
 
 // Runs argv to its end with extra environment (DEVICE_URI unset unless
 // given); standard output and error are collected.
@@ -63,8 +56,6 @@ class Background {
   bool ready_ = false;
 };
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> Lines(const std::string& text);
 // Number of times `needle` occurs in `text`.
 int Count(const std::string& text, const std::string& needle);

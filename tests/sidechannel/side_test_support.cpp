@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "side_test_support.h"
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -85,19 +85,6 @@ pid_t Spawn(const std::vector<std::string>& argv, const EnvList& extra, const st
 
 bool PrivateNetwork() { return g_privateNetwork; }
 
-TempDir::TempDir() {
-  char pattern[] = "/tmp/lumora-side-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  path_ = made != nullptr ? made : "/tmp";
-}
-
-TempDir::~TempDir() {
-  if (path_ != "/tmp") {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-}
-
 RunResult Run(const std::vector<std::string>& argv, const EnvList& env) {
   TempDir dir;
   RunResult result;
@@ -149,17 +136,6 @@ Background::~Background() {
     kill(pid_, SIGTERM);
     WaitStatus(pid_);
   }
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
