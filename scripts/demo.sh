@@ -83,20 +83,25 @@ say "Printing"
 rig_wait_jobs 300
 
 status=0
-for model in "${models[@]}"; do
-  queue=${model// /-}
-  id=${job[$queue]}
+# Copies the job data and log lines of queue $1's job into $out/$1 (dir).
+collect_job() {
+  local queue=$1 id=${job[$1]}
   dir="$out/$queue"
   rm -rf "$dir"
   mkdir -p "$dir"
-  stream="$rig/out/$queue-$id.prn"
+  local stream="$rig/out/$queue-$id.prn"
   if [ ! -s "$stream" ]; then
     echo "$queue: no job data arrived; see $out/logs/error_log"
     status=1
-    continue
+    return 1
   fi
   cp "$stream" "$dir/job.prn"
   grep -a "\[Job $id\]" "$rig/log/error_log" > "$dir/scheduler.log" || true
+}
+
+for model in "${models[@]}"; do
+  queue=${model// /-}
+  collect_job "$queue" || continue
   if build/bin/lumora-inspect --png "$dir" "$dir/job.prn" > "$dir/summary.txt"; then
     echo "$queue: $(head -n 1 "$dir/summary.txt" | sed 's/^[^:]*: //'), pages: $(find "$dir" -name '*.png' | wc -l)"
   else
@@ -106,18 +111,7 @@ for model in "${models[@]}"; do
 done
 
 for model in "${ps_models[@]}"; do
-  id=${job[$model]}
-  dir="$out/$model"
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  stream="$rig/out/$model-$id.prn"
-  if [ ! -s "$stream" ]; then
-    echo "$model: no job data arrived; see $out/logs/error_log"
-    status=1
-    continue
-  fi
-  cp "$stream" "$dir/job.prn"
-  grep -a "\[Job $id\]" "$rig/log/error_log" > "$dir/scheduler.log" || true
+  collect_job "$model" || continue
   # The PostScript between the PJL lines, as the printer would render it.
   sed -n '/^%!PS-Adobe/,/^%%EOF/p' "$dir/job.prn" > "$dir/job.ps"
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r150 -o "$dir/page-%03d.png" "$dir/job.ps"
