@@ -1,0 +1,42 @@
+// The printer application's system: its server options, where it keeps its
+// state and spool files, its listeners, and what it hands PAPPL (drivers,
+// auto-add, the PDF filter). Everything travels through PAPPL's data
+// pointers as one AppContext; nothing is global.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+#include <vector>
+
+#include "app_auth.h"
+
+namespace lumora_app {
+
+constexpr const char* kAppName = "lumora-printer-app";
+constexpr int kDefaultPort = 8000;
+
+struct AppContext {
+  AppContext(int argc, char* argv[]);
+
+  std::string subcommand;    // "server", "add", ... ("" when none is named)
+  std::vector<pappl_pr_driver_t> drivers;
+  std::string stateFile;     // set by the system callback
+  AuthSettings auth;         // set by the system callback
+  std::string ghostscript = "gs";
+};
+
+// Where a server keeps its state and spool files by default: for root under
+// /var/lib and /var/spool, for others under $XDG_STATE_HOME (or
+// ~/.local/state).
+std::string DefaultStateFile(uid_t uid);
+std::string DefaultSpoolDirectory(uid_t uid);
+
+// Makes the spool directory (parents too) private to the service: owned by
+// it, mode 0700. Returns an error text, or "" on success.
+std::string MakePrivateDirectory(const std::string& path);
+
+// pappl_ml_system_cb_t.
+pappl_system_t* SystemCallback(int numOptions, cups_option_t* options, void* data);
+
+}  // namespace lumora_app

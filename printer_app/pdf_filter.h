@@ -1,0 +1,23 @@
+// PDF documents: ghostscript renders each page into 8-bit gray PWG raster
+// at the job's resolution and paper size, and the pages go through the same
+// raster job as every other document.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+#include <vector>
+
+namespace lumora_app {
+
+struct AppDriver;
+
+// The ghostscript command line that renders the PDF for the job.
+std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver& driver,
+                                         const pappl_pr_options_t& options,
+                                         const std::string& pdf);
+
+// pappl_mime_filter_cb_t for application/pdf (data: the AppContext).
+bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data);
+
+}  // namespace lumora_app

@@ -1,0 +1,239 @@
+#include "raster_adapter.h"
+
+#include <cstring>
+
+#include "app_driver.h"
+
+namespace lumora_app {
+
+DeviceOutput::DeviceOutput(pappl_device_t* device) : device_(device) {
+  pappl_devmetrics_t metrics;
+  if (device_ && papplDeviceGetMetrics(device_, &metrics)) baseline_ = metrics.write_bytes;
+}
+
+bool DeviceOutput::Write(const void* data, size_t len) {
+  if (failed_ || !device_) return false;
+  if (len == 0) return true;
+  if (papplDeviceWrite(device_, data, len) != static_cast<ssize_t>(len)) {
+    failed_ = true;
+    return false;
+  }
+  papplDeviceFlush(device_);
+  written_ += len;
+  pappl_devmetrics_t metrics;
+  if (!papplDeviceGetMetrics(device_, &metrics) || metrics.write_bytes - baseline_ != written_) {
+    failed_ = true;
+  }
+  return !failed_;
+}
+
+void JobLog::Line(const char* text) {
+  static const struct {
+    const char* prefix;
+    pappl_loglevel_t level;
+  } kLevels[] = {{"DEBUG:", PAPPL_LOGLEVEL_DEBUG}, {"INFO:", PAPPL_LOGLEVEL_INFO},
+                 {"PAGE:", PAPPL_LOGLEVEL_DEBUG}, {"ERROR:", PAPPL_LOGLEVEL_ERROR}};
+  std::string line(text);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  pappl_loglevel_t level = PAPPL_LOGLEVEL_DEBUG;
+  for (const auto& l : kLevels) {
+    if (line.compare(0, strlen(l.prefix), l.prefix) == 0) level = l.level;
+  }
+  papplLogJob(job_, level, "%s", line.c_str());
+  if (level == PAPPL_LOGLEVEL_INFO) {
+    size_t start = line.find_first_not_of(' ', strlen("INFO:"));
+    if (start != std::string::npos) papplJobSetMessage(job_, "%s", line.c_str() + start);
+  }
+}
+
+cups_page_header2_t HalfScale::Header(const cups_page_header2_t& h) {
+  cups_page_header2_t half = h;
+  half.HWResolution[0] = h.HWResolution[0] / 2;
+  half.HWResolution[1] = h.HWResolution[1] / 2;
+  half.cupsWidth = (h.cupsWidth + 1) / 2;
+  half.cupsHeight = (h.cupsHeight + 1) / 2;
+  half.cupsBytesPerLine = half.cupsWidth;
+  return half;
+}
+
+HalfScale::HalfScale(const cups_page_header2_t& full)
+    : width_(full.cupsWidth), halfWidth_((full.cupsWidth + 1) / 2), first_(full.cupsWidth),
+      half_(halfWidth_) {}
+
+const uint8_t* HalfScale::Add(const uint8_t* line) {
+  if (!pending_) {
+    memcpy(first_.data(), line, width_);
+    pending_ = true;
+    return nullptr;
+  }
+  pending_ = false;
+  for (unsigned x = 0; x < halfWidth_; x++) {
+    unsigned x1 = x * 2 + 1 < width_ ? x * 2 + 1 : x * 2;
+    unsigned sum = first_[x * 2] + first_[x1] + line[x * 2] + line[x1];
+    half_[x] = static_cast<uint8_t>((sum + 2) / 4);
+  }
+  return half_.data();
+}
+
+const uint8_t* HalfScale::Finish() {
+  if (!pending_) return nullptr;
+  return Add(first_.data());
+}
+
+namespace {
+
+// The turn-the-stack prompt while the printer waits for the stack: the
+// printer's state (media-needed, with the text in the state-change event),
+// and the job's state message.
+void ShowManualDuplexPrompt(pappl_job_t* job, const std::string& prompt) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
+  papplSystemAddEvent(papplPrinterGetSystem(printer), printer, job,
+                      PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s", prompt.c_str());
+  papplJobSetMessage(job, "%s", prompt.c_str());
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "%s", prompt.c_str());
+}
+
+}  // namespace
+
+const AppDriver& JobDriver(pappl_job_t* job) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  return *static_cast<const AppDriver*>(data.extension);
+}
+
+AppJob::AppJob(pappl_job_t* job, const AppDriver& driver, const pappl_pr_options_t& options,
+               pappl_device_t* device)
+    : job_(job), driver_(driver), printer_(DescribePrinter(driver)), output_(device), log_(job) {
+  // A new job: the printer is reachable again and no stack waits.
+  papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_NONE,
+                         PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_OFFLINE);
+  ticket_.jobId = std::to_string(papplJobGetID(job));
+  const char* name = papplJobGetName(job);
+  ticket_.title = name ? name : "";
+  // Resolution: a job that names none gets PAPPL's pick for its print
+  // quality; only the page's own resolution or an explicit choice count.
+  ipp_attribute_t* res = papplJobGetAttribute(job, "printer-resolution");
+  int xres = 0, yres = 0;
+  ipp_res_t units;
+  if (res) xres = ippGetResolution(res, 0, &yres, &units);
+  asked1200_ = xres >= 1200;
+  ticket_.options = JobOptionString(driver, options, false);
+  dpi1200Options_ = JobOptionString(driver, options, true);
+  hooks_.cancelled = [job] { return papplJobIsCanceled(job); };
+  hooks_.manualDuplexPrompt = [job](const std::string& prompt) {
+    ShowManualDuplexPrompt(job, prompt);
+  };
+}
+
+AppJob::~AppJob() = default;
+
+void AppJob::Refuse(const std::string& why) {
+  refused_ = true;
+  papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "Page refused: %s.", why.c_str());
+  papplJobSetMessage(job_, "Page refused: %s.", why.c_str());
+  papplJobSetReasons(job_, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+}
+
+void AppJob::DeviceGone() {
+  pappl_printer_t* printer = papplJobGetPrinter(job_);
+  papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "The printer stopped taking the job's data.");
+  papplJobSetMessage(job_, "The printer stopped taking the job's data.");
+  papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+  papplSystemAddEvent(papplPrinterGetSystem(printer), printer, job_,
+                      PAPPL_EVENT_PRINTER_STATE_CHANGED, "The printer is not reachable.");
+}
+
+bool AppJob::StartPage(const cups_page_header2_t& header) {
+  if (refused_ || ended_) return false;
+  std::string why = CheckPageHeader(driver_, header);
+  if (!why.empty()) {
+    Refuse(why);
+    return false;
+  }
+  bool halve = header.HWResolution[0] > 600 && ResolutionCount(driver_) == 1;
+  half_.reset(halve ? new HalfScale(header) : nullptr);
+  if (!raster_) {
+    // The options are complete once the first page tells its resolution.
+    if (asked1200_ || header.HWResolution[0] >= 1200) ticket_.options = dpi1200Options_;
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Job options: %s", ticket_.options.c_str());
+    raster_.reset(new lumora::RasterJob(printer_, ticket_, output_, log_, hooks_));
+  }
+  lumora::PageStart start = raster_->StartPage(halve ? HalfScale::Header(header) : header);
+  pageOpen_ = start != lumora::PageStart::kStop;
+  printing_ = start == lumora::PageStart::kPrint;
+  if (output_.Failed()) DeviceGone();
+  return start != lumora::PageStart::kStop;
+}
+
+void AppJob::WriteLine(const uint8_t* line) {
+  if (!printing_ || !raster_->WantsLines()) return;
+  if (half_) line = half_->Add(line);
+  if (line) raster_->WriteLines(line, 1);
+}
+
+bool AppJob::EndPage() {
+  if (!pageOpen_) return !refused_ && !output_.Failed();
+  if (printing_ && half_) {
+    const uint8_t* last = half_->Finish();
+    if (last && raster_->WantsLines()) raster_->WriteLines(last, 1);
+  }
+  pageOpen_ = printing_ = false;
+  bool ok = raster_->EndPage();
+  if (output_.Failed()) DeviceGone();
+  return ok && !output_.Failed();
+}
+
+bool AppJob::EndJob() {
+  if (ended_) return false;
+  if (pageOpen_) EndPage();
+  ended_ = true;
+  if (!raster_) {
+    if (!refused_) papplJobSetMessage(job_, "No pages found.");
+    return false;
+  }
+  int status = raster_->EndJob();
+  if (output_.Failed()) DeviceGone();
+  return status == 0 && !refused_ && !output_.Failed();
+}
+
+namespace {
+
+AppJob* JobOf(pappl_job_t* job) { return static_cast<AppJob*>(papplJobGetData(job)); }
+
+}  // namespace
+
+bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  delete JobOf(job);
+  papplJobSetData(job, new AppJob(job, JobDriver(job), *options, device));
+  return true;
+}
+
+bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/,
+                     unsigned /*page*/) {
+  AppJob* app = JobOf(job);
+  return app && app->StartPage(options->header);
+}
+
+bool RasterWriteLine(pappl_job_t* job, pappl_pr_options_t* /*options*/,
+                     pappl_device_t* /*device*/, unsigned /*y*/, const unsigned char* line) {
+  if (AppJob* app = JobOf(job)) app->WriteLine(line);
+  return true;
+}
+
+bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
+                   unsigned /*page*/) {
+  AppJob* app = JobOf(job);
+  return app && app->EndPage();
+}
+
+bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
+  AppJob* app = JobOf(job);
+  if (!app) return false;
+  bool ok = app->EndJob();
+  papplJobSetData(job, nullptr);
+  delete app;
+  return ok;
+}
+
+}  // namespace lumora_app
