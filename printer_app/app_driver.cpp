@@ -131,7 +131,10 @@ bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
   data->extension = const_cast<AppDriver*>(driver);
   FillCallbacks(data);
   papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));
-  data->format = nullptr;
+  // A driver format of its own: PAPPL sends documents it cannot convert to
+  // the driver's raw callback, and a job of this format is a ready stream.
+  data->format = kRawFormat;
+  data->printfile_cb = PrintRawFile;
   data->ppm = 20;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
   data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;

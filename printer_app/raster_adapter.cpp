@@ -1,5 +1,8 @@
 #include "raster_adapter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "app_driver.h"
@@ -39,8 +42,11 @@ void JobLog::Line(const char* text) {
   for (const auto& l : kLevels) {
     if (line.compare(0, strlen(l.prefix), l.prefix) == 0) level = l.level;
   }
+  bool info = level == PAPPL_LOGLEVEL_INFO;
+  // Progress lines come every 128 raster lines: kept for debugging.
+  if (info && line.find("% complete") != std::string::npos) level = PAPPL_LOGLEVEL_DEBUG;
   papplLogJob(job_, level, "%s", line.c_str());
-  if (level == PAPPL_LOGLEVEL_INFO) {
+  if (info) {
     size_t start = line.find_first_not_of(' ', strlen("INFO:"));
     if (start != std::string::npos) papplJobSetMessage(job_, "%s", line.c_str() + start);
   }
@@ -201,6 +207,20 @@ namespace {
 
 AppJob* JobOf(pappl_job_t* job) { return static_cast<AppJob*>(papplJobGetData(job)); }
 
+// The page header PAPPL makes for the job itself. PAPPL hands a driver the
+// client's page header only when it is 8-bit; for a 1-bit page it hands its
+// own 8-bit header and the client's 1-bit lines.
+bool IsPapplOwnHeader(pappl_job_t* job, const cups_page_header2_t& header) {
+  const char* format = papplJobGetFormat(job);
+  if (!format || (strcmp(format, "image/pwg-raster") != 0 && strcmp(format, "image/urf") != 0)) {
+    return false;
+  }
+  pappl_pr_options_t* own = papplJobCreatePrintOptions(job, static_cast<unsigned>(papplJobGetImpressions(job)), false);
+  bool same = own && memcmp(&own->header, &header, sizeof(header)) == 0;
+  papplJobDeletePrintOptions(own);
+  return same;
+}
+
 }  // namespace
 
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
@@ -212,7 +232,18 @@ bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
 bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/,
                      unsigned /*page*/) {
   AppJob* app = JobOf(job);
-  return app && app->StartPage(options->header);
+  if (!app) return false;
+  if (IsPapplOwnHeader(job, options->header)) {
+    app->Refuse("the client's raster is not the 8-bit gray that was announced");
+    return false;
+  }
+  // PAPPL prints a client's raster once whatever "copies" says; the job
+  // makes the copies, as the filter does for a raster with NumCopies.
+  cups_page_header2_t header = options->header;
+  if (options->copies > 1 && header.NumCopies <= 1) {
+    header.NumCopies = static_cast<unsigned>(options->copies);
+  }
+  return app->StartPage(header);
 }
 
 bool RasterWriteLine(pappl_job_t* job, pappl_pr_options_t* /*options*/,
@@ -234,6 +265,23 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devic
   papplJobSetData(job, nullptr);
   delete app;
   return ok;
+}
+
+}  // namespace lumora_app
+
+namespace lumora_app {
+
+bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
+  int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  DeviceOutput output(device);
+  char buffer[65536];
+  ssize_t n = 0;
+  while (!papplJobIsCanceled(job) && (n = read(fd, buffer, sizeof(buffer))) > 0) {
+    if (!output.Write(buffer, static_cast<size_t>(n))) break;
+  }
+  close(fd);
+  return n == 0 && !output.Failed();
 }
 
 }  // namespace lumora_app

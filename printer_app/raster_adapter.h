@@ -79,9 +79,10 @@ class AppJob {
   // Ends the job stream; false when the job did not print (refused page,
   // printer gone, no page).
   bool EndJob();
+  // The job's document cannot be printed: the job is aborted with the reason.
+  void Refuse(const std::string& why);
 
  private:
-  void Refuse(const std::string& why);
   void DeviceGone();
 
   pappl_job_t* job_;
@@ -103,6 +104,11 @@ class AppJob {
 
 // The driver of the job's printer.
 const AppDriver& JobDriver(pappl_job_t* job);
+
+// Raw jobs (document-format kRawFormat): a ready job stream, copied to the
+// printer as it is.
+constexpr const char* kRawFormat = "application/vnd.lumora-jobstream";
+bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
