@@ -104,6 +104,21 @@ void FillVendor(pappl_pr_driver_data_t* data, ipp_t** attrs) {
     ippAddBoolean(*attrs, IPP_TAG_PRINTER, (key + "-default").c_str(), 0);
     ippAddBoolean(*attrs, IPP_TAG_PRINTER, (key + "-supported").c_str(), 1);
   }
+  // Get-Printer-Attributes knows no preferred attributes; gray pages take no
+  // rendering intent.
+  ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+               nullptr, "auto");
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+               nullptr, "auto");
+}
+
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
+              const char* message) {
+  const char* text = message && *message ? message : "Identify-Printer";
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
+  papplSystemAddEvent(papplPrinterGetSystem(printer), printer, nullptr,
+                      PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s", text);
 }
 
 void FillCallbacks(pappl_pr_driver_data_t* data) {
@@ -123,6 +138,17 @@ int OfferedResolutions(const AppDriver& driver, int* out) {
   return n;
 }
 
+void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
+  // The printer reports nothing back: one toner supply of unknown level.
+  pappl_supply_t toner{};
+  toner.color = PAPPL_SUPPLY_COLOR_BLACK;
+  papplCopyString(toner.description, "Black Toner", sizeof(toner.description));
+  toner.is_consumed = true;
+  toner.level = -1;
+  toner.type = PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE;
+  papplPrinterSetSupplies(printer, 1, &toner);
+}
+
 bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
                     const char* /*deviceUri*/, const char* /*deviceId*/,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*cbData*/) {
@@ -136,13 +162,19 @@ bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
   data->format = kRawFormat;
   data->printfile_cb = PrintRawFile;
   data->ppm = 20;
+  data->has_supplies = true;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
   data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
   data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
   data->content_default = PAPPL_CONTENT_AUTO;
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
-  data->orient_default = IPP_ORIENT_NONE;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  // Identify-Printer: the printer has no panel to show a message on; the
+  // request and its message go to the printer's log and events.
+  data->identify_cb = Identify;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   // 8-bit gray only: the job screens the page itself.
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;

@@ -30,6 +30,9 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
                     const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs,
                     void* cbData);
 
+// pappl_pr_create_cb_t: what a new printer starts with (its toner supply).
+void CreateCallback(pappl_printer_t* printer, void* data);
+
 // pappl_pr_autoadd_cb_t: the driver of a connected printer, or nullptr.
 const char* AutoAddCallback(const char* deviceInfo, const char* deviceUri,
                             const char* deviceId, void* data);

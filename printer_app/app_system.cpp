@@ -16,13 +16,6 @@ namespace lumora_app {
 
 namespace {
 
-const char kStrings[] =
-    "\"toner-save\" = \"Toner Save\";\n"
-    "\"fine-mode\" = \"Fine Mode\";\n"
-    "\"negative-print\" = \"Negative Print\";\n"
-    "\"rotate-180\" = \"Rotate Pages 180 Degrees\";\n"
-    "\"a5-long-edge-feed\" = \"Feed A5 Long Edge First\";\n";
-
 std::string StateHome() {
   const char* xdg = getenv("XDG_STATE_HOME");
   if (xdg && *xdg) return std::string(xdg) + "/" + kAppName;
@@ -86,9 +79,8 @@ std::string DefaultAdminGroup() { return getgrnam("lpadmin") ? "lpadmin" : "root
 // Server settings that do not change the system's creation.
 void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemSetPrinterDrivers(system, static_cast<int>(ctx.drivers.size()), ctx.drivers.data(),
-                               AutoAddCallback, nullptr, DriverCallback, &ctx);
+                               AutoAddCallback, CreateCallback, DriverCallback, &ctx);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, &ctx);
-  papplSystemAddStringsData(system, "/en.strings", "en", kStrings);
   papplSystemSetAdminGroup(system, ctx.auth.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
   papplSystemSetFooterHTML(system, "Lumora printer application");
