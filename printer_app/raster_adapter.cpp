@@ -100,6 +100,43 @@ void ShowManualDuplexPrompt(pappl_job_t* job, const std::string& prompt) {
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "%s", prompt.c_str());
 }
 
+// PAPPL 1.3 looks a vendor attribute's printer default up among the job's
+// own attributes, where it never is: a job that names no vendor option gets
+// the printer's default here.
+class VendorOptions {
+ public:
+  VendorOptions(pappl_job_t* job, const pappl_pr_options_t& options) : options_(options) {
+    ipp_t* attrs = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+    for (int i = 0; i < data.num_vendor; i++) {
+      const char* name = data.vendor[i];
+      const char* value = cupsGetOption(name, options.num_vendor, options.vendor);
+      std::string text = value ? value : "";
+      ipp_attribute_t* def = ippFindAttribute(attrs, (std::string(name) + "-default").c_str(),
+                                              IPP_TAG_ZERO);
+      if (!value && def) {
+        char buffer[256];
+        ippAttributeString(def, buffer, sizeof(buffer));
+        text = buffer;
+      }
+      if (!text.empty()) pairs_.emplace_back(name, text);
+    }
+    ippDelete(attrs);
+    for (auto& [name, value] : pairs_) {
+      list_.push_back({const_cast<char*>(name.c_str()), const_cast<char*>(value.c_str())});
+    }
+    options_.num_vendor = static_cast<int>(list_.size());
+    options_.vendor = list_.data();
+  }
+  const pappl_pr_options_t& Options() const { return options_; }
+
+ private:
+  pappl_pr_options_t options_;
+  std::vector<std::pair<std::string, std::string>> pairs_;
+  std::vector<cups_option_t> list_;
+};
+
 }  // namespace
 
 const AppDriver& JobDriver(pappl_job_t* job) {
@@ -124,8 +161,9 @@ AppJob::AppJob(pappl_job_t* job, const AppDriver& driver, const pappl_pr_options
   ipp_res_t units;
   if (res) xres = ippGetResolution(res, 0, &yres, &units);
   asked1200_ = xres >= 1200;
-  ticket_.options = JobOptionString(driver, options, false);
-  dpi1200Options_ = JobOptionString(driver, options, true);
+  VendorOptions vendor(job, options);
+  ticket_.options = JobOptionString(driver, vendor.Options(), false);
+  dpi1200Options_ = JobOptionString(driver, vendor.Options(), true);
   hooks_.cancelled = [job] { return papplJobIsCanceled(job); };
   hooks_.manualDuplexPrompt = [job](const std::string& prompt) {
     ShowManualDuplexPrompt(job, prompt);
@@ -162,7 +200,8 @@ bool AppJob::StartPage(const cups_page_header2_t& header) {
   if (!raster_) {
     // The options are complete once the first page tells its resolution.
     if (asked1200_ || header.HWResolution[0] >= 1200) ticket_.options = dpi1200Options_;
-    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Job options: %s", ticket_.options.c_str());
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Job options (%s): %s",
+                papplPrinterGetName(papplJobGetPrinter(job_)), ticket_.options.c_str());
     raster_.reset(new lumora::RasterJob(printer_, ticket_, output_, log_, hooks_));
   }
   lumora::PageStart start = raster_->StartPage(halve ? HalfScale::Header(header) : header);

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Helpers of the printer application's end-to-end tests.
+
+  app_helpers.py free-port
+      prints a TCP port free on 127.0.0.1
+  app_helpers.py devices DIR NAME:MODE...
+      network printers on 127.0.0.1: each NAME listens on a port of its own
+      (written to DIR/NAME.port) and keeps every connection's bytes in
+      DIR/NAME-K.prn (K = 1, 2, ...). MODE: "keep" takes everything; "slow"
+      takes 16 KiB per 50 ms; "gone-N" closes the connection after N bytes
+      and stops listening (the printer is unplugged).
+  app_helpers.py same-stream EXPECTED ACTUAL
+      compares two job streams with the clock and host records masked
+  app_helpers.py absurd-pwg OUT
+      a PWG raster page whose header claims 100000 x 100000 pixels on an A4
+      sheet, followed by a few lines
+"""
+import socket
+import struct
+import sys
+import threading
+import time
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def serve(directory, name, mode):
+    srv = socket.socket()
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind(("127.0.0.1", 0))
+    srv.listen(8)
+    with open(f"{directory}/{name}.port", "w") as f:
+        f.write(f"{srv.getsockname()[1]}\n")
+    count = 0
+    while True:
+        conn, _ = srv.accept()
+        count += 1
+        total = 0
+        with open(f"{directory}/{name}-{count}.prn", "wb") as out:
+            while True:
+                data = conn.recv(16384)
+                if not data:
+                    break
+                if mode.startswith("gone-"):
+                    data = data[: max(0, int(mode[5:]) - total)]
+                out.write(data)
+                out.flush()
+                total += len(data)
+                if mode.startswith("gone-") and total >= int(mode[5:]):
+                    conn.close()
+                    srv.close()
+                    return
+                if mode == "slow":
+                    time.sleep(0.05)
+        conn.close()
+
+
+def devices(directory, specs):
+    threads = []
+    for spec in specs:
+        name, mode = spec.split(":", 1)
+        t = threading.Thread(target=serve, args=(directory, name, mode), daemon=True)
+        t.start()
+        threads.append(t)
+    while True:
+        time.sleep(3600)
+
+
+def mask(data):
+    date = b"\x0b\x08\x1f"
+    p = data.find(date)
+    if p >= 0 and p + 8 <= len(data):
+        data = data[: p + 3] + b"#####" + data[p + 8:]
+    for key in (b"@PJL JOBTIME=", b"@PJL JOBOWNER="):
+        k = data.find(key)
+        if k >= 0:
+            end = data.find(b"\r\n", k)
+            if end >= 0:
+                data = data[: k + len(key)] + b"#" + data[end:]
+    return data
+
+
+def same_stream(expected, actual):
+    with open(expected, "rb") as f:
+        a = mask(f.read())
+    with open(actual, "rb") as f:
+        b = mask(f.read())
+    if a == b:
+        return 0
+    first = next((i for i in range(min(len(a), len(b))) if a[i] != b[i]), min(len(a), len(b)))
+    sys.stderr.write(f"{actual}: {len(b)} bytes, expected {len(a)}; first difference at {first}\n")
+    return 1
+
+
+def absurd_pwg(out):
+    """A PWG raster (RaS2) page header of 1796 bytes with a huge page."""
+    header = bytearray(1796)
+
+    def put(offset, value):
+        struct.pack_into(">I", header, offset, value)
+
+    header[0:9] = b"PwgRaster"
+    put(276, 600)          # HWResolution
+    put(280, 600)
+    put(352, 595)          # PageSize
+    put(356, 842)
+    put(372, 100000)       # cupsWidth
+    put(376, 100000)       # cupsHeight
+    put(384, 8)            # cupsBitsPerColor
+    put(388, 8)            # cupsBitsPerPixel
+    put(392, 100000)       # cupsBytesPerLine
+    put(396, 0)            # cupsColorOrder: chunky
+    put(400, 18)           # cupsColorSpace: sGray
+    put(420, 1)            # cupsNumColors
+    with open(out, "wb") as f:
+        f.write(b"RaS2" + bytes(header) + b"\x00\xff" * 64)
+
+
+def main(argv):
+    if len(argv) == 2 and argv[1] == "free-port":
+        print(free_port())
+    elif len(argv) >= 4 and argv[1] == "devices":
+        devices(argv[2], argv[3:])
+    elif len(argv) == 4 and argv[1] == "same-stream":
+        return same_stream(argv[2], argv[3])
+    elif len(argv) == 3 and argv[1] == "absurd-pwg":
+        absurd_pwg(argv[2])
+    else:
+        sys.stderr.write(__doc__)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,290 @@
+// The printer application's tables and mappings: every driver against the
+// PPD the filter reads for the same model, device ids, the option string of
+// a job's choices, the page checks, and the private spool directory.
+#include <cups/ppd.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app_driver.h"
+#include "app_drivers.h"
+#include "app_system.h"
+#include "pdf_filter.h"
+#include "raster_adapter.h"
+#include "test_support.h"
+
+using namespace lumora_app;
+
+namespace {
+
+std::string PpdPath(const AppDriver& d) {
+  std::string file = d.modelName;
+  std::replace(file.begin(), file.end(), ' ', '-');
+  return std::string(LUMORA_PPD_BUILD_DIR) + "/" + file + ".ppd";
+}
+
+std::optional<std::string> Reason(ppd_file_t* ppd, const char* keyword) {
+  char text[1024];
+  if (!ppdLocalizeIPPReason(ppd, keyword, nullptr, text, sizeof(text))) return std::nullopt;
+  return std::string(text);
+}
+
+std::optional<std::string> Default(ppd_file_t* ppd, const char* keyword) {
+  ppd_option_t* o = ppdFindOption(ppd, keyword);
+  if (!o) return std::nullopt;
+  return std::string(o->defchoice);
+}
+
+// Every driver describes its printer as the model's PPD does to the filter.
+TEST(AppDrivers, EveryDriverIsItsPpd) {
+  ASSERT_EQ(kAppDriverCount, 54);
+  for (int i = 0; i < kAppDriverCount; i++) {
+    const AppDriver& d = kAppDrivers[i];
+    SCOPED_TRACE(d.name);
+    ppd_file_t* ppd = ppdOpenFile(PpdPath(d).c_str());
+    ASSERT_NE(ppd, nullptr);
+    lumora::PrinterDescription p = DescribePrinter(d);
+    EXPECT_EQ(p.modelName, ppd->modelname);
+    EXPECT_EQ(p.platform, Reason(ppd, "PlatForm"));
+    EXPECT_EQ(p.supportManualDuplex, Reason(ppd, "SupportManualDuplex"));
+    EXPECT_EQ(p.manualDuplexPrompt, Reason(ppd, "MDuplex"));
+    for (int m = 0; m < 4; m++) EXPECT_EQ(p.customMargins[m], ppd->custom_margins[m]);
+    ppdMarkDefaults(ppd);
+    ppd_choice_t* slot = ppdFindMarkedChoice(ppd, "InputSlot");
+    EXPECT_EQ(p.defaultInputSlot, "InputSlot=" + std::string(slot->choice));
+    EXPECT_EQ(p.defaultFeedLongEdge, Default(ppd, "FeedLongEdge"));
+    EXPECT_EQ(p.defaultTonerMode, Default(ppd, "TonerMode"));
+    EXPECT_EQ(p.defaultImageRotation, Default(ppd, "ImageRotation"));
+    EXPECT_EQ(p.defaultNegativePrint, Default(ppd, "NegativePrint"));
+    EXPECT_EQ(p.defaultDensity, Default(ppd, "Density"));
+    EXPECT_EQ(d.duplex != kOneSided, ppdFindOption(ppd, "Duplex") != nullptr);
+    EXPECT_EQ(d.dpi1200, ppdFindOption(ppd, "DPI1200") != nullptr);
+    EXPECT_EQ(ResolutionCount(d), ppdFindOption(ppd, "Resolution")->num_choices);
+    ASSERT_EQ(ppd->num_sizes, kPaperCount + 1);  // and the custom size
+    for (const AppPaper& paper : d.papers) {
+      ppd_size_t* size = ppdPageSize(ppd, paper.ppdName);
+      ASSERT_NE(size, nullptr) << paper.ppdName;
+      EXPECT_EQ(paper.width, size->width);
+      EXPECT_EQ(paper.height, size->length);
+      EXPECT_NEAR(paper.margins[0], size->left, 0.01);
+      EXPECT_NEAR(paper.margins[1], size->bottom, 0.01);
+      EXPECT_NEAR(paper.margins[2], size->width - size->right, 0.01);
+      EXPECT_NEAR(paper.margins[3], size->length - size->top, 0.01);
+      // The PWG name states the same size, as PAPPL reads it.
+      pwg_media_t* pwg = pwgMediaForPWG(paper.pwgName);
+      ASSERT_NE(pwg, nullptr) << paper.pwgName;
+      EXPECT_EQ(std::lround(pwg->width * 72.0 / 2540.0), paper.width) << paper.pwgName;
+      EXPECT_EQ(std::lround(pwg->length * 72.0 / 2540.0), paper.height) << paper.pwgName;
+    }
+    ppdClose(ppd);
+  }
+}
+
+TEST(AppDrivers, NamesAndDeviceIds) {
+  struct Case {
+    const char* deviceId;
+    const char* driver;  // nullptr: no match
+  } cases[] = {
+      {"MFG:Lumora;CMD:PJL,LUMORA;MDL:Hazel H1 Series;CLS:PRINTER;", "lumora_hazel_h1"},
+      {"MANUFACTURER:lumora;MODEL:cedar c300 series;", "lumora_cedar_c300"},
+      {"MFG:Lumora;MDL:Willow Plus Series;", "lumora_willow_plus"},
+      {"  MFG:Lumora; MDL:Elm E200 Series; ", "lumora_elm_e200"},
+      {"MFG:Lumora;MDL:MP2100 series;CLS:PRINTER;", nullptr},  // a PostScript model
+      {"MFG:Other;MDL:Hazel H1 Series;", nullptr},
+      {"MFG:Lumora;", nullptr},
+      {"", nullptr},
+      {";;;:::;", nullptr},
+  };
+  for (const Case& c : cases) {
+    const AppDriver* d = MatchAppDriver(c.deviceId);
+    EXPECT_STREQ(d ? d->name : nullptr, c.driver) << c.deviceId;
+    EXPECT_STREQ(AutoAddCallback(nullptr, nullptr, c.deviceId, nullptr), c.driver);
+    if (c.driver) {
+      EXPECT_EQ(FindAppDriver(c.driver), d);
+    }
+  }
+  EXPECT_EQ(FindAppDriver("lumora_hazel_h9"), nullptr);
+}
+
+pappl_pr_options_t Options(pappl_sides_t sides, int darkness, const char* source,
+                           std::vector<cups_option_t>& vendor, int copies = 1) {
+  pappl_pr_options_t o{};
+  o.sides = sides;
+  o.darkness_configured = 50;
+  o.print_darkness = darkness;
+  papplCopyString(o.media.source, source, sizeof(o.media.source));
+  o.num_vendor = static_cast<int>(vendor.size());
+  o.vendor = vendor.data();
+  o.copies = copies;
+  return o;
+}
+
+TEST(AppJobOptions, OptionStringOfTheJobsChoices) {
+  std::vector<cups_option_t> none;
+  std::vector<cups_option_t> all = {
+      {const_cast<char*>("toner-save"), const_cast<char*>("true")},
+      {const_cast<char*>("fine-mode"), const_cast<char*>("true")},
+      {const_cast<char*>("negative-print"), const_cast<char*>("true")},
+      {const_cast<char*>("rotate-180"), const_cast<char*>("true")},
+      {const_cast<char*>("a5-long-edge-feed"), const_cast<char*>("true")}};
+  std::vector<cups_option_t> off = {{const_cast<char*>("toner-save"), const_cast<char*>("false")}};
+  const AppDriver& hazel = *FindAppDriver("lumora_hazel_h1");
+  const AppDriver& elm100 = *FindAppDriver("lumora_elm_e100");
+  const AppDriver& cedar200 = *FindAppDriver("lumora_cedar_c200");
+  struct Case {
+    const AppDriver& driver;
+    pappl_pr_options_t options;
+    bool dpi1200;
+    const char* expected;
+  } cases[] = {
+      {hazel, Options(PAPPL_SIDES_ONE_SIDED, 0, "auto", none), false,
+       "Duplex=None Density=2 InputSlot=Auto"},
+      {hazel, Options(PAPPL_SIDES_TWO_SIDED_LONG_EDGE, 25, "manual", all, 3), true,
+       "Duplex=DuplexNoTumble Density=3 InputSlot=ManualFeed TonerMode=True FineMode=True "
+       "NegativePrint=True ImageRotation=True FeedLongEdge=True DPI1200=True Collate=True"},
+      {hazel, Options(PAPPL_SIDES_TWO_SIDED_SHORT_EDGE, 100, "tray-1", off), false,
+       "Duplex=DuplexTumble Density=4 InputSlot=AutoFeed"},
+      // One-sided models get no Duplex key; 1200 dpi only where it exists.
+      {elm100, Options(PAPPL_SIDES_TWO_SIDED_LONG_EDGE, -100, "auto", none), true,
+       "Density=0 InputSlot=Auto"},
+      {cedar200, Options(PAPPL_SIDES_TWO_SIDED_LONG_EDGE, -25, "bogus", none), false,
+       "Duplex=DuplexNoTumble Density=1 InputSlot=Auto"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JobOptionString(c.driver, c.options, c.dpi1200), c.expected);
+  }
+  // print-darkness around printer-darkness-configured, clamped to 0..100.
+  const int levels[][3] = {{50, 0, 2}, {50, 12, 2}, {50, 13, 3}, {50, 25, 3}, {0, 0, 0}, {100, 0, 4},
+                           {50, 100, 4}, {50, -100, 0}, {80, 100, 4}, {20, -30, 0}};
+  for (const auto& l : levels) EXPECT_EQ(DensityLevel(l[0], l[1]), l[2]) << l[0] << " " << l[1];
+}
+
+cups_page_header2_t Page(unsigned bits, unsigned space, unsigned dpi, unsigned w, unsigned h,
+                         unsigned pw = 595, unsigned ph = 842) {
+  cups_page_header2_t p{};
+  p.cupsBitsPerColor = p.cupsBitsPerPixel = bits;
+  p.cupsColorSpace = static_cast<cups_cspace_t>(space);
+  p.HWResolution[0] = p.HWResolution[1] = dpi;
+  p.PageSize[0] = pw;
+  p.PageSize[1] = ph;
+  p.cupsWidth = w;
+  p.cupsHeight = h;
+  p.cupsBytesPerLine = (w * bits + 7) / 8;
+  return p;
+}
+
+TEST(AppPages, OnlyWhatWasAnnouncedIsPrinted) {
+  const AppDriver& hazel = *FindAppDriver("lumora_hazel_h1");
+  const AppDriver& cedar300 = *FindAppDriver("lumora_cedar_c300");
+  const AppDriver& cedar200 = *FindAppDriver("lumora_cedar_c200");
+  struct Case {
+    const AppDriver& driver;
+    cups_page_header2_t header;
+    const char* refusal;  // "" = printed
+  } cases[] = {
+      {hazel, Page(8, CUPS_CSPACE_SW, 600, 4958, 7017), ""},
+      {hazel, Page(8, CUPS_CSPACE_W, 1200, 9917, 14033), ""},
+      {cedar300, Page(8, CUPS_CSPACE_SW, 1200, 9917, 14033), ""},  // halved to 600
+      {cedar200, Page(8, CUPS_CSPACE_SW, 1200, 9917, 14033), "resolution 1200x1200"},
+      {hazel, Page(1, CUPS_CSPACE_K, 600, 4958, 7017), "1-bit raster"},
+      {hazel, Page(8, CUPS_CSPACE_K, 600, 4958, 7017), "colour space 3"},
+      {hazel, Page(8, CUPS_CSPACE_SW, 300, 2479, 3508), "resolution 300x300"},
+      {hazel, Page(8, CUPS_CSPACE_SW, 600, 4958, 100000), "does not fit"},
+      {hazel, Page(8, CUPS_CSPACE_SW, 600, 100000, 7017), "does not fit"},
+      {hazel, Page(8, CUPS_CSPACE_SW, 600, 0, 0, 0, 0), "page size 0x0"},
+      {hazel, Page(8, CUPS_CSPACE_SW, 600, 4958, 7017, 595, 5000), "page size 595x5000"},
+      {hazel, Page(8, CUPS_CSPACE_SW, 600, 8400, 8400, 1008, 1008), ""},
+  };
+  for (const Case& c : cases) {
+    std::string why = CheckPageHeader(c.driver, c.header);
+    if (!*c.refusal) EXPECT_EQ(why, "");
+    else EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+  }
+  cups_page_header2_t odd = Page(8, CUPS_CSPACE_SW, 1200, 5, 3);
+  odd.HWResolution[1] = 600;
+  EXPECT_NE(CheckPageHeader(hazel, odd), "");
+}
+
+TEST(AppPages, HalfScaleAveragesTwoByTwo) {
+  cups_page_header2_t full = Page(8, CUPS_CSPACE_SW, 1200, 3, 3);
+  cups_page_header2_t half = HalfScale::Header(full);
+  EXPECT_EQ(half.cupsWidth, 2u);
+  EXPECT_EQ(half.cupsHeight, 2u);
+  EXPECT_EQ(half.cupsBytesPerLine, 2u);
+  EXPECT_EQ(half.HWResolution[0], 600u);
+  HalfScale scale(full);
+  const uint8_t rows[3][3] = {{0, 100, 200}, {40, 60, 255}, {8, 8, 9}};
+  EXPECT_EQ(scale.Add(rows[0]), nullptr);
+  const uint8_t* line = scale.Add(rows[1]);
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line[0], 50);   // (0 + 100 + 40 + 60) / 4
+  EXPECT_EQ(line[1], 228);  // the last column counted twice: (200 + 200 + 255 + 255) / 4
+  EXPECT_EQ(scale.Add(rows[2]), nullptr);
+  line = scale.Finish();
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line[0], 8);
+  EXPECT_EQ(scale.Finish(), nullptr);
+}
+
+TEST(AppSystem, SpoolDirectoryIsPrivate) {
+  lumora_test::TempDir tmp;
+  std::string spool = tmp.File("a/b/spool");
+  EXPECT_EQ(MakePrivateDirectory(spool), "");
+  struct stat st;
+  ASSERT_EQ(stat(spool.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  chmod(spool.c_str(), 0755);
+  EXPECT_EQ(MakePrivateDirectory(spool), "");  // tightened again
+  ASSERT_EQ(stat(spool.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_NE(MakePrivateDirectory("/tmp"), "");  // shared: never taken over
+  ASSERT_EQ(stat("/tmp", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 01777u);
+  EXPECT_NE(MakePrivateDirectory("relative/spool"), "");
+  lumora_test::WriteFile(tmp.File("file"), "x");
+  EXPECT_NE(MakePrivateDirectory(tmp.File("file")), "");
+  EXPECT_EQ(DefaultSpoolDirectory(0), "/var/spool/lumora-printer-app");
+  EXPECT_EQ(DefaultStateFile(0), "/var/lib/lumora-printer-app/lumora-printer-app.state");
+}
+
+TEST(AppSystem, RemoteAdministratorsNeedAPassword) {
+  AuthSettings settings{"lumora-printer-app", "root"};
+  EXPECT_EQ(CheckCredentials(settings, "", ""), HTTP_STATUS_UNAUTHORIZED);
+  EXPECT_EQ(CheckCredentials(settings, "root", "not the password"), HTTP_STATUS_UNAUTHORIZED);
+}
+
+TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {
+  pappl_pr_options_t o{};
+  papplCopyString(o.media.size_name, "iso_a5_148x210mm", sizeof(o.media.size_name));
+  o.media.size_width = 14800;
+  o.media.size_length = 21000;
+  o.printer_resolution[0] = o.printer_resolution[1] = 1200;
+  o.first_page = 2;
+  o.last_page = 3;
+  auto has = [](const std::vector<std::string>& args, const std::string& a) {
+    return std::find(args.begin(), args.end(), a) != args.end();
+  };
+  auto hazel = GhostscriptArgs("gs", *FindAppDriver("lumora_hazel_h1"), o, "in.pdf");
+  EXPECT_TRUE(has(hazel, "-r1200"));
+  EXPECT_TRUE(has(hazel, "-dDEVICEWIDTHPOINTS=420"));
+  EXPECT_TRUE(has(hazel, "-dDEVICEHEIGHTPOINTS=595"));
+  EXPECT_TRUE(has(hazel, "-dFirstPage=2"));
+  EXPECT_TRUE(has(hazel, "-dLastPage=3"));
+  EXPECT_EQ(hazel.back(), "in.pdf");
+  // Cedar's 1200-dpi output comes from a 600-dpi raster.
+  auto cedar = GhostscriptArgs("gs", *FindAppDriver("lumora_cedar_c300"), o, "in.pdf");
+  EXPECT_TRUE(has(cedar, "-r600"));
+  // A size of no paper of the PPD: from the media size.
+  papplCopyString(o.media.size_name, "custom_100x200mm", sizeof(o.media.size_name));
+  o.media.size_width = 10000;
+  o.media.size_length = 20000;
+  auto custom = GhostscriptArgs("gs", *FindAppDriver("lumora_elm_e200"), o, "in.pdf");
+  EXPECT_TRUE(has(custom, "-dDEVICEWIDTHPOINTS=283"));
+  EXPECT_TRUE(has(custom, "-dDEVICEHEIGHTPOINTS=567"));
+}
+
+}  // namespace
