@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -44,23 +45,54 @@ bool SendToDevice(const uint8_t* data, size_t len) {
   return false;
 }
 
-// Sends a whole spool file from its start, chunk by chunk.
-void ReplayFile(int fd, size_t chunk, const volatile sig_atomic_t* canceled) {
-  std::vector<uint8_t> buf(chunk);
-  if (lseek(fd, 0, SEEK_SET) < 0) return;
-  for (;;) {
-    if (canceled != nullptr && *canceled) return;
-    ssize_t n = read(fd, buf.data(), buf.size());
+bool Cancelled(const volatile sig_atomic_t* canceled) { return canceled != nullptr && *canceled; }
+
+// Sends `size` bytes of a spool file from `offset`, chunk by chunk. False
+// when the file cannot be read back or the device is gone.
+bool ReplayBytes(int fd, uint64_t offset, uint64_t size, std::vector<uint8_t>& buf) {
+  while (size > 0) {
+    const size_t want = size < buf.size() ? static_cast<size_t>(size) : buf.size();
+    ssize_t n = pread(fd, buf.data(), want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    if (!SendToDevice(buf.data(), static_cast<size_t>(n))) return;
+    if (n <= 0) {
+      fputs("ERROR: Unable to read back the temporary spool file; pages are missing.\n", stderr);
+      gSpoolWriteFailed = 1;
+      return false;
+    }
+    if (!SendToDevice(buf.data(), static_cast<size_t>(n))) return false;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<uint64_t>(n);
   }
+  return true;
+}
+
+// Sends a spool file from its start, a page at a time (pageSizes: the
+// bytes of each page in file order). A cancel stops it between pages, never
+// inside one. False when the replay was stopped.
+bool ReplayPages(int fd, const std::vector<uint64_t>& pageSizes, size_t chunk,
+                 const volatile sig_atomic_t* canceled) {
+  std::vector<uint8_t> buf(chunk);
+  uint64_t offset = 0;
+  for (uint64_t size : pageSizes) {
+    if (Cancelled(canceled)) return false;
+    if (!ReplayBytes(fd, offset, size, buf)) return false;
+    offset += size;
+  }
+  return true;
 }
 
 void ReportBlankPageStep(const char* text) {
   PrependLastError(text);
-  fputs(prntLastError, SinkOutput());
-  fflush(SinkOutput());
+  WriteToDevice(prntLastError, strlen(prntLastError));
+}
+
+// "%s file open fail" into the job stream, and the reason in the log.
+void ReportSpoolOpenFailure(const char* name) {
+  char text[300];
+  const int n = snprintf(text, sizeof(text), "%s file open fail", name);
+  WriteToDevice(text, static_cast<size_t>(std::max(0, std::min<int>(n, sizeof(text) - 1))));
+  fprintf(stderr, "ERROR: Unable to create the temporary file for manual duplex: %s\n",
+          strerror(errno));
 }
 
 }  // namespace
@@ -83,19 +115,13 @@ int CreateManualDuplexFiles() {
   gSendDataToDevice = 0;
   int odd = CreateSpool(oddName, sizeof(oddName));
   if (odd < 0) {
-    fprintf(SinkOutput(), "%s file open fail", oddName);
-    fflush(SinkOutput());
-    fprintf(stderr, "ERROR: Unable to create the temporary file for manual duplex: %s\n",
-            strerror(errno));
+    ReportSpoolOpenFailure(oddName);
     return 0;
   }
   gManualDuplexOddFile = odd;
   int even = CreateSpool(evenName, sizeof(evenName));
   if (even < 0) {
-    fprintf(SinkOutput(), "%s file open fail", evenName);
-    fflush(SinkOutput());
-    fprintf(stderr, "ERROR: Unable to create the temporary file for manual duplex: %s\n",
-            strerror(errno));
+    ReportSpoolOpenFailure(evenName);
     return 0;
   }
   gManualDuplexEvenFile = even;
@@ -107,13 +133,40 @@ void RouteManualDuplexPage(int page) { gSendDataToDevice = (page % 2 == 1) ? 1 :
 void ReplayCollate(int jobCopies, const volatile sig_atomic_t* canceled) {
   if (gCollateFile <= 0) return;
   for (int copy = 1; copy < jobCopies; ++copy) {
-    if (canceled != nullptr && *canceled) break;
-    ReplayFile(gCollateFile, kCollateChunk, canceled);
-    fflush(SinkOutput());
-    if (gDeviceWriteFailed) break;
+    if (!ReplayPages(gCollateFile, gCollatePageSize, kCollateChunk, canceled)) break;
   }
   CloseSpool(gCollateFile);
 }
+
+namespace {
+
+// One pass over the back sides: the blank back of an odd last front (before
+// or after the others, as outputorder says), then the even pages from the
+// last to the first. False when it was stopped (cancel, device gone).
+bool ReplayBackSides(const JobSettings& s, const cups_page_header2_t& header,
+                     PrntPageInfo* lastPage, std::vector<uint8_t>& buf,
+                     const volatile sig_atomic_t* canceled) {
+  const bool oddCount = g_page % 2 == 1;
+  if (oddCount && s[FN_outputorder] == 0) {
+    if (Cancelled(canceled)) return false;
+    InsertBlankPage(header, lastPage, s.platform);
+  }
+  for (long k = g_page / 2 - 1; k >= 0 && gManualDuplexEvenFile > 0; --k) {
+    if (Cancelled(canceled)) return false;
+    const size_t index = static_cast<size_t>(k);
+    uint64_t offset = 0;
+    for (size_t i = 0; i < index && i < gCacheSize.size(); ++i) offset += gCacheSize[i];
+    const uint64_t size = index < gCacheSize.size() ? gCacheSize[index] : 0;
+    if (!ReplayBytes(gManualDuplexEvenFile, offset, size, buf)) return false;
+  }
+  if (oddCount && s[FN_outputorder] == 1) {
+    if (Cancelled(canceled)) return false;
+    InsertBlankPage(header, lastPage, s.platform);
+  }
+  return true;
+}
+
+}  // namespace
 
 void ReplayManualDuplex(const JobSettings& s, int jobCopies, const cups_page_header2_t& header,
                         PrntPageInfo* lastPage, const volatile sig_atomic_t* canceled) {
@@ -121,47 +174,24 @@ void ReplayManualDuplex(const JobSettings& s, int jobCopies, const cups_page_hea
   gSendDataToDevice = 1;
 
   // Front sides of the remaining copies.
+  bool going = true;
   if (gManualDuplexOddFile > 0) {
-    for (int copy = 1; copy < replayCopies; ++copy) {
-      ReplayFile(gManualDuplexOddFile, kOddChunk, canceled);
-      fflush(SinkOutput());
-    }
+    for (int copy = 1; copy < replayCopies && going; ++copy)
+      going = ReplayPages(gManualDuplexOddFile, gOddPageSize, kOddChunk, canceled);
   }
   CloseSpool(gManualDuplexOddFile);
+  if (!going || Cancelled(canceled)) {
+    CloseSpool(gManualDuplexEvenFile);
+    return;
+  }
 
   SendManualDuplexCmd(s.platform);
 
   // Back sides, last page first, so they meet their fronts once the user
-  // has turned the stack over.
+  // has turned the stack over. A cancel stops between two back sides.
   std::vector<uint8_t> buf(kEvenChunk);
-  for (int copy = 0; copy < replayCopies; ++copy) {
-    const bool oddCount = g_page % 2 == 1;
-    if (oddCount && s[FN_outputorder] == 0) InsertBlankPage(header, lastPage, s.platform);
-    for (long k = g_page / 2 - 1; k >= 0 && gManualDuplexEvenFile > 0; --k) {
-      const size_t index = static_cast<size_t>(k);
-      uint64_t offset = 0;
-      for (size_t i = 0; i < index && i < gCacheSize.size(); ++i) offset += gCacheSize[i];
-      uint64_t left = index < gCacheSize.size() ? gCacheSize[index] : 0;
-      // Read and send the page in chunks: a page never needs one allocation
-      // of its whole size.
-      while (left > 0) {
-        size_t want = left < buf.size() ? static_cast<size_t>(left) : buf.size();
-        ssize_t n = pread(gManualDuplexEvenFile, buf.data(), want, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-          fprintf(stderr, "ERROR: Unable to read back side %ld from the spool file.\n",
-                  2 * k + 2);
-          gSpoolWriteFailed = 1;
-          break;
-        }
-        SendDataToFile(buf.data(), static_cast<size_t>(n), 0);
-        offset += static_cast<uint64_t>(n);
-        left -= static_cast<uint64_t>(n);
-      }
-    }
-    if (oddCount && s[FN_outputorder] == 1) InsertBlankPage(header, lastPage, s.platform);
-    fflush(SinkOutput());
-  }
+  for (int copy = 0; copy < replayCopies && going; ++copy)
+    going = ReplayBackSides(s, header, lastPage, buf, canceled);
   CloseSpool(gManualDuplexEvenFile);
 }
 

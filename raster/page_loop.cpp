@@ -69,8 +69,7 @@ void StopKeepAliveTimer() {
 // whole text is written into the job stream.
 void ReportStep(const char* text) {
   PrependLastError(text);
-  fputs(prntLastError, SinkOutput());
-  fflush(SinkOutput());
+  WriteToDevice(prntLastError, strlen(prntLastError));
 }
 
 void FlushOutput() { fflush(SinkOutput()); }
@@ -136,6 +135,27 @@ bool ComputeGeometry(JobSettings& s, cups_page_header2_t& header, ppd_file_t* pp
 // each piece starts on the matrix's first row and the dots are those of the
 // whole page screened at once.
 constexpr uint32_t kScreenRows = 1344;
+
+// The three buffers of a page: a raster line, the 8-bit rows (the whole
+// page, or a piece of kScreenRows when it is screened as read) and the
+// packed printer image.
+struct PageBuffers {
+  Buffer line, page, mono;
+  size_t rows = 0;
+
+  bool Allocate(const cups_page_header2_t& header, uint32_t width, uint32_t height,
+                bool twoBits, bool screenAsRead) {
+    const size_t pixels = static_cast<size_t>(width) * height;
+    const size_t monoBytes = (twoBits ? 2 * pixels : pixels) / 8;
+    rows = screenAsRead ? std::min<uint32_t>(height, kScreenRows) : height;
+    line.reset(static_cast<uint8_t*>(
+        malloc(std::max<size_t>({header.cupsBytesPerLine, width, 1}))));
+    page.reset(static_cast<uint8_t*>(malloc(std::max<size_t>(rows * width, 1))));
+    // Zeroed by the allocator: untouched memory is never faulted in.
+    mono.reset(static_cast<uint8_t*>(calloc(monoBytes > 0 ? monoBytes : 1, 1)));
+    return line && page && mono;
+  }
+};
 
 // Reads the next raster line into a page row of imageWidth bytes: a wider
 // line centre-cropped (through the line buffer), a narrower one read
@@ -220,6 +240,7 @@ int RasterToLumoraJob(int argc, char* argv[]) {
     struct sigaction sa {};
     sa.sa_handler = CancelJob;
     sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
   }
 
@@ -258,6 +279,9 @@ int RasterToLumoraJob(int argc, char* argv[]) {
 
   gKeepAliveFd = fileno(SinkOutput());
   cups_page_header2_t header {};
+  // The header of the last page printed: what the blank back sides are made
+  // from (a header read that finds no more pages clears `header`).
+  cups_page_header2_t lastHeader {};
   PrntPageInfo pageInfo;
   bool ioFailure = false;
   bool mdFilesOpen = false;
@@ -282,7 +306,6 @@ int RasterToLumoraJob(int argc, char* argv[]) {
     }
 
     ++g_page;
-    fprintf(stderr, "PAGE: %d %d\n", g_page, header.NumCopies);
 
     GatherJobSettings(s, ppd, gPPDFile, argv[5], &header);
     const int platform = s.platform;
@@ -309,6 +332,28 @@ int RasterToLumoraJob(int argc, char* argv[]) {
     }
     uint32_t imageWidth = geo.imageWidth;
     uint32_t imageHeight = geo.imageHeight;
+
+    // The page's buffers come before anything of the page is sent: a page
+    // that cannot have them is skipped whole, and the job goes on.
+    const uint16_t a5Code = platform == PLATFORM_C ? 6 : 11;
+    const uint16_t longEdgeFlag =
+        s[FN_FeedLongEdge] == 1 && geo.paperCode == a5Code ? 0x40 : 0;
+    const int rotate = DecideRotate180(s, g_page, longEdgeFlag);
+    // A page that is not turned is screened while it is read, a piece of
+    // rows at a time, and never held whole in 8 bits.
+    const bool screenAsRead = rotate != 1 && longEdgeFlag != 0x40 && imageWidth % 8 == 0;
+    PageBuffers buffers;
+    if (!buffers.Allocate(header, imageWidth, imageHeight, s.dpi1200M != 0, screenAsRead)) {
+      fprintf(stderr,
+              "ERROR: Page %d cannot be printed: not enough memory for its %ux%u image; "
+              "the page is skipped.\n",
+              g_page, imageWidth, imageHeight);
+      SkipPageLines(ras, header);
+      --g_page;
+      continue;
+    }
+    fprintf(stderr, "PAGE: %d %d\n", g_page, header.NumCopies);
+    lastHeader = header;
 
     if (g_page == 1) {
       jobCopies = static_cast<int>(header.NumCopies);
@@ -371,8 +416,7 @@ int RasterToLumoraJob(int argc, char* argv[]) {
       pageInfo.inputSlot = static_cast<uint16_t>(s[FN_InputSlot]);
     else
       pageInfo.inputSlot = 1;
-    const uint16_t a5Code = platform == PLATFORM_C ? 6 : 11;
-    if (s[FN_FeedLongEdge] == 1 && geo.paperCode == a5Code) pageInfo.longEdgeFlag = 0x40;
+    pageInfo.longEdgeFlag = longEdgeFlag;
     pageInfo.copies = static_cast<uint16_t>(s[FN_Collate] == 1 ? 1 : header.NumCopies);
     pageInfo.paperParam1 = geo.paperParam1;
     pageInfo.paperParam2 = geo.paperParam2;
@@ -398,26 +442,12 @@ int RasterToLumoraJob(int argc, char* argv[]) {
 
     {
       const size_t pixels = static_cast<size_t>(imageWidth) * imageHeight;
-      const size_t monoBytes = (s.dpi1200M ? 2 * pixels : pixels) / 8;
       const uint32_t bpl = header.cupsBytesPerLine;
       const bool timing = StageTimesEnabled();
-      const int rotate = DecideRotate180(s, g_page, pageInfo.longEdgeFlag);
-      // A page that is not turned is screened while it is read, a piece of
-      // rows at a time, and never held whole in 8 bits.
-      const bool screenAsRead = rotate != 1 && pageInfo.longEdgeFlag != 0x40 &&
-                                imageWidth % 8 == 0;
-      const size_t bufferRows = screenAsRead ? std::min<uint32_t>(imageHeight, kScreenRows)
-                                             : imageHeight;
-      Buffer line(static_cast<uint8_t*>(malloc(std::max<size_t>({bpl, imageWidth, 1}))));
-      Buffer page(static_cast<uint8_t*>(malloc(std::max<size_t>(bufferRows * imageWidth, 1))));
-      // Zeroed by the allocator: untouched memory is never faulted in.
-      Buffer mono(static_cast<uint8_t*>(calloc(monoBytes > 0 ? monoBytes : 1, 1)));
-      if (!line || !page || !mono) {
-        SetLastError("main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
-        fputs(prntLastError, SinkOutput());
-        FlushOutput();
-        goto jobend;
-      }
+      const size_t bufferRows = buffers.rows;
+      Buffer line = std::move(buffers.line);
+      Buffer page = std::move(buffers.page);
+      Buffer mono = std::move(buffers.mono);
 
       // The image record for the encoder (again after turning).
       PrntBandInfo band;
@@ -570,14 +600,19 @@ int RasterToLumoraJob(int argc, char* argv[]) {
   }
 
 jobend:
-  if (s[FN_Duplex] != 0 && g_page % 2 == 1) InsertBlankPage(header, &pageInfo, s.platform);
+  if (gSpoolWriteFailed) {
+    // Nothing is held back any more: what is left goes to the device.
+    CloseSpoolFiles();
+    gSendDataToDevice = 1;
+  }
+  if (s[FN_Duplex] != 0 && g_page % 2 == 1) InsertBlankPage(lastHeader, &pageInfo, s.platform);
   g_ismiddlepage = 1;
   if (!Canceled && !ioFailure) {
     if (s[FN_Collate] == 1 && jobCopies > 1 && s[FN_ManualDuplex] != 1)
       ReplayCollate(jobCopies, &Canceled);
     if (s[FN_ManualDuplex] == 1) {
       fprintf(stderr, "INFO:%s\n", s.manualDuplexPrompt);
-      ReplayManualDuplex(s, jobCopies, header, &pageInfo, &Canceled);
+      ReplayManualDuplex(s, jobCopies, lastHeader, &pageInfo, &Canceled);
     }
   }
   FlushOutput();

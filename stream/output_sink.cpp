@@ -13,6 +13,8 @@ int gCollateFile = 0;
 int gManualDuplexOddFile = 0;
 int gManualDuplexEvenFile = 0;
 std::vector<uint64_t> gCacheSize;
+std::vector<uint64_t> gCollatePageSize;
+std::vector<uint64_t> gOddPageSize;
 int gSpoolWriteFailed = 0;
 int gDeviceWriteFailed = 0;
 
@@ -36,16 +38,33 @@ bool WriteAll(int fd, const uint8_t* data, size_t len) {
   return true;
 }
 
-bool WriteSpool(int fd, const uint8_t* data, size_t len) {
-  bool ok = WriteAll(fd, data, len);
-  if (!ok) gSpoolWriteFailed = 1;
-  return ok;
+// A spool file that cannot take the bytes ends all holding back: every
+// spool file is closed (they are unlinked already) and the job stops after
+// the page in progress.
+void DropSpoolFiles() {
+  for (int* fd : {&gCollateFile, &gManualDuplexOddFile, &gManualDuplexEvenFile}) {
+    if (*fd > 0) close(*fd);
+    *fd = 0;
+  }
+}
+
+void WriteSpool(int fd, const uint8_t* data, size_t len) {
+  if (!WriteAll(fd, data, len)) {
+    gSpoolWriteFailed = 1;
+    DropSpoolFiles();
+  }
+}
+
+// Adds len to the entry of a page in a size table, growing it as needed.
+void CountPageBytes(std::vector<uint64_t>& table, size_t slot, size_t len) {
+  if (slot >= table.size()) table.resize(slot + 1, 0);
+  table[slot] += len;
 }
 
 bool WriteDevice(FILE* out, const void* data, size_t len) {
-  bool ok = len == 0 || fwrite(data, len, 1, out) == 1;
-  if (ok && fflush(out) != 0) ok = false;
+  const bool ok = WriteToDevice(data, len);
   if (!ok) gDeviceWriteFailed = 1;
+  (void)out;
   return ok;
 }
 
@@ -54,6 +73,17 @@ bool WriteDevice(FILE* out, const void* data, size_t len) {
 FILE* SinkOutput() { return gSinkOutput != nullptr ? gSinkOutput : stdout; }
 
 void SinkSetOutput(FILE* out) { gSinkOutput = out; }
+
+bool WriteToDevice(const void* data, size_t len) {
+  FILE* out = SinkOutput();
+  if (fflush(out) != 0) return false;
+  if (len == 0) return true;
+  // Straight to the descriptor: a signal (the cancel, the keep-alive timer)
+  // that interrupts a write to a busy printer must not cut the record.
+  const int fd = fileno(out);
+  if (fd < 0) return fwrite(data, len, 1, out) == 1 && fflush(out) == 0;
+  return WriteAll(fd, static_cast<const uint8_t*>(data), len);
+}
 
 int SendDataToFile(const void* data, size_t len, int toSideFiles) {
   FILE* out = SinkOutput();
@@ -74,25 +104,32 @@ int SendDataToFile(const void* data, size_t len, int toSideFiles) {
   };
 
   if (gSendDataToDevice == 1) note(WriteDevice(out, bytes, len));
-  if (toSideFiles == 1) {
-    if (gCollateFile > 0) note(WriteSpool(gCollateFile, bytes, len));
-    if (gManualDuplexOddFile > 0 && g_page % 2 == 1) {
-      note(WriteSpool(gManualDuplexOddFile, bytes, len));
+  if (toSideFiles == 1 && g_page > 0) {
+    const size_t page = static_cast<size_t>(g_page);
+    if (gCollateFile > 0) {
+      note(true);
+      WriteSpool(gCollateFile, bytes, len);
+      CountPageBytes(gCollatePageSize, page - 1, len);
     }
-    if (gManualDuplexEvenFile > 0 && g_page > 0 && g_page % 2 == 0) {
-      note(WriteSpool(gManualDuplexEvenFile, bytes, len));
-      // The replay cuts the even file at these sizes, so they count what was
-      // meant for the page whatever the write did (a failed write is flagged).
-      size_t slot = static_cast<size_t>(g_page / 2 - 1);
-      if (slot >= gCacheSize.size()) gCacheSize.resize(slot + 1, 0);
-      gCacheSize[slot] += len;
+    if (gManualDuplexOddFile > 0 && page % 2 == 1) {
+      note(true);
+      WriteSpool(gManualDuplexOddFile, bytes, len);
+      CountPageBytes(gOddPageSize, (page - 1) / 2, len);
+    }
+    if (gManualDuplexEvenFile > 0 && page % 2 == 0) {
+      note(true);
+      WriteSpool(gManualDuplexEvenFile, bytes, len);
+      CountPageBytes(gCacheSize, page / 2 - 1, len);
     }
   }
+  // Bytes meant only for spool files that were dropped after a failed
+  // write: the failure is the job's (gSpoolWriteFailed), not this step's.
+  if (!wrote && gSpoolWriteFailed) wrote = true;
 
   fflush(out);
   g_ismiddlepage = 1;
-  // A failure of any destination is a failure of the call: a job whose
-  // device write failed is not rescued by a spool write that went through.
+  // A failed device write fails the call: it is not rescued by a spool
+  // write that went through.
   return wrote && allOk ? 1 : 0;
 }
 
@@ -111,6 +148,8 @@ void ResetOutputSink() {
   gManualDuplexOddFile = 0;
   gManualDuplexEvenFile = 0;
   gCacheSize.clear();
+  gCollatePageSize.clear();
+  gOddPageSize.clear();
   gSpoolWriteFailed = 0;
   gDeviceWriteFailed = 0;
   gSinkOutput = nullptr;
