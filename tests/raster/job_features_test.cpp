@@ -10,7 +10,6 @@
 
 #include "filter_harness.h"
 #include "halftone/halftone.h"
-#include "stream/job_state.h"
 
 using namespace lumora_test;
 
@@ -207,8 +206,9 @@ TEST(Turning, BackSidesAndA5LongEdgeArriveTurned) {
     std::vector<uint8_t> img = PageImage(input[i], page.width, page.height);
     if (i == 1) std::reverse(img.begin(), img.end());
     std::vector<uint8_t> bits(img.size() / 8);
-    snprintf(gPPDFile, sizeof(gPPDFile), "%s", job.model.c_str());
-    HalftoneDither(img.data(), static_cast<int>(page.width), page.height, bits.data(), 0, 0, 0, 3);
+    uint32_t coverage = 0;
+    ScreenJob screen{job.model.c_str(), &coverage, nullptr};
+    HalftoneDither(screen, img.data(), static_cast<int>(page.width), page.height, bits.data(), 0, 0, 0, 3);
     EXPECT_TRUE(page.bits == bits) << "page " << i + 1;
   }
 
