@@ -143,19 +143,6 @@ const std::map<std::string, std::string> kGolden = {
 std::string Key(const Case& c) { return c.input + " | " + c.model + " | " + c.options; }
 
 // Blanks the records that depend on the clock or the host.
-void MaskVolatile(std::string& s) {
-  const std::string date("\x0B\x08\x1F", 3);
-  size_t p = s.find(date);
-  if (p != std::string::npos && p + 8 <= s.size()) s.replace(p + 3, 5, 5, '#');
-  for (const char* key : {"@PJL JOBTIME=", "@PJL JOBOWNER="}) {
-    size_t k = s.find(key);
-    if (k == std::string::npos) continue;
-    size_t from = k + std::string(key).size();
-    size_t end = s.find("\r\n", from);
-    if (end != std::string::npos) s.replace(from, end - from, "#");
-  }
-}
-
 std::string Digest(const std::string& s) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a, 64 bits
   for (unsigned char ch : s) {
