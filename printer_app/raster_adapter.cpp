@@ -273,7 +273,7 @@ bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
   AppJob* app = JobOf(job);
   if (!app) return false;
   if (IsPapplOwnHeader(job, options->header)) {
-    app->Refuse("the client's raster is not the 8-bit gray that was announced");
+    app->Refuse("the raster sent is not the 8-bit gray that was announced");
     return false;
   }
   // PAPPL prints a client's raster once whatever "copies" says; the job

@@ -59,7 +59,7 @@ for name in hazel cedar elm hazelm cedarm; do
 done
 check "manual duplex: fronts, the turn command, backs" grep -q -i "manual duplex" "$W/cedarm.summary.txt"
 check "manual duplex: the prompt reached the printer's state" \
-  bash -c "grep -a -q 'Turn the printed stack over' '$W/app.log'"
+  log_has "[Printer cedarm] Turn the printed stack over"
 
 # CUPS's IPP Everywhere suite: everything passes but what PAPPL 1.3 lacks
 # (overrides-supported, README).

@@ -6,15 +6,21 @@
   app_helpers.py devices DIR NAME:MODE...
       network printers on 127.0.0.1: each NAME listens on a port of its own
       (written to DIR/NAME.port) and keeps every connection's bytes in
-      DIR/NAME-K.prn (K = 1, 2, ...). MODE: "keep" takes everything; "slow"
-      takes 16 KiB per 50 ms; "gone-N" closes the connection after N bytes
-      and stops listening (the printer is unplugged).
+      DIR/NAME-K.prn (K = 1, 2, ...). MODE: "keep" takes everything;
+      "gone-N" closes the connection after N bytes and stops listening (the
+      printer is unplugged).
+  app_helpers.py stalled-print PRINTER-URI FILE FRACTION GO-FILE
+      Print-Job of a PWG raster file that stops after FRACTION of the file
+      (in the middle of a page) until GO-FILE exists, then sends the rest;
+      prints the response's status code
   app_helpers.py same-stream EXPECTED ACTUAL
       compares two job streams with the clock and host records masked
   app_helpers.py absurd-pwg OUT
       a PWG raster page whose header claims 100000 x 100000 pixels on an A4
       sheet, followed by a few lines
 """
+import os
+import re
 import socket
 import struct
 import sys
@@ -56,8 +62,6 @@ def serve(directory, name, mode):
                     conn.close()
                     srv.close()
                     return
-                if mode == "slow":
-                    time.sleep(0.05)
         conn.close()
 
 
@@ -70,6 +74,42 @@ def devices(directory, specs):
         threads.append(t)
     while True:
         time.sleep(3600)
+
+
+def ipp_attr(tag, name, value):
+    name, value = name.encode(), value.encode()
+    return struct.pack(">BH", tag, len(name)) + name + struct.pack(">H", len(value)) + value
+
+
+def stalled_print(uri, path, fraction, go_file):
+    m = re.fullmatch(r"ipp://([^:/]+):(\d+)(/.*)", uri)
+    host, port, resource = m.group(1), int(m.group(2)), m.group(3)
+    request = (struct.pack(">BBHI", 2, 0, 0x0002, 1) + b"\x01"
+               + ipp_attr(0x47, "attributes-charset", "utf-8")
+               + ipp_attr(0x48, "attributes-natural-language", "en")
+               + ipp_attr(0x45, "printer-uri", uri)
+               + ipp_attr(0x42, "requesting-user-name", "tester")
+               + ipp_attr(0x49, "document-format", "image/pwg-raster") + b"\x03")
+    with open(path, "rb") as f:
+        document = f.read()
+    cut = int(len(document) * float(fraction))
+    conn = socket.create_connection((host, port))
+    conn.sendall(f"POST {resource} HTTP/1.1\r\nHost: {host}:{port}\r\n"
+                 f"Content-Type: application/ipp\r\n"
+                 f"Content-Length: {len(request) + len(document)}\r\n\r\n".encode())
+    conn.sendall(request + document[:cut])
+    while not os.path.exists(go_file):
+        time.sleep(0.05)
+    conn.sendall(document[cut:])
+    reply = b""
+    while b"\r\n\r\n" not in reply or len(reply) < reply.index(b"\r\n\r\n") + 12:
+        data = conn.recv(65536)
+        if not data:
+            break
+        reply += data
+    conn.close()
+    body = reply[reply.index(b"\r\n\r\n") + 4:] if b"\r\n\r\n" in reply else b""
+    print(f"0x{struct.unpack('>H', body[2:4])[0]:04x}" if len(body) >= 4 else "none")
 
 
 def mask(data):
@@ -129,6 +169,8 @@ def main(argv):
         devices(argv[2], argv[3:])
     elif len(argv) == 4 and argv[1] == "same-stream":
         return same_stream(argv[2], argv[3])
+    elif len(argv) == 6 and argv[1] == "stalled-print":
+        stalled_print(argv[2], argv[3], argv[4], argv[5])
     elif len(argv) == 3 and argv[1] == "absurd-pwg":
         absurd_pwg(argv[2])
     else:

@@ -151,6 +151,7 @@ job_message() {
   ipptool -tv -d job_id="$2" "$(printer_uri "$1")" "$APP_WORK/job-state.test" 2>/dev/null |
     sed -n 's/.*job-state-message (textWithoutLanguage) = \(.*\)/\1/p' | head -n 1
 }
+job_is() { [ "$(job_state "$1" "$2")" = "$3" ]; }
 # wait_job PRINTER ID [SECONDS]: completed, aborted, canceled or timeout.
 wait_job() {
   local printer=$1 id=$2 limit=${3:-120} state
@@ -163,10 +164,14 @@ wait_job() {
   done
   echo timeout
 }
+# log_has TEXT: the server logged the text.
+server_log() { cat "$APP_WORK"/app.log.O "$APP_WORK"/app.log 2>/dev/null || true; }
+log_has() { server_log | grep -a -q -F -- "$1"; }
+
 # job_options PRINTER ID: the option string the job printed with, as the
 # driver logs it ("[Job ID] Job options (PRINTER): ...").
 job_options() {
-  grep -a "\[Job $2\] Job options ($1): " "$APP_WORK/app.log" | sed -n 's/.*Job options ([^)]*): //p' | tail -n 1
+  server_log | grep -a "\[Job $2\] Job options ($1): " | sed -n 's/.*Job options ([^)]*): //p' | tail -n 1
 }
 
 # filter_reference OUT MODEL JOB-ID OPTIONS RASTER: the job stream of
