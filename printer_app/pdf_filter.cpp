@@ -103,13 +103,13 @@ bool PrintPages(pappl_job_t* job, AppJob& app, cups_raster_t* ras, int copies) {
 }  // namespace
 
 std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver& driver,
-                                         const pappl_pr_options_t& options,
+                                         const pappl_pr_options_t& options, int asked,
                                          const std::string& pdf) {
   int width = 0, height = 0;
   PagePoints(driver, options.media, &width, &height);
   // The raster resolution: 1200 dpi only where the model takes a 1200-dpi
   // raster; elsewhere 1200-dpi output is made from a 600-dpi raster.
-  int dpi = options.printer_resolution[0] >= 1200 && ResolutionCount(driver) > 1 ? 1200 : 600;
+  int dpi = asked >= 1200 && ResolutionCount(driver) > 1 ? 1200 : 600;
   std::vector<std::string> args = {
       gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pwgraster",
       "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-r" + std::to_string(dpi),
@@ -132,7 +132,8 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
       papplJobCreatePrintOptions(job, INT32_MAX, false));
   if (!options) return false;
   Child gs;
-  if (!gs.Start(GhostscriptArgs(ctx.ghostscript, driver, *options, papplJobGetFilename(job)))) {
+  if (!gs.Start(GhostscriptArgs(ctx.ghostscript, driver, *options, JobResolution(job),
+                                papplJobGetFilename(job)))) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot run %s to render the PDF.",
                 ctx.ghostscript.c_str());
     papplJobSetMessage(job, "Cannot render the PDF.");

@@ -12,9 +12,10 @@ namespace lumora_app {
 
 struct AppDriver;
 
-// The ghostscript command line that renders the PDF for the job.
+// The ghostscript command line that renders the PDF for the job, which
+// asks for a resolution of dpi.
 std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver& driver,
-                                         const pappl_pr_options_t& options,
+                                         const pappl_pr_options_t& options, int dpi,
                                          const std::string& pdf);
 
 // pappl_mime_filter_cb_t for application/pdf (data: the AppContext).

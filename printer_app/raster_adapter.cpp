@@ -145,6 +145,21 @@ const AppDriver& JobDriver(pappl_job_t* job) {
   return *static_cast<const AppDriver*>(data.extension);
 }
 
+int JobResolution(pappl_job_t* job) {
+  if (ipp_attribute_t* res = papplJobGetAttribute(job, "printer-resolution")) {
+    int yres = 0;
+    ipp_res_t units;
+    return ippGetResolution(res, 0, &yres, &units);
+  }
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  ipp_attribute_t* quality = papplJobGetAttribute(job, "print-quality");
+  if (quality && ippGetInteger(quality, 0) == IPP_QUALITY_HIGH && data.num_resolution > 0) {
+    return data.x_resolution[data.num_resolution - 1];
+  }
+  return data.x_default;
+}
+
 AppJob::AppJob(pappl_job_t* job, const AppDriver& driver, const pappl_pr_options_t& options,
                pappl_device_t* device)
     : job_(job), driver_(driver), printer_(DescribePrinter(driver)), output_(device), log_(job) {
@@ -154,13 +169,7 @@ AppJob::AppJob(pappl_job_t* job, const AppDriver& driver, const pappl_pr_options
   ticket_.jobId = std::to_string(papplJobGetID(job));
   const char* name = papplJobGetName(job);
   ticket_.title = name ? name : "";
-  // Resolution: a job that names none gets PAPPL's pick for its print
-  // quality; only the page's own resolution or an explicit choice count.
-  ipp_attribute_t* res = papplJobGetAttribute(job, "printer-resolution");
-  int xres = 0, yres = 0;
-  ipp_res_t units;
-  if (res) xres = ippGetResolution(res, 0, &yres, &units);
-  asked1200_ = xres >= 1200;
+  asked1200_ = JobResolution(job) >= 1200;
   VendorOptions vendor(job, options);
   ticket_.options = JobOptionString(driver, vendor.Options(), false);
   dpi1200Options_ = JobOptionString(driver, vendor.Options(), true);

@@ -90,7 +90,7 @@ class AppJob {
   lumora::PrinterDescription printer_;
   lumora::JobTicket ticket_;
   std::string dpi1200Options_;  // the same at 1200 dpi
-  bool asked1200_ = false;      // the job asked for printer-resolution 1200
+  bool asked1200_ = false;      // the job asks for 1200 dpi
   lumora::JobHooks hooks_;
   DeviceOutput output_;
   JobLog log_;
@@ -104,6 +104,12 @@ class AppJob {
 
 // The driver of the job's printer.
 const AppDriver& JobDriver(pappl_job_t* job);
+
+// The resolution the job asks for: its printer-resolution, the highest for
+// print-quality=high, else the printer's printer-resolution-default. (PAPPL's
+// own pick for a job naming neither is the middle of the list, which would
+// make 1200 dpi the default on two-resolution printers.)
+int JobResolution(pappl_job_t* job);
 
 // Raw jobs (document-format kRawFormat): a ready job stream, copied to the
 // printer as it is.

@@ -4,7 +4,9 @@
 # CUPS is touched), and prints a three-page sample (text, a gray ramp, a
 # photo-like picture) through the real CUPS filter chain to one printer of
 # each raster family and to a maple and a Larch PostScript printer.  A test backend stands in for the printer and keeps
-# each job stream; lumora-inspect turns every page into a PNG.
+# each job stream; lumora-inspect turns every page into a PNG.  Then the same
+# sample goes through the printer application (lumora-printer-app) to one
+# printer of each raster family.
 #
 #   bash scripts/demo.sh [OUT_DIR]        (default: out/demo)
 set -euo pipefail
@@ -24,7 +26,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 # Only what the demo runs: both filters, the PPDs, the stream reader and the
 # test backend (scripts/test.sh builds everything).
 cmake --build build -j"$(nproc)" --target rastertoLumora pstoLumora lumora_ppds \
-  lumora-inspect lumora-test-backend > "$out/build.log" 2>&1 || {
+  lumora-inspect lumora-test-backend lumora-printer-app > "$out/build.log" 2>&1 || {
   tail -n 30 "$out/build.log"; echo "build failed: see $out/build.log"; exit 1; }
 
 say "Installing the driver into a staging tree (DESTDIR)"
@@ -119,6 +121,62 @@ for model in "${ps_models[@]}"; do
   echo "$model: PostScript job, $(grep -a -c '^%%Page:' "$dir/job.prn") pages, PJL: $(grep -a -c '^@PJL' "$dir/job.prn") lines"
 done
 
+say "The printer application: the same sample to one printer of each raster family"
+# lumora-printer-app serves the raster printers as IPP Everywhere printers;
+# here on a private port, with network printers on 127.0.0.1 that keep what
+# they receive, and the sample PDF submitted as a phone or CUPS would.
+app_out="$out/app"
+rm -rf "$app_out"
+mkdir -p "$app_out/devices"
+app="$app_out/lumora-printer-app-demo"
+ln -s "$root/build/bin/lumora-printer-app" "$app"
+helpers=tests/printer_app/app_helpers.py
+app_port=$(python3 "$helpers" free-port)
+app_names=()
+for model in "${models[@]}"; do app_names+=("${model// /-}:keep"); done
+python3 "$helpers" devices "$app_out/devices" "${app_names[@]}" &
+devices_pid=$!
+for model in "${models[@]}"; do
+  for _ in $(seq 1 50); do [ -s "$app_out/devices/${model// /-}.port" ] && break; sleep 0.1; done
+done
+"$app" server -o server-port="$app_port" -o spool-directory="$app_out/spool" \
+  -o state-file="$app_out/app.state" -o log-file="$app_out/app.log" -o log-level=info \
+  -o server-options=no-tls > "$app_out/server.out" 2>&1 &
+app_pid=$!
+stop_app() { kill "$app_pid" "$devices_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; }
+for _ in $(seq 1 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$app_port") 2>/dev/null && break
+  sleep 0.1
+done
+echo "server: http://localhost:$app_port/ (log $app_out/app.log)"
+for model in "${models[@]}"; do
+  name=${model// /-}
+  driver="lumora_$(echo "$model" | tr 'A-Z ' 'a-z_')"
+  "$app" add -u "ipp://localhost:$app_port/ipp/system" -d "$name" -m "$driver" \
+    -v "socket://127.0.0.1:$(cat "$app_out/devices/$name.port")"
+  "$app" submit -u "ipp://localhost:$app_port/ipp/print/$name" -t "Lumora sample" "$out/sample.pdf" > /dev/null
+  echo "printer $name (driver $driver): sample submitted"
+done
+for model in "${models[@]}"; do
+  name=${model// /-}
+  dir="$app_out/$name"
+  mkdir -p "$dir"
+  # Done when the printer has no active job left.
+  for _ in $(seq 1 600); do
+    [ -s "$app_out/devices/$name-1.prn" ] &&
+      [ -z "$("$app" jobs -u "ipp://localhost:$app_port/ipp/print/$name" 2>/dev/null)" ] && break
+    sleep 0.1
+  done
+  cp "$app_out/devices/$name-1.prn" "$dir/job.prn" 2>/dev/null || true
+  if [ -s "$dir/job.prn" ] && build/bin/lumora-inspect --png "$dir" "$dir/job.prn" > "$dir/summary.txt"; then
+    echo "app $name: $(head -n 1 "$dir/summary.txt" | sed 's/^[^:]*: //'), pages: $(find "$dir" -name '*.png' | wc -l)"
+  else
+    echo "app $name: no whole job stream, see $app_out/app.log"
+    status=1
+  fi
+done
+stop_app
+
 say "Where everything is"
 cat <<EOF
   Sample document:       $out/sample.pdf
@@ -129,6 +187,8 @@ cat <<EOF
                          printers: the PJL lines; job.ps is the PostScript)
     scheduler.log        the scheduler's log lines of the job
   Scheduler logs:        $out/logs/error_log, page_log
+  Printer application:   $out/app/<printer>/ (job.prn, page-NNN.png, summary.txt),
+                         its log $out/app/app.log
   Look at a page:        xdg-open $out/Cedar-C300/page-001.png
   Read a stream again:   build/bin/lumora-inspect --json $out/Elm-E200/job.prn
 EOF

@@ -262,13 +262,12 @@ TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {
   papplCopyString(o.media.size_name, "iso_a5_148x210mm", sizeof(o.media.size_name));
   o.media.size_width = 14800;
   o.media.size_length = 21000;
-  o.printer_resolution[0] = o.printer_resolution[1] = 1200;
   o.first_page = 2;
   o.last_page = 3;
   auto has = [](const std::vector<std::string>& args, const std::string& a) {
     return std::find(args.begin(), args.end(), a) != args.end();
   };
-  auto hazel = GhostscriptArgs("gs", *FindAppDriver("lumora_hazel_h1"), o, "in.pdf");
+  auto hazel = GhostscriptArgs("gs", *FindAppDriver("lumora_hazel_h1"), o, 1200, "in.pdf");
   EXPECT_TRUE(has(hazel, "-r1200"));
   EXPECT_TRUE(has(hazel, "-dDEVICEWIDTHPOINTS=420"));
   EXPECT_TRUE(has(hazel, "-dDEVICEHEIGHTPOINTS=595"));
@@ -276,15 +275,16 @@ TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {
   EXPECT_TRUE(has(hazel, "-dLastPage=3"));
   EXPECT_EQ(hazel.back(), "in.pdf");
   // Cedar's 1200-dpi output comes from a 600-dpi raster.
-  auto cedar = GhostscriptArgs("gs", *FindAppDriver("lumora_cedar_c300"), o, "in.pdf");
+  auto cedar = GhostscriptArgs("gs", *FindAppDriver("lumora_cedar_c300"), o, 1200, "in.pdf");
   EXPECT_TRUE(has(cedar, "-r600"));
   // A size of no paper of the PPD: from the media size.
   papplCopyString(o.media.size_name, "custom_100x200mm", sizeof(o.media.size_name));
   o.media.size_width = 10000;
   o.media.size_length = 20000;
-  auto custom = GhostscriptArgs("gs", *FindAppDriver("lumora_elm_e200"), o, "in.pdf");
+  auto custom = GhostscriptArgs("gs", *FindAppDriver("lumora_elm_e200"), o, 600, "in.pdf");
   EXPECT_TRUE(has(custom, "-dDEVICEWIDTHPOINTS=283"));
   EXPECT_TRUE(has(custom, "-dDEVICEHEIGHTPOINTS=567"));
+  EXPECT_TRUE(has(custom, "-r600"));
 }
 
 }  // namespace
