@@ -13,6 +13,8 @@ set -euo pipefail
 APP_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 : "${APP_BIN:?}" "${APP_FILTER:?}" "${APP_INSPECT:?}" "${APP_PPD_DIR:?}" "${APP_WORK:?}"
 HELPERS="$APP_SRC/app_helpers.py"
+# Under the sanitizers: PAPPL's own leaks are not the driver's.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$APP_SRC/lsan.supp"
 FAILURES=0
 CHECKS=0
 
@@ -44,6 +46,12 @@ app_end() {
   if [ "$FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
     echo "---- last lines of the server log ----" >&2
     tail -n 40 "$APP_WORK/app.log" >&2 2>/dev/null || true
+    [ "$status" -ne 0 ] || status=1
+  fi
+  if grep -a -q -E "ERROR: AddressSanitizer|runtime error:" "$APP_WORK/server.out" 2>/dev/null; then
+    echo "FAIL: the server reported memory errors:" >&2
+    grep -a -A20 -E "ERROR: AddressSanitizer|runtime error:" "$APP_WORK/server.out" | head -40 >&2
+    FAILURES=$((FAILURES + 1))
     [ "$status" -ne 0 ] || status=1
   fi
   echo "$((CHECKS - FAILURES)) passed, $FAILURES failed"
