@@ -58,8 +58,10 @@ for name in hazel cedar elm hazelm cedarm; do
   check "$name: 3 pages and the blank back side" [ "$(pages_in "$W/$name")" = 4 ]
 done
 check "manual duplex: fronts, the turn command, backs" grep -q -i "manual duplex" "$W/cedarm.summary.txt"
-check "manual duplex: the prompt reached the printer's state" \
+check "manual duplex: the prompt reached the printer's log" \
   log_has "[Printer cedarm] Turn the printed stack over"
+check "manual duplex: the printer waits for the stack ($(printer_reasons cedarm))" \
+  grep -q media-needed <<< "$(printer_reasons cedarm)"
 
 # CUPS's IPP Everywhere suite: everything passes but what PAPPL 1.3 lacks
 # (overrides-supported, README).

@@ -45,11 +45,7 @@ check "nothing reached the printer" bash -c "! cat '$W'/dev/cedar-*.prn 2>/dev/n
 id=$(submit gone "$W/sample.pwg" image/pwg-raster)
 check "printer gone: job $id aborted" [ "$(wait_job gone "$id" 60)" = aborted ]
 check "printer gone: the job says why" [ "$(job_message gone "$id")" = "The printer stopped taking the job's data." ]
-reasons=$(printf '%s\n' '{ OPERATION Get-Printer-Attributes' '  GROUP operation-attributes-tag' \
-  '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
-  '  ATTR uri printer-uri $uri' '  ATTR keyword requested-attributes printer-state-reasons' \
-  '  STATUS successful-ok' '}' > "$W/reasons.test"
-  ipptool -tv "$(printer_uri gone)" "$W/reasons.test" | sed -n 's/.*printer-state-reasons (.*) = //p')
+reasons=$(printer_reasons gone)
 check "printer gone: printer offline ($reasons)" grep -q offline <<< "$reasons"
 check "printer gone: server still serving" server_alive
 

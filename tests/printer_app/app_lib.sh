@@ -159,6 +159,14 @@ job_message() {
   ipptool -tv -d job_id="$2" "$(printer_uri "$1")" "$APP_WORK/job-state.test" 2>/dev/null |
     sed -n 's/.*job-state-message (textWithoutLanguage) = \(.*\)/\1/p' | head -n 1
 }
+# printer_reasons PRINTER: its printer-state-reasons.
+printer_reasons() {
+  printf '%s\n' '{ OPERATION Get-Printer-Attributes' '  GROUP operation-attributes-tag' \
+    '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
+    '  ATTR uri printer-uri $uri' '  ATTR keyword requested-attributes printer-state-reasons' \
+    '  STATUS successful-ok' '}' > "$APP_WORK/reasons.test"
+  ipptool -tv "$(printer_uri "$1")" "$APP_WORK/reasons.test" | sed -n 's/.*printer-state-reasons (.*) = //p'
+}
 job_is() { [ "$(job_state "$1" "$2")" = "$3" ]; }
 # wait_job PRINTER ID [SECONDS]: completed, aborted, canceled or timeout.
 wait_job() {
@@ -186,7 +194,7 @@ job_options() {
 # rastertoLumora for the same raster, options and job id.
 filter_reference() {
   local out=$1 model=$2 id=$3 options=$4 raster=$5
-  PPD="$APP_PPD_DIR/Lumora-$model-Series.ppd" "$APP_FILTER" "$id" tester "Lumora sample" 1 \
+  LUMORA_MANUAL_DUPLEX_PAUSE=0 PPD="$APP_PPD_DIR/Lumora-$model-Series.ppd" "$APP_FILTER" "$id" tester "Lumora sample" 1 \
     "$options" "$raster" > "$out" 2> "$out.log"
 }
 
