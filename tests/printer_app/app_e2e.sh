@@ -63,6 +63,13 @@ check "manual duplex: the prompt reached the printer's log" \
 check "manual duplex: the printer waits for the stack ($(printer_reasons cedarm))" \
   grep -q media-needed <<< "$(printer_reasons cedarm)"
 
+# The web interface lists the printers and shows each one's page.
+web() { python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())' "$1"; }
+check "web interface: home page lists the printers" \
+  bash -c "$(declare -f web); web http://localhost:$PORT/ | grep -q cedarm"
+check "web interface: a printer's page" \
+  bash -c "$(declare -f web); web http://localhost:$PORT/cedar | grep -q 'Lumora Cedar C300 Series'"
+
 # CUPS's IPP Everywhere suite: everything passes but what PAPPL 1.3 lacks
 # (overrides-supported, README).
 sleep 1
