@@ -15,12 +15,18 @@
       prints the response's status code
   app_helpers.py same-stream EXPECTED ACTUAL
       compares two job streams with the clock and host records masked
+  app_helpers.py pause-printer PRINTER-URI USER PASSWORD
+      Pause-Printer over TLS (any certificate) with Basic credentials;
+      prints the HTTP status code
   app_helpers.py absurd-pwg OUT
       a PWG raster page whose header claims 100000 x 100000 pixels on an A4
       sheet, followed by a few lines
 """
+import base64
+import http.client
 import os
 import re
+import ssl
 import socket
 import struct
 import sys
@@ -112,6 +118,23 @@ def stalled_print(uri, path, fraction, go_file):
     print(f"0x{struct.unpack('>H', body[2:4])[0]:04x}" if len(body) >= 4 else "none")
 
 
+def pause_printer(uri, user, password):
+    m = re.fullmatch(r"ipps://([^:/]+):(\d+)(/.*)", uri)
+    host, port, resource = m.group(1), int(m.group(2)), m.group(3)
+    request = (struct.pack(">BBHI", 2, 0, 0x0010, 1) + b"\x01"
+               + ipp_attr(0x47, "attributes-charset", "utf-8")
+               + ipp_attr(0x48, "attributes-natural-language", "en")
+               + ipp_attr(0x45, "printer-uri", uri) + b"\x03")
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    token = base64.b64encode(f"{user}:{password}".encode()).decode()
+    conn = http.client.HTTPSConnection(host, port, context=context, timeout=30)
+    conn.request("POST", resource, body=request,
+                 headers={"Content-Type": "application/ipp", "Authorization": f"Basic {token}"})
+    print(conn.getresponse().status)
+
+
 def mask(data):
     date = b"\x0b\x08\x1f"
     p = data.find(date)
@@ -171,6 +194,8 @@ def main(argv):
         return same_stream(argv[2], argv[3])
     elif len(argv) == 6 and argv[1] == "stalled-print":
         stalled_print(argv[2], argv[3], argv[4], argv[5])
+    elif len(argv) == 5 and argv[1] == "pause-printer":
+        pause_printer(argv[2], argv[3], argv[4])
     elif len(argv) == 3 and argv[1] == "absurd-pwg":
         absurd_pwg(argv[2])
     else:

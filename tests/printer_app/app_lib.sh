@@ -13,6 +13,9 @@ set -euo pipefail
 APP_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 : "${APP_BIN:?}" "${APP_FILTER:?}" "${APP_INSPECT:?}" "${APP_PPD_DIR:?}" "${APP_WORK:?}"
 HELPERS="$APP_SRC/app_helpers.py"
+# Where the server listens (a test may open it to another address).
+APP_HOST=${APP_HOST:-localhost}
+APP_ADDRESS=${APP_ADDRESS:-127.0.0.1}
 # Under the sanitizers: PAPPL's own leaks are not the driver's.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$APP_SRC/lsan.supp"
 FAILURES=0
@@ -83,13 +86,13 @@ wait_for() {
 # server_start [EXTRA OPTIONS...]: the server on loopback, without TLS.
 server_start() {
   PORT=${PORT:-$(python3 "$HELPERS" free-port)}
-  SYSTEM_URI="ipp://localhost:$PORT/ipp/system"
+  SYSTEM_URI="ipp://$APP_HOST:$PORT/ipp/system"
   "$APP" server -o server-port="$PORT" -o spool-directory="$APP_WORK/spool" \
     -o state-file="$APP_WORK/app.state" -o log-file="$APP_WORK/app.log" \
     -o log-level=debug -o server-options=no-tls "$@" >> "$APP_WORK/server.out" 2>&1 &
   SERVER_PID=$!
   # Not the program's own commands: one that finds no server starts one.
-  wait_for 30 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT" || { echo "server did not start" >&2; exit 1; }
+  wait_for 30 bash -c "exec 3<>/dev/tcp/$APP_ADDRESS/$PORT" || { echo "server did not start" >&2; exit 1; }
   wait_for 10 grep -q "Listening for connections on '/" "$APP_WORK/app.log"
 }
 
@@ -103,10 +106,10 @@ server_stop() {
 }
 server_alive() { kill -0 "$SERVER_PID" 2>/dev/null; }
 
-add_printer() {  # add_printer NAME DRIVER DEVICE-NAME
-  "$APP" add -u "$SYSTEM_URI" -d "$1" -m "$2" -v "$(device_uri "$3")"
+add_printer() {  # add_printer NAME DRIVER DEVICE-NAME (through the local socket)
+  "$APP" add -d "$1" -m "$2" -v "$(device_uri "$3")"
 }
-printer_uri() { echo "ipp://localhost:$PORT/ipp/print/$1"; }
+printer_uri() { echo "ipp://$APP_HOST:$PORT/ipp/print/$1"; }
 
 # submit PRINTER FILE FORMAT [ATTR-LINE...]: Print-Job with ipptool; prints
 # the job id. ATTR-LINE: an ipptool job attribute, "keyword sides ...".
