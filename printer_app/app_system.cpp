@@ -74,6 +74,10 @@ pappl_loglevel_t LogLevel(const std::string& name) {
   return PAPPL_LOGLEVEL_WARN;
 }
 
+bool SaveState(pappl_system_t* system, void* data) {
+  return papplSystemSaveState(system, static_cast<AppContext*>(data)->stateFile.c_str());
+}
+
 std::string DefaultAdminGroup() { return getgrnam("lpadmin") ? "lpadmin" : "root"; }
 
 // Server settings that do not change the system's creation.
@@ -96,7 +100,6 @@ AppContext::AppContext(int argc, char* argv[]) {
     const AppDriver& d = kAppDrivers[i];
     drivers.push_back({d.name, d.description, d.deviceId, nullptr});
   }
-  if (const char* gs = getenv("LUMORA_GHOSTSCRIPT")) ghostscript = gs;
 }
 
 std::string DefaultStateFile(uid_t uid) {
@@ -171,8 +174,7 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
     }
   }
   papplSystemLoadState(system, ctx.stateFile.c_str());
-  papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                             const_cast<char*>(ctx.stateFile.c_str()));
+  papplSystemSetSaveCallback(system, SaveState, &ctx);
   return system;
 }
 
