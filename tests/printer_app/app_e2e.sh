@@ -109,8 +109,12 @@ server_stop
 server_start
 printers=$("$APP" printers -u "$SYSTEM_URI" | sort | tr '\n' ' ')
 check "restart: the five printers are back ($printers)" [ "$printers" = "cedar cedarm elm hazel hazelm " ]
-id=$(submit cedar "$W/sample.pwg" image/pwg-raster "keyword sides one-sided")
+id=$(submit cedar "$W/sample.pwg" image/pwg-raster "keyword sides one-sided" "integer copies 2")
 check "restart: job $id printed" [ "$(wait_job cedar "$id" 120)" = completed ]
-check "restart: the printer's defaults apply" [ "$(job_options cedar "$id")" = "Duplex=None Density=4 InputSlot=Auto TonerMode=True" ]
+check "restart: the printer's defaults apply" \
+  [ "$(job_options cedar "$id")" = "Duplex=None Density=4 InputSlot=Auto TonerMode=True Collate=True" ]
+stream=$(ls -t "$W"/dev/cedar-*.prn | head -n 1)
+check "copies of a client's raster: two collated copies" \
+  bash -c "$(declare -f inspect_ok pages_in); APP_INSPECT='$APP_INSPECT'; inspect_ok '$stream' '$W/copies' && [ \$(pages_in '$W/copies') = 6 ]"
 check "no job file left in the spool directory" [ -z "$(find "$W/spool" -type f -name '*.pwg' -o -type f -name '*.pdf')" ]
 check "spool directory private" [ "$(stat -c %a "$W/spool")" = 700 ]
