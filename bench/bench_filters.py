@@ -11,8 +11,11 @@ reference: pbmtojbg on the 1-bit page the filter sent (read back with
 lumora-inspect), with the encoder options the filter uses.
 pstoLumora: a 200 MB PostScript job, plain copy and maple rewriting,
 against cat; the output of all three goes into a pipe that is drained.
+Raster reading (--only read): the CUPS library's reader against the
+driver's own on the same pages, compressed and plain.
 """
 import argparse
+import json
 import os
 import struct
 import subprocess
@@ -103,6 +106,18 @@ def ensure_raster(work, kind, dpi, src):
         subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=cups",
                         "-dcupsColorSpace=0", "-dcupsBitsPerColor=8", "-r%d" % dpi,
                         "-sPAPERSIZE=a4", "-dFIXEDMEDIA", "-sOutputFile=" + path,
+                        os.path.join(src, "%s_page.ps" % kind)],
+                       check=True, stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    return path
+
+
+def ensure_compressed_raster(work, kind, dpi, src):
+    """The page as ghostscript's cups device writes it compressed (version 2)."""
+    path = os.path.join(work, "%s-%d-compressed.ras" % (kind, dpi))
+    if not os.path.exists(path):
+        subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=cups",
+                        "-dcupsColorSpace=0", "-dcupsBitsPerColor=8", "-dcupsRasterVersion=2",
+                        "-r%d" % dpi, "-sPAPERSIZE=a4", "-dFIXEDMEDIA", "-sOutputFile=" + path,
                         os.path.join(src, "%s_page.ps" % kind)],
                        check=True, stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     return path
@@ -236,6 +251,35 @@ def bench_screen(args):
     print()
 
 
+def bench_read(args, work):
+    """Reading the raster: the CUPS library's reader against lumora::RasterReader
+    (raster_read_bench, Google Benchmark), header and every row as the filter
+    reads them, file in the page cache."""
+    prog = os.path.join(args.bin, "raster_read_bench")
+    if not os.path.exists(prog):
+        print("raster reading: raster_read_bench not built (Google Benchmark missing)\n")
+        return
+    files = [ensure_compressed_raster(work, kind, 600, args.src) for kind in PAGES]
+    files += [ensure_raster(work, kind, 600, args.src) for kind in PAGES]
+    out = subprocess.run([prog, "--benchmark_repetitions=%d" % args.runs, "--benchmark_format=json"]
+                         + files, check=True, capture_output=True, text=True).stdout
+    best_of = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("run_type") != "iteration":
+            continue
+        reader, page = b["run_name"].split("/", 1)
+        wall, cpu = best_of.get((reader, page), (float("inf"), float("inf")))
+        best_of[(reader, page)] = (min(wall, b["real_time"]), min(cpu, b["cpu_time"]))
+    print("raster reading, A4 600 dpi 8-bit gray, header and every row (ms, best of %d):" % args.runs)
+    print("  %-26s %9s %9s %9s %9s %8s" % ("page", "cups", "its CPU", "lumora", "its CPU", "x CPU"))
+    for f in files:
+        page = os.path.basename(f)
+        cw, cc = best_of[("cups", page)]
+        lw, lc = best_of[("lumora", page)]
+        print("  %-26s %9.1f %9.1f %9.1f %9.1f %8.2f" % (page, cw, cc, lw, lc, lc / cc))
+    print()
+
+
 def bench_memory(args, work):
     """Peak RSS of a 1-page, 2-page and 200-page text job (PLATFORM_C)."""
     ras = ensure_raster(work, "text", 600, args.src)
@@ -307,7 +351,7 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--pages", type=int, default=200)
     ap.add_argument("--ps-megabytes", type=int, default=200)
-    ap.add_argument("--only", choices=["raster", "icount", "memory", "prefilter", "screen"])
+    ap.add_argument("--only", choices=["raster", "icount", "memory", "prefilter", "screen", "read"])
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     cpu = ""
@@ -325,6 +369,8 @@ def main():
         bench_icount(args, args.work)
     if args.only in (None, "screen"):
         bench_screen(args)
+    if args.only in (None, "read"):
+        bench_read(args, args.work)
     if args.only in (None, "memory"):
         bench_memory(args, args.work)
     if args.only in (None, "prefilter"):

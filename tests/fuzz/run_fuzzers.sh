@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 SECONDS_PER_TARGET=${1:-60}
 shift || true
-ALL=(raster_page_loop job_settings ps_rewrite urldecode size_checks snmp_reply job_stream_reader)
+ALL=(raster_page_loop job_settings ps_rewrite urldecode size_checks snmp_reply job_stream_reader
+     raster_reader)
 TARGETS=("${@:-${ALL[@]}}")
 BUILD=${LUMORA_FUZZ_BUILD:-build-fuzz}
 

@@ -13,8 +13,8 @@ namespace lumora_test {
 
 namespace {
 
-constexpr unsigned kMaxRowBytes = 1u << 20;
-constexpr uint64_t kMaxReadBytes = uint64_t{64} << 20;
+constexpr unsigned kMaxRowBytes = 1u << 18;
+constexpr uint64_t kMaxReadBytes = uint64_t{8} << 20;
 constexpr unsigned kMaxReadCalls = 40000;
 constexpr int kMaxPages = 16;
 constexpr size_t kGuard = 16;  // bytes past the asked length that must stay untouched
