@@ -323,14 +323,17 @@ unsigned RasterReader::ReadCompressed(uint8_t* p, unsigned len) {
       if (!DecodeRow(row)) return 0;
       if (SwapsSamples()) SwapPairs(row, bytesPerLine);
       bytes = std::min(left, bytesPerLine);
-      rowPos_ = left >= bytesPerLine ? row_.get() : row_.get() + bytes;
-      if (left >= bytesPerLine) --count_, --remaining_;
+      rowPos_ = row_.get() + (bytes < bytesPerLine ? bytes : 0);
+      if (bytes == bytesPerLine) RowDone();
       if (row != p) std::memcpy(p, row, bytes);
     } else {
       bytes = std::min(left, static_cast<unsigned>(rowEnd_ - rowPos_));
       std::memcpy(p, rowPos_, bytes);
       rowPos_ += bytes;
-      if (rowPos_ >= rowEnd_) rowPos_ = row_.get(), --count_, --remaining_;
+      if (rowPos_ >= rowEnd_) {
+        rowPos_ = row_.get();
+        RowDone();
+      }
     }
     left -= bytes;
     p += bytes;

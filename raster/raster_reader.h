@@ -65,6 +65,10 @@ class RasterReader {
   bool HeaderAccepted() const;
   unsigned ReadUncompressed(uint8_t* p, unsigned len);
   unsigned ReadCompressed(uint8_t* p, unsigned len);
+  void RowDone() {
+    --count_;
+    --remaining_;
+  }
   bool DecodeRow(uint8_t* row);
   void DecodeFast(uint8_t*& out, size_t& left);
   bool DecodeSlowRun(uint8_t*& out, size_t& left);
