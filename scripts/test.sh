@@ -24,3 +24,6 @@ ctest --test-dir build-sanitize --output-on-failure -j"$JOBS"
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
 bash scripts/valgrind.sh build
+
+# The Debian packages: build, lintian, install, print, remove and purge.
+bash tests/package/package_test.sh build/bin/lumora-test-backend

@@ -20,6 +20,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$(pwd)
 PKG=printer-driver-lumora
+APP=lumora-printer-app    # built once the printer application is in the tree
 export E2E_BACKEND=${1:-$ROOT/build/bin/lumora-test-backend}
 export E2E_WORK=$ROOT/build-deb/package-test
 export E2E_STAGE=$E2E_WORK/stage        # the package's files, for the rig's setup
@@ -42,18 +43,23 @@ apt_get() {
     apt-get -y -q -o DPkg::Lock::Timeout=300 "$@" >> "$E2E_WORK/apt.log" 2>&1
 }
 all_files() { local f; for f; do [ -f "$f" ] || return 1; done; }
-pkg_state() { dpkg-query -W -f='${db:Status-Status}' "$PKG" 2>/dev/null || echo not-installed; }
+pkg_state() {  # pkg_state [PACKAGE]
+  dpkg-query -W -f='${db:Status-Status}' "${1:-$PKG}" 2>/dev/null || echo not-installed
+}
 ours_on_disk() {  # files and directories named after the driver in system places
-  find /usr /etc /opt /var/lib/dpkg/info -iname '*lumora*' 2>/dev/null | sort
+  find /usr /lib /etc /opt /var/lib/dpkg/info /var/lib/systemd -iname '*lumora*' 2>/dev/null | sort
 }
 
 # The test installs and purges the package: it must not take away a driver
 # that someone installed on this machine.
 preflight() {
-  if [ "$(pkg_state)" != not-installed ]; then
-    echo "$PKG is installed on this machine (state $(pkg_state)); the package test would purge it. Remove it first." >&2
-    exit 1
-  fi
+  local p
+  for p in "$PKG" "$APP"; do
+    if [ "$(pkg_state "$p")" != not-installed ]; then
+      echo "$p is installed on this machine (state $(pkg_state "$p")); the package test would purge it. Remove it first." >&2
+      exit 1
+    fi
+  done
   local f
   for f in /usr/lib/cups/filter/rastertoLumora /usr/lib/cups/filter/pstoLumora /usr/share/ppd/lumora; do
     if [ -e "$f" ]; then
@@ -66,10 +72,13 @@ preflight() {
 
 cleanup() {
   local status=$?
-  if [ "$(pkg_state)" != not-installed ]; then
-    echo "package: purging $PKG" >&2
-    apt_get purge "$PKG" || as_root dpkg --purge "$PKG" || true
-  fi
+  local p
+  for p in "$PKG" "$APP"; do
+    if [ "$(pkg_state "$p")" != not-installed ]; then
+      echo "package: purging $p" >&2
+      apt_get purge "$p" || as_root dpkg --purge "$p" || true
+    fi
+  done
   if [ -n "${RIG:-}" ]; then
     rig_stop "$RIG"
     mkdir -p "$E2E_WORK/rig"
@@ -196,6 +205,23 @@ check_removal() {  # check_removal FILE-LIST BASELINE
   check "no file or directory of the driver left in /usr, /etc, /opt, dpkg's records" [ -z "$left" ]
 }
 
+# The printer application's package: installed, its service enabled (the
+# maintainer scripts work without a running systemd), purged without a trace.
+check_app() {  # check_app DEB BASELINE
+  local deb=$1 baseline=$2 left
+  apt_get install "$deb"
+  check "$APP: program and systemd unit installed" \
+    all_files /usr/bin/$APP /lib/systemd/system/$APP.service
+  check "$APP: service enabled on install" \
+    [ -n "$(find /etc/systemd/system -name $APP.service -type l)" ]
+  check "$APP: recommends avahi-daemon" \
+    grep -q avahi-daemon <<< "$(dpkg-query -W -f='${Recommends}' "$APP")"
+  apt_get purge "$APP"
+  left=$(comm -13 "$baseline" <(ours_on_disk))
+  [ -z "$left" ] || echo "$left" >&2
+  check "$APP: purge left no file, unit link or state behind" [ -z "$left" ]
+}
+
 main() {
   preflight
   bash scripts/package.sh
@@ -217,6 +243,9 @@ main() {
   check_models "$ppds"
   check_jobs
   check_removal "$E2E_WORK/files.txt" "$E2E_WORK/baseline.txt"
+  local app
+  app=$(ls "$ROOT"/dist/${APP}_*.deb 2>/dev/null || true)
+  [ -z "$app" ] || check_app "$app" "$E2E_WORK/baseline.txt"
   echo "package: $PASSED passed, $FAILURES failed"
 }
 
