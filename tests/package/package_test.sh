@@ -135,8 +135,8 @@ start_system_rig() {
   setsid cupsd -f -c "$RIG/cupsd.conf" -s "$RIG/cups-files.conf" \
     > "$RIG/log/cupsd.out" 2>&1 < /dev/null &
   echo $! > "$RIG/cupsd.pid"
-  local i
-  for i in $(seq 1 100); do
+  local _
+  for _ in $(seq 1 100); do
     lpstat -r 2>/dev/null | grep -q "is running" && return 0
     sleep 0.1
   done
