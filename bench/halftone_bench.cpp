@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "halftone.h"
-#include "job_state.h"
 
 namespace {
 
@@ -56,23 +55,16 @@ const std::vector<uint8_t>& PhotoPage() {
 
 void Screen(benchmark::State& state, const std::vector<uint8_t>& page, int platform, int dpi1200,
             bool willow) {
-  snprintf(gPPDFile, sizeof(gPPDFile), "%s", willow ? "Lumora Willow Plus Series" : "Lumora Birch");
+  uint32_t coverage = 0;
+  ScreenJob job{willow ? "Lumora Willow Plus Series" : "Lumora Birch", &coverage, nullptr};
   const bool two_bit = platform == 3 && dpi1200;
   std::vector<uint8_t> out(static_cast<size_t>(kWidth) * kLines / (two_bit ? 4 : 8));
-  // The screen writes one DEBUG line per call: send it to /dev/null here.
-  fflush(stderr);
-  const int saved = dup(2);
-  const int null_fd = open("/dev/null", O_WRONLY);
-  dup2(null_fd, 2);
   for (auto _ : state) {
-    gImageCoverage = 0;
-    HalftoneDither(page.data(), kWidth, kLines, out.data(), kWidth, 0, dpi1200, platform);
+    coverage = 0;
+    HalftoneDither(job, page.data(), kWidth, kLines, out.data(), kWidth, 0, dpi1200, platform);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  dup2(saved, 2);
-  close(saved);
-  close(null_fd);
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kWidth) * kLines);
   state.counters["Gpixel/s"] = benchmark::Counter(static_cast<double>(kWidth) * kLines / 1e9,
                                                   benchmark::Counter::kIsIterationInvariantRate);

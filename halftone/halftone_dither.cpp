@@ -27,7 +27,6 @@
 #include <cstring>
 #include <vector>
 
-#include "job_state.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -230,8 +229,9 @@ struct BitSink {
   }
 };
 
-bool SelectScreen(int dpi1200, int platform, Screen* screen, bool* willow) {
-  *willow = platform == 2 && strncmp(gPPDFile, kWillowPlus, sizeof(kWillowPlus) - 1) == 0;
+bool SelectScreen(const char* model, int dpi1200, int platform, Screen* screen, bool* willow) {
+  *willow = platform == 2 && model != nullptr &&
+            strncmp(model, kWillowPlus, sizeof(kWillowPlus) - 1) == 0;
   if (*willow) {
     *screen = {dpi1200 ? &NEW_HT_HALFTONE_1200_Z[0][0] : &NEW_HT_TABLE_600_Z_M[0][0], 96, kOneBit};
   } else if (platform == 2) {
@@ -260,23 +260,23 @@ size_t Gcd(size_t a, size_t b) {
 
 }  // namespace
 
-int HalftoneDither(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
+int HalftoneDither(ScreenJob& job, const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
                    uint32_t limit, int negative, int dpi1200, int platform) {
   Screen screen{};
   bool willow = false;
-  SelectScreen(dpi1200, platform, &screen, &willow);
-  fputs(willow ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n"
-               : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n",
-        stderr);
-  return HalftoneDitherRows(src, width, lines, dst, limit, negative, dpi1200, platform);
+  SelectScreen(job.modelName, dpi1200, platform, &screen, &willow);
+  if (job.log != nullptr)
+    job.log->Line(willow ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n"
+                         : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n");
+  return HalftoneDitherRows(job, src, width, lines, dst, limit, negative, dpi1200, platform);
 }
 
-int HalftoneDitherRows(const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
-                       uint32_t limit, int negative, int dpi1200, int platform) {
+int HalftoneDitherRows(ScreenJob& job, const uint8_t* src, int width, uint32_t lines,
+                       uint8_t* dst, uint32_t limit, int negative, int dpi1200, int platform) {
   (void)limit;  // the output does not depend on the raster's own size
   Screen screen{};
   bool willow = false;
-  bool known = SelectScreen(dpi1200, platform, &screen, &willow);
+  bool known = SelectScreen(job.modelName, dpi1200, platform, &screen, &willow);
   if (src == nullptr || dst == nullptr || !known) return 0;
   if (width <= 0 || lines == 0) return 1;
 
@@ -338,6 +338,7 @@ int HalftoneDitherRows(const uint8_t* src, int width, uint32_t lines, uint8_t* d
   }
 
   // The dot count is reported on PLATFORM_C and PLATFORM_Z only.
-  if (platform == 1 || platform == 2) gImageCoverage += static_cast<uint32_t>(dots);
+  if ((platform == 1 || platform == 2) && job.coverage != nullptr)
+    *job.coverage += static_cast<uint32_t>(dots);
   return 1;
 }

@@ -2,22 +2,6 @@
 
 #include <dlfcn.h>
 
-void* m_hCUPS = nullptr;
-void* m_hCUPSImage = nullptr;
-
-ppd_file_t* (*pfppdOpenFile)(const char*) = ppdOpenFile;
-void (*pfppdClose)(ppd_file_t*) = ppdClose;
-const char* (*pfppdLocalizeIPPReason)(ppd_file_t*, const char*, const char*, char*, size_t) =
-    ppdLocalizeIPPReason;
-const char* (*pfcupsGetOption)(const char*, int, cups_option_t*) = cupsGetOption;
-int (*pfcupsParseOptions)(const char*, int, cups_option_t**) = cupsParseOptions;
-int (*pfcupsTempFd)(char*, int) = cupsTempFd;
-
-cups_raster_t* (*pfcupsRasterOpen)(int, cups_mode_t) = cupsRasterOpen;
-unsigned (*pfcupsRasterReadHeader2)(cups_raster_t*, cups_page_header2_t*) = cupsRasterReadHeader2;
-unsigned (*pfcupsRasterReadPixels)(cups_raster_t*, unsigned char*, unsigned) = cupsRasterReadPixels;
-void (*pfcupsRasterClose)(cups_raster_t*) = cupsRasterClose;
-
 namespace {
 
 // Binds one pointer from the handle, or to the linked function.
@@ -42,7 +26,7 @@ void CloseHandle(void*& handle) {
 
 }  // namespace
 
-int InitCUPSIMAGEDLL() {
+int CupsBinding::InitCUPSIMAGEDLL() {
   CloseHandle(m_hCUPSImage);
   m_hCUPSImage = dlopen("/usr/lib/libcupsimage.so", RTLD_LAZY);
   Bind(m_hCUPSImage, "cupsRasterReadPixels", pfcupsRasterReadPixels, cupsRasterReadPixels);
@@ -52,7 +36,7 @@ int InitCUPSIMAGEDLL() {
   return m_hCUPSImage != nullptr ? 1 : 0;
 }
 
-int InitCUPSDLL() {
+int CupsBinding::InitCUPSDLL() {
   CloseHandle(m_hCUPS);
   m_hCUPS = dlopen("/usr/lib/libcups.so", RTLD_LAZY);
   Bind(m_hCUPS, "ppdClose", pfppdClose, ppdClose);
@@ -64,7 +48,7 @@ int InitCUPSDLL() {
   return m_hCUPS != nullptr ? 1 : 0;
 }
 
-void CloseCUPSDLLs() {
+void CupsBinding::CloseCUPSDLLs() {
   CloseHandle(m_hCUPS);
   CloseHandle(m_hCUPSImage);
 }

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cups_binding.h"
 #include "stream/records.h"
 
 const RasterModelRow kRasterModels[] = {
@@ -53,13 +52,6 @@ const PaperEntry* TableOfGroup(int group, int* platform) {
   }
 }
 
-// PPD text of a cupsIPPReason keyword, or null when the PPD has none.
-const char* QueryPPDText(ppd_file_t* ppd, const char* keyword, char* buf, size_t size) {
-  if (ppd == nullptr) return nullptr;
-  buf[0] = '\0';
-  return pfppdLocalizeIPPReason(ppd, keyword, nullptr, buf, size);
-}
-
 }  // namespace
 
 const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform) {
@@ -73,59 +65,55 @@ const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform) {
   return nullptr;
 }
 
-void checkOptionKey(std::string& work, const char* jobOptions, ppd_file_t* ppd) {
+void checkOptionKey(std::string& work, const char* jobOptions,
+                    const lumora::PrinterDescription& printer, lumora::LogOutput& log) {
+  using lumora::Logf;
   static const char* const kKeys[] = {"InputSlot",     "FeedLongEdge",  "TonerMode",
                                       "ImageRotation", "NegativePrint", "Density"};
+  const std::optional<std::string>* const kDefaults[] = {
+      &printer.defaultInputSlot,     &printer.defaultFeedLongEdge,   &printer.defaultTonerMode,
+      &printer.defaultImageRotation, &printer.defaultNegativePrint, &printer.defaultDensity};
   if (jobOptions == nullptr) jobOptions = "";
-  for (const char* key : kKeys) {
+  for (size_t i = 0; i < sizeof(kKeys) / sizeof(kKeys[0]); ++i) {
+    const char* key = kKeys[i];
+    const std::optional<std::string>& value = *kDefaults[i];
     std::string noKey = std::string("no") + key;
     if (strstr(jobOptions, noKey.c_str()) != nullptr || strstr(jobOptions, key) != nullptr) {
       continue;  // the job chose this one itself
     }
+    if (!value) {
+      Logf(log, "No find %s option\n", key);
+      if (strcmp(key, "Density") == 0) break;
+      continue;
+    }
     if (strcmp(key, "InputSlot") == 0) {
-      ppdMarkDefaults(ppd);
-      ppd_choice_t* choice = ppdFindMarkedChoice(ppd, "InputSlot");
-      if (choice != nullptr && choice->option != nullptr) {
-        // At most 40 characters, as the printer's option text has always been.
-        std::string item = std::string(" ") + choice->option->keyword + "=" + choice->choice;
-        if (item.size() > 40) item.resize(40);
-        fprintf(stderr, "DEBUG: %s\n", item.c_str());
-        work += item;
-      } else {
-        fputs("No find InputSlot option\n", stderr);
-      }
+      // At most 40 characters, as the printer's option text has always been.
+      std::string item = " " + *value;
+      if (item.size() > 40) item.resize(40);
+      Logf(log, "DEBUG: %s\n", item.c_str());
+      work += item;
     } else if (strcmp(key, "Density") == 0) {
-      ppd_option_t* option = ppdFindOption(ppd, key);
-      if (option == nullptr) {
-        fputs("No find Density option\n", stderr);
-        break;
-      }
-      int density = atoi(option->defchoice);
+      const int density = atoi(value->c_str());
       if (density == 0) work += " Density=0";
       else if (density == 2) work += " Density=2";
       else if (density == 4) work += " Density=4";
-    } else {
-      ppd_option_t* option = ppdFindOption(ppd, key);
-      if (option == nullptr) {
-        fprintf(stderr, "No find %s option\n", key);
-      } else if (strcasecmp(option->defchoice, "True") == 0) {
-        work += ' ';
-        work += key;
-      }
+    } else if (strcasecmp(value->c_str(), "True") == 0) {
+      work += ' ';
+      work += key;
     }
   }
 }
 
 void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
-                      const cups_page_header2_t* header) {
+                      const cups_page_header2_t* header, lumora::LogOutput& log) {
   int duplex = 0;
   const unsigned tumble = HeaderValue(header->Tumble);
   if (HeaderValue(header->Duplex) == 1) duplex = tumble == 1 ? 2 : (tumble == 0 ? 1 : 0);
   table[FN_Duplex].value = duplex;
-  fprintf(stderr, "DEBUG: ##Duplex = %d\n", duplex);
+  lumora::Logf(log, "DEBUG: ##Duplex = %d\n", duplex);
 
   for (auto& entry : table) {
-    const char* v = pfcupsGetOption(entry.key, numOptions, options);
+    const char* v = cupsGetOption(entry.key, numOptions, options);
     if (v == nullptr) continue;
     if (strcmp(entry.key, "Duplex") == 0) {
       if (!strcasecmp(v, "DuplexNoTumble") || !strcasecmp(v, "two-sided-long-edge"))
@@ -146,26 +134,27 @@ void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* optio
   }
 }
 
-void log_page_header2(const cups_page_header2_t* h) {
-  fprintf(stderr, "DEBUG: Duplex = %u\n", HeaderValue(h->Duplex));
-  fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", h->HWResolution[0], h->HWResolution[1]);
-  fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", h->ImagingBoundingBox[0],
+void log_page_header2(const cups_page_header2_t* h, lumora::LogOutput& log) {
+  using lumora::Logf;
+  Logf(log, "DEBUG: Duplex = %u\n", HeaderValue(h->Duplex));
+  Logf(log, "DEBUG: HWResolution = [ %d %d ]\n", h->HWResolution[0], h->HWResolution[1]);
+  Logf(log, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", h->ImagingBoundingBox[0],
           h->ImagingBoundingBox[1], h->ImagingBoundingBox[2], h->ImagingBoundingBox[3]);
-  fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", h->Margins[0], h->Margins[1]);
-  fprintf(stderr, "DEBUG: ManualFeed = %u\n", HeaderValue(h->ManualFeed));
-  fprintf(stderr, "DEBUG: MediaPosition = %d\n", h->MediaPosition);
-  fprintf(stderr, "DEBUG: NumCopies = %d\n", h->NumCopies);
-  fprintf(stderr, "DEBUG: Orientation = %u\n", HeaderValue(h->Orientation));
-  fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", h->PageSize[0], h->PageSize[1]);
-  fprintf(stderr, "DEBUG: cupsWidth = %d\n", h->cupsWidth);
-  fprintf(stderr, "DEBUG: cupsHeight = %d\n", h->cupsHeight);
-  fprintf(stderr, "DEBUG: cupsMediaType = %d\n", h->cupsMediaType);
-  fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", h->cupsBitsPerColor);
-  fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", h->cupsBitsPerPixel);
-  fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", h->cupsBytesPerLine);
-  fprintf(stderr, "DEBUG: cupsColorOrder = %u\n", HeaderValue(h->cupsColorOrder));
-  fprintf(stderr, "DEBUG: cupsColorSpace = %u\n", HeaderValue(h->cupsColorSpace));
-  fprintf(stderr, "DEBUG: cupsCompression = %d\n", h->cupsCompression);
+  Logf(log, "DEBUG: Margins = [ %d %d ]\n", h->Margins[0], h->Margins[1]);
+  Logf(log, "DEBUG: ManualFeed = %u\n", HeaderValue(h->ManualFeed));
+  Logf(log, "DEBUG: MediaPosition = %d\n", h->MediaPosition);
+  Logf(log, "DEBUG: NumCopies = %d\n", h->NumCopies);
+  Logf(log, "DEBUG: Orientation = %u\n", HeaderValue(h->Orientation));
+  Logf(log, "DEBUG: PageSize = [ %d %d ]\n", h->PageSize[0], h->PageSize[1]);
+  Logf(log, "DEBUG: cupsWidth = %d\n", h->cupsWidth);
+  Logf(log, "DEBUG: cupsHeight = %d\n", h->cupsHeight);
+  Logf(log, "DEBUG: cupsMediaType = %d\n", h->cupsMediaType);
+  Logf(log, "DEBUG: cupsBitsPerColor = %d\n", h->cupsBitsPerColor);
+  Logf(log, "DEBUG: cupsBitsPerPixel = %d\n", h->cupsBitsPerPixel);
+  Logf(log, "DEBUG: cupsBytesPerLine = %d\n", h->cupsBytesPerLine);
+  Logf(log, "DEBUG: cupsColorOrder = %u\n", HeaderValue(h->cupsColorOrder));
+  Logf(log, "DEBUG: cupsColorSpace = %u\n", HeaderValue(h->cupsColorSpace));
+  Logf(log, "DEBUG: cupsCompression = %d\n", h->cupsCompression);
 }
 
 void JobSettings::FreeOptions() {
@@ -174,15 +163,15 @@ void JobSettings::FreeOptions() {
   numOptions = 0;
 }
 
-void GatherJobSettings(JobSettings& s, ppd_file_t* ppd, const char* modelName,
-                       const char* jobOptions, const cups_page_header2_t* header) {
-  char text[1024];
-
+void GatherJobSettings(JobSettings& s, const lumora::PrinterDescription& printer,
+                       const char* jobOptions, const cups_page_header2_t* header,
+                       lumora::LogOutput& log) {
   // 1. Model name, exact.
-  s.paperTable = GetPaperSizeArray(modelName, &s.platform);
+  s.paperTable = GetPaperSizeArray(printer.modelName.c_str(), &s.platform);
 
-  // 2. The PPD's platform attribute, when the model is not in the list.
-  if (QueryPPDText(ppd, "PlatForm", text, sizeof(text)) != nullptr && s.platform == PLATFORM_NONE) {
+  // 2. The queue's platform attribute, when the model is not in the list.
+  if (printer.platform && s.platform == PLATFORM_NONE) {
+    const char* text = printer.platform->c_str();
     if (!strcasecmp(text, "PLATFORM_M")) {
       s.paperTable = gPaperSizeArray_Elm_Fir;
       s.platform = PLATFORM_M;
@@ -196,42 +185,40 @@ void GatherJobSettings(JobSettings& s, ppd_file_t* ppd, const char* modelName,
   }
 
   // 3. Manual-duplex support (once set, never reset).
-  if (QueryPPDText(ppd, "SupportManualDuplex", text, sizeof(text)) != nullptr &&
-      s.supportManualDuplex == 0 && !strcasecmp(text, "TRUE")) {
+  if (printer.supportManualDuplex && s.supportManualDuplex == 0 &&
+      !strcasecmp(printer.supportManualDuplex->c_str(), "TRUE")) {
     s.supportManualDuplex = 1;
   }
-  fprintf(stderr, "-------SupportManualDuplex is %d\n", s.supportManualDuplex);
+  lumora::Logf(log, "-------SupportManualDuplex is %d\n", s.supportManualDuplex);
 
-  // 4./5. Job options; PLATFORM_Z merges in the PPD's defaults first.
+  // 4./5. Job options; PLATFORM_Z merges in the queue's defaults first.
   s.FreeOptions();
   if (jobOptions == nullptr) jobOptions = "";
   if (s.platform == PLATFORM_Z) {
     std::string work = jobOptions;
-    if (ppd != nullptr) checkOptionKey(work, jobOptions, ppd);
-    s.numOptions = pfcupsParseOptions(work.c_str(), 0, &s.options);
+    checkOptionKey(work, jobOptions, printer, log);
+    s.numOptions = cupsParseOptions(work.c_str(), 0, &s.options);
   } else {
-    s.numOptions = pfcupsParseOptions(jobOptions, 0, &s.options);
+    s.numOptions = cupsParseOptions(jobOptions, 0, &s.options);
   }
 
   // 6. Option values.
-  GetFunctionValue(s.fn, s.numOptions, s.options, header);
+  GetFunctionValue(s.fn, s.numOptions, s.options, header, log);
 
   // 7.
-  fprintf(stderr, "DEBUG: ##platform = %d, ##autoduplex = %d\n", s.platform, s[FN_Duplex]);
+  lumora::Logf(log, "DEBUG: ##platform = %d, ##autoduplex = %d\n", s.platform, s[FN_Duplex]);
 
   // 8. A PLATFORM_Z device with manual duplex never gets automatic duplex.
   if (s[FN_Duplex] != 0 && s.platform == PLATFORM_Z && s.supportManualDuplex == 1) {
     if (s[FN_Duplex] == 2) s.manualDuplexType = 1;
     s[FN_ManualDuplex] = 1;
     s[FN_Duplex] = 0;
-    fprintf(stderr, "DEBUG: ##ManualDuplex = %d, type is %d\n", s[FN_ManualDuplex],
-            s.manualDuplexType);
+    lumora::Logf(log, "DEBUG: ##ManualDuplex = %d, type is %d\n", s[FN_ManualDuplex],
+                 s.manualDuplexType);
   }
 
   // 9. The prompt shown before the second pass.
-  if (s[FN_ManualDuplex] == 1) {
-    QueryPPDText(ppd, "MDuplex", s.manualDuplexPrompt, sizeof(s.manualDuplexPrompt));
-  }
+  if (s[FN_ManualDuplex] == 1) s.manualDuplexPrompt = printer.manualDuplexPrompt.value_or("");
 
   // 10.
   if (s[FN_DPI1200] == 1 && s.platform == PLATFORM_M) s.dpi1200M = 1;

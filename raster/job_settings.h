@@ -5,14 +5,15 @@
 #pragma once
 
 #include <cups/cups.h>
-#include <cups/ppd.h>
 #include <cups/raster.h>
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "byte_output.h"
 #include "paper_tables.h"
+#include "raster_job.h"
 
 struct FunctionEntry {
   const char* key;
@@ -53,15 +54,16 @@ extern const int kRasterModelCount;
 // Table and platform of the model name (exact, case-sensitive), or none/0.
 const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform);
 
-// Appends the PPD's defaults for InputSlot, FeedLongEdge, TonerMode,
+// Appends the queue's defaults for InputSlot, FeedLongEdge, TonerMode,
 // ImageRotation, NegativePrint and Density to work, skipping those the
 // job's option string names.
-void checkOptionKey(std::string& work, const char* jobOptions, ppd_file_t* ppd);
+void checkOptionKey(std::string& work, const char* jobOptions,
+                    const lumora::PrinterDescription& printer, lumora::LogOutput& log);
 
 void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
-                      const cups_page_header2_t* header);
+                      const cups_page_header2_t* header, lumora::LogOutput& log);
 
-void log_page_header2(const cups_page_header2_t* header);
+void log_page_header2(const cups_page_header2_t* header, lumora::LogOutput& log);
 
 // Everything the page loop keeps between pages.
 struct JobSettings {
@@ -71,7 +73,7 @@ struct JobSettings {
   int supportManualDuplex = 0;
   int manualDuplexType = 0;
   int dpi1200M = 0;
-  char manualDuplexPrompt[1024] = {};
+  std::string manualDuplexPrompt;
   // Options of the current page (parsed afresh for every page).
   int numOptions = 0;
   cups_option_t* options = nullptr;
@@ -86,5 +88,6 @@ struct JobSettings {
 };
 
 // Gathers the settings for one page, in the order the page loop needs them.
-void GatherJobSettings(JobSettings& s, ppd_file_t* ppd, const char* modelName,
-                       const char* jobOptions, const cups_page_header2_t* header);
+void GatherJobSettings(JobSettings& s, const lumora::PrinterDescription& printer,
+                       const char* jobOptions, const cups_page_header2_t* header,
+                       lumora::LogOutput& log);

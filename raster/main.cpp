@@ -1,10 +1,16 @@
 // rastertoLumora: CUPS raster in, the printer's job stream out.
 #include <csignal>
 
-#include "page_loop.h"
+#include "cups_filter.h"
 
 int main(int argc, char* argv[]) {
   // A printer that goes away is a write error, not a silent death.
   signal(SIGPIPE, SIG_IGN);
-  return RasterToLumoraJob(argc, argv);
+  lumora::FdOutput device(1);
+  lumora::StderrLog log;
+  FilterIo io;
+  io.device = &device;
+  io.log = &log;
+  io.deviceFd = 1;
+  return RasterToLumoraJob(argc, argv, io);
 }

@@ -1,7 +1,9 @@
 #include "manual_duplex.h"
 
+#include <cups/cups.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,11 +11,11 @@
 #include <memory>
 #include <vector>
 
-#include "cups_binding.h"
+#include "commands.h"
 #include "job_settings.h"
-#include "stream/commands.h"
-#include "stream/job_state.h"
-#include "stream/output_sink.h"
+#include "job_state.h"
+
+namespace lumora {
 
 namespace {
 
@@ -21,158 +23,194 @@ constexpr size_t kCollateChunk = 16384;
 constexpr size_t kOddChunk = 4096;
 constexpr size_t kEvenChunk = 16384;
 
-// A spool file: created in the scheduler's temporary directory and unlinked
-// at once; the descriptor keeps it alive until it is closed.
-int CreateSpool(char* name, int nameSize) {
-  int fd = pfcupsTempFd(name, nameSize);
+// A spool file: created in the temporary directory and unlinked at once;
+// the descriptor keeps it alive until it is closed.
+int CreateSpool(RasterJobState& job, char* name, int nameSize) {
+  const int fd = job.hooks.createSpool ? job.hooks.createSpool(name, nameSize)
+                                       : cupsTempFd(name, nameSize);
   if (fd >= 0) unlink(name);
   return fd;
 }
 
-void CloseSpool(int& fd) {
-  if (fd > 0) close(fd);
-  fd = 0;
-}
-
 // Sends bytes that the device must get, repeating while the sink reports
 // failure, but never forever: a device that is gone stops the replay.
-bool SendToDevice(const uint8_t* data, size_t len) {
+bool SendToDevice(CommandStream& stream, const uint8_t* data, size_t len) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    if (SendDataToFile(data, len, 0)) return true;
-    if (gDeviceWriteFailed) return false;
+    if (SendDataToFile(stream, data, len, 0)) return true;
+    if (stream.sink.deviceWriteFailed) return false;
   }
   return false;
 }
 
-// Sends a whole spool file from its start, chunk by chunk.
-void ReplayFile(int fd, size_t chunk, const volatile sig_atomic_t* canceled) {
-  std::vector<uint8_t> buf(chunk);
-  if (lseek(fd, 0, SEEK_SET) < 0) return;
-  for (;;) {
-    if (canceled != nullptr && *canceled) return;
-    ssize_t n = read(fd, buf.data(), buf.size());
+// Sends `size` bytes of a spool file from `offset`, chunk by chunk. False
+// when the file cannot be read back or the device is gone.
+bool ReplayBytes(RasterJobState& job, int fd, uint64_t offset, uint64_t size,
+                 std::vector<uint8_t>& buf) {
+  while (size > 0) {
+    const size_t want = size < buf.size() ? static_cast<size_t>(size) : buf.size();
+    const ssize_t n = pread(fd, buf.data(), want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    if (!SendToDevice(buf.data(), static_cast<size_t>(n))) return;
+    if (n <= 0) {
+      job.log.Line("ERROR: Unable to read back the temporary spool file; pages are missing.\n");
+      job.stream.sink.spoolWriteFailed = true;
+      return false;
+    }
+    if (!SendToDevice(job.stream, buf.data(), static_cast<size_t>(n))) return false;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<uint64_t>(n);
   }
+  return true;
 }
 
-void ReportBlankPageStep(const char* text) {
-  PrependLastError(text);
-  fputs(prntLastError, SinkOutput());
-  fflush(SinkOutput());
+// Sends a spool file from its start, a page at a time (pageSizes: the
+// bytes of each page in file order). A cancel stops it between pages, never
+// inside one. False when the replay was stopped.
+bool ReplayPages(RasterJobState& job, const SpoolFile& file,
+                 const std::vector<uint64_t>& pageSizes, size_t chunk) {
+  std::vector<uint8_t> buf(chunk);
+  uint64_t offset = 0;
+  for (uint64_t size : pageSizes) {
+    if (job.Cancelled() || !file.open()) return false;
+    if (!ReplayBytes(job, file.fd(), offset, size, buf)) return false;
+    offset += size;
+  }
+  return true;
+}
+
+// "%s file open fail" into the job stream, and the reason in the log.
+void ReportSpoolOpenFailure(RasterJobState& job, const char* name) {
+  const int error = errno;
+  char text[300];
+  const int n = snprintf(text, sizeof(text), "%s file open fail", name);
+  job.stream.sink.WriteDevice(text, static_cast<size_t>(std::clamp<int>(n, 0, sizeof(text) - 1)));
+  Logf(job.log, "ERROR: Unable to create the temporary file for manual duplex: %s\n",
+       strerror(error));
+}
+
+// One pass over the back sides: the blank back of an odd last front (before
+// or after the others, as outputorder says), then the even pages from the
+// last to the first. False when it was stopped (cancel, device gone).
+bool ReplayBackSides(RasterJobState& job, std::vector<uint8_t>& buf) {
+  CommandStream& stream = job.stream;
+  OutputSink& sink = stream.sink;
+  const JobSettings& s = job.settings;
+  const bool oddCount = stream.page % 2 == 1;
+  if (oddCount && s[FN_outputorder] == 0) {
+    if (job.Cancelled()) return false;
+    InsertBlankPage(stream, job.lastHeader, &job.pageInfo, s.platform);
+  }
+  for (long k = stream.page / 2 - 1; k >= 0 && sink.evenFile.open(); --k) {
+    if (job.Cancelled()) return false;
+    const size_t index = static_cast<size_t>(k);
+    uint64_t offset = 0;
+    for (size_t i = 0; i < index && i < sink.cacheSize.size(); ++i) offset += sink.cacheSize[i];
+    const uint64_t size = index < sink.cacheSize.size() ? sink.cacheSize[index] : 0;
+    if (!ReplayBytes(job, sink.evenFile.fd(), offset, size, buf)) return false;
+  }
+  if (oddCount && s[FN_outputorder] == 1) {
+    if (job.Cancelled()) return false;
+    InsertBlankPage(stream, job.lastHeader, &job.pageInfo, s.platform);
+  }
+  return true;
 }
 
 }  // namespace
 
-int CreateCollateFile() {
+int CreateCollateFile(RasterJobState& job) {
   char name[255] = {};
-  int fd = CreateSpool(name, sizeof(name));
+  const int fd = CreateSpool(job, name, sizeof(name));
   if (fd < 0) {
-    fprintf(stderr, "ERROR: Unable to create the temporary file for collated copies: %s\n",
-            strerror(errno));
+    Logf(job.log, "ERROR: Unable to create the temporary file for collated copies: %s\n",
+         strerror(errno));
     return 0;
   }
-  gCollateFile = fd;
+  job.stream.sink.collateFile.Reset(fd);
   return 1;
 }
 
-int CreateManualDuplexFiles() {
+int CreateManualDuplexFiles(RasterJobState& job) {
+  OutputSink& sink = job.stream.sink;
   char oddName[255] = {};
   char evenName[255] = {};
-  gSendDataToDevice = 0;
-  int odd = CreateSpool(oddName, sizeof(oddName));
+  sink.sendToDevice = 0;
+  const int odd = CreateSpool(job, oddName, sizeof(oddName));
   if (odd < 0) {
-    fprintf(SinkOutput(), "%s file open fail", oddName);
-    fflush(SinkOutput());
-    fprintf(stderr, "ERROR: Unable to create the temporary file for manual duplex: %s\n",
-            strerror(errno));
+    ReportSpoolOpenFailure(job, oddName);
     return 0;
   }
-  gManualDuplexOddFile = odd;
-  int even = CreateSpool(evenName, sizeof(evenName));
+  sink.oddFile.Reset(odd);
+  const int even = CreateSpool(job, evenName, sizeof(evenName));
   if (even < 0) {
-    fprintf(SinkOutput(), "%s file open fail", evenName);
-    fflush(SinkOutput());
-    fprintf(stderr, "ERROR: Unable to create the temporary file for manual duplex: %s\n",
-            strerror(errno));
+    ReportSpoolOpenFailure(job, evenName);
     return 0;
   }
-  gManualDuplexEvenFile = even;
+  sink.evenFile.Reset(even);
   return 1;
 }
 
-void RouteManualDuplexPage(int page) { gSendDataToDevice = (page % 2 == 1) ? 1 : 0; }
-
-void ReplayCollate(int jobCopies, const volatile sig_atomic_t* canceled) {
-  if (gCollateFile <= 0) return;
-  for (int copy = 1; copy < jobCopies; ++copy) {
-    if (canceled != nullptr && *canceled) break;
-    ReplayFile(gCollateFile, kCollateChunk, canceled);
-    fflush(SinkOutput());
-    if (gDeviceWriteFailed) break;
-  }
-  CloseSpool(gCollateFile);
+void RouteManualDuplexPage(RasterJobState& job, int page) {
+  job.stream.sink.sendToDevice = (page % 2 == 1) ? 1 : 0;
 }
 
-void ReplayManualDuplex(const JobSettings& s, int jobCopies, const cups_page_header2_t& header,
-                        PrntPageInfo* lastPage, const volatile sig_atomic_t* canceled) {
-  const int replayCopies = s[FN_Collate] == 1 ? jobCopies : 1;
-  gSendDataToDevice = 1;
+void ReplayCollate(RasterJobState& job) {
+  OutputSink& sink = job.stream.sink;
+  if (!sink.collateFile.open()) return;
+  for (int copy = 1; copy < job.jobCopies; ++copy) {
+    if (!ReplayPages(job, sink.collateFile, sink.collatePageSize, kCollateChunk)) break;
+  }
+  sink.collateFile.Close();
+}
+
+void ReplayManualDuplex(RasterJobState& job) {
+  CommandStream& stream = job.stream;
+  OutputSink& sink = stream.sink;
+  const JobSettings& s = job.settings;
+  Logf(job.log, "INFO:%s\n", s.manualDuplexPrompt.c_str());
+  if (job.hooks.manualDuplexPrompt) job.hooks.manualDuplexPrompt(s.manualDuplexPrompt);
+  const int replayCopies = s[FN_Collate] == 1 ? job.jobCopies : 1;
+  sink.sendToDevice = 1;
 
   // Front sides of the remaining copies.
-  if (gManualDuplexOddFile > 0) {
-    for (int copy = 1; copy < replayCopies; ++copy) {
-      ReplayFile(gManualDuplexOddFile, kOddChunk, canceled);
-      fflush(SinkOutput());
-    }
+  bool going = true;
+  for (int copy = 1; copy < replayCopies && going && sink.oddFile.open(); ++copy)
+    going = ReplayPages(job, sink.oddFile, sink.oddPageSize, kOddChunk);
+  sink.oddFile.Close();
+  if (!going || job.Cancelled()) {
+    sink.evenFile.Close();
+    return;
   }
-  CloseSpool(gManualDuplexOddFile);
 
-  SendManualDuplexCmd(s.platform);
+  SendManualDuplexCmd(stream, s.platform);
 
   // Back sides, last page first, so they meet their fronts once the user
-  // has turned the stack over.
+  // has turned the stack over. A cancel stops between two back sides.
   std::vector<uint8_t> buf(kEvenChunk);
-  for (int copy = 0; copy < replayCopies; ++copy) {
-    const bool oddCount = g_page % 2 == 1;
-    if (oddCount && s[FN_outputorder] == 0) InsertBlankPage(header, lastPage, s.platform);
-    for (long k = g_page / 2 - 1; k >= 0 && gManualDuplexEvenFile > 0; --k) {
-      const size_t index = static_cast<size_t>(k);
-      uint64_t offset = 0;
-      for (size_t i = 0; i < index && i < gCacheSize.size(); ++i) offset += gCacheSize[i];
-      uint64_t left = index < gCacheSize.size() ? gCacheSize[index] : 0;
-      // Read and send the page in chunks: a page never needs one allocation
-      // of its whole size.
-      while (left > 0) {
-        size_t want = left < buf.size() ? static_cast<size_t>(left) : buf.size();
-        ssize_t n = pread(gManualDuplexEvenFile, buf.data(), want, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-          fprintf(stderr, "ERROR: Unable to read back side %ld from the spool file.\n",
-                  2 * k + 2);
-          gSpoolWriteFailed = 1;
-          break;
-        }
-        SendDataToFile(buf.data(), static_cast<size_t>(n), 0);
-        offset += static_cast<uint64_t>(n);
-        left -= static_cast<uint64_t>(n);
-      }
-    }
-    if (oddCount && s[FN_outputorder] == 1) InsertBlankPage(header, lastPage, s.platform);
-    fflush(SinkOutput());
-  }
-  CloseSpool(gManualDuplexEvenFile);
+  for (int copy = 0; copy < replayCopies && going; ++copy) going = ReplayBackSides(job, buf);
+  sink.evenFile.Close();
 }
 
-int InsertBlankPage(cups_page_header2_t header, PrntPageInfo* page, int platform) {
+void CloseSpoolFiles(RasterJobState& job) { job.stream.sink.DropSpoolFiles(); }
+
+}  // namespace lumora
+
+namespace {
+
+void ReportBlankPageStep(CommandStream& stream, const char* text) {
+  stream.lastError.Prepend(text);
+  WriteFailureText(stream);
+}
+
+}  // namespace
+
+int InsertBlankPage(CommandStream& stream, cups_page_header2_t header, PrntPageInfo* page,
+                    int platform) {
   uint32_t width = page->imageWidth;
   uint32_t height = page->imageHeight;
   const int dpi1200 = page->dpi1200;
-  page->pageNumber = static_cast<uint16_t>(g_page + 1);
+  page->pageNumber = static_cast<uint16_t>(stream.page + 1);
 
-  if (!Prnt_StartPage(page, platform))
-    ReportBlankPageStep("InsertBlankPage() :: Start page Fail ! \n");
+  if (!Prnt_StartPage(stream, page, platform))
+    ReportBlankPageStep(stream, "InsertBlankPage() :: Start page Fail ! \n");
 
   // The page record carries the turned size; the band the unturned one.
   if (page->longEdgeFlag == 0x40) SwapUINT(&width, &height);
@@ -182,7 +220,7 @@ int InsertBlankPage(cups_page_header2_t header, PrntPageInfo* page, int platform
   std::unique_ptr<uint8_t, void (*)(void*)> blank(
       static_cast<uint8_t*>(calloc(bytes > 0 ? bytes : 1, 1)), free);
   if (!blank) {
-    ReportBlankPageStep("InsertBlankPage() :: Send page Fail!\n");
+    ReportBlankPageStep(stream, "InsertBlankPage() :: Send page Fail!\n");
   } else {
     PrntBandInfo band;
     band.imageFormat = 0;
@@ -197,17 +235,13 @@ int InsertBlankPage(cups_page_header2_t header, PrntPageInfo* page, int platform
       band.dataLength = 853;
     }
     band.image = blank.get();
-    if (!Prnt_SendPage(&band, platform)) ReportBlankPageStep("InsertBlankPage() :: Send page Fail!\n");
+    if (!Prnt_SendPage(stream, &band, platform))
+      ReportBlankPageStep(stream, "InsertBlankPage() :: Send page Fail!\n");
   }
 
   PrntPageEndInfo end;
-  end.pageNumber = g_page + 1;
-  if (!Prnt_EndPage(&end, platform)) ReportBlankPageStep("InsertBlankPage() :: End page Fail ! \n");
+  end.pageNumber = stream.page + 1;
+  if (!Prnt_EndPage(stream, &end, platform))
+    ReportBlankPageStep(stream, "InsertBlankPage() :: End page Fail ! \n");
   return 1;
-}
-
-void CloseSpoolFiles() {
-  CloseSpool(gCollateFile);
-  CloseSpool(gManualDuplexOddFile);
-  CloseSpool(gManualDuplexEvenFile);
 }

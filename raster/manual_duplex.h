@@ -1,38 +1,44 @@
 // Page data that must reach the printer more than once or in another order
 // than the raster delivers it: collated copies, manual (two-pass) duplex and
-// blank back sides. Pages are held in spool files that the output sink fills
-// (gCollateFile, gManualDuplexOddFile, gManualDuplexEvenFile); the files are
-// unlinked as soon as they are created, so none is ever left behind, even
-// when the filter is killed.
+// blank back sides. Pages are held in the job's spool files, which the
+// output sink fills; the files are unlinked as soon as they are created, so
+// none is ever left behind, even when the process is killed.
 #pragma once
 
 #include <cups/raster.h>
 
-#include <csignal>
+#include "command_stream.h"
+#include "records.h"
 
-#include "stream/records.h"
+namespace lumora {
 
-struct JobSettings;
+struct RasterJobState;
 
-// Creates the collate spool file. Returns 1 on success.
-int CreateCollateFile();
+// Creates the collate spool file. Returns 1 on success (an ERROR line
+// otherwise).
+int CreateCollateFile(RasterJobState& job);
 // Creates the odd and even page spool files and stops sending to the
-// device. Returns 1 on success; on failure writes "%s file open fail" with the
-// file's name into the job stream (and an ERROR line) and returns 0.
-int CreateManualDuplexFiles();
+// device. Returns 1 on success; on failure writes "%s file open fail" with
+// the file's name into the job stream (and an ERROR line) and returns 0.
+int CreateManualDuplexFiles(RasterJobState& job);
 // Routes a page of a manual-duplex job: front sides (odd pages) go to the
 // device and the odd file, back sides only to the even file.
-void RouteManualDuplexPage(int page);
+void RouteManualDuplexPage(RasterJobState& job, int page);
 
-// Sends the collate file jobCopies - 1 more times.
-void ReplayCollate(int jobCopies, const volatile sig_atomic_t* canceled);
-// The second half of a manual-duplex job: front sides of the remaining
-// copies, the manual-duplex command, then the back sides in reverse order.
-void ReplayManualDuplex(const JobSettings& s, int jobCopies, const cups_page_header2_t& header,
-                        PrntPageInfo* lastPage, const volatile sig_atomic_t* canceled);
-
-// Sends one blank page numbered g_page + 1 with the last page's settings.
-int InsertBlankPage(cups_page_header2_t header, PrntPageInfo* page, int platform);
+// Sends the collate file jobCopies - 1 more times, a page at a time; a
+// cancel stops it between pages.
+void ReplayCollate(RasterJobState& job);
+// The second half of a manual-duplex job: the prompt, the front sides of
+// the remaining copies, the manual-duplex command, then the back sides in
+// reverse order; a cancel stops it between pages.
+void ReplayManualDuplex(RasterJobState& job);
 
 // Closes every spool file still open.
-void CloseSpoolFiles();
+void CloseSpoolFiles(RasterJobState& job);
+
+}  // namespace lumora
+
+// Sends one blank page numbered stream.page + 1 with the last page's
+// settings, encoded as the pages of header's resolution.
+int InsertBlankPage(CommandStream& stream, cups_page_header2_t header, PrntPageInfo* page,
+                    int platform);

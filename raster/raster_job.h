@@ -24,6 +24,8 @@
 #include <optional>
 #include <string>
 
+#include "byte_output.h"  // ByteOutput, FdOutput, LogOutput, StderrLog
+
 namespace lumora {
 
 // What the job needs to know of the printer: what the CUPS filter reads from
@@ -53,41 +55,6 @@ struct JobTicket {
   std::string options;  // "key=value key ..." as in a filter's option argument
 };
 
-// Where the job's bytes go: the printer. Write takes all bytes or fails.
-class ByteOutput {
- public:
-  virtual ~ByteOutput() = default;
-  // Writes all len bytes, across interruptions and short writes; false
-  // once the device cannot take them (gone, or the disk under it full).
-  virtual bool Write(const void* data, size_t len) = 0;
-};
-
-// Writes to a file descriptor with write(2), riding over EINTR and short
-// writes, so a signal never cuts a record.
-class FdOutput : public ByteOutput {
- public:
-  explicit FdOutput(int fd) : fd_(fd) {}
-  bool Write(const void* data, size_t len) override;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Where the job's log lines go: whole lines in the scheduler's format
-// ("DEBUG: ...\n", "INFO: ...\n", "PAGE: ...\n", "ERROR: ...\n").
-class LogOutput {
- public:
-  virtual ~LogOutput() = default;
-  virtual void Line(const char* text) = 0;
-};
-
-// Standard error, one write per line (the filter's log).
-class StderrLog : public LogOutput {
- public:
-  void Line(const char* text) override;
-};
-
 // What the process around the job provides. Every member may stay empty.
 struct JobHooks {
   // Polled before and after each page and between lines; true = cancelled.
@@ -104,12 +71,16 @@ struct JobHooks {
   std::function<void(const std::string& prompt)> manualDuplexPrompt;
   // Threads that may compress one page; 0 = LUMORA_THREADS or the cores.
   unsigned threads = 0;
+  // Seconds a manual-duplex job waits at its end before it reports (a
+  // filter gives the user time to turn the stack; 0 = none).
+  unsigned manualDuplexPauseSeconds = 0;
   // Clock and host name for the job records (tests fix them).
   std::function<time_t()> clock;
   std::function<int(char* name, size_t len)> hostName;
-  // Creates an unlinked spool file; -1 on failure. Default: cupsTempFd in
-  // TMPDIR, unlinked at once.
-  std::function<int()> createSpool;
+  // Creates a temporary file as cupsTempFd does (its name into name, the
+  // descriptor returned, -1 on failure); the job unlinks it at once.
+  // Default: cupsTempFd, in TMPDIR.
+  std::function<int(char* name, int size)> createSpool;
 };
 
 enum class PageStart {

@@ -6,8 +6,7 @@
 #include <memory>
 
 #include "job_settings.h"
-#include "stream/job_state.h"
-#include "stream/records.h"
+#include "records.h"
 
 namespace {
 
@@ -36,10 +35,7 @@ int Rotate180(uint8_t* image, uint32_t width, uint32_t height) {
 int Rotate90(uint8_t* image, uint32_t width, uint32_t height) {
   if (image == nullptr || width == 0 || height == 0) return 0;
   Scratch scratch = AllocScratch(width, height);
-  if (!scratch) {
-    SetLastError("Rotate90() :: malloc memory Fail. \n");
-    return 0;
-  }
+  if (!scratch) return 0;
   // Output row c is source column c read from the bottom up. Walk the source
   // in 64 x 64 tiles so both sides stay in cache.
   uint8_t* out = scratch.get();

@@ -5,12 +5,12 @@
 
 #include <cstdint>
 
-// Returns 1 when turned; 0 (image unchanged) for an empty image or when the
-// scratch image cannot be had (then prntLastError says so).
+// Returns 1 when turned; 0 (image unchanged) for an empty image.
 int Rotate180(uint8_t* image, uint32_t width, uint32_t height);
 
 // Quarter turn clockwise: afterwards the image has `height` bytes per row and
-// `width` rows. Returns 1 when turned, 0 (image unchanged) otherwise.
+// `width` rows. Returns 1 when turned, 0 (image unchanged) for an empty
+// image or when its scratch image cannot be had.
 int Rotate90(uint8_t* image, uint32_t width, uint32_t height);
 
 // Whether this page gets the half turn.

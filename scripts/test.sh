@@ -3,7 +3,8 @@
 # the normal build (build/) and in a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-sanitize/), where the filters the tests
 # start, the fuzz corpus replay and the end-to-end jobs all run
-# instrumented. Then one job of each road runs under valgrind.
+# instrumented; the concurrent-jobs test again under ThreadSanitizer
+# (build-tsan/). Then one job of each road runs under valgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -22,6 +23,12 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:exitcode=23}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir build-sanitize --output-on-failure -j"$JOBS"
 unset ASAN_OPTIONS UBSAN_OPTIONS
+
+# ThreadSanitizer: eight raster jobs at once in one process, with no data
+# race between them (only the libraries and that test are built).
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_TSAN=ON -DLUMORA_BUILD_BENCH=OFF
+cmake --build build-tsan -j"$JOBS" --target concurrent_jobs_test
+TSAN_OPTIONS=halt_on_error=1:exitcode=66 build-tsan/bin/concurrent_jobs_test
 
 bash scripts/valgrind.sh build
 

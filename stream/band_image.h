@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "command_stream.h"
 #include "records.h"
 
 // Lines of one PLATFORM_Z band; every band is a JBIG image of its own.
@@ -35,24 +36,34 @@ PrntJbigParam MakeJbigParam(const PrntBandInfo* band, int platform);
 uint32_t JbigParamWord0(const PrntJbigParam& param);
 uint32_t JbigParamWord4(const PrntJbigParam& param);
 
-// Destination of jbig_data_out on the calling thread (each band of a page
-// compressed in parallel has its own) and the bytes of the current pass.
-extern thread_local std::vector<uint8_t>* gpCompImgData;
-extern thread_local size_t gJbigCompressDataLen;
+// Where one encoder pass puts its bytes (the `file` of jbig_data_out): the
+// bytes are appended to *data; an observer may watch them go by.
+class JbigObserver {
+ public:
+  virtual ~JbigObserver() = default;
+  virtual void Observe(const uint8_t* data, size_t len) = 0;
+};
+struct JbigOutput {
+  std::vector<uint8_t>* data = nullptr;
+  size_t length = 0;           // bytes of this pass
+  bool outOfMemory = false;    // the buffer could not grow: the pass failed
+  JbigObserver* observer = nullptr;
+};
 
-// JBIG-KIT output callback: appends to *gpCompImgData.
+// JBIG-KIT output callback: file is the pass's JbigOutput.
 void jbig_data_out(unsigned char* start, size_t len, void* file);
 
 // One encoder pass over xd x yd pixels of image (lines of (xd + 7) / 8
-// bytes), appending to *gpCompImgData. 1 on success, 0 when memory fails.
-int JBIGCompress(uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
+// bytes), appending to *out.data. 1 on success, 0 when memory fails.
+int JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
                  uint32_t mxMyOrderOptions, const uint8_t* image);
 
 // Compresses the page and appends it to outBuf (band headers included on
-// PLATFORM_Z); returns the bytes appended, or -1 when memory fails.
-// Sets gImageChecksum.
-int OutputJbigkitCompression(const PrntBandInfo* band, const PrntJbigParam* jbigParam,
-                             std::vector<uint8_t>& outBuf, int platform);
+// PLATFORM_Z); returns the bytes appended, or -1 when memory fails. Sets
+// the job's image checksum.
+int OutputJbigkitCompression(CommandStream& job, const PrntBandInfo* band,
+                             const PrntJbigParam* jbigParam, std::vector<uint8_t>& outBuf,
+                             int platform);
 
 // PLATFORM_Z band header for a band with compLen compressed bytes starting
 // at firstLine of the page.
@@ -60,30 +71,22 @@ void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t fi
                    uint8_t* buf);
 
 // PLATFORM_M: sends len bytes as JBIG_DATA_CMDs of at most 64 KiB each.
-int SendJbigDataCmds(const uint8_t* data, size_t len);
+int SendJbigDataCmds(CommandStream& job, const uint8_t* data, size_t len);
 
-// PLATFORM_Z: the bands of a page compressed while the page is still being
-// screened. StartBandPipeline takes the page's zeroed 1-bit image (width a
-// multiple of 8) before screening starts; BandRowsReady tells it that rows
-// [0, rows) are final; Prnt_SendPage of that image then uses the bands
-// already done and compresses the rest. StopBandPipeline drops a page that
-// is not sent. Without a second thread (LUMORA_THREADS=1, one band) it does
-// nothing and the page is compressed when it is sent.
-void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height);
-void BandRowsReady(uint32_t rows);
-void StopBandPipeline();
+// A page compressed while it is still being screened. band holds the
+// page's zeroed 1-bit image, its width in pixels (whole bytes), height and,
+// on PLATFORM_C, stripe lines, as Prnt_SendPage will get them. PLATFORM_Z
+// compresses its bands on all threads as their rows become final;
+// PLATFORM_C and PLATFORM_M encode the page on one worker thread that
+// follows the rows made final by CompressionRowsReady. Prnt_SendPage of the
+// same image takes the result; StopPipelinedCompression ends a page that is
+// not sent. With one thread nothing starts and the page is compressed when
+// it is sent.
+void StartPipelinedCompression(CommandStream& job, const PrntBandInfo* band, int platform);
+void CompressionRowsReady(CommandStream& job, uint32_t rows);
+void StopPipelinedCompression(CommandStream& job);
 
-// The same for every dialect: band holds the page's zeroed 1-bit image,
-// its width in pixels (whole bytes), height and, on PLATFORM_C, stripe
-// lines, as Prnt_SendPage will get them. PLATFORM_Z as above; PLATFORM_C and
-// PLATFORM_M encode the page on one worker thread that follows the rows
-// made final by CompressionRowsReady. Prnt_SendPage of the same image takes
-// the result; StopPipelinedCompression ends a page that is not sent. With
-// LUMORA_THREADS=1 nothing starts and the page is compressed when sent.
-void StartPipelinedCompression(const PrntBandInfo* band, int platform);
-void CompressionRowsReady(uint32_t rows);
-void StopPipelinedCompression();
-
-// Threads used for a page of `jobs` bands: the machine's cores, or the
-// LUMORA_THREADS environment variable when it holds a positive number.
-unsigned StreamThreadCount(size_t jobs);
+// Threads used for a page of `jobs` bands: `requested` when nonzero, else
+// the LUMORA_THREADS environment variable when it holds a positive number,
+// else the machine's cores; never more than there are bands.
+unsigned StreamThreadCount(unsigned requested, size_t jobs);

@@ -24,14 +24,7 @@ extern "C" {
 #include "command_bytes.h"
 #include "commands.h"
 
-uint32_t gImageChecksum = 0;
-thread_local std::vector<uint8_t>* gpCompImgData = nullptr;
-thread_local size_t gJbigCompressDataLen = 0;
-
 namespace {
-
-// Set by jbig_data_out when its buffer cannot grow; the pass then fails.
-thread_local bool gJbigOutOfMemory = false;
 
 void PutLE32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -62,6 +55,30 @@ const uint8_t* ImageForEncoder(const PrntBandInfo* band, std::vector<uint8_t>& p
   return padded.data();
 }
 
+// Worker threads run with every signal blocked, so that the cancel and
+// keep-alive handlers of a filter stay on the job's thread.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// The rows of the page that the screen has made final.
+struct RowsWatcher {
+  std::mutex lock;
+  std::condition_variable rowsChanged;
+  uint32_t rowsReady = 0;  // guarded by lock
+};
+
 struct BandResult {
   std::vector<uint8_t> data;
   bool ok = false;
@@ -71,18 +88,18 @@ void CompressBand(const PrntJbigParam& page, const uint8_t* image, size_t lineBy
                   size_t index, BandResult& result) {
   const int32_t first = static_cast<int32_t>(index) * kBandLines;
   const int32_t lines = std::min(kBandLines, page.yd - first);
-  gpCompImgData = &result.data;
-  result.ok = JBIGCompress(JbigParamWord0(page), static_cast<uint32_t>(page.xd),
+  JbigOutput out;
+  out.data = &result.data;
+  result.ok = JBIGCompress(out, JbigParamWord0(page), static_cast<uint32_t>(page.xd),
                            static_cast<uint32_t>(lines), static_cast<uint32_t>(lines),
                            JbigParamWord4(page), image + static_cast<size_t>(first) * lineBytes) != 0;
-  gpCompImgData = nullptr;
 }
 
 // Compresses every band, spreading them over the worker threads. Workers run
 // with all signals blocked so that the cancel and keep-alive handlers stay
 // on the page loop's thread.
-void CompressBands(const PrntJbigParam& page, const uint8_t* image, size_t lineBytes,
-                   std::vector<BandResult>& results) {
+void CompressBands(unsigned threads, const PrntJbigParam& page, const uint8_t* image,
+                   size_t lineBytes, std::vector<BandResult>& results) {
   std::atomic<size_t> next{0};
   auto worker = [&]() {
     for (size_t i = next++; i < results.size(); i = next++) {
@@ -90,36 +107,31 @@ void CompressBands(const PrntJbigParam& page, const uint8_t* image, size_t lineB
     }
   };
 
-  std::vector<std::thread> threads;
-  const unsigned count = StreamThreadCount(results.size());
+  std::vector<std::thread> workers;
+  const unsigned count = StreamThreadCount(threads, results.size());
   if (count > 1) {
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
+    SignalsBlocked blocked;
     for (unsigned t = 1; t < count; ++t) {
       try {
-        threads.emplace_back(worker);
+        workers.emplace_back(worker);
       } catch (...) {
         break;  // fewer threads: the rest of the bands are done here
       }
     }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
   }
   worker();
-  for (auto& t : threads) t.join();
+  for (auto& t : workers) t.join();
 }
 
 // Bands compressed while the page is still being screened: each worker
 // takes the next band and waits until its rows are final.
-struct BandPipeline {
+struct BandPipeline : RowsWatcher {
   PrntJbigParam page;
   const uint8_t* image = nullptr;
   size_t lineBytes = 0;
   std::vector<BandResult> results;
   std::atomic<size_t> next{0};
-  std::mutex lock;
-  std::condition_variable rowsChanged;
-  uint32_t rowsReady = 0;  // guarded by lock
+  std::atomic<size_t> finished{0};  // bands compressed
   bool stop = false;       // guarded by lock
   std::vector<std::thread> workers;
 
@@ -134,6 +146,7 @@ struct BandPipeline {
         if (stop) return;
       }
       CompressBand(page, image, lineBytes, i, results[i]);
+      ++finished;
     }
   }
 
@@ -150,7 +163,6 @@ struct BandPipeline {
   }
 };
 
-std::unique_ptr<BandPipeline> gBandPipeline;
 
 // PLATFORM_C and PLATFORM_M: the page is one JBIG image, encoded on a worker
 // thread while the page loop still screens it. JBIG-KIT's encoder writes the
@@ -158,14 +170,12 @@ std::unique_ptr<BandPipeline> gBandPipeline;
 // only its own lines and the two above. The worker watches the encoder's
 // output for the end of each stripe and, before the encoder goes on, waits
 // until the rows of the next two stripes are final (one stripe to spare).
-struct PagePipeline {
+struct PagePipeline : RowsWatcher, JbigObserver {
   PrntJbigParam param;
   const uint8_t* image = nullptr;
   std::vector<uint8_t> data;
   bool ok = false;
-  std::mutex lock;
-  std::condition_variable rowsChanged;
-  uint32_t rowsReady = 0;  // guarded by lock
+  std::atomic<bool> done{false};  // the encoder has finished the page
   std::thread worker;
 
   // Reader of the encoder's output: the 20-byte header, then stripe data in
@@ -185,7 +195,7 @@ struct PagePipeline {
     rowsChanged.wait(hold, [&] { return rowsReady >= rows; });
   }
 
-  void Observe(const uint8_t* p, size_t len) {
+  void Observe(const uint8_t* p, size_t len) override {
     const uint32_t before = stripesDone;
     for (size_t i = 0; i < len; ++i) {
       const uint8_t b = p[i];
@@ -214,12 +224,14 @@ struct PagePipeline {
   }
 
   void Run() {
-    gpCompImgData = &data;
+    JbigOutput out;
+    out.data = &data;
+    out.observer = this;
     WaitRows(2 * static_cast<uint32_t>(param.l0));
-    ok = JBIGCompress(JbigParamWord0(param), static_cast<uint32_t>(param.xd),
+    ok = JBIGCompress(out, JbigParamWord0(param), static_cast<uint32_t>(param.xd),
                       static_cast<uint32_t>(param.yd), static_cast<uint32_t>(param.l0),
                       JbigParamWord4(param), image) != 0;
-    gpCompImgData = nullptr;
+    done = true;
   }
 
   void Finish() {
@@ -232,16 +244,44 @@ struct PagePipeline {
   }
 };
 
-std::unique_ptr<PagePipeline> gPagePipeline;
-// The pipeline whose encoder runs on this thread (its worker), or null.
-thread_local PagePipeline* gObservedPipeline = nullptr;
+}  // namespace
 
-int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t lineBytes,
-                       std::vector<uint8_t>& outBuf) {
+// The compression threads of a job's current page.
+struct EncoderState {
+  std::unique_ptr<BandPipeline> bands;  // PLATFORM_Z
+  std::unique_ptr<PagePipeline> page;   // PLATFORM_C and PLATFORM_M
+  ~EncoderState() {
+    if (page) page->Finish();
+    if (bands) bands->Finish(true);
+  }
+};
+
+void EncoderDeleter::operator()(EncoderState* state) const { delete state; }
+
+EncoderHandle NewEncoder() { return EncoderHandle(new EncoderState); }
+
+bool EncoderDone(const EncoderState& state) {
+  if (state.page && !state.page->done.load()) return false;
+  if (state.bands && state.bands->finished.load() < state.bands->results.size()) return false;
+  return true;
+}
+
+CommandStream::CommandStream(lumora::ByteOutput& device, lumora::LogOutput& logOutput)
+    : sink(device), log(logOutput), encoder(NewEncoder()) {}
+
+CommandStream::~CommandStream() = default;
+
+namespace {
+
+void StartBandPipeline(CommandStream& job, const uint8_t* image, uint32_t width, uint32_t height);
+void StopBandPipeline(CommandStream& job);
+
+int CompressBandedPage(CommandStream& job, const PrntJbigParam& page, const uint8_t* image,
+                       size_t lineBytes, std::vector<uint8_t>& outBuf) {
   const size_t height = static_cast<size_t>(page.yd);
   const size_t bands = (height + kBandLines - 1) / kBandLines;
   std::vector<BandResult> results;
-  std::unique_ptr<BandPipeline> started = std::move(gBandPipeline);
+  std::unique_ptr<BandPipeline> started = std::move(job.encoder->bands);
   if (started && started->image == image && started->page.xd == page.xd &&
       started->page.yd == page.yd && started->lineBytes == lineBytes) {
     started->Finish(false);
@@ -249,7 +289,7 @@ int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t l
   } else {
     if (started) started->Finish(true);
     results.resize(bands);
-    CompressBands(page, image, lineBytes, results);
+    CompressBands(job.threads, page, image, lineBytes, results);
   }
   started.reset();
 
@@ -269,69 +309,19 @@ int CompressBandedPage(const PrntJbigParam& page, const uint8_t* image, size_t l
                   static_cast<uint32_t>(i * kBandLines), header);
     outBuf.insert(outBuf.end(), header, header + sizeof(header));
     outBuf.insert(outBuf.end(), results[i].data.begin(), results[i].data.end());
-    gImageChecksum = PassChecksum(results[i].data.data(), results[i].data.size());
+    job.imageChecksum = PassChecksum(results[i].data.data(), results[i].data.size());
     std::vector<uint8_t>().swap(results[i].data);
   }
   return static_cast<int>(outBuf.size() - start);
 }
 
-}  // namespace
-
-void StartPipelinedCompression(const PrntBandInfo* band, int platform) {
-  StopPipelinedCompression();
-  if (band == nullptr || band->image == nullptr) return;
-  if (platform == PLATFORM_Z) {
-    StartBandPipeline(band->image, band->width, band->height);
-    return;
-  }
-  if (platform != PLATFORM_C && platform != PLATFORM_M) return;
-  // A second thread must be allowed, and the encoder must read the page
-  // loop's image itself (whole bytes a line).
-  if (band->width % 8 != 0 || band->height == 0 || StreamThreadCount(2) < 2) return;
-  auto p = std::make_unique<PagePipeline>();
-  p->param = MakeJbigParam(band, platform);
-  if (p->param.l0 <= 0) return;
-  p->image = band->image;
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &old);
-  PagePipeline* raw = p.get();
-  try {
-    p->worker = std::thread([raw] {
-      gObservedPipeline = raw;
-      raw->Run();
-      gObservedPipeline = nullptr;
-    });
-  } catch (...) {
-    p.reset();  // no thread: the page is compressed when it is sent
-  }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  gPagePipeline = std::move(p);
-}
-
-void CompressionRowsReady(uint32_t rows) {
-  if (PagePipeline* p = gPagePipeline.get()) {
-    {
-      std::lock_guard<std::mutex> hold(p->lock);
-      if (rows > p->rowsReady) p->rowsReady = rows;
-    }
-    p->rowsChanged.notify_all();
-  }
-  BandRowsReady(rows);
-}
-
-void StopPipelinedCompression() {
-  std::unique_ptr<PagePipeline> p = std::move(gPagePipeline);
-  if (p) p->Finish();  // the encoder runs to the end over the rows as they are
-  StopBandPipeline();
-}
-
-void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height) {
-  StopBandPipeline();
+void StartBandPipeline(CommandStream& job, const uint8_t* image, uint32_t width,
+                       uint32_t height) {
+  StopBandPipeline(job);
   const size_t bands = (static_cast<size_t>(height) + kBandLines - 1) / kBandLines;
   // One thread asked for, or one band: the page is compressed after
-  // screening on the page loop's thread, as without the pipeline.
-  const unsigned count = StreamThreadCount(bands);
+  // screening on the job's thread, as without the pipeline.
+  const unsigned count = StreamThreadCount(job.threads, bands);
   if (image == nullptr || width % 8 != 0 || count < 2) return;
   auto p = std::make_unique<BandPipeline>();
   PrntBandInfo band;
@@ -341,9 +331,7 @@ void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height) {
   p->image = image;
   p->lineBytes = width / 8;
   p->results.resize(bands);
-  sigset_t all, old;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &old);
+  SignalsBlocked blocked;
   BandPipeline* raw = p.get();
   for (unsigned t = 0; t < count; ++t) {
     try {
@@ -352,23 +340,62 @@ void StartBandPipeline(const uint8_t* image, uint32_t width, uint32_t height) {
       break;  // the bands left are done when the page is sent
     }
   }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  gBandPipeline = std::move(p);
+  job.encoder->bands = std::move(p);
 }
 
-void BandRowsReady(uint32_t rows) {
-  BandPipeline* p = gBandPipeline.get();
-  if (p == nullptr) return;
-  {
-    std::lock_guard<std::mutex> hold(p->lock);
-    if (rows > p->rowsReady) p->rowsReady = rows;
-  }
-  p->rowsChanged.notify_all();
-}
-
-void StopBandPipeline() {
-  std::unique_ptr<BandPipeline> p = std::move(gBandPipeline);
+void StopBandPipeline(CommandStream& job) {
+  std::unique_ptr<BandPipeline> p = std::move(job.encoder->bands);
   if (p) p->Finish(true);
+}
+
+// One encoder thread following the screen of a PLATFORM_C or PLATFORM_M page.
+std::unique_ptr<PagePipeline> StartPagePipeline(const PrntBandInfo* band, int platform) {
+  auto p = std::make_unique<PagePipeline>();
+  p->param = MakeJbigParam(band, platform);
+  if (p->param.l0 <= 0) return nullptr;
+  p->image = band->image;
+  SignalsBlocked blocked;
+  PagePipeline* raw = p.get();
+  try {
+    p->worker = std::thread([raw] { raw->Run(); });
+  } catch (...) {
+    return nullptr;  // no thread: the page is compressed when it is sent
+  }
+  return p;
+}
+
+}  // namespace
+
+void StartPipelinedCompression(CommandStream& job, const PrntBandInfo* band, int platform) {
+  StopPipelinedCompression(job);
+  if (band == nullptr || band->image == nullptr) return;
+  if (platform == PLATFORM_Z) {
+    StartBandPipeline(job, band->image, band->width, band->height);
+    return;
+  }
+  if (platform != PLATFORM_C && platform != PLATFORM_M) return;
+  // A second thread must be allowed, and the encoder must read the page
+  // loop's image itself (whole bytes a line).
+  if (band->width % 8 != 0 || band->height == 0 || StreamThreadCount(job.threads, 2) < 2) return;
+  job.encoder->page = StartPagePipeline(band, platform);
+}
+
+void CompressionRowsReady(CommandStream& job, uint32_t rows) {
+  for (RowsWatcher* p : {static_cast<RowsWatcher*>(job.encoder->page.get()),
+                         static_cast<RowsWatcher*>(job.encoder->bands.get())}) {
+    if (p == nullptr) continue;
+    {
+      std::lock_guard<std::mutex> hold(p->lock);
+      if (rows > p->rowsReady) p->rowsReady = rows;
+    }
+    p->rowsChanged.notify_all();
+  }
+}
+
+void StopPipelinedCompression(CommandStream& job) {
+  std::unique_ptr<PagePipeline> p = std::move(job.encoder->page);
+  if (p) p->Finish();  // the encoder runs to the end over the rows as they are
+  StopBandPipeline(job);
 }
 
 PrntJbigParam MakeJbigParam(const PrntBandInfo* band, int platform) {
@@ -410,18 +437,18 @@ uint32_t JbigParamWord4(const PrntJbigParam& param) {
 }
 
 void jbig_data_out(unsigned char* start, size_t len, void* file) {
-  (void)file;
-  if (gpCompImgData == nullptr || gJbigOutOfMemory) return;
+  JbigOutput* out = static_cast<JbigOutput*>(file);
+  if (out == nullptr || out->data == nullptr || out->outOfMemory) return;
   try {
-    gpCompImgData->insert(gpCompImgData->end(), start, start + len);
-    gJbigCompressDataLen += len;
+    out->data->insert(out->data->end(), start, start + len);
+    out->length += len;
   } catch (const std::bad_alloc&) {
-    gJbigOutOfMemory = true;  // must not unwind through the C encoder
+    out->outOfMemory = true;  // must not unwind through the C encoder
   }
-  if (gObservedPipeline != nullptr) gObservedPipeline->Observe(start, len);
+  if (out->observer != nullptr) out->observer->Observe(start, len);
 }
 
-int JBIGCompress(uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
+int JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
                  uint32_t mxMyOrderOptions, const uint8_t* image) {
   const int dl = static_cast<int>(dlPlanes & 0xFFu);
   const int planes = static_cast<int>((dlPlanes >> 16) & 0xFFu);
@@ -440,16 +467,16 @@ int JBIGCompress(uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
   // line is whole bytes, so the caller's image is handed over as it is.
   for (auto& p : bitmaps) p = const_cast<unsigned char*>(image);
 
-  gJbigCompressDataLen = 0;
-  gJbigOutOfMemory = false;
+  out.length = 0;
+  out.outOfMemory = false;
   struct jbg_enc_state state;
-  jbg_enc_init(&state, xd, yd, planes, bitmaps.data(), jbig_data_out, stdout);
+  jbg_enc_init(&state, xd, yd, planes, bitmaps.data(), jbig_data_out, &out);
   jbg_enc_layers(&state, 0);
   jbg_enc_lrange(&state, dl, -1);
   jbg_enc_options(&state, order, options, l0, mx, 0);
   jbg_enc_out(&state);
   jbg_enc_free(&state);
-  return gJbigOutOfMemory ? 0 : 1;
+  return out.outOfMemory ? 0 : 1;
 }
 
 void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t firstLine,
@@ -473,49 +500,58 @@ void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t fi
   buf[47] = static_cast<uint8_t>(CalcChecksum(buf, 47));
 }
 
-int OutputJbigkitCompression(const PrntBandInfo* band, const PrntJbigParam* jbigParam,
-                             std::vector<uint8_t>& outBuf, int platform) {
+namespace {
+
+// The page encoded while it was screened, when it is this image with these
+// parameters; null otherwise (the pipeline, if any, is ended).
+std::unique_ptr<PagePipeline> TakePagePipeline(CommandStream& job, const uint8_t* image,
+                                               const PrntJbigParam& want) {
+  std::unique_ptr<PagePipeline> started = std::move(job.encoder->page);
+  if (!started) return nullptr;
+  started->Finish();
+  const PrntJbigParam& q = started->param;
+  const bool same = started->image == image && q.xd == want.xd && q.yd == want.yd &&
+                    q.l0 == want.l0 && q.mx == want.mx && q.order == want.order &&
+                    q.options == want.options && q.dl == want.dl;
+  return same ? std::move(started) : nullptr;
+}
+
+}  // namespace
+
+int OutputJbigkitCompression(CommandStream& job, const PrntBandInfo* band,
+                             const PrntJbigParam* jbigParam, std::vector<uint8_t>& outBuf,
+                             int platform) {
   try {
     std::vector<uint8_t> padded;
     const uint8_t* image = ImageForEncoder(band, padded);
     const size_t lineBytes = (static_cast<size_t>(band->width) + 7) / 8;
-    if (platform == PLATFORM_Z) return CompressBandedPage(*jbigParam, image, lineBytes, outBuf);
+    if (platform == PLATFORM_Z) return CompressBandedPage(job, *jbigParam, image, lineBytes, outBuf);
 
     const size_t start = outBuf.size();
-    std::unique_ptr<PagePipeline> started = std::move(gPagePipeline);
-    if (started) {
-      started->Finish();
-      const PrntJbigParam& q = started->param;
-      if (started->image == image && q.xd == jbigParam->xd && q.yd == jbigParam->yd &&
-          q.l0 == jbigParam->l0 && q.mx == jbigParam->mx && q.order == jbigParam->order &&
-          q.options == jbigParam->options && q.dl == jbigParam->dl) {
-        if (!started->ok) return -1;
-        outBuf.insert(outBuf.end(), started->data.begin(), started->data.end());
-        gImageChecksum = PassChecksum(outBuf.data() + start, outBuf.size() - start);
-        gJbigCompressDataLen = 0;
-        return static_cast<int>(outBuf.size() - start);
-      }
+    if (std::unique_ptr<PagePipeline> done = TakePagePipeline(job, image, *jbigParam)) {
+      if (!done->ok) return -1;
+      outBuf.insert(outBuf.end(), done->data.begin(), done->data.end());
+    } else {
+      JbigOutput out;
+      out.data = &outBuf;
+      if (!JBIGCompress(out, JbigParamWord0(*jbigParam), static_cast<uint32_t>(jbigParam->xd),
+                        static_cast<uint32_t>(jbigParam->yd), static_cast<uint32_t>(jbigParam->l0),
+                        JbigParamWord4(*jbigParam), image))
+        return -1;
     }
-    gpCompImgData = &outBuf;
-    const int ok = JBIGCompress(JbigParamWord0(*jbigParam), static_cast<uint32_t>(jbigParam->xd),
-                                static_cast<uint32_t>(jbigParam->yd),
-                                static_cast<uint32_t>(jbigParam->l0), JbigParamWord4(*jbigParam),
-                                image);
-    gpCompImgData = nullptr;
-    if (!ok) return -1;
-    gImageChecksum = PassChecksum(outBuf.data() + start, outBuf.size() - start);
-    gJbigCompressDataLen = 0;
+    job.imageChecksum = PassChecksum(outBuf.data() + start, outBuf.size() - start);
     return static_cast<int>(outBuf.size() - start);
   } catch (const std::bad_alloc&) {
-    gpCompImgData = nullptr;
     return -1;
   }
 }
 
-unsigned StreamThreadCount(size_t jobs) {
+unsigned StreamThreadCount(unsigned requested, size_t jobs) {
   unsigned count = std::thread::hardware_concurrency();
   if (count == 0) count = 1;
-  if (const char* env = getenv("LUMORA_THREADS")) {
+  if (requested > 0) {
+    count = std::min(requested, 256u);
+  } else if (const char* env = getenv("LUMORA_THREADS")) {
     char* end = nullptr;
     long wanted = strtol(env, &end, 10);
     if (end != env && *end == '\0' && wanted >= 1) {

@@ -11,19 +11,13 @@
 #include "commands.h"
 #include "stream_send.h"
 
-char pjlPostSendTime[19] = {};
-char pjlPostComputerName[33] = {};
-
-time_t (*pfStreamTime)(time_t*) = time;
-int (*pfStreamHostName)(char* name, size_t len) = gethostname;
-
 namespace {
 
 constexpr const char* kAlderModel = "Lumora Alder Series";
 constexpr const char* kBeechModel = "Lumora Beech Series";
 
-struct tm LocalNow() {
-  time_t now = pfStreamTime(nullptr);
+struct tm LocalNow(const CommandStream& job) {
+  time_t now = job.clock ? job.clock() : time(nullptr);
   struct tm parts;
   if (localtime_r(&now, &parts) == nullptr) memset(&parts, 0, sizeof(parts));
   return parts;
@@ -51,124 +45,126 @@ int OneByteRecord(uint8_t type, uint8_t value, uint8_t* buf) {
 
 // Reads the host name for the JOBOWNER line: at most 32 bytes, empty when
 // the name cannot be read.
-void ReadHostName() {
-  memset(pjlPostComputerName, 0, sizeof(pjlPostComputerName));
+void ReadHostName(CommandStream& job) {
+  memset(job.pjlPostComputerName, 0, sizeof(job.pjlPostComputerName));
   char name[256] = {};
-  if (pfStreamHostName(name, sizeof(name) - 1) != 0) return;
+  const int failed = job.hostName ? job.hostName(name, sizeof(name) - 1)
+                                  : gethostname(name, sizeof(name) - 1);
+  if (failed != 0) return;
   name[sizeof(name) - 1] = '\0';
-  memcpy(pjlPostComputerName, name, strnlen(name, sizeof(pjlPostComputerName) - 1));
+  memcpy(job.pjlPostComputerName, name, strnlen(name, sizeof(job.pjlPostComputerName) - 1));
 }
 
-int StartDoc_C(const PrntDocInfo* doc) {
-  if (!SendStep(UEL_CMD_C, sizeof(UEL_CMD_C), "Prnt_StartDoc() :: send UEL_CMD_C Fail 0 ==  \n")) {
+int StartDoc_C(CommandStream& job, const PrntDocInfo* doc) {
+  if (!SendStep(job, UEL_CMD_C, sizeof(UEL_CMD_C), "Prnt_StartDoc() :: send UEL_CMD_C Fail 0 ==  \n")) {
     return 0;
   }
-  if (!SendStep(abortCmd, sizeof(abortCmd), "Prnt_StartDoc() :: send abortCmd Fail 0 ==  \n")) {
+  if (!SendStep(job, abortCmd, sizeof(abortCmd), "Prnt_StartDoc() :: send abortCmd Fail 0 ==  \n")) {
     return 0;
   }
-  if (!SendStep(endOfJobCmd, kEndOfJobCmdLen,
+  if (!SendStep(job, endOfJobCmd, kEndOfJobCmdLen,
                 "Prnt_StartDoc() :: send endOfJobCmd Fail 0 ==  \n")) {
     return 0;
   }
-  if (!SendStep(fwVer, strlen(fwVer), "Prnt_StartDoc() :: send fw Version Fail 0 ==  \n")) {
+  if (!SendStep(job, fwVer, strlen(fwVer), "Prnt_StartDoc() :: send fw Version Fail 0 ==  \n")) {
     return 0;
   }
-  Insert00();
-  if (!SendStep(PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
+  Insert00(job);
+  if (!SendStep(job, PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
     return 0;
   }
-  if (!SendStep(pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlCmd Fail 0 ==  \n")) {
+  if (!SendStep(job, pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlCmd Fail 0 ==  \n")) {
     return 0;
   }
-  Insert00();
+  Insert00(job);
 
   uint8_t rec[8];
   GetJobSpecCmd_C(doc, rec);
-  if (!SendStep(rec, 6, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
-  Insert00();
+  if (!SendStep(job, rec, 6, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
+  Insert00(job);
   GetTonerSaveCmd(doc, rec);
-  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdTonerSave Fail 0 ==  \n")) return 0;
-  Insert00();
+  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdTonerSave Fail 0 ==  \n")) return 0;
+  Insert00(job);
   GetDensityCmd(doc, rec);
-  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
-  GetSysTimeCmd(rec);
-  if (!SendStep(rec, 8, "Prnt_StartDoc() :: send cmdSysTime Fail 0 ==  \n")) return 0;
+  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
+  GetSysTimeCmd(job, rec);
+  if (!SendStep(job, rec, 8, "Prnt_StartDoc() :: send cmdSysTime Fail 0 ==  \n")) return 0;
   return 1;
 }
 
-int StartDoc_Z(const PrntDocInfo* doc) {
-  if (!SendStep(PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
+int StartDoc_Z(CommandStream& job, const PrntDocInfo* doc) {
+  if (!SendStep(job, PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
     return 0;
   }
-  const bool alder = strcmp(gPPDFile, kAlderModel) == 0;
-  const bool beech = strcmp(gPPDFile, kBeechModel) == 0;
-  if (alder && !SendStep(pjlVersion, strlen(pjlVersion),
+  const bool alder = job.modelName == kAlderModel;
+  const bool beech = job.modelName == kBeechModel;
+  if (alder && !SendStep(job, pjlVersion, strlen(pjlVersion),
                          "Prnt_StartDoc() :: send pjlVersion Fail 0 ==  \n")) {
     return 0;
   }
 
-  GetSendTimePJL(pjlPostSendTime);
+  GetSendTimePJL(job, job.pjlPostSendTime);
   const char* timeFail = "Prnt_StartDoc() :: send pjlSendTime Fail 0 ==  \n";
-  if (!SendStep(pjlPreSendTime, strlen(pjlPreSendTime), timeFail) ||
-      !SendStep(pjlPostSendTime, strlen(pjlPostSendTime), timeFail)) {
+  if (!SendStep(job, pjlPreSendTime, strlen(pjlPreSendTime), timeFail) ||
+      !SendStep(job, job.pjlPostSendTime, strlen(job.pjlPostSendTime), timeFail)) {
     return 0;
   }
 
-  ReadHostName();
+  ReadHostName(job);
   const char* hostFail = "Prnt_StartDoc() :: send pjlHostName Fail 0 ==  \n";
-  if (!SendStep(pjlPreComputerName, strlen(pjlPreComputerName), hostFail) ||
-      !SendStep(pjlPostComputerName, strlen(pjlPostComputerName), hostFail) ||
-      !SendStep(CRLF, 2, hostFail)) {
+  if (!SendStep(job, pjlPreComputerName, strlen(pjlPreComputerName), hostFail) ||
+      !SendStep(job, job.pjlPostComputerName, strlen(job.pjlPostComputerName), hostFail) ||
+      !SendStep(job, CRLF, 2, hostFail)) {
     return 0;
   }
-  if (!SendStep(pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlPosCmd Fail 0 ==  \n")) {
+  if (!SendStep(job, pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlPosCmd Fail 0 ==  \n")) {
     return 0;
   }
 
   uint8_t rec[40];
-  Insert00();
+  Insert00(job);
   GetFineModeCmd(doc, rec);
-  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdFineMode Fail 0 ==  \n")) return 0;
-  Insert00();
+  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdFineMode Fail 0 ==  \n")) return 0;
+  Insert00(job);
   GetJobSpecCmd_Z(doc, rec);
-  if (!SendStep(rec, 9, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
-  Insert00();
+  if (!SendStep(job, rec, 9, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
+  Insert00(job);
   GetDensityCmd(doc, rec);
-  if (!SendStep(rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
-  Insert00();
+  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
+  Insert00(job);
 
   // Both toner records report their failure under the Alder name.
   const char* tonerFail = "Prnt_StartDoc() :: send cmdTonerParamAlder Fail 0 ==  \n";
   if (alder) {
     GetTonerParamCmdForAlder(rec);
-    if (!SendStep(rec, 36, tonerFail)) return 0;
+    if (!SendStep(job, rec, 36, tonerFail)) return 0;
   } else if (beech) {
     GetTonerParamCmdForBirch(rec);
-    if (!SendStep(rec, 40, tonerFail)) return 0;
+    if (!SendStep(job, rec, 40, tonerFail)) return 0;
   }
   return 1;
 }
 
-int StartDoc_M() {
-  if (!SendStep(UEL_CMD, sizeof(UEL_CMD), "Prnt_StartDoc() :: send UEL_CMD Fail 0 ==  \n")) {
+int StartDoc_M(CommandStream& job) {
+  if (!SendStep(job, UEL_CMD, sizeof(UEL_CMD), "Prnt_StartDoc() :: send UEL_CMD Fail 0 ==  \n")) {
     return 0;
   }
-  if (!SendStep(pjlJZJZ_Oak, 4, "Prnt_StartDoc() :: send pjlJZJZ_Oak Fail 0 ==  \n")) return 0;
+  if (!SendStep(job, pjlJZJZ_Oak, 4, "Prnt_StartDoc() :: send pjlJZJZ_Oak Fail 0 ==  \n")) return 0;
   uint8_t toner[88];
   GetTonerParamCmdForPlatformM(toner);
-  if (!SendStep(toner, sizeof(toner), "Prnt_StartDoc() :: send TONER_PARAM Fail 0 ==  \n")) {
+  if (!SendStep(job, toner, sizeof(toner), "Prnt_StartDoc() :: send TONER_PARAM Fail 0 ==  \n")) {
     return 0;
   }
   uint8_t header[kCmdHeaderLen];
   SetCmdType(header, 52, START_DOC_CMD, 3, 36, kCmdMagic);
-  if (!SendStep(header, sizeof(header), "Prnt_StartDoc() :: send START_DOC_CMD Fail 0 ==  \n")) {
+  if (!SendStep(job, header, sizeof(header), "Prnt_StartDoc() :: send START_DOC_CMD Fail 0 ==  \n")) {
     return 0;
   }
   static const uint32_t kDocParams[3][2] = {{0, 0}, {1, 0}, {2, 1}};
   for (const auto& p : kDocParams) {
     uint8_t param[kCmdParamLen];
     SetCmdParam(param, static_cast<uint16_t>(p[0]), 1, p[1]);
-    if (!SendStep(param, sizeof(param), "Prnt_StartDoc() :: send TOTAL_PAGE_PARAM Fail 0 ==  \n")) {
+    if (!SendStep(job, param, sizeof(param), "Prnt_StartDoc() :: send TOTAL_PAGE_PARAM Fail 0 ==  \n")) {
       return 0;
     }
   }
@@ -213,8 +209,8 @@ int GetDensityCmd(const PrntDocInfo* doc, uint8_t* buf) {
   return OneByteRecord(0x15, doc->density, buf);
 }
 
-int GetSysTimeCmd(uint8_t* buf) {
-  const struct tm now = LocalNow();
+int GetSysTimeCmd(const CommandStream& job, uint8_t* buf) {
+  const struct tm now = LocalNow(job);
   const unsigned year = static_cast<unsigned>(now.tm_year + 1900);
   buf[0] = 0x0B;
   buf[1] = 0x08;
@@ -227,12 +223,12 @@ int GetSysTimeCmd(uint8_t* buf) {
   return 1;
 }
 
-int GetSendTimePJL(char* buf) {
-  const struct tm now = LocalNow();
+int GetSendTimePJL(const CommandStream& job, char* buf) {
+  const struct tm now = LocalNow(job);
   // Minute first, then hour: that is the order the printer reads.
   // The fields are bounded to their widths so the line always ends in CR LF.
   const auto field = [](int v, unsigned mod) { return static_cast<unsigned>(v) % mod; };
-  snprintf(buf, sizeof(pjlPostSendTime), "%02u:%02u:%02u:%02u:%04u\r\n", field(now.tm_min, 100),
+  snprintf(buf, sizeof(job.pjlPostSendTime), "%02u:%02u:%02u:%02u:%04u\r\n", field(now.tm_min, 100),
            field(now.tm_hour, 100), field(now.tm_mday, 100), field(now.tm_mon + 1, 100),
            field(now.tm_year + 1900, 10000));
   return 1;
@@ -271,11 +267,11 @@ int GetTonerParamCmdForPlatformM(uint8_t* buf) {
   return 1;
 }
 
-int Prnt_StartDoc(PrntDocInfo* doc, int platform) {
+int Prnt_StartDoc(CommandStream& job, PrntDocInfo* doc, int platform) {
   if (!IsKnownPlatform(platform) || doc == nullptr) return 0;
   switch (platform) {
-    case PLATFORM_C: return StartDoc_C(doc);
-    case PLATFORM_Z: return StartDoc_Z(doc);
-    default: return StartDoc_M();
+    case PLATFORM_C: return StartDoc_C(job, doc);
+    case PLATFORM_Z: return StartDoc_Z(job, doc);
+    default: return StartDoc_M(job);
   }
 }

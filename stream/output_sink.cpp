@@ -1,117 +1,141 @@
-// The output sink: every command byte of the raster filter passes here on
-// its way to the device and, while pages are held back, to the spool files.
-#include "output_sink.h"
-
+// The output sink: every command byte of a raster job passes here on its
+// way to the device and, while pages are held back, to the spool files.
 #include <unistd.h>
 
-#include <cerrno>
+#include <cstring>
 
-#include "job_state.h"
-
-int gSendDataToDevice = 1;
-int gCollateFile = 0;
-int gManualDuplexOddFile = 0;
-int gManualDuplexEvenFile = 0;
-std::vector<uint64_t> gCacheSize;
-int gSpoolWriteFailed = 0;
-int gDeviceWriteFailed = 0;
+#include "command_stream.h"
 
 namespace {
 
-FILE* gSinkOutput = nullptr;  // null = standard output
-
-// Writes all len bytes to a spool descriptor, riding over short writes and
-// interrupted calls (the keep-alive timer fires every ten seconds).
-bool WriteAll(int fd, const uint8_t* data, size_t len) {
-  while (len > 0) {
-    ssize_t n = write(fd, data, len);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    data += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
+// Adds len to the entry of a page in a size table, growing it as needed.
+void CountPageBytes(std::vector<uint64_t>& table, size_t slot, size_t len) {
+  if (slot >= table.size()) table.resize(slot + 1, 0);
+  table[slot] += len;
 }
 
-bool WriteSpool(int fd, const uint8_t* data, size_t len) {
-  bool ok = WriteAll(fd, data, len);
-  if (!ok) gSpoolWriteFailed = 1;
-  return ok;
-}
-
-bool WriteDevice(FILE* out, const void* data, size_t len) {
-  bool ok = len == 0 || fwrite(data, len, 1, out) == 1;
-  if (ok && fflush(out) != 0) ok = false;
-  if (!ok) gDeviceWriteFailed = 1;
-  return ok;
+// Keeps bytes back for later, joined to the chunk before when it goes the
+// same way.
+void Capture(OutputCapture& capture, const void* data, size_t len, int toSideFiles, bool raw) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (capture.empty() || capture.back().toSideFiles != toSideFiles || capture.back().raw != raw)
+    capture.push_back(CapturedChunk{{}, toSideFiles, raw});
+  capture.back().bytes.insert(capture.back().bytes.end(), bytes, bytes + len);
 }
 
 }  // namespace
 
-FILE* SinkOutput() { return gSinkOutput != nullptr ? gSinkOutput : stdout; }
-
-void SinkSetOutput(FILE* out) { gSinkOutput = out; }
-
-int SendDataToFile(const void* data, size_t len, int toSideFiles) {
-  FILE* out = SinkOutput();
-  fflush(out);
-  g_ismiddlepage = 1;
-
-  if (data == nullptr) {
-    SetLastError("SendDataToFile() :: NULL == pData");
-    return 0;
-  }
-
-  const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  bool wrote = false;
-  bool allOk = true;
-  auto note = [&](bool ok) {
-    wrote = true;
-    if (!ok) allOk = false;
-  };
-
-  if (gSendDataToDevice == 1) note(WriteDevice(out, bytes, len));
-  if (toSideFiles == 1) {
-    if (gCollateFile > 0) note(WriteSpool(gCollateFile, bytes, len));
-    if (gManualDuplexOddFile > 0 && g_page % 2 == 1) {
-      note(WriteSpool(gManualDuplexOddFile, bytes, len));
-    }
-    if (gManualDuplexEvenFile > 0 && g_page > 0 && g_page % 2 == 0) {
-      note(WriteSpool(gManualDuplexEvenFile, bytes, len));
-      // The replay cuts the even file at these sizes, so they count what was
-      // meant for the page whatever the write did (a failed write is flagged).
-      size_t slot = static_cast<size_t>(g_page / 2 - 1);
-      if (slot >= gCacheSize.size()) gCacheSize.resize(slot + 1, 0);
-      gCacheSize[slot] += len;
-    }
-  }
-
-  fflush(out);
-  g_ismiddlepage = 1;
-  // A failure of any destination is a failure of the call: a job whose
-  // device write failed is not rescued by a spool write that went through.
-  return wrote && allOk ? 1 : 0;
+void SpoolFile::Reset(int fd) {
+  Close();
+  fd_ = fd;
 }
 
-int Insert00() {
+void SpoolFile::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+void FailureText::Prepend(const char* msg) {
+  if (msg == nullptr) return;
+  char joined[sizeof(text_)];
+  const size_t n = strnlen(msg, sizeof(joined) - 1);
+  memcpy(joined, msg, n);
+  size_t rest = strnlen(text_, sizeof(text_) - 1);
+  if (rest > sizeof(joined) - 1 - n) rest = sizeof(joined) - 1 - n;
+  memcpy(joined + n, text_, rest);
+  joined[n + rest] = '\0';
+  memcpy(text_, joined, n + rest + 1);
+}
+
+void FailureText::Set(const char* msg) {
+  if (msg == nullptr) msg = "";
+  const size_t n = strnlen(msg, sizeof(text_) - 1);
+  memcpy(text_, msg, n);
+  text_[n] = '\0';
+}
+
+bool OutputSink::WriteDevice(const void* data, size_t len) {
+  const bool ok = len == 0 || device_.Write(data, len);
+  if (!ok) deviceWriteFailed = true;
+  return ok;
+}
+
+void OutputSink::WriteSpool(SpoolFile& file, const void* data, size_t len) {
+  if (len == 0 || lumora::WriteFully(file.fd(), data, len)) return;
+  spoolWriteFailed = true;
+  DropSpoolFiles();
+}
+
+void OutputSink::DropSpoolFiles() {
+  collateFile.Close();
+  oddFile.Close();
+  evenFile.Close();
+}
+
+int SendDataToFile(CommandStream& job, const void* data, size_t len, int toSideFiles) {
+  if (data == nullptr) {
+    job.lastError.Set("SendDataToFile() :: NULL == pData");
+    return 0;
+  }
+  if (job.capture != nullptr) {
+    Capture(*job.capture, data, len, toSideFiles, false);
+    return 1;
+  }
+  job.SetMiddle(1);
+  OutputSink& sink = job.sink;
+  bool wrote = false;
+  bool ok = true;
+  if (sink.sendToDevice == 1) {
+    wrote = true;
+    ok = sink.WriteDevice(data, len);
+  }
+  if (toSideFiles == 1 && job.page > 0) {
+    const size_t page = static_cast<size_t>(job.page);
+    if (sink.collateFile.open()) {
+      wrote = true;
+      sink.WriteSpool(sink.collateFile, data, len);
+      CountPageBytes(sink.collatePageSize, page - 1, len);
+    }
+    if (sink.oddFile.open() && page % 2 == 1) {
+      wrote = true;
+      sink.WriteSpool(sink.oddFile, data, len);
+      CountPageBytes(sink.oddPageSize, (page - 1) / 2, len);
+    }
+    if (sink.evenFile.open() && page % 2 == 0) {
+      wrote = true;
+      sink.WriteSpool(sink.evenFile, data, len);
+      CountPageBytes(sink.cacheSize, page / 2 - 1, len);
+    }
+  }
+  // Bytes meant only for spool files that were dropped after a failed
+  // write: the failure is the job's, not this step's.
+  if (!wrote && sink.spoolWriteFailed) wrote = true;
+  job.SetMiddle(1);
+  return wrote && ok ? 1 : 0;
+}
+
+int Insert00(CommandStream& job) {
   static const uint8_t filler[2] = {0x00, 0x00};
-  if (SendDataToFile(filler, sizeof(filler), 1) == 0) {
-    PrependLastError("Insert00() :: Send 00 00 to file Fail0 ==  \n");
+  if (SendDataToFile(job, filler, sizeof(filler), 1) == 0) {
+    job.lastError.Prepend("Insert00() :: Send 00 00 to file Fail0 ==  \n");
     return 0;
   }
   return 1;
 }
 
-void ResetOutputSink() {
-  gSendDataToDevice = 1;
-  gCollateFile = 0;
-  gManualDuplexOddFile = 0;
-  gManualDuplexEvenFile = 0;
-  gCacheSize.clear();
-  gSpoolWriteFailed = 0;
-  gDeviceWriteFailed = 0;
-  gSinkOutput = nullptr;
+void WriteFailureText(CommandStream& job) {
+  const char* text = job.lastError.c_str();
+  if (job.capture != nullptr)
+    Capture(*job.capture, text, strlen(text), 0, true);
+  else
+    job.sink.WriteDevice(text, strlen(text));
+}
+
+void ReplayCapture(CommandStream& job, const OutputCapture& capture) {
+  for (const CapturedChunk& chunk : capture) {
+    if (chunk.raw)
+      job.sink.WriteDevice(chunk.bytes.data(), chunk.bytes.size());
+    else
+      SendDataToFile(job, chunk.bytes.data(), chunk.bytes.size(), chunk.toSideFiles);
+  }
 }

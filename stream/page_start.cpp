@@ -12,22 +12,22 @@ void PutLE16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-int StartPage_CZ(const PrntPageInfo* page, int platform) {
-  gImageCoverage = 0;
-  Insert00();
+int StartPage_CZ(CommandStream& job, const PrntPageInfo* page, int platform) {
+  job.imageCoverage = 0;
+  Insert00(job);
   uint8_t rec[18];
   GetPageSpecCmd(page, rec, platform);
-  if (!SendStep(rec, 18, "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n")) return 0;
-  Insert00();
+  if (!SendStep(job, rec, 18, "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n")) return 0;
+  Insert00(job);
   GetCustomPaperCmd(page, rec, platform);
-  if (!SendStep(rec, 12, "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n")) return 0;
-  Insert00();
+  if (!SendStep(job, rec, 12, "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n")) return 0;
+  Insert00(job);
   if (platform == PLATFORM_C) {
-    if (!SendStep(hostUseCmd, sizeof(hostUseCmd),
+    if (!SendStep(job, hostUseCmd, sizeof(hostUseCmd),
                   "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n")) {
       return 0;
     }
-    Insert00();
+    Insert00(job);
   }
   return 1;
 }
@@ -38,7 +38,7 @@ struct PageParam {
   const char* failure;
 };
 
-int StartPage_M(const PrntPageInfo* page) {
+int StartPage_M(CommandStream& job, const PrntPageInfo* page) {
   const bool custom = page->paperSize == 0;
   const uint32_t depth = page->dpi1200 == 1 ? 2 : 1;
   PageParam params[17];
@@ -77,13 +77,13 @@ int StartPage_M(const PrntPageInfo* page) {
   const uint32_t count = static_cast<uint32_t>(n);
   SetCmdType(header, static_cast<uint32_t>(kCmdHeaderLen + kCmdParamLen * n), START_PAGE_CMD, count,
              static_cast<uint16_t>(kCmdParamLen * n), kCmdMagic);
-  if (!SendStep(header, sizeof(header), "Prnt_StartPage() :: send START_PAGE_CMD Fail 0 ==  \n")) {
+  if (!SendStep(job, header, sizeof(header), "Prnt_StartPage() :: send START_PAGE_CMD Fail 0 ==  \n")) {
     return 0;
   }
   for (size_t i = 0; i < n; ++i) {
     uint8_t param[kCmdParamLen];
     SetCmdParam(param, params[i].id, 1, params[i].value);
-    if (!SendStep(param, sizeof(param), params[i].failure)) return 0;
+    if (!SendStep(job, param, sizeof(param), params[i].failure)) return 0;
   }
   return 1;
 }
@@ -124,8 +124,8 @@ int GetCustomPaperCmd(const PrntPageInfo* page, uint8_t* buf, int platform) {
   return 1;
 }
 
-int Prnt_StartPage(PrntPageInfo* page, int platform) {
+int Prnt_StartPage(CommandStream& job, PrntPageInfo* page, int platform) {
   if (!IsKnownPlatform(platform) || page == nullptr) return 0;
-  if (platform == PLATFORM_M) return StartPage_M(page);
-  return StartPage_CZ(page, platform);
+  if (platform == PLATFORM_M) return StartPage_M(job, page);
+  return StartPage_CZ(job, page, platform);
 }

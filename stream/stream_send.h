@@ -1,15 +1,15 @@
 // One step of a command sequence: send the bytes and, when the sink refuses
-// them, put the step's failure line in front of prntLastError.
+// them, put the step's failure line in front of the failure text.
 #pragma once
 
 #include <cstddef>
 
-#include "job_state.h"
-#include "output_sink.h"
+#include "command_stream.h"
 
-inline bool SendStep(const void* data, size_t len, const char* failure, int toSideFiles = 1) {
-  if (SendDataToFile(data, len, toSideFiles) != 0) return true;
-  PrependLastError(failure);
+inline bool SendStep(CommandStream& job, const void* data, size_t len, const char* failure,
+                     int toSideFiles = 1) {
+  if (SendDataToFile(job, data, len, toSideFiles) != 0) return true;
+  job.lastError.Prepend(failure);
   return false;
 }
 

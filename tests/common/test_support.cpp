@@ -236,4 +236,17 @@ std::string RasterPpd(const std::string& modelName, const std::string& extra) {
   return ppd + extra;
 }
 
+void MaskVolatile(std::string& s) {
+  const std::string date("\x0B\x08\x1F", 3);
+  size_t p = s.find(date);
+  if (p != std::string::npos && p + 8 <= s.size()) s.replace(p + 3, 5, 5, '#');
+  for (const char* key : {"@PJL JOBTIME=", "@PJL JOBOWNER="}) {
+    size_t k = s.find(key);
+    if (k == std::string::npos) continue;
+    size_t from = k + std::string(key).size();
+    size_t end = s.find("\r\n", from);
+    if (end != std::string::npos) s.replace(from, end - from, "#");
+  }
+}
+
 }  // namespace lumora_test

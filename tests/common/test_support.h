@@ -92,4 +92,9 @@ bool RenderPostScript(const std::string& psPath, const std::string& rasterPath, 
 // options) appended as they are.
 std::string RasterPpd(const std::string& modelName, const std::string& extra = "");
 
+// A job stream with the fields that depend on the clock and the host
+// masked: the PLATFORM_C date record and the PLATFORM_Z JOBTIME and
+// JOBOWNER lines.
+void MaskVolatile(std::string& stream);
+
 }  // namespace lumora_test

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cups_filter.h"
 #include "job_settings.h"
 #include "paper_tables.h"
 #ifdef LUMORA_HAVE_PREFILTER
@@ -112,7 +113,11 @@ TEST_P(RasterPpd, MatchesWhatTheRasterFilterReads) {
   header.HWResolution[0] = header.HWResolution[1] = 600;
   header.NumCopies = 1;
   JobSettings settings;
-  GatherJobSettings(settings, ppd.get(), ppd->modelname, "", &header);
+  struct : lumora::LogOutput {
+    void Line(const char*) override {}
+  } quiet;
+  CupsBinding cups;
+  GatherJobSettings(settings, DescribePrinter(ppd.get(), cups), "", &header, quiet);
   const FunctionTable defaults = DefaultFunctionTable();
   for (int i = 0; i < FN_COUNT; ++i)
     EXPECT_EQ(settings.fn[i].value, defaults[i].value) << defaults[i].key;

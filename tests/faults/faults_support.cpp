@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -63,6 +64,7 @@ Outcome RunFilter(const Launch& l) {
   envp.push_back(nullptr);
 
   if (l.output == Output::kClosedPipe) close(outPipe[0]);  // nobody will ever read
+  fcntl(outPipe[1], F_SETPIPE_SZ, l.pipeBytes);
   const long start = NowUs();
   pid_t pid = fork();
   if (pid == 0) {
@@ -75,6 +77,11 @@ Outcome RunFilter(const Launch& l) {
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     if (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0) _exit(126);
     signal(SIGPIPE, SIG_DFL);
+    if (l.addressSpaceLimit > 0) {
+      const rlimit lim{static_cast<rlim_t>(l.addressSpaceLimit),
+                       static_cast<rlim_t>(l.addressSpaceLimit)};
+      setrlimit(RLIMIT_AS, &lim);
+    }
     execve(l.program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -85,12 +92,22 @@ Outcome RunFilter(const Launch& l) {
   bool outOpen = l.output == Output::kPipe, errOpen = true;
   if (l.output == Output::kDevFull) close(outPipe[0]);
   const long deadline = start + static_cast<long>(l.watchdogSeconds) * 1000000L;
+  long stallStart = -1;  // when the busy printer stopped reading
+  auto terminate = [&]() {
+    kill(pid, SIGTERM);
+    r.termSent = true;
+    r.outAtTerm = static_cast<long>(r.out.size());
+  };
   while (outOpen || errOpen) {
     long now = NowUs();
-    if (l.termAfterUs >= 0 && !r.termSent && now - start >= l.termAfterUs) {
-      kill(pid, SIGTERM);
-      r.termSent = true;
-    }
+    if (l.termAfterUs >= 0 && !r.termSent && now - start >= l.termAfterUs) terminate();
+    if (stallStart < 0 && l.stallAfterOutBytes >= 0 &&
+        static_cast<long>(r.out.size()) >= l.stallAfterOutBytes)
+      stallStart = now;
+    const bool stalled = stallStart >= 0 && now - stallStart < l.stallMs * 1000L;
+    if (stalled && l.termInStallMs >= 0 && !r.termSent &&
+        now - stallStart >= l.termInStallMs * 1000L)
+      terminate();
     if (now >= deadline) {
       kill(pid, SIGKILL);
       r.hung = true;
@@ -98,9 +115,10 @@ Outcome RunFilter(const Launch& l) {
     }
     long waitUs = deadline - now;
     if (l.termAfterUs >= 0 && !r.termSent) waitUs = std::min(waitUs, start + l.termAfterUs - now);
+    if (stalled) waitUs = std::min(waitUs, 2000L);
     pollfd fds[2];
     int n = 0, outIdx = -1, errIdx = -1;
-    if (outOpen) { fds[n] = {outPipe[0], POLLIN, 0}; outIdx = n++; }
+    if (outOpen && !stalled) { fds[n] = {outPipe[0], POLLIN, 0}; outIdx = n++; }
     if (errOpen) { fds[n] = {errPipe[0], POLLIN, 0}; errIdx = n++; }
     int ms = static_cast<int>(std::max(0L, waitUs / 1000));
     if (poll(fds, n, ms) <= 0) continue;
@@ -110,10 +128,8 @@ Outcome RunFilter(const Launch& l) {
       if (k > 0) r.out.append(buf, static_cast<size_t>(k));
       else outOpen = false;
       if (l.termAfterOutBytes >= 0 && !r.termSent &&
-          static_cast<long>(r.out.size()) >= l.termAfterOutBytes) {
-        kill(pid, SIGTERM);
-        r.termSent = true;
-      }
+          static_cast<long>(r.out.size()) >= l.termAfterOutBytes)
+        terminate();
     }
     if (errIdx >= 0 && fds[errIdx].revents) {
       ssize_t k = read(errPipe[0], buf, sizeof(buf));

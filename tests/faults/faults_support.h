@@ -31,6 +31,14 @@ struct Launch {
   int termAfterUs = -1;                      // SIGTERM this long after the start
   long termAfterOutBytes = -1;               // SIGTERM once this much output was read
   int watchdogSeconds = 120;                 // SIGKILL after this: the run hung
+  // A busy printer: once this much output was read, nothing more is read
+  // for stallMs (the filter blocks in a full pipe of pipeBytes), and
+  // SIGTERM goes out termInStallMs into that pause.
+  long stallAfterOutBytes = -1;
+  int stallMs = 0;
+  int termInStallMs = -1;
+  int pipeBytes = 65536;
+  long addressSpaceLimit = 0;                // RLIMIT_AS of the filter, bytes (0: none)
 };
 
 struct Outcome {
@@ -38,6 +46,7 @@ struct Outcome {
   int signal = 0;        // the signal that ended it
   bool hung = false;     // the watchdog had to kill it
   bool termSent = false;
+  long outAtTerm = -1;   // output bytes read when SIGTERM went out
   std::string out;
   std::string err;
 };

@@ -17,9 +17,8 @@
 #include "fuzz_entries.h"
 #include "fuzz_support.h"
 #include "job_settings.h"
-#include "page_loop.h"
+#include "cups_filter.h"
 #include "paper_tables.h"
-#include "stream/output_sink.h"
 
 namespace lumora_fuzz {
 
@@ -135,21 +134,17 @@ FILE* DevNull() {
   return f;
 }
 
-// The filter installs SIGTERM and SIGALRM handlers and an interval timer;
-// the fuzzer's own are put back after each run.
-struct SignalState {
-  struct sigaction term {}, alrm {};
-  struct itimerval timer {};
-  SignalState() {
-    sigaction(SIGTERM, nullptr, &term);
-    sigaction(SIGALRM, nullptr, &alrm);
-    getitimer(ITIMER_REAL, &timer);
+// The filter's device: a stdio stream of the harness.
+struct StdioDevice : lumora::ByteOutput {
+  FILE* out;
+  explicit StdioDevice(FILE* f) : out(f) {}
+  bool Write(const void* data, size_t len) override {
+    return fwrite(data, 1, len, out) == len;
   }
-  ~SignalState() {
-    sigaction(SIGTERM, &term, nullptr);
-    sigaction(SIGALRM, &alrm, nullptr);
-    setitimer(ITIMER_REAL, &timer, nullptr);
-  }
+};
+
+struct QuietLog : lumora::LogOutput {
+  void Line(const char*) override {}
 };
 
 }  // namespace
@@ -174,14 +169,14 @@ int RunRasterPageLoop(const uint8_t* data, size_t size, FILE* out) {
   for (int i = 0; i < 7; ++i) argv[i] = &args[i][0];
   argv[7] = nullptr;
 
-  {
-    SignalState keep;
-    ResetRasterJob();
-    SinkSetOutput(out);
-    RasterToLumoraJob(7, argv);
-    SinkSetOutput(nullptr);
-    ResetRasterJob();
-  }
+  StdioDevice device(out);
+  QuietLog log;
+  FilterIo io;
+  io.device = &device;
+  io.log = &log;
+  io.handleSignals = false;  // the fuzzer's own handlers stay
+  RasterToLumoraJob(7, argv, io);
+  fflush(out);
   CheckNoTempFileLeft("raster_page_loop");
   return 0;
 }
@@ -220,10 +215,13 @@ int FuzzJobSettings(const uint8_t* data, size_t size) {
   ppd_file_t* ppd = ppdOpenFile(path.c_str());
   if (ppd == nullptr) return 0;
 
+  QuietLog log;
+  CupsBinding cups;
+  lumora::PrinterDescription printer = DescribePrinter(ppd, cups);
+  if (ppd->modelname == nullptr) printer.modelName = model;
   JobSettings s;
-  const char* modelName = ppd->modelname ? ppd->modelname : model;
   for (int page = 0; page < 2; ++page) {
-    GatherJobSettings(s, ppd, modelName, options.c_str(), &header);
+    GatherJobSettings(s, printer, options.c_str(), &header, log);
     if (s.paperTable != nullptr) {
       cups_page_header2_t h = header;
       isCutThePaper(&h, s.paperTable, s.numOptions, s.options);
@@ -232,11 +230,11 @@ int FuzzJobSettings(const uint8_t* data, size_t size) {
     }
   }
   std::string work = options;
-  checkOptionKey(work, options.c_str(), ppd);
+  checkOptionKey(work, options.c_str(), printer, log);
   FunctionTable table = DefaultFunctionTable();
   cups_option_t* opts = nullptr;
   int num = cupsParseOptions(work.c_str(), 0, &opts);
-  GetFunctionValue(table, num, opts, &header);
+  GetFunctionValue(table, num, opts, &header, log);
   cupsFreeOptions(num, opts);
   ppdClose(ppd);
   return 0;

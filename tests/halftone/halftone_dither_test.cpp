@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "halftone.h"
-#include "job_state.h"
 
 namespace {
 
@@ -94,6 +93,18 @@ std::vector<uint8_t> MakePage(int width, int lines, std::mt19937* rng) {
   return page;
 }
 
+// What the screen is given of the job: the model, the dot count so far.
+struct ScreenSetup {
+  std::string model = "Lumora Birch Series";
+  uint32_t coverage = 0;
+};
+ScreenSetup gSetup;
+
+struct StringLog : lumora::LogOutput {
+  std::string text;
+  void Line(const char* line) override { text += line; }
+};
+
 struct ScreenResult {
   int ret;
   std::vector<uint8_t> out;
@@ -107,13 +118,15 @@ ScreenResult RunScreen(const std::vector<uint8_t>& page, int width, int lines, s
   ScreenResult run;
   run.out.assign(out_bytes + 16, 0);
   for (size_t i = out_bytes; i < run.out.size(); ++i) run.out[i] = 0xA5;
-  testing::internal::CaptureStderr();
-  run.ret = HalftoneDither(null_src ? nullptr : page.data(), width, static_cast<uint32_t>(lines),
+  StringLog log;
+  uint32_t coverage = gSetup.coverage;
+  ScreenJob job{gSetup.model.c_str(), &coverage, &log};
+  run.ret = HalftoneDither(job, null_src ? nullptr : page.data(), width, static_cast<uint32_t>(lines),
                            null_dst ? nullptr : run.out.data(), 0, negative, dpi1200, platform);
-  run.log = testing::internal::GetCapturedStderr();
+  run.log = log.text;
   for (size_t i = out_bytes; i < run.out.size(); ++i) EXPECT_EQ(run.out[i], 0xA5) << "write past the block";
   run.out.resize(out_bytes);
-  run.coverage = gImageCoverage;
+  run.coverage = coverage;
   return run;
 }
 
@@ -129,9 +142,9 @@ TEST(HalftoneDither, MatchesPlainScreenForEveryMatrixAndMode) {
       for (int negative = 0; negative <= 1; ++negative) {
         SCOPED_TRACE(std::string(k.name) + " width " + std::to_string(width) + " lines " +
                      std::to_string(lines) + (negative ? " negative" : ""));
-        ResetJobState();
-        snprintf(gPPDFile, sizeof(gPPDFile), "%s", k.willow ? kWillow : "Lumora Birch Series");
-        gImageCoverage = 7;  // accumulates over the page
+        gSetup = ScreenSetup();
+        gSetup.model = k.willow ? kWillow : "Lumora Birch Series";
+        gSetup.coverage = 7;  // accumulates over the page
         const size_t bits = static_cast<size_t>(width) * lines * (k.mode == kM2 ? 2 : 1);
         std::vector<uint8_t> want(bits / 8);
         uint32_t cov = ReferenceScreen(page, width, lines, k.matrix, k.period, k.mode, negative, &want);
@@ -165,8 +178,8 @@ TEST(HalftoneDither, DiagnosticLineAndMatrixChoiceByModelName) {
   std::vector<uint8_t> page(width * lines, 128);
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.model) + " platform " + std::to_string(c.platform));
-    ResetJobState();
-    snprintf(gPPDFile, sizeof(gPPDFile), "%s", c.model);
+    gSetup = ScreenSetup();
+    gSetup.model = c.model;
     ScreenResult run = RunScreen(page, width, lines, width * lines / 8, 0, 0, c.platform);
     EXPECT_EQ(run.log, c.willow ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n"
                                 : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n");
@@ -185,7 +198,7 @@ TEST(HalftoneDither, RefusesNullBuffersAndUnknownPlatform) {
     bool null_src, null_dst;
   } cases[] = {{0, false, false}, {4, false, false}, {-1, false, false}, {2, true, false}, {1, false, true}};
   for (const auto& c : cases) {
-    ResetJobState();
+    gSetup = ScreenSetup();
     ScreenResult run = RunScreen(page, 64, 4, 32, 0, 0, c.platform, c.null_src, c.null_dst);
     EXPECT_EQ(run.ret, 0);
     EXPECT_EQ(run.out, std::vector<uint8_t>(32, 0));
@@ -210,7 +223,7 @@ TEST(HalftoneDither, SolidPages) {
   };
   std::vector<uint8_t> page(64 * 8);
   for (const auto& c : cases) {
-    ResetJobState();
+    gSetup = ScreenSetup();
     std::fill(page.begin(), page.end(), static_cast<uint8_t>(c.gray));
     const size_t bytes = page.size() / (c.platform == 3 && c.dpi1200 ? 4 : 8);
     ScreenResult run = RunScreen(page, 64, 8, bytes, c.negative, c.dpi1200, c.platform);
@@ -223,7 +236,7 @@ TEST(HalftoneDither, SolidPages) {
 // PLATFORM_M with negative, where v >= t prints; v = 1 against 255 on
 // PLATFORM_M at 1200 dpi is an excess of -1: level 0.
 TEST(HalftoneDither, ThresholdBoundaries) {
-  ResetJobState();
+  gSetup = ScreenSetup();
   std::vector<uint8_t> page(16 * 8, 255);
   for (int c = 0; c < 8; ++c) page[c] = HT_TABLE_600[0][c];
   ScreenResult z = RunScreen(page, 16, 8, 16, 0, 0, 2);
@@ -240,8 +253,8 @@ TEST(HalftoneDither, ThresholdBoundaries) {
 TEST(HalftoneDither, MatrixPhaseRepeatsWithThePeriod) {
   // Willow: pixel (97, 97) uses the entry of (1, 1); each probe pixel is
   // one below its entry (prints) or equal (does not).
-  ResetJobState();
-  snprintf(gPPDFile, sizeof(gPPDFile), "%s", kWillow);
+  gSetup = ScreenSetup();
+  gSetup.model = kWillow;
   const int w = 104;
   std::vector<uint8_t> page(w * 98, 255);
   page[97 * w + 97] = NEW_HT_TABLE_600_Z_M[1][1] - 1;  // 1 - 1 = 0: prints

@@ -112,11 +112,14 @@ std::vector<Case> Cases() {
   return c;
 }
 
-// Digests of the masked streams, recorded before the speed-ups.
+// Digests of the masked streams, recorded before the speed-ups. One was
+// recorded again since, for a deliberate change: the blank back side of the
+// 600-dpi PLATFORM_C duplex job is now encoded in 768-line stripes like its
+// printed pages (it used to take 384, read from a cleared page header).
 const std::map<std::string, std::string> kGolden = {
     {"a4-full | Lumora Hazel H1 Series | ", "d675738845204c51-945348"},
     {"a4-narrow | Lumora Hazel H1 Series | ", "d8c5fc4510dfe6f9-461897"},
-    {"mixed-3 | Lumora Hazel H1 Series | Duplex=DuplexNoTumble", "ec291ab6f495fc16-2381504"},
+    {"mixed-3 | Lumora Hazel H1 Series | Duplex=DuplexNoTumble", "5bc47cbca7b886f0-2381488"},
     {"truncated | Lumora Hazel H1 Series | ", "cf77370b1503f297-682262"},
     {"a4-full | Lumora Cedar C300 Series | ", "28853b29b22a00c2-1069787"},
     {"a4-narrow | Lumora Cedar C300 Series | ", "29c4c39bef71bcb9-520141"},
@@ -140,19 +143,6 @@ const std::map<std::string, std::string> kGolden = {
 std::string Key(const Case& c) { return c.input + " | " + c.model + " | " + c.options; }
 
 // Blanks the records that depend on the clock or the host.
-void MaskVolatile(std::string& s) {
-  const std::string date("\x0B\x08\x1F", 3);
-  size_t p = s.find(date);
-  if (p != std::string::npos && p + 8 <= s.size()) s.replace(p + 3, 5, 5, '#');
-  for (const char* key : {"@PJL JOBTIME=", "@PJL JOBOWNER="}) {
-    size_t k = s.find(key);
-    if (k == std::string::npos) continue;
-    size_t from = k + std::string(key).size();
-    size_t end = s.find("\r\n", from);
-    if (end != std::string::npos) s.replace(from, end - from, "#");
-  }
-}
-
 std::string Digest(const std::string& s) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a, 64 bits
   for (unsigned char ch : s) {

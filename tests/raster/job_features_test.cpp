@@ -10,7 +10,6 @@
 
 #include "filter_harness.h"
 #include "halftone/halftone.h"
-#include "stream/job_state.h"
 
 using namespace lumora_test;
 
@@ -154,6 +153,43 @@ TEST(Collate, CopiesAreReplayedWithTheBlankBackSide) {
   EXPECT_EQ(PageOrder(run.stream), "1 2");
 }
 
+// The blank back side is encoded like the pages of its job: 768-line
+// stripes at 600 dpi and 384 at 1200 dpi on PLATFORM_C, automatic duplex and
+// manual duplex alike, and it decodes white.
+TEST(BlankPages, BackSideMatchesTheJobsResolution) {
+  struct Case {
+    const char* options;
+    unsigned duplex;
+    int pages;
+    unsigned dpi;
+    unsigned stripe;
+    size_t blankIndex;
+  } cases[] = {{"", 1, 3, 600, 768, 3},
+               {"ManualDuplex=True", 0, 5, 600, 768, 3},  // 1 3 5 MD 6 4 2
+               {"", 1, 3, 1200, 384, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.options) + " at " + std::to_string(c.dpi));
+    TempDir dir;
+    FilterJob job;
+    job.model = "Lumora Hazel H1 Series";
+    job.options = c.options;
+    std::vector<RasterPage> pages = NumberedPages(c.pages, c.duplex);
+    for (RasterPage& p : pages) p.resolution[0] = p.resolution[1] = c.dpi;
+    FilterRun run = RunRasterFilter(dir, job, pages);
+    ASSERT_EQ(run.result.status, 0) << run.result.err;
+    ASSERT_TRUE(run.stream.ok()) << run.stream.errors.front().message;
+    ASSERT_GT(run.stream.pages.size(), c.blankIndex);
+    const inspect::Page& blank = run.stream.pages[c.blankIndex];
+    EXPECT_EQ(blank.number, c.pages + 1);
+    for (const inspect::Page& p : run.stream.pages) {
+      EXPECT_EQ(p.stripeLines, c.stripe) << "page " << p.number;
+      EXPECT_EQ(p.jbigL0, c.stripe) << "page " << p.number;
+    }
+    EXPECT_TRUE(blank.decoded);
+    EXPECT_EQ(blank.dots, 0u);
+  }
+}
+
 TEST(Turning, BackSidesAndA5LongEdgeArriveTurned) {
   // Long-edge duplex on PLATFORM_M: page 2 is turned by half a turn.
   TempDir dir;
@@ -170,8 +206,9 @@ TEST(Turning, BackSidesAndA5LongEdgeArriveTurned) {
     std::vector<uint8_t> img = PageImage(input[i], page.width, page.height);
     if (i == 1) std::reverse(img.begin(), img.end());
     std::vector<uint8_t> bits(img.size() / 8);
-    snprintf(gPPDFile, sizeof(gPPDFile), "%s", job.model.c_str());
-    HalftoneDither(img.data(), static_cast<int>(page.width), page.height, bits.data(), 0, 0, 0, 3);
+    uint32_t coverage = 0;
+    ScreenJob screen{job.model.c_str(), &coverage, nullptr};
+    HalftoneDither(screen, img.data(), static_cast<int>(page.width), page.height, bits.data(), 0, 0, 0, 3);
     EXPECT_TRUE(page.bits == bits) << "page " << i + 1;
   }
 
@@ -267,24 +304,42 @@ TEST(KeepAlive, FillersFallOnlyBetweenRecords) {
   EXPECT_EQ((run.result.out.size() - plain.result.out.size()) % 2, 0u);
 }
 
-TEST(SpoolFiles, FullDiskIsAnErrorNotAShortJob) {
-  TempDir dir;
-  const std::string tmp = dir.File("tmp");
-  mkdir(tmp.c_str(), 0700);
-  if (mount("tmpfs", tmp.c_str(), "tmpfs", 0, "size=16k") != 0) GTEST_SKIP() << "cannot mount tmpfs";
-  FilterJob job;
-  job.model = "Lumora Cedar C200 Series";
-  job.ppdExtra = kManualDuplexPpd;
-  std::vector<RasterPage> pages;
-  for (int i = 0; i < 4; ++i) {
-    RasterPage p = PageOfSize(595, 842, 4960, 7016);
-    p.duplex = 1;
-    p.pixel = [i](unsigned x, unsigned y) { return static_cast<uint8_t>((x * 31 + y * 17 + i) & 0xFF); };
-    pages.push_back(p);
+// Collated copies and manual duplex on a spool disk that fills up: the job
+// stops with an ERROR line and status 1, and the printer still gets a whole
+// stream that ends with the job end.
+TEST(SpoolFiles, FullDiskStopsTheJobWithItsJobEnd) {
+  struct Case {
+    const char* model;
+    const char* ppdExtra;
+    const char* options;
+    unsigned copies;
+    int pages;
+  } cases[] = {{"Lumora Cedar C300 Series", "", "Collate=True", 3, 3},
+               {"Lumora Cedar C200 Series", kManualDuplexPpd, "", 1, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    TempDir dir;
+    const std::string tmp = dir.File("tmp");
+    mkdir(tmp.c_str(), 0700);
+    if (mount("tmpfs", tmp.c_str(), "tmpfs", 0, "size=16k") != 0) GTEST_SKIP() << "cannot mount tmpfs";
+    FilterJob job;
+    job.model = c.model;
+    job.ppdExtra = c.ppdExtra;
+    job.options = c.options;
+    std::vector<RasterPage> pages;
+    for (int i = 0; i < c.pages; ++i) {
+      RasterPage p = PageOfSize(595, 842, 4960, 7016);
+      p.duplex = 1;
+      p.numCopies = c.copies;
+      p.pixel = [i](unsigned x, unsigned y) { return static_cast<uint8_t>((x * 31 + y * 17 + i) & 0xFF); };
+      pages.push_back(p);
+    }
+    FilterRun run = RunRasterFilter(dir, job, pages);
+    umount(tmp.c_str());
+    EXPECT_EQ(run.result.status, 1);
+    EXPECT_NE(run.result.err.find("ERROR: Unable to write the temporary spool file"), std::string::npos)
+        << run.result.err;
+    EXPECT_TRUE(run.stream.ok()) << run.stream.errors.front().message;
+    EXPECT_TRUE(run.stream.jobEnd);
   }
-  FilterRun run = RunRasterFilter(dir, job, pages);
-  umount(tmp.c_str());
-  EXPECT_EQ(run.result.status, 1);
-  EXPECT_NE(run.result.err.find("ERROR: Unable to write the temporary spool file"), std::string::npos)
-      << run.result.err;
 }

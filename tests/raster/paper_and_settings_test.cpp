@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "cups_filter.h"
 #include "job_settings.h"
 #include "paper_tables.h"
 #include "stream/records.h"
@@ -12,6 +13,20 @@
 
 using lumora_test::RasterPpd;
 using lumora_test::TempDir;
+
+namespace {
+
+struct QuietLog : lumora::LogOutput {
+  void Line(const char*) override {}
+} gQuiet;
+
+// What a job learns of its printer from the PPD.
+lumora::PrinterDescription Describe(ppd_file_t* ppd) {
+  CupsBinding cups;
+  return DescribePrinter(ppd, cups);
+}
+
+}  // namespace
 using lumora_test::WriteFile;
 
 namespace {
@@ -152,7 +167,7 @@ TEST(JobOptions, ValuesFromOptionsAndHeader) {
     header.Tumble = c.headerTumble ? CUPS_TRUE : CUPS_FALSE;
     cups_option_t* opts = nullptr;
     int n = cupsParseOptions(c.options, 0, &opts);
-    GetFunctionValue(table, n, opts, &header);
+    GetFunctionValue(table, n, opts, &header, gQuiet);
     cupsFreeOptions(n, opts);
     EXPECT_EQ(table[c.key].value, c.expected) << c.options;
   }
@@ -174,12 +189,12 @@ TEST(JobOptions, PpdDefaultsAreAddedOnlyForOptionsTheJobDidNotName) {
   ASSERT_NE(ppd, nullptr);
 
   std::string work;
-  checkOptionKey(work, "", ppd);
+  checkOptionKey(work, "", Describe(ppd), gQuiet);
   EXPECT_EQ(work, " InputSlot=ManualFeed TonerMode Density=4");
 
   // "noTonerMode" and any mention of a key keep the job's own choice.
   work.clear();
-  checkOptionKey(work, "noTonerMode InputSlot=Auto", ppd);
+  checkOptionKey(work, "noTonerMode InputSlot=Auto", Describe(ppd), gQuiet);
   EXPECT_EQ(work, " Density=4");
   ppdClose(ppd);
 
@@ -190,7 +205,7 @@ TEST(JobOptions, PpdDefaultsAreAddedOnlyForOptionsTheJobDidNotName) {
   ppd = ppdOpenFile(path.c_str());
   ASSERT_NE(ppd, nullptr);
   work.clear();
-  checkOptionKey(work, "", ppd);
+  checkOptionKey(work, "", Describe(ppd), gQuiet);
   EXPECT_EQ(work, "");
   ppdClose(ppd);
 }
@@ -207,13 +222,13 @@ TEST(JobSettingsGathering, ManualDuplexPromotionAndPlatformAttribute) {
   cups_page_header2_t header {};
   header.Duplex = CUPS_TRUE;
   header.Tumble = CUPS_TRUE;
-  GatherJobSettings(s, ppd, "Lumora Cedar C200 Series", "", &header);
+  GatherJobSettings(s, Describe(ppd), "", &header, gQuiet);
   EXPECT_EQ(s.platform, PLATFORM_Z);
   EXPECT_EQ(s.supportManualDuplex, 1);
   EXPECT_EQ(s[FN_ManualDuplex], 1);
   EXPECT_EQ(s[FN_Duplex], 0);
   EXPECT_EQ(s.manualDuplexType, 1);
-  EXPECT_STREQ(s.manualDuplexPrompt, "Turn the stack over.");
+  EXPECT_EQ(s.manualDuplexPrompt, "Turn the stack over.");
   ppdClose(ppd);
 
   // A model name that is not exactly in the list falls back to the attribute.
@@ -221,7 +236,7 @@ TEST(JobSettingsGathering, ManualDuplexPromotionAndPlatformAttribute) {
   ppd = ppdOpenFile(path.c_str());
   ASSERT_NE(ppd, nullptr);
   JobSettings m;
-  GatherJobSettings(m, ppd, "Lumora elm E100 Series", "DPI1200=True", &header);
+  GatherJobSettings(m, Describe(ppd), "DPI1200=True", &header, gQuiet);
   EXPECT_EQ(m.platform, PLATFORM_M);
   EXPECT_EQ(m.paperTable, gPaperSizeArray_Elm_Fir);
   EXPECT_EQ(m[FN_Duplex], 2);  // no manual-duplex promotion off PLATFORM_Z

@@ -8,7 +8,6 @@
 #include "filter_harness.h"
 #include "halftone/halftone.h"
 #include "stream/commands.h"
-#include "stream/job_state.h"
 
 using namespace lumora_test;
 
@@ -55,9 +54,9 @@ std::vector<uint8_t> ExpectedScreen(const RasterInput& in, const inspect::Page& 
                                     const char* model, int platform, uint32_t* dots) {
   std::vector<uint8_t> img = PageImage(in, page.width, page.height);
   std::vector<uint8_t> bits(static_cast<size_t>(page.width) * page.height / 8);
-  snprintf(gPPDFile, sizeof(gPPDFile), "%s", model);
-  gImageCoverage = 0;
-  HalftoneDither(img.data(), static_cast<int>(page.width), page.height, bits.data(),
+  uint32_t coverage = 0;
+  ScreenJob job{model, &coverage, nullptr};
+  HalftoneDither(job, img.data(), static_cast<int>(page.width), page.height, bits.data(),
                  in.header.cupsBytesPerLine, 0, 0, platform);
   *dots = 0;
   for (uint8_t b : bits) *dots += static_cast<uint32_t>(__builtin_popcount(b));

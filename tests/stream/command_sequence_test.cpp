@@ -1,5 +1,7 @@
 // The job start, page start, page end and job end sequences of the three
 // dialects byte for byte, and the failure text of every step.
+#include <unistd.h>
+
 #include <functional>
 #include <map>
 
@@ -22,10 +24,7 @@ const std::string k00 = std::string(2, '\0');
 std::string gHostName = "printhost";
 time_t gNow = 1796634300;  // 7 December 2026, 09:05:00 UTC
 
-time_t FixedTime(time_t* t) {
-  if (t != nullptr) *t = gNow;
-  return gNow;
-}
+time_t FixedTime() { return gNow; }
 
 int FixedHost(char* name, size_t len) {
   if (gHostName == "<fail>") return -1;
@@ -39,20 +38,15 @@ class CommandTest : public StreamTest {
     StreamTest::SetUp();
     setenv("TZ", "UTC", 1);
     tzset();
-    pfStreamTime = FixedTime;
-    pfStreamHostName = FixedHost;
+    job_.clock = FixedTime;
+    job_.hostName = FixedHost;
     gHostName = "printhost";
-  }
-  void TearDown() override {
-    pfStreamTime = time;
-    pfStreamHostName = gethostname;
-    StreamTest::TearDown();
   }
 };
 
 TEST_F(CommandTest, JobStartC) {
   PrntDocInfo doc = Job300();
-  EXPECT_EQ(Prnt_StartDoc(&doc, PLATFORM_C), 1);
+  EXPECT_EQ(Prnt_StartDoc(job_, &doc, PLATFORM_C), 1);
   const std::string expected =
       H("1B FF 2D 31 32 33 34 35 58 0B 04 16 DB") + kEOJ + "versions=3.1.2.1" + k00 + kPJL +
       kEnter + k00 + H("0B 06 11 2C 30 82 00 00 0B 05 19 00 D7 00 00 0B 05 15 02 D9") +
@@ -75,9 +69,9 @@ TEST_F(CommandTest, JobStartZPerModel) {
   };
   for (const auto& [model, bytes] : expected) {
     SCOPED_TRACE(model);
-    snprintf(gPPDFile, sizeof(gPPDFile), "%s", model.c_str());
+    job_.modelName = model;
     PrntDocInfo doc = Job300();
-    EXPECT_EQ(Prnt_StartDoc(&doc, PLATFORM_Z), 1);
+    EXPECT_EQ(Prnt_StartDoc(job_, &doc, PLATFORM_Z), 1);
     EXPECT_EQ(Hex(Take()), Hex(bytes));
   }
 }
@@ -89,7 +83,7 @@ TEST_F(CommandTest, JobOwnerIsCutTo32Bytes) {
   for (const auto& [host, sent] : cases) {
     gHostName = host;
     PrntDocInfo doc = Job300();
-    EXPECT_EQ(Prnt_StartDoc(&doc, PLATFORM_Z), 1) << prntLastError;
+    EXPECT_EQ(Prnt_StartDoc(job_, &doc, PLATFORM_Z), 1) << job_.lastError.c_str();
     EXPECT_NE(Take().find("@PJL JOBOWNER=" + sent + "\r\n@PJL ENTER"), std::string::npos) << host;
   }
 }
@@ -100,19 +94,19 @@ TEST_F(CommandTest, JobTimeIsAlways18Characters) {
                    static_cast<time_t>(253402300799LL),   // 31 December 9999, 23:59:59
                    static_cast<time_t>(0)}) {
     gNow = t;
-    GetSendTimePJL(buf);
+    GetSendTimePJL(job_, buf);
     EXPECT_EQ(strlen(buf), 18u) << buf;
     EXPECT_EQ(std::string(buf + 16), "\r\n");
   }
   gNow = 253402300799LL;
-  GetSendTimePJL(buf);
+  GetSendTimePJL(job_, buf);
   EXPECT_STREQ(buf, "59:23:31:12:9999\r\n");
   gNow = 1796634300;
 }
 
 TEST_F(CommandTest, JobStartM) {
   PrntDocInfo doc = Job300();
-  EXPECT_EQ(Prnt_StartDoc(&doc, PLATFORM_M), 1);
+  EXPECT_EQ(Prnt_StartDoc(job_, &doc, PLATFORM_M), 1);
   const std::string expected =
       H("1B 25 2D 31 32 33 34 35 58") + "JZJZ" +
       H("00 00 00 58 00 00 00 11 00 00 00 00 00 00 5A 5A") +
@@ -127,15 +121,15 @@ TEST_F(CommandTest, JobStartM) {
 
 TEST_F(CommandTest, PageStartCAndZ) {
   PrntPageInfo page = Page1();
-  gImageCoverage = 99;
-  EXPECT_EQ(Prnt_StartPage(&page, PLATFORM_C), 1);
-  EXPECT_EQ(gImageCoverage, 0u);
+  job_.imageCoverage = 99;
+  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_C), 1);
+  EXPECT_EQ(job_.imageCoverage, 0u);
   const std::string spec = H("0B 12 12 01 00 3C 3C 01 00 01 00 00 00 00 00 01 00 55");
   const std::string custom = H("0B 0C 13 00 00 00 00 00 00 00 00 D6");
   EXPECT_EQ(Hex(Take()), Hex(k00 + spec + k00 + custom + k00 + H("0B 04 32 BF") + k00));
-  gImageCoverage = 99;
-  EXPECT_EQ(Prnt_StartPage(&page, PLATFORM_Z), 1);
-  EXPECT_EQ(gImageCoverage, 0u);
+  job_.imageCoverage = 99;
+  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_Z), 1);
+  EXPECT_EQ(job_.imageCoverage, 0u);
   EXPECT_EQ(Hex(Take()), Hex(k00 + spec + k00 + custom + k00));
 }
 
@@ -166,9 +160,9 @@ TEST_F(CommandTest, PageStartM) {
   page.hResolution = page.vResolution = 600;
   page.dpi1200 = 1;
   page.pageDensity = 3;
-  gImageCoverage = 99;
-  EXPECT_EQ(Prnt_StartPage(&page, PLATFORM_M), 1);
-  EXPECT_EQ(gImageCoverage, 99u);
+  job_.imageCoverage = 99;
+  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_M), 1);
+  EXPECT_EQ(job_.imageCoverage, 99u);
   uint32_t length = 0;
   std::string bytes = Take();
   EXPECT_EQ(bytes.substr(4, 12), H("00 00 00 02 00 00 00 11 00 CC 5A 5A"));
@@ -180,7 +174,7 @@ TEST_F(CommandTest, PageStartM) {
 
   page.paperSize = 9;
   page.dpi1200 = 0;
-  EXPECT_EQ(Prnt_StartPage(&page, PLATFORM_M), 1);
+  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_M), 1);
   auto standard = ParseParams(Take(), &length);
   EXPECT_EQ(length, 184u);
   ASSERT_EQ(standard.size(), 14u);
@@ -195,23 +189,23 @@ TEST_F(CommandTest, PageAndJobEnd) {
   info.resolution = 600;
   info.density = 2;
   info.paperWidthMm = 210;
-  gImageChecksum = 0x5A;
-  gImageCoverage = 2000000;
-  EXPECT_EQ(Prnt_EndPage(&info, PLATFORM_C), 1);
+  job_.imageChecksum = 0x5A;
+  job_.imageCoverage = 2000000;
+  EXPECT_EQ(Prnt_EndPage(job_, &info, PLATFORM_C), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("1B FF 2D 31 32 33 34 35 58 00 00 0B 06 1A 5A 00 7B 00 00") +
                              H("0B 06 1E D0 07 FA 00 00 0B 04 18 D9")));
-  EXPECT_EQ(Prnt_EndPage(&info, PLATFORM_Z), 1);
+  EXPECT_EQ(Prnt_EndPage(job_, &info, PLATFORM_Z), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("00 00 0B 04 18 D9")));
-  EXPECT_EQ(Prnt_EndPage(&info, PLATFORM_M), 1);
+  EXPECT_EQ(Prnt_EndPage(job_, &info, PLATFORM_M), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("00 00 00 10 00 00 00 03 00 00 00 00 00 00 5A 5A")));
 
   PrntDocEndInfo end;
   end.pageCount = 2;
-  EXPECT_EQ(Prnt_EndDoc(&end, PLATFORM_C), 1);
+  EXPECT_EQ(Prnt_EndDoc(job_, &end, PLATFORM_C), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("00 00 0B 05 31 80 3F 00 00 0B 04 17 DA") + kEOJ));
-  EXPECT_EQ(Prnt_EndDoc(&end, PLATFORM_Z), 1);
+  EXPECT_EQ(Prnt_EndDoc(job_, &end, PLATFORM_Z), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("0B 04 17 DA") + kEOJ));
-  EXPECT_EQ(Prnt_EndDoc(&end, PLATFORM_M), 1);
+  EXPECT_EQ(Prnt_EndDoc(job_, &end, PLATFORM_M), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("00 00 00 10 00 00 00 01 00 00 00 00 00 00 5A 5A") +
                              H("1B 25 2D 31 32 33 34 35 58")));
 }
@@ -226,7 +220,7 @@ TEST_F(CommandTest, MachineDuplexAfterOddPages) {
       PrntPageEndInfo info;
       info.pageNumber = p;
       info.duplex = 1;
-      ASSERT_EQ(Prnt_EndPage(&info, PLATFORM_C), 1);
+      ASSERT_EQ(Prnt_EndPage(job_, &info, PLATFORM_C), 1);
       std::string bytes = Take();
       const bool turned = bytes.size() >= 6 && bytes.substr(bytes.size() - 6) == turn;
       EXPECT_EQ(turned, p % 2 == 1) << "page " << p;
@@ -234,18 +228,18 @@ TEST_F(CommandTest, MachineDuplexAfterOddPages) {
     PrntDocEndInfo end;
     end.pageCount = pages;
     end.duplex = 1;
-    ASSERT_EQ(Prnt_EndDoc(&end, PLATFORM_C), 1);
+    ASSERT_EQ(Prnt_EndDoc(job_, &end, PLATFORM_C), 1);
     EXPECT_EQ(Take().compare(0, 6, turn) == 0, pages == 3) << pages << " pages";
   }
 }
 
 TEST_F(CommandTest, ManualDuplexGoesToTheDeviceOnly) {
   FILE* spool = tmpfile();
-  gCollateFile = fileno(spool);
-  EXPECT_EQ(SendManualDuplexCmd(PLATFORM_C), 1);
-  EXPECT_EQ(SendManualDuplexCmd(PLATFORM_Z), 1);
-  EXPECT_EQ(SendManualDuplexCmd(PLATFORM_M), 1);
-  EXPECT_EQ(SendManualDuplexCmd(PLATFORM_NONE), 0);
+  job_.sink.collateFile.Reset(dup(fileno(spool)));
+  EXPECT_EQ(SendManualDuplexCmd(job_, PLATFORM_C), 1);
+  EXPECT_EQ(SendManualDuplexCmd(job_, PLATFORM_Z), 1);
+  EXPECT_EQ(SendManualDuplexCmd(job_, PLATFORM_M), 1);
+  EXPECT_EQ(SendManualDuplexCmd(job_, PLATFORM_NONE), 0);
   EXPECT_EQ(Hex(Take()), Hex(H("0B 04 30 C1 0B 04 1B D6 00 00 00 10 00 00 00 0B 00 00 00 00 00 00 5A 5A")));
   EXPECT_EQ(ftell(spool), 0);
   EXPECT_EQ(lseek(fileno(spool), 0, SEEK_END), 0);
@@ -259,14 +253,14 @@ TEST_F(CommandTest, UnknownPlatformSendsNothing) {
   PrntPageEndInfo pageEnd;
   PrntDocEndInfo docEnd;
   for (int platform : {0, 4, -1}) {
-    EXPECT_EQ(Prnt_StartDoc(&doc, platform), 0);
-    EXPECT_EQ(Prnt_StartPage(&page, platform), 0);
-    EXPECT_EQ(Prnt_SendPage(&band, platform), 0);
-    EXPECT_EQ(Prnt_EndPage(&pageEnd, platform), 0);
-    EXPECT_EQ(Prnt_EndDoc(&docEnd, platform), 0);
+    EXPECT_EQ(Prnt_StartDoc(job_, &doc, platform), 0);
+    EXPECT_EQ(Prnt_StartPage(job_, &page, platform), 0);
+    EXPECT_EQ(Prnt_SendPage(job_, &band, platform), 0);
+    EXPECT_EQ(Prnt_EndPage(job_, &pageEnd, platform), 0);
+    EXPECT_EQ(Prnt_EndDoc(job_, &docEnd, platform), 0);
   }
   EXPECT_EQ(Take(), "");
-  EXPECT_STREQ(prntLastError, "");
+  EXPECT_STREQ(job_.lastError.c_str(), "");
 }
 
 // ---- Failure texts: the sink takes `budget` bytes, then every write fails.
@@ -284,30 +278,30 @@ std::string Doc(const char* item) {
   return std::string("Prnt_StartDoc() :: send ") + item + " Fail 0 ==  \n";
 }
 
-int StartDoc(int platform) {
+int StartDoc(CommandStream& job, int platform) {
   PrntDocInfo doc = Job300();
-  return Prnt_StartDoc(&doc, platform);
+  return Prnt_StartDoc(job, &doc, platform);
 }
 
-int EndPage(int platform, int duplex) {
+int EndPage(CommandStream& job, int platform, int duplex) {
   PrntPageEndInfo info;
   info.pageNumber = 1;
   info.duplex = duplex;
-  return Prnt_EndPage(&info, platform);
+  return Prnt_EndPage(job, &info, platform);
 }
 
-int EndDoc(int platform) {
+int EndDoc(CommandStream& job, int platform) {
   PrntDocEndInfo info;
   info.pageCount = 3;
   info.duplex = 1;
-  return Prnt_EndDoc(&info, platform);
+  return Prnt_EndDoc(job, &info, platform);
 }
 
 TEST_F(CommandTest, EveryStepNamesItsFailure) {
-  auto startC = [] { return StartDoc(PLATFORM_C); };
-  auto startZ = [] { return StartDoc(PLATFORM_Z); };
-  auto startM = [] { return StartDoc(PLATFORM_M); };
-  auto pageC = [] { PrntPageInfo p = Page1(); return Prnt_StartPage(&p, PLATFORM_C); };
+  auto startC = [this] { return StartDoc(job_, PLATFORM_C); };
+  auto startZ = [this] { return StartDoc(job_, PLATFORM_Z); };
+  auto startM = [this] { return StartDoc(job_, PLATFORM_M); };
+  auto pageC = [this] { PrntPageInfo p = Page1(); return Prnt_StartPage(job_, &p, PLATFORM_C); };
   const std::string turnFail = "SendMachineDuplexCmd() :: send machineDuplexCmd Fail 0 ==  \n";
   const std::vector<FailCase> cases = {
       {"C UEL", 0, startC, Doc("UEL_CMD_C")},
@@ -339,46 +333,46 @@ TEST_F(CommandTest, EveryStepNamesItsFailure) {
       {"C page spec", 0, pageC, "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n" + kFiller},
       {"C custom paper", 22, pageC, "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n"},
       {"C host use", 36, pageC, "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n"},
-      {"C end page UEL", 0, [] { return EndPage(PLATFORM_C, 0); },
+      {"C end page UEL", 0, [this] { return EndPage(job_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send UEL_CMD_C Fail 0 ==  \n"},
-      {"C image checksum", 11, [] { return EndPage(PLATFORM_C, 0); },
+      {"C image checksum", 11, [this] { return EndPage(job_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send cmdImageDataChenksum Fail 0 ==  \n"},
-      {"C coverage", 19, [] { return EndPage(PLATFORM_C, 0); },
+      {"C coverage", 19, [this] { return EndPage(job_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n"},
-      {"C form feed", 27, [] { return EndPage(PLATFORM_C, 0); },
+      {"C form feed", 27, [this] { return EndPage(job_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send formFeedCmd Fail 0 ==  \n"},
-      {"C page turn", 33, [] { return EndPage(PLATFORM_C, 1); },
+      {"C page turn", 33, [this] { return EndPage(job_, PLATFORM_C, 1); },
        "Prnt_EndPage() :: MachineDuplexCmd Fail .\n" + turnFail},
-      {"Z form feed", 0, [] { return EndPage(PLATFORM_Z, 0); },
+      {"Z form feed", 0, [this] { return EndPage(job_, PLATFORM_Z, 0); },
        "Prnt_EndPage() :: send formFeedCmd Fail 0 ==  \n" + kFiller},
-      {"M end page", 0, [] { return EndPage(PLATFORM_M, 0); },
+      {"M end page", 0, [this] { return EndPage(job_, PLATFORM_M, 0); },
        "Prnt_EndPage() :: send END_PAGE_CMD Fail 0 ==  \n"},
-      {"C job end turn", 2, [] { return EndDoc(PLATFORM_C); },
+      {"C job end turn", 2, [this] { return EndDoc(job_, PLATFORM_C); },
        "Prnt_EndDoc() :: MachineDuplexCmd Fail .\n" + turnFail},
-      {"C query status", 8, [] { return EndDoc(PLATFORM_C); },
+      {"C query status", 8, [this] { return EndDoc(job_, PLATFORM_C); },
        "Prnt_EndDoc() :: send queryStatusCmd Fail 0 ==  \n"},
-      {"C reset", 15, [] { return EndDoc(PLATFORM_C); },
+      {"C reset", 15, [this] { return EndDoc(job_, PLATFORM_C); },
        "Prnt_EndDoc() :: send resetCmd Fail 0 ==  \n"},
-      {"C end of job", 19, [] { return EndDoc(PLATFORM_C); },
+      {"C end of job", 19, [this] { return EndDoc(job_, PLATFORM_C); },
        "Prnt_EndDoc() :: send endOfJobCmd Fail 0 ==  \n"},
-      {"Z end of job", 4, [] { return EndDoc(PLATFORM_Z); },
+      {"Z end of job", 4, [this] { return EndDoc(job_, PLATFORM_Z); },
        "Prnt_EndDoc() :: send endOfJobCmd Fail 0 ==  \n"},
-      {"M end doc", 0, [] { return EndDoc(PLATFORM_M); },
+      {"M end doc", 0, [this] { return EndDoc(job_, PLATFORM_M); },
        "Prnt_EndDoc() :: send END_DOC_CMD Fail 0 ==  \n"},
-      {"M end UEL", 16, [] { return EndDoc(PLATFORM_M); },
+      {"M end UEL", 16, [this] { return EndDoc(job_, PLATFORM_M); },
        "Prnt_EndDoc() :: send UEL_CMD_C Fail 0 ==  \n"},
-      {"C manual duplex", 0, [] { return SendManualDuplexCmd(PLATFORM_C); },
+      {"C manual duplex", 0, [this] { return SendManualDuplexCmd(job_, PLATFORM_C); },
        "Prnt_EndPage() :: send manualDuplexCmd Fail 0 ==  \n"},
-      {"M manual duplex", 0, [] { return SendManualDuplexCmd(PLATFORM_M); },
+      {"M manual duplex", 0, [this] { return SendManualDuplexCmd(job_, PLATFORM_M); },
        "SendManualDuplexCmd() :: send MANUAL_DUPLEX_CMD Fail 0 ==  \n"},
   };
-  snprintf(gPPDFile, sizeof(gPPDFile), "Lumora Alder Series");
+  job_.modelName = "Lumora Alder Series";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.step);
-    prntLastError[0] = '\0';
+    job_.lastError.Set("");
     FailAfter(c.budget);
     EXPECT_EQ(c.call(), 0);
-    EXPECT_EQ(std::string(prntLastError), c.expected);
+    EXPECT_EQ(std::string(job_.lastError.c_str()), c.expected);
     CloseFailing();
   }
 }
@@ -393,11 +387,11 @@ TEST_F(CommandTest, EveryStartPageParameterNamesItsFailure) {
   PrntPageInfo page = Page1();
   page.paperSize = 0;
   for (size_t i = 0; i <= 17; ++i) {
-    prntLastError[0] = '\0';
+    job_.lastError.Set("");
     FailAfter(i == 0 ? 0 : 16 + 12 * (i - 1));
-    EXPECT_EQ(Prnt_StartPage(&page, PLATFORM_M), 0);
+    EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_M), 0);
     const std::string item = i == 0 ? "START_PAGE_CMD" : names[i - 1];
-    EXPECT_EQ(std::string(prntLastError), "Prnt_StartPage() :: send " + item + " Fail 0 ==  \n");
+    EXPECT_EQ(std::string(job_.lastError.c_str()), "Prnt_StartPage() :: send " + item + " Fail 0 ==  \n");
     CloseFailing();
   }
 }
@@ -405,25 +399,22 @@ TEST_F(CommandTest, EveryStartPageParameterNamesItsFailure) {
 // A sink that is gone (full device, or no destination at all) fails the
 // first step of every routine.
 TEST_F(CommandTest, DeadSinkFailsEveryRoutine) {
-  FILE* full = fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
   for (int deviceOn : {1, 0}) {
-    SinkSetOutput(full);
-    gSendDataToDevice = deviceOn;
+    FailAfter(0);
+    job_.sink.sendToDevice = deviceOn;
     for (int platform : {PLATFORM_C, PLATFORM_Z, PLATFORM_M}) {
       PrntDocInfo doc;
       PrntPageInfo page;
       PrntPageEndInfo pageEnd;
       PrntDocEndInfo docEnd;
-      EXPECT_EQ(Prnt_StartDoc(&doc, platform), 0);
-      EXPECT_EQ(Prnt_StartPage(&page, platform), 0);
-      EXPECT_EQ(Prnt_EndPage(&pageEnd, platform), 0);
-      EXPECT_EQ(Prnt_EndDoc(&docEnd, platform), 0);
-      EXPECT_EQ(SendManualDuplexCmd(platform), 0);
+      EXPECT_EQ(Prnt_StartDoc(job_, &doc, platform), 0);
+      EXPECT_EQ(Prnt_StartPage(job_, &page, platform), 0);
+      EXPECT_EQ(Prnt_EndPage(job_, &pageEnd, platform), 0);
+      EXPECT_EQ(Prnt_EndDoc(job_, &docEnd, platform), 0);
+      EXPECT_EQ(SendManualDuplexCmd(job_, platform), 0);
     }
   }
-  SinkSetOutput(out_);
-  fclose(full);
+  CloseFailing();
   EXPECT_EQ(Take(), "");
 }
 

@@ -26,79 +26,77 @@ struct Spool {
 class OutputSinkTest : public StreamTest {};
 
 TEST_F(OutputSinkTest, NullDataReplacesTheErrorTextAndWritesNothing) {
-  SetLastError("older text");
-  EXPECT_EQ(SendDataToFile(nullptr, 4, 1), 0);
-  EXPECT_STREQ(prntLastError, "SendDataToFile() :: NULL == pData");
+  job_.lastError.Set("older text");
+  EXPECT_EQ(SendDataToFile(job_, nullptr, 4, 1), 0);
+  EXPECT_STREQ(job_.lastError.c_str(), "SendDataToFile() :: NULL == pData");
   EXPECT_EQ(Take(), "");
 }
 
 TEST_F(OutputSinkTest, NoDestinationIsAFailure) {
-  gSendDataToDevice = 0;
-  EXPECT_EQ(SendDataToFile("ab", 2, 0), 0);
-  EXPECT_EQ(SendDataToFile("ab", 2, 1), 0);
+  job_.sink.sendToDevice = 0;
+  EXPECT_EQ(SendDataToFile(job_, "ab", 2, 0), 0);
+  EXPECT_EQ(SendDataToFile(job_, "ab", 2, 1), 0);
 }
 
 TEST_F(OutputSinkTest, ManualDuplexRoutesByPageParity) {
   Spool odd, even, collate;
-  gManualDuplexOddFile = odd.fd();
-  gManualDuplexEvenFile = even.fd();
-  gCollateFile = collate.fd();
+  job_.sink.oddFile.Reset(dup(odd.fd()));
+  job_.sink.evenFile.Reset(dup(even.fd()));
+  job_.sink.collateFile.Reset(dup(collate.fd()));
 
-  g_page = 3;
-  gSendDataToDevice = 1;
-  EXPECT_EQ(SendDataToFile("page3", 5, 1), 1);
-  EXPECT_EQ(SendDataToFile("dev", 3, 0), 1);  // device only, never spooled
-  g_page = 4;
-  gSendDataToDevice = 0;
-  EXPECT_EQ(SendDataToFile("page-4", 6, 1), 1);
-  EXPECT_EQ(SendDataToFile("xx", 2, 0), 0);  // nowhere to go
+  job_.page = 3;
+  job_.sink.sendToDevice = 1;
+  EXPECT_EQ(SendDataToFile(job_, "page3", 5, 1), 1);
+  EXPECT_EQ(SendDataToFile(job_, "dev", 3, 0), 1);  // device only, never spooled
+  job_.page = 4;
+  job_.sink.sendToDevice = 0;
+  EXPECT_EQ(SendDataToFile(job_, "page-4", 6, 1), 1);
+  EXPECT_EQ(SendDataToFile(job_, "xx", 2, 0), 0);  // nowhere to go
 
   EXPECT_EQ(Take(), "page3dev");
   EXPECT_EQ(odd.Read(), "page3");
   EXPECT_EQ(even.Read(), "page-4");
   EXPECT_EQ(collate.Read(), "page3page-4");
-  ASSERT_EQ(gCacheSize.size(), 2u);
-  EXPECT_EQ(gCacheSize[0], 0u);
-  EXPECT_EQ(gCacheSize[1], 6u);
+  ASSERT_EQ(job_.sink.cacheSize.size(), 2u);
+  EXPECT_EQ(job_.sink.cacheSize[0], 0u);
+  EXPECT_EQ(job_.sink.cacheSize[1], 6u);
 }
 
 TEST_F(OutputSinkTest, SizeTableGrowsPastTwoThousandPages) {
   Spool even;
-  gManualDuplexEvenFile = even.fd();
-  gSendDataToDevice = 0;
+  job_.sink.evenFile.Reset(dup(even.fd()));
+  job_.sink.sendToDevice = 0;
   for (int page : {2, 4096, 5000}) {
-    g_page = page;
-    EXPECT_EQ(SendDataToFile("abc", 3, 1), 1);
+    job_.page = page;
+    EXPECT_EQ(SendDataToFile(job_, "abc", 3, 1), 1);
   }
-  ASSERT_EQ(gCacheSize.size(), 2500u);
-  EXPECT_EQ(gCacheSize[0], 3u);
-  EXPECT_EQ(gCacheSize[2047], 3u);
-  EXPECT_EQ(gCacheSize[2499], 3u);
-  ResetOutputSink();
-  EXPECT_TRUE(gCacheSize.empty());
+  ASSERT_EQ(job_.sink.cacheSize.size(), 2500u);
+  EXPECT_EQ(job_.sink.cacheSize[0], 3u);
+  EXPECT_EQ(job_.sink.cacheSize[2047], 3u);
+  EXPECT_EQ(job_.sink.cacheSize[2499], 3u);
 }
 
 TEST_F(OutputSinkTest, FullDeviceFailsAndIsFlagged) {
-  FILE* full = fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  SinkSetOutput(full);
-  EXPECT_EQ(SendDataToFile("abcd", 4, 1), 0);
-  EXPECT_EQ(gDeviceWriteFailed, 1);
-  EXPECT_EQ(Insert00(), 0);
-  EXPECT_STREQ(prntLastError, "Insert00() :: Send 00 00 to file Fail0 ==  \n");
-  SinkSetOutput(out_);
-  fclose(full);
+  FailAfter(0);
+  EXPECT_EQ(SendDataToFile(job_, "abcd", 4, 1), 0);
+  EXPECT_TRUE(job_.sink.deviceWriteFailed);
+  EXPECT_EQ(Insert00(job_), 0);
+  EXPECT_STREQ(job_.lastError.c_str(), "Insert00() :: Send 00 00 to file Fail0 ==  \n");
 }
 
-TEST_F(OutputSinkTest, FullSpoolFailsTheCallEvenWhenTheDeviceTookTheBytes) {
+// A full spool disk drops every spool file and flags the job, but the page
+// in progress still reaches the device whole.
+TEST_F(OutputSinkTest, FullSpoolDropsTheSpoolFilesAndKeepsTheDeviceGoing) {
   int full = open("/dev/full", O_WRONLY);
   ASSERT_GT(full, 0);
-  gCollateFile = full;
-  EXPECT_EQ(SendDataToFile("abcd", 4, 1), 0);
-  EXPECT_EQ(gSpoolWriteFailed, 1);
-  EXPECT_EQ(gDeviceWriteFailed, 0);
-  EXPECT_EQ(Take(), "abcd");
-  close(full);
+  job_.sink.collateFile.Reset(full);
+  job_.page = 1;
+  EXPECT_EQ(SendDataToFile(job_, "abcd", 4, 1), 1);
+  EXPECT_TRUE(job_.sink.spoolWriteFailed);
+  EXPECT_FALSE(job_.sink.deviceWriteFailed);
+  EXPECT_FALSE(job_.sink.collateFile.open());
+  EXPECT_EQ(SendDataToFile(job_, "ef", 2, 1), 1);
+  EXPECT_EQ(Take(), "abcdef");
 }
 
 }  // namespace

@@ -114,13 +114,13 @@ const RecordCase kRecords[] = {
      },
      "00 00 00 24 00 00 00 04 00 00 00 00 00 00 5A 5A 00 00 01 00 00 00 13 60 00 00 1B 68 00 00 "
      "01 00 00 00 03 5C"},
-    {"coverage Z", 7, [](uint8_t* b) { gImageCoverage = 1234567; GetCoverageCmd_Z(b); },
+    {"coverage Z", 7, [](uint8_t* b) { GetCoverageCmd_Z(1234567, b); },
      "0B 07 19 12 13 00 B0"},
-    {"coverage Z wraps", 7, [](uint8_t* b) { gImageCoverage = 65536000u + 5000u; GetCoverageCmd_Z(b); },
+    {"coverage Z wraps", 7, [](uint8_t* b) { GetCoverageCmd_Z(65536000u + 5000u, b); },
      "0B 07 19 05 00 00 D0"},
-    {"coverage Z top bits", 7, [](uint8_t* b) { gImageCoverage = 65535000u; GetCoverageCmd_Z(b); },
+    {"coverage Z top bits", 7, [](uint8_t* b) { GetCoverageCmd_Z(65535000u, b); },
      "0B 07 19 3F 3F 0F 48"},
-    {"image checksum", 6, [](uint8_t* b) { gImageChecksum = 0x5A; GetImageDataChenksumCmd(b); },
+    {"image checksum", 6, [](uint8_t* b) { GetImageDataChenksumCmd(0x5A, b); },
      "0B 06 1A 5A 00 7B"},
 };
 
@@ -178,12 +178,10 @@ TEST(Records, CoverageUsesSinglePrecisionFactors) {
   info.resolution = 600;
   info.density = 2;
   info.paperWidthMm = 210;
-  gImageCoverage = 2000000;
   uint8_t rec[6];
-  GetCoverageCmd_C(&info, rec);
+  GetCoverageCmd_C(&info, 2000000, rec);
   EXPECT_EQ(Hex(std::string(reinterpret_cast<char*>(rec), 6)), Hex(H("0B 06 1E D0 07 FA")));
   EXPECT_EQ(info.coverage, 2000);
-  gImageCoverage = 0;
 }
 
 }  // namespace

@@ -1,16 +1,16 @@
-// Helpers of the command stream tests: byte strings from hex, a sink that
-// captures the device bytes, and a sink that fails after a byte budget.
+// Helpers of the command stream tests: byte strings from hex, a device that
+// keeps the bytes it is given and can fail after a byte budget.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "job_state.h"
-#include "output_sink.h"
+#include "command_stream.h"
 #include "records.h"
 
 namespace stream_test {
@@ -62,64 +62,53 @@ inline PrntPageInfo Page1() {
   return page;
 }
 
-// A FILE* that accepts `budget` bytes and then fails every write, as a
-// printer connection that drops in the middle of a job.
-inline FILE* BudgetFile(size_t budget) {
-  auto* left = new size_t(budget);
-  cookie_io_functions_t io{};
-  io.write = [](void* cookie, const char*, size_t size) -> ssize_t {
-    auto* rest = static_cast<size_t*>(cookie);
-    if (*rest == 0) return -1;
-    size_t n = size < *rest ? size : *rest;
-    *rest -= n;
-    return static_cast<ssize_t>(n);
-  };
-  io.close = [](void* cookie) -> int {
-    delete static_cast<size_t*>(cookie);
-    return 0;
-  };
-  return fopencookie(left, "w", io);
-}
+// The device of a test: keeps what it is given in memory and, once its
+// budget of bytes is spent, fails every write, as a printer connection that
+// drops in the middle of a job.
+class MemoryDevice : public lumora::ByteOutput {
+ public:
+  bool Write(const void* data, size_t len) override {
+    if (len > budget) {
+      budget = 0;
+      return false;
+    }
+    budget -= len;
+    bytes.append(static_cast<const char*>(data), len);
+    return true;
+  }
+  std::string bytes;
+  size_t budget = SIZE_MAX;
+};
 
-// Fresh job state with the device bytes captured in memory.
+class QuietLog : public lumora::LogOutput {
+ public:
+  void Line(const char* text) override { lines += text; }
+  std::string lines;
+};
+
+// A fresh job's command stream with the device bytes captured in memory.
 class StreamTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetJobState();
-    ResetOutputSink();
-    g_page = 1;
-    out_ = open_memstream(&buf_, &len_);
-    SinkSetOutput(out_);
-  }
-  void TearDown() override {
-    CloseFailing();
-    ResetOutputSink();
-    fclose(out_);
-    free(buf_);
-  }
+  StreamTest() : job_(device_, log_) { job_.page = 1; }
   // Everything written since the last call.
   std::string Take() {
-    fflush(out_);
-    std::string bytes(buf_, len_);
-    rewind(out_);
-    fflush(out_);
+    std::string bytes;
+    bytes.swap(device_.bytes);
     return bytes;
   }
-  // Sends everything to a sink that fails after `budget` bytes.
+  // The device fails after `budget` more bytes (what it took is dropped).
   void FailAfter(size_t budget) {
-    failing_ = BudgetFile(budget);
-    SinkSetOutput(failing_);
+    device_.bytes.clear();
+    device_.budget = budget;
   }
   void CloseFailing() {
-    if (failing_ != nullptr) fclose(failing_);
-    failing_ = nullptr;
-    SinkSetOutput(out_);
+    device_.bytes.clear();
+    device_.budget = SIZE_MAX;
   }
 
-  FILE* out_ = nullptr;
-  FILE* failing_ = nullptr;
-  char* buf_ = nullptr;
-  size_t len_ = 0;
+  MemoryDevice device_;
+  QuietLog log_;
+  CommandStream job_;
 };
 
 }  // namespace stream_test

@@ -7,10 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "command_stream.h"
 #include "commands.h"
-#include "job_state.h"
 #include "job_stream_reader.h"
-#include "output_sink.h"
 #include "stream_builders.h"
 
 namespace {
@@ -23,27 +22,36 @@ struct Sent {
   int coverageC = -1;
 };
 
+struct MemoryDevice : lumora::ByteOutput {
+  Bytes bytes;
+  bool Write(const void* data, size_t len) override {
+    bytes.insert(bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + len);
+    return true;
+  }
+};
+
+struct NoLog : lumora::LogOutput {
+  void Line(const char*) override {}
+};
+
 // Runs one job through the command stream and returns its bytes.
 Bytes WriteJob(int platform, std::vector<Sent>& pages, bool dpi1200, bool duplex, int manualAfter) {
-  ResetJobState();
-  ResetOutputSink();
-  char* buf = nullptr;
-  size_t len = 0;
-  FILE* out = open_memstream(&buf, &len);
-  SinkSetOutput(out);
-  std::strcpy(gPPDFile, "Lumora Test Series");
+  MemoryDevice device;
+  NoLog log;
+  CommandStream job(device, log);
+  job.modelName = "Lumora Test Series";
   PrntDocInfo doc;
   doc.jobId = 300;
   doc.platformFlag = platform == PLATFORM_M ? 0 : 0x10;
   doc.duplexFlag = duplex ? 0x20 : 0;
   doc.density = 2;
-  EXPECT_EQ(Prnt_StartDoc(&doc, platform), 1);
+  EXPECT_EQ(Prnt_StartDoc(job, &doc, platform), 1);
   for (size_t i = 0; i < pages.size(); i++) {
     if (int(i) == manualAfter) {
-      EXPECT_EQ(SendManualDuplexCmd(platform), 1);
+      EXPECT_EQ(SendManualDuplexCmd(job, platform), 1);
     }
     Sent& p = pages[i];
-    g_page = int(p.number);
+    job.page = int(p.number);
     unsigned f = dpi1200 ? 2 : 1;
     PrntPageInfo info;
     info.paperSize = platform == PLATFORM_M ? 9 : 1;
@@ -54,9 +62,9 @@ Bytes WriteJob(int platform, std::vector<Sent>& pages, bool dpi1200, bool duplex
     info.imageWidth = uint16_t(p.bitmap.width / f);
     info.imageHeight = uint16_t(p.bitmap.height);
     info.dpi1200 = dpi1200;
-    EXPECT_EQ(Prnt_StartPage(&info, platform), 1);
+    EXPECT_EQ(Prnt_StartPage(job, &info, platform), 1);
     for (uint8_t b : p.bitmap.bits) p.dots += __builtin_popcount(b);
-    gImageCoverage = p.dots;  // what the screen would have counted
+    job.imageCoverage = p.dots;  // what the screen would have counted
     PrntBandInfo band;
     band.imageFlags3 = 0x20;
     band.width = uint16_t(p.bitmap.width);
@@ -67,26 +75,21 @@ Bytes WriteJob(int platform, std::vector<Sent>& pages, bool dpi1200, bool duplex
       band.dataLength = 853;
     }
     band.image = p.bitmap.bits.data();
-    EXPECT_EQ(Prnt_SendPage(&band, platform), 1);
+    EXPECT_EQ(Prnt_SendPage(job, &band, platform), 1);
     PrntPageEndInfo end;
     end.pageNumber = int(p.number);
     end.duplex = duplex;
     end.resolution = 600;
     end.paperWidthMm = 210;
     end.density = 2;
-    EXPECT_EQ(Prnt_EndPage(&end, platform), 1);
+    EXPECT_EQ(Prnt_EndPage(job, &end, platform), 1);
     p.coverageC = end.coverage;
   }
   PrntDocEndInfo docEnd;
   docEnd.pageCount = int(pages.size());
   docEnd.duplex = duplex;
-  EXPECT_EQ(Prnt_EndDoc(&docEnd, platform), 1);
-  std::fflush(out);
-  Bytes job(buf, buf + len);
-  ResetOutputSink();
-  std::fclose(out);
-  std::free(buf);
-  return job;
+  EXPECT_EQ(Prnt_EndDoc(job, &docEnd, platform), 1);
+  return device.bytes;
 }
 
 struct Case {

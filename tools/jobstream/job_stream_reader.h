@@ -87,6 +87,8 @@ struct Page {
   uint64_t compressedSize = 0; // JBIG bytes of the page
   unsigned bands = 0;          // JBIG entities (PLATFORM_Z bands, else 1)
   unsigned chunks = 0;         // PLATFORM_M JBIG_DATA_CMD count
+  unsigned stripeLines = 0;    // PLATFORM_C: stripe lines of the raster image record
+  unsigned long jbigL0 = 0;    // lines per stripe of the (first) JBIG image
   int coverage = -1;           // coverage record value (PLATFORM_Z: thousands of dots)
   int imageChecksum = -1;      // PLATFORM_C image checksum record
   bool machineDuplex = false;  // PLATFORM_C machine-duplex record after the page

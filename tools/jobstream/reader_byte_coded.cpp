@@ -243,6 +243,9 @@ void ByteCodedReader::ReadImageC(Page& page, const Record& raster) {
   cur_.skip(length);
   page.compressedSize = length;
   page.bands = 1;
+  page.stripeLines = Le16(raster.bytes + 11);
+  JbigHeader head;
+  if (ReadJbigHeader(jbig, length, head)) page.jbigL0 = head.l0;
   cur_.expectBytes(kUelC, 9, "UEL_CMD_C after the JBIG image " + where);
 
   unsigned sum = 0;

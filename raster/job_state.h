@@ -1,0 +1,130 @@
+// Inside a raster job: everything one job owns, and the steps of its life
+// that the other files of raster/ share. Only raster_job.cpp,
+// page_image.cpp and manual_duplex.cpp see this; callers use RasterJob.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <cstdlib>
+#include <memory>
+
+#include "command_stream.h"
+#include "job_settings.h"
+#include "raster_job.h"
+#include "records.h"
+
+namespace lumora {
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { free(p); }
+};
+using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+// Where and how large the page image is.
+struct PageGeometry {
+  uint32_t imageWidth = 0;
+  uint32_t imageHeight = 0;
+  uint16_t paperCode = 0;
+  uint16_t paperParam1 = 0;
+  uint16_t paperParam2 = 0;
+  int hResolution = 600;
+  int vResolution = 600;
+};
+
+// The page being received: its geometry, its buffers, and how far its
+// lines have come.
+struct PageWork {
+  PageGeometry geo;
+  uint32_t imageWidth = 0;   // turned sizes after a quarter turn
+  uint32_t imageHeight = 0;
+  uint16_t longEdgeFlag = 0;
+  int rotate = 0;            // the half turn of this page
+  bool screenAsRead = false;  // screened a piece at a time as lines come
+  Buffer line;               // one raster line (cropping, dropped lines)
+  Buffer page;               // 8-bit rows: the whole page or one piece
+  Buffer mono;               // the printer image
+  size_t bufferRows = 0;
+  PrntBandInfo band;         // the image as the encoder gets it
+  uint32_t linesIn = 0;      // raster lines received
+  uint32_t rows = 0;         // image rows filled so far
+  uint64_t readStart = 0;    // stage times
+  uint64_t screenNs = 0;
+  OutputCapture held;        // the page's records while earlier pages wait
+  bool startHeld = false;    // its page start waits behind earlier pages
+};
+
+// A page read and screened, waiting for its compression and for the pages
+// before it: its records are sent in page order once it is done.
+struct PendingPage {
+  int page = 0;
+  int sendToDevice = 1;      // where the page goes (manual duplex)
+  bool started = false;      // its page start went out already
+  OutputCapture held;        // page start records (and failure texts)
+  Buffer mono;               // the printer image the encoder reads
+  PrntBandInfo band;
+  PrntPageEndInfo end;
+  uint32_t coverage = 0;
+  EncoderHandle encoder;     // the page's compression threads
+};
+
+// How the job ends: with its job end (blank back side, replays, job end
+// records) or without anything more for the printer.
+enum class JobEnding { kOpen, kFinishStream, kStopWithoutStream };
+
+struct RasterJobState {
+  RasterJobState(const PrinterDescription& printerIn, const JobTicket& ticketIn,
+                 ByteOutput& device, LogOutput& logIn, JobHooks hooksIn);
+
+  bool Cancelled() const { return cancelRequested || (hooks.cancelled && hooks.cancelled()); }
+  int Platform() const { return settings.platform; }
+
+  PrinterDescription printer;
+  JobTicket ticket;
+  JobHooks hooks;
+  LogOutput& log;
+  CommandStream stream;
+  JobSettings settings;
+  std::atomic<bool> cancelRequested{false};
+  JobEnding ending = JobEnding::kOpen;
+  bool failed = false;           // the filter's status will be 1
+  int jobCopies = 1;
+  bool duplexFilesOpen = false;  // manual-duplex spool files exist
+  cups_page_header2_t header{};      // the page being received
+  cups_page_header2_t lastHeader{};  // the last page printed (blank back sides)
+  PrntPageInfo pageInfo;             // the last page's record
+  std::unique_ptr<PageWork> work;    // the page in progress
+  // Pages are compressed in parallel (two threads or more): each page's
+  // records wait in `pending` until the pages before them are sent.
+  bool parallelPages = false;
+  size_t maxPending = 1;
+  std::deque<std::unique_ptr<PendingPage>> pending;
+};
+
+// A failed step: its text goes in front of the failure text, and the whole
+// text is written into the job stream.
+void ReportStep(CommandStream& stream, const char* text);
+
+// Sending pages in order (page_order.cpp). HoldPage parks a screened page;
+// SendReadyPages sends the pages at the front whose compression is done,
+// and blocks on the oldest while more than `keep` wait; SendAllPages sends
+// every page left. A cancel stops them before the next page (the pages
+// left are not sent). Each returns false when the device has failed.
+void HoldPage(RasterJobState& job, std::unique_ptr<PageWork> work);
+bool SendReadyPages(RasterJobState& job, size_t keep);
+bool SendAllPages(RasterJobState& job);
+// Sends the image and page end of a page (serially, or when its turn came).
+void SendPageImage(RasterJobState& job, PrntBandInfo& band, PrntPageEndInfo& end);
+PrntPageEndInfo PageEndRecord(const RasterJobState& job);
+
+// Steps of the page that live in page_image.cpp.
+bool PrepareLines(RasterJobState& job, PageWork& work);
+uint8_t* NextLineBuffer(RasterJobState& job, PageWork& work);
+void FinishLine(RasterJobState& job, PageWork& work);
+void CompleteImage(RasterJobState& job, PageWork& work);
+void TurnAndScreen(RasterJobState& job, PageWork& work);
+bool AllocatePageBuffers(const cups_page_header2_t& header, PageWork& work, bool twoBits);
+
+}  // namespace lumora
