@@ -255,11 +255,64 @@ def bench_memory(args, work):
         out[pages] = r
     bpl, height = raster_size(ras)
     page8 = bpl * height
-    print("peak resident memory, PLATFORM_C text job, unturned (8-bit page %d x %d = %.1f MB):"
-          % (bpl, height, page8 / 1e6))
+    threads = int(os.environ.get("LUMORA_THREADS", "0") or 0) or (os.cpu_count() or 1)
+    print("peak resident memory, PLATFORM_C text job, unturned (8-bit page %d x %d = %.1f MB), "
+          "%d threads:" % (bpl, height, page8 / 1e6, threads))
     for pages, r in out.items():
-        print("  %3d pages: %7.1f MB = %.2f x the 8-bit page  (%.1f s, %.0f pages/min)" % (
-            pages, r.rss_kb * 1024 / 1e6, r.rss_kb * 1024 / page8, r.wall, pages * 60 / r.wall))
+        print("  %3d pages: %7.1f MB = %.2f x the 8-bit page = %.2f x the 1-page job  "
+              "(%.1f s, %.0f pages/min)" % (
+                  pages, r.rss_kb * 1024 / 1e6, r.rss_kb * 1024 / page8,
+                  r.rss_kb / out[1].rss_kb, r.wall, pages * 60 / r.wall))
+    print("  bound for any length: threads + 1 = %d x the 1-page job" % (threads + 1))
+    print()
+
+
+def repeated_raster(work, kind, pages, src):
+    """A raster of `pages` copies of the page, as one ghostscript stream."""
+    path = os.path.join(work, "%s-600-x%d.ras" % (kind, pages))
+    if not os.path.exists(path):
+        with open(ensure_raster(work, kind, 600, src), "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(data[:4] + data[4:] * pages)
+    return path
+
+
+def bench_pages(args, work):
+    """Jobs of ten A4 pages on every thread count up to the machine's cores:
+    the filter's wall time against the sum of pbmtojbg's times on the same
+    ten 1-bit pages (read back from the filter's stream), in the same run."""
+    pages = 10
+    print("rastertoLumora, %d-page A4 jobs, compressed raster as ghostscript writes it "
+          "(ms, best of %d runs):" % (pages, args.runs))
+    print("%-12s %-5s %7s | %8s %7s %8s | %10s | %6s" % (
+        "dialect", "page", "threads", "filter", "CPU", "RSS MB", "pbmtojbg x%d" % pages, "x wall"))
+    cores = os.cpu_count() or 1
+    for name, model, dpi, options, jbg_opts, extra in CASES:
+        if dpi != 600 or options or "1 thread" not in name:
+            continue
+        for kind in PAGES:
+            ras = repeated_raster(work, kind, pages, args.src)
+            argv = [os.path.join(args.bin, "rastertoLumora"), "1", "bench", "bench", "1", options, ras]
+            env1 = filter_env(ppd_path(args.ppd_dir, model), {"LUMORA_THREADS": "1"})
+            stream = os.path.join(work, "pages.bin")
+            with open(stream, "wb") as f:
+                f.write(run(argv, env=env1, keep_output=True).out)
+            pbm_dir = os.path.join(work, "pbm-pages")
+            os.makedirs(pbm_dir, exist_ok=True)
+            subprocess.run([os.path.join(args.bin, "lumora-inspect"), "--quiet", "--pbm", pbm_dir,
+                            stream], check=True)
+            pbms = [os.path.join(pbm_dir, "page-%03d.pbm" % (i + 1)) for i in range(pages)]
+            for threads in range(1, cores + 1):
+                env = filter_env(ppd_path(args.ppd_dir, model), {"LUMORA_THREADS": str(threads)})
+                mine, ref = [], []
+                for _ in range(args.runs):
+                    mine.append(run(argv, env=env))
+                    ref.append(sum(run(["pbmtojbg"] + jbg_opts + [p, "/dev/null"]).wall for p in pbms))
+                m, r = best(mine), min(ref)
+                print("%-12s %-5s %7d | %8.1f %7.1f %8.1f | %10.1f | %6.2f" % (
+                    name.replace(" 600 1 thread", ""), kind, threads, m.wall * 1e3,
+                    min(x.cpu for x in mine) * 1e3, m.rss_kb / 1024.0, r * 1e3, m.wall / r), flush=True)
     print()
 
 
@@ -307,7 +360,7 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--pages", type=int, default=200)
     ap.add_argument("--ps-megabytes", type=int, default=200)
-    ap.add_argument("--only", choices=["raster", "icount", "memory", "prefilter", "screen"])
+    ap.add_argument("--only", choices=["raster", "pages", "icount", "memory", "prefilter", "screen"])
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     cpu = ""
@@ -321,6 +374,8 @@ def main():
     print()
     if args.only in (None, "raster"):
         print_raster(bench_raster(args, args.work))
+    if args.only in (None, "pages"):
+        bench_pages(args, args.work)
     if args.only in (None, "icount"):
         bench_icount(args, args.work)
     if args.only in (None, "screen"):
