@@ -96,6 +96,6 @@ void ResetPrefilterState() {
   gPdftopsPath = "/usr/lib/cups/filter/pdftops";
   gLmqpdfPath = "/opt/lumora/bin/lmqpdf";
   gPrefilterHooks = DefaultPrefilterHooks();
-  job_canceled = 0;
+  ResetJobCanceled();
   RemoveJobTempFiles();
 }

@@ -195,7 +195,7 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   if (!pdftops.empty()) gPdftopsPath = pdftops;
   gHookLog = HookLog();
   gPrefilterHooks = PrefilterHooks{RecordStatusThread, RecordKeepaliveStart, RecordKeepaliveStop};
-  job_canceled = canceled ? 1 : 0;
+  if (canceled) SetJobCanceled();
 
   static int counter = 0;
   std::string in_path = CacheDir() / ("in-" + std::to_string(++counter));
