@@ -66,7 +66,7 @@ struct Filter {
   std::string err_path;
 
   Filter(const std::vector<std::string>& args, const std::string& ppd, int in_fd, int fd4,
-         const std::string& tmpdir) {
+         const std::string& tmpdir, const std::vector<std::string>& extraEnv = {}) {
     static int counter = 0;
     err_path = tmpdir + "/../stderr-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     int p[2];
@@ -76,6 +76,7 @@ struct Filter {
     all.insert(all.end(), args.begin(), args.end());
     std::vector<std::string> env = {"PPD=" + ppd, "TMPDIR=" + tmpdir, "LANG=C.UTF-8",
                                     "PATH=/usr/bin:/bin", "CUPS_SERVER=/nonexistent-lumora/cups.sock"};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     pid = fork();
     if (pid == 0) {
       int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -181,6 +182,37 @@ TEST_F(Program, SigtermCutsAtNextPage) {
   EXPECT_EQ(job.substr(0, job.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen), out);
   EXPECT_NE(std::string::npos, f.Err().find("cancel_job =1\n"));
   EXPECT_TRUE(ListDir(spool.path()).empty());
+}
+
+TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
+  const std::string path = dir / "400-pages.prn";
+  WriteFile(path, FourHundredPages());
+  const std::string trailer(kCancelTrailer, kCancelTrailerLen);
+  int pagesAfter[2] = {0, 0};
+  for (int maple = 0; maple < 2; ++maple) {
+    Filter f({"3", "u", "t", "1", "", path},
+             MakePpd(dir, maple ? "Lumora MP2100 Series PS" : "Lumora OP3100 Series PS"), Input(""), -1,
+             spool.path());
+    SlowRead r = ReadSlowlyAndCancel(f.out, [&] { kill(f.pid, SIGTERM); });
+    EXPECT_EQ(0, f.Wait());
+    ASSERT_GT(r.at, 0u);
+    ASSERT_GE(r.out.size(), r.at + r.held);
+    const std::string after = r.out.substr(r.at);
+    const std::string beyond = after.substr(r.held);
+    pagesAfter[maple] = PageComments(after);
+    RecordProperty(maple ? "maple_pages_after" : "plain_pages_after", pagesAfter[maple]);
+    RecordProperty(maple ? "maple_bytes_beyond_pipe" : "plain_bytes_beyond_pipe", beyond.size());
+    EXPECT_EQ(trailer, r.out.substr(r.out.size() - trailer.size())) << maple;
+    // Beyond what the pipe held: the 8 KiB block under way and the next one
+    // up to its page comment (plain), or the line under way and the lines
+    // up to the next page comment (maple), then the trailer.
+    if (maple) {
+      EXPECT_EQ(0, PageComments(beyond));
+    }
+    EXPECT_LE(beyond.size(), (maple ? 4096u : 2 * 8192u) + trailer.size()) << maple;
+  }
+  // The pipes held the same pages but for the few bytes the maple header adds.
+  EXPECT_LE(pagesAfter[1], pagesAfter[0] + 1);
 }
 
 // query1284info in this process, over a socket pair on descriptor 4.
