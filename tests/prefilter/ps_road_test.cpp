@@ -91,6 +91,10 @@ TEST_F(PsRoad, A5LongEdgeAndDeferredMediaSelection) {
   ReplaceAll(expected, "595 842 pdfSetupPaper", "420 595 pdfSetupPaper");
   EXPECT_EQ(expected, run.out);
   EXPECT_NE(std::string::npos, run.err.find("Modified <</DeferredMediaSelection\n"));
+  // Without a PageSize the job's own A5 MediaBox, fractions and all, tells.
+  in = WrapPjl("%!PS\n<</Type/Page/MediaBox [0 0 419.53 595.28]\n");
+  run = RunJob({"6", "u", "t", "1", ""}, in, Ppd("MP2650"), spool.path());
+  EXPECT_EQ(Rewritten(in, "6", "", "@PJL SET PAPER=A5L\r\n"), run.out);
 }
 
 TEST_F(PsRoad, CollatedCopiesInOneJob) {
