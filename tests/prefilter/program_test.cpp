@@ -245,4 +245,38 @@ TEST(DeviceIdQuery, AnswersOfTheBackend) {
   ResetPrefilterState();
 }
 
+// A backend that reads the side channel and never answers: the first
+// device-id query of a job waits out the time-out, the later ones of the
+// same job (two on the PostScript road, three on the PDF road) do not ask
+// again and fail at once with the same message.
+TEST(DeviceIdQuery, UnansweredQueryIsNotAskedAgainInTheJob) {
+  TempDir dir, spool;
+  const struct {
+    const char* nickname;
+    std::vector<std::string> args;
+    int queries;
+  } roads[] = {{"Lumora MP2100 Series PS", {"1", "u", "t", "1", ""}, 2},
+               {"Lumora LP5200 Series PS", {"1", "u", "t", "1", "", MakePdf(dir, 2)}, 3}};
+  ClaimSideChannelFds();
+  int saved = dup(4);
+  for (const auto& road : roads) {
+    int sv[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+    dup2(sv[0], 4);
+    JobRun run = RunJob(road.args, WrapPjl(MakePs(dir, 1)), MakePpd(dir, road.nickname), spool.path());
+    dup2(saved, 4);
+    char requests[64];
+    EXPECT_EQ(4, recv(sv[1], requests, sizeof(requests), MSG_DONTWAIT)) << road.nickname;  // one
+    close(sv[0]);
+    close(sv[1]);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("%!PS"));
+    size_t failed = 0;
+    for (size_t at = 0; (at = run.err.find("cups api can't find 1284 information.\n", at)) != std::string::npos; ++at)
+      ++failed;
+    EXPECT_EQ(static_cast<size_t>(road.queries), failed) << road.nickname;
+  }
+  close(saved);
+}
+
 }  // namespace
