@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "prefilter_state.h"
@@ -213,6 +214,29 @@ TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
   }
   // The pipes held the same pages but for the few bytes the maple header adds.
   EXPECT_LE(pagesAfter[1], pagesAfter[0] + 1);
+}
+
+// A Larch job to a network printer without an SNMP agent: the keep-alive
+// thread is in its 2 s wait for a reply or its 5 s pause when the copy ends,
+// and the job ends at once all the same, well before the next exchange.
+TEST_F(Program, NetworkKeepAliveDoesNotHoldTheJobEnd) {
+  Filter f({"5", "u", "t", "1", "", MakePdf(dir, 5)}, MakePpd(dir, "Lumora LP5200 Series PS"), Input(""), -1,
+           spool.path(), {"DEVICE_URI=socket://127.0.0.1:9100"});
+  using Clock = std::chrono::steady_clock;
+  auto last = Clock::now();
+  std::string out;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(f.out, buf, sizeof(buf))) > 0) {
+    out.append(buf, static_cast<size_t>(n));
+    last = Clock::now();
+  }
+  EXPECT_EQ(0, f.Wait());
+  const auto lingered = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last).count();
+  RecordProperty("ms_after_last_byte", static_cast<int>(lingered));
+  EXPECT_LT(lingered, 2500);
+  EXPECT_EQ(0u, out.find("%!PS-Adobe-3.0"));
+  EXPECT_NE(std::string::npos, f.Err().find("End::g_bDammyEnd = 1\n"));
 }
 
 // query1284info in this process, over a socket pair on descriptor 4.
