@@ -57,9 +57,13 @@ size_t CancellableOutput::Pump(size_t len, Transfer transfer) {
       WaitForRoom();
       if (job_canceled) break;
     }
-    const ssize_t n = transfer(done, std::min(len - done, piece_));
+    const size_t piece = std::min(len - done, piece_);
+    const ssize_t n = transfer(done, piece);
     if (n > 0) {
       done += static_cast<size_t>(n);
+      // A non-blocking write that took part of the piece found the output
+      // full: the next one would only fail.
+      if (savedFlags_ >= 0 && static_cast<size_t>(n) < piece) WaitForRoom();
     } else if (n == 0) {
       break;
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
