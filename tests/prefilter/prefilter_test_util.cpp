@@ -160,9 +160,16 @@ SlowRead ReadSlowlyAndCancel(int fd, const std::function<void()>& cancel) {
   while ((n = read(fd, buf, sizeof(buf))) > 0) {
     r.out.append(buf, static_cast<size_t>(n));
     if (r.at == 0 && r.out.size() >= 150000) {
-      usleep(200000);  // the filter fills the pipe and waits
-      int held = 0;
-      ioctl(fd, FIONREAD, &held);
+      // The filter fills the pipe and waits: what the pipe holds stays the
+      // same for 200 ms (at most 10 s on a busy machine).
+      int held = -1;
+      for (int same = 0, i = 0; same < 10 && i < 500; ++i) {
+        usleep(20000);
+        int now = 0;
+        ioctl(fd, FIONREAD, &now);
+        same = now == held ? same + 1 : 0;
+        held = now;
+      }
       r.at = r.out.size();
       r.held = static_cast<size_t>(held);
       cancel();
