@@ -83,10 +83,11 @@ class LineOutput {
       WriteToOutput(line);
       return false;
     }
+    if (buf_.size() + line.size() > kPipePiece && Flush()) return true;
     if (original) originals_.emplace_back(ends_.size(), *original);
     buf_ += line;
     ends_.push_back(buf_.size());
-    return buf_.size() >= kSize && Flush();
+    return buf_.size() >= kPipePiece && Flush();
   }
   // Once the job is cancelled: the lines held go out (the cut applies to
   // them), then the cut runs on `line`. True when the job was cut.
@@ -104,7 +105,9 @@ class LineOutput {
   }
 
  private:
-  static constexpr size_t kSize = 65536;
+  // Writes of at most a pipe's 64 KiB fit whole into a pipe the backend has
+  // emptied; a larger one would wait for room once more.
+  static constexpr size_t kPipePiece = 65536;
 
   bool SendHeldAfterCancel(size_t sent) {
     size_t start = 0;
