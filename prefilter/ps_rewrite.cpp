@@ -109,12 +109,15 @@ class LineOutput {
   // emptied; a larger one would wait for room once more.
   static constexpr size_t kPipePiece = 65536;
 
+  // The job was cancelled when `sent` bytes of the lines held had gone: the
+  // line under way is finished, the later ones go one by one through the
+  // cut. True when the cut was made.
   bool SendHeldAfterCancel(size_t sent) {
     size_t start = 0;
     auto original = originals_.begin();
     for (size_t i = 0; i < ends_.size(); start = ends_[i++]) {
       if (ends_[i] <= sent) continue;
-      const size_t from = std::max(start, sent);  // the line under way is finished
+      const size_t from = std::max(start, sent);
       if (start >= sent) {
         while (original != originals_.end() && original->first < i) ++original;
         std::string text = original != originals_.end() && original->first == i
