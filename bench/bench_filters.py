@@ -97,11 +97,15 @@ def best(runs):
     return min(runs, key=lambda r: r.wall)
 
 
-def ensure_raster(work, kind, dpi, src):
-    path = os.path.join(work, "%s-%d.ras" % (kind, dpi))
+def ensure_raster(work, kind, dpi, src, compressed=False):
+    """The page as ghostscript's CUPS raster device writes it: version 3
+    (uncompressed) by default, or version 2 (compressed) as the filter
+    chain of a print server delivers it."""
+    path = os.path.join(work, "%s-%d%s.ras" % (kind, dpi, "-v2" if compressed else ""))
     if not os.path.exists(path):
-        subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=cups",
-                        "-dcupsColorSpace=0", "-dcupsBitsPerColor=8", "-r%d" % dpi,
+        version = ["-dcupsRasterVersion=2"] if compressed else []
+        subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=cups"] + version +
+                       ["-dcupsColorSpace=0", "-dcupsBitsPerColor=8", "-r%d" % dpi,
                         "-sPAPERSIZE=a4", "-dFIXEDMEDIA", "-sOutputFile=" + path,
                         os.path.join(src, "%s_page.ps" % kind)],
                        check=True, stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
@@ -268,10 +272,10 @@ def bench_memory(args, work):
 
 
 def repeated_raster(work, kind, pages, src):
-    """A raster of `pages` copies of the page, as one ghostscript stream."""
-    path = os.path.join(work, "%s-600-x%d.ras" % (kind, pages))
+    """A compressed raster of `pages` copies of the page, as one stream."""
+    path = os.path.join(work, "%s-600-v2-x%d.ras" % (kind, pages))
     if not os.path.exists(path):
-        with open(ensure_raster(work, kind, 600, src), "rb") as f:
+        with open(ensure_raster(work, kind, 600, src, compressed=True), "rb") as f:
             data = f.read()
         with open(path, "wb") as f:
             f.write(data[:4] + data[4:] * pages)
@@ -279,19 +283,20 @@ def repeated_raster(work, kind, pages, src):
 
 
 def bench_pages(args, work):
-    """Jobs of ten A4 pages on every thread count up to the machine's cores:
-    the filter's wall time against the sum of pbmtojbg's times on the same
-    ten 1-bit pages (read back from the filter's stream), in the same run."""
-    pages = 10
-    print("rastertoLumora, %d-page A4 jobs, compressed raster as ghostscript writes it "
-          "(ms, best of %d runs):" % (pages, args.runs))
-    print("%-12s %-5s %7s | %8s %7s %8s | %10s | %6s" % (
-        "dialect", "page", "threads", "filter", "CPU", "RSS MB", "pbmtojbg x%d" % pages, "x wall"))
+    """Jobs of ten A4 pages (and one text page) on every thread count up to
+    the machine's cores: the filter's wall time against the sum of
+    pbmtojbg's times on the same 1-bit pages (read back from the filter's
+    stream), in the same run."""
+    print("rastertoLumora, A4 jobs, compressed raster as ghostscript writes it "
+          "(ms, best of %d runs):" % args.runs)
+    print("%-12s %-5s %5s %7s | %8s %7s %8s | %10s | %6s" % (
+        "dialect", "page", "pages", "threads", "filter", "CPU", "RSS MB", "pbmtojbg", "x wall"))
     cores = os.cpu_count() or 1
+    jobs = [(kind, 10) for kind in PAGES] + [("text", 1)]
     for name, model, dpi, options, jbg_opts, extra in CASES:
         if dpi != 600 or options or "1 thread" not in name:
             continue
-        for kind in PAGES:
+        for kind, pages in jobs:
             ras = repeated_raster(work, kind, pages, args.src)
             argv = [os.path.join(args.bin, "rastertoLumora"), "1", "bench", "bench", "1", options, ras]
             env1 = filter_env(ppd_path(args.ppd_dir, model), {"LUMORA_THREADS": "1"})
@@ -310,8 +315,8 @@ def bench_pages(args, work):
                     mine.append(run(argv, env=env))
                     ref.append(sum(run(["pbmtojbg"] + jbg_opts + [p, "/dev/null"]).wall for p in pbms))
                 m, r = best(mine), min(ref)
-                print("%-12s %-5s %7d | %8.1f %7.1f %8.1f | %10.1f | %6.2f" % (
-                    name.replace(" 600 1 thread", ""), kind, threads, m.wall * 1e3,
+                print("%-12s %-5s %5d %7d | %8.1f %7.1f %8.1f | %10.1f | %6.2f" % (
+                    name.replace(" 600 1 thread", ""), kind, pages, threads, m.wall * 1e3,
                     min(x.cpu for x in mine) * 1e3, m.rss_kb / 1024.0, r * 1e3, m.wall / r), flush=True)
     print()
 
