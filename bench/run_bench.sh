@@ -5,7 +5,7 @@
 # ghostscript and a 200 MB PostScript job once (kept in BUILD/bench-work),
 # and prints the table. Options are passed to bench_filters.py, e.g.
 #   bench/run_bench.sh --runs 9
-#   bench/run_bench.sh --only raster|memory|prefilter|screen|read
+#   bench/run_bench.sh --only raster|pages|memory|prefilter|screen|read
 set -e
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${LUMORA_BENCH_BUILD:-$SRC/build-bench}

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <cstdlib>
 #include <memory>
 
@@ -51,6 +52,22 @@ struct PageWork {
   uint32_t rows = 0;         // image rows filled so far
   uint64_t readStart = 0;    // stage times
   uint64_t screenNs = 0;
+  OutputCapture held;        // the page's records while earlier pages wait
+  bool startHeld = false;    // its page start waits behind earlier pages
+};
+
+// A page read and screened, waiting for its compression and for the pages
+// before it: its records are sent in page order once it is done.
+struct PendingPage {
+  int page = 0;
+  int sendToDevice = 1;      // where the page goes (manual duplex)
+  bool started = false;      // its page start went out already
+  OutputCapture held;        // page start records (and failure texts)
+  Buffer mono;               // the printer image the encoder reads
+  PrntBandInfo band;
+  PrntPageEndInfo end;
+  uint32_t coverage = 0;
+  EncoderHandle encoder;     // the page's compression threads
 };
 
 // How the job ends: with its job end (blank back side, replays, job end
@@ -79,11 +96,28 @@ struct RasterJobState {
   cups_page_header2_t lastHeader{};  // the last page printed (blank back sides)
   PrntPageInfo pageInfo;             // the last page's record
   std::unique_ptr<PageWork> work;    // the page in progress
+  // Pages are compressed in parallel (two threads or more): each page's
+  // records wait in `pending` until the pages before them are sent.
+  bool parallelPages = false;
+  size_t maxPending = 1;
+  std::deque<std::unique_ptr<PendingPage>> pending;
 };
 
 // A failed step: its text goes in front of the failure text, and the whole
 // text is written into the job stream.
 void ReportStep(CommandStream& stream, const char* text);
+
+// Sending pages in order (page_order.cpp). HoldPage parks a screened page;
+// SendReadyPages sends the pages at the front whose compression is done,
+// and blocks on the oldest while more than `keep` wait; SendAllPages sends
+// every page left. A cancel stops them before the next page (the pages
+// left are not sent). Each returns false when the device has failed.
+void HoldPage(RasterJobState& job, std::unique_ptr<PageWork> work);
+bool SendReadyPages(RasterJobState& job, size_t keep);
+bool SendAllPages(RasterJobState& job);
+// Sends the image and page end of a page (serially, or when its turn came).
+void SendPageImage(RasterJobState& job, PrntBandInfo& band, PrntPageEndInfo& end);
+PrntPageEndInfo PageEndRecord(const RasterJobState& job);
 
 // Steps of the page that live in page_image.cpp.
 bool PrepareLines(RasterJobState& job, PageWork& work);

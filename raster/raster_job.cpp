@@ -201,47 +201,20 @@ void SendPageStart(RasterJobState& job) {
   job.stream.SetMiddle(0);
 }
 
-// The page image, its page end, and the page's stage line.
-void SendPageImage(RasterJobState& job, PageWork& work) {
-  CommandStream& stream = job.stream;
-  const cups_page_header2_t& header = job.header;
-  const uint64_t sendStart = stream.stages.enabled() ? StageTimes::ClockNs() : 0;
-  const uint64_t compressBefore = stream.stages.Total(STAGE_COMPRESS);
-  stream.SetMiddle(1);
-  if (!Prnt_SendPage(stream, &work.band, job.Platform())) ReportStep(stream, "main() :: Send page Fail!\n");
-  StopPipelinedCompression(stream);
-
-  PrntPageEndInfo end;
-  end.pageNumber = stream.page;
-  end.duplex = job.settings[FN_Duplex] != 0 ? 1 : 0;
-  end.resolution = static_cast<int32_t>(header.HWResolution[0]);
-  end.paperWidthMm = static_cast<int32_t>(static_cast<float>(header.PageSize[0]) / 72.0 * 25.4);
-  end.density = job.settings[FN_Density];
-  if (!Prnt_EndPage(stream, &end, job.Platform())) ReportStep(stream, "main() :: End page Fail ! \n");
-  stream.SetMiddle(0);
-  if (stream.stages.enabled()) {
-    stream.stages.Add(STAGE_WRITE, StageTimes::ClockNs() - sendStart -
-                                       (stream.stages.Total(STAGE_COMPRESS) - compressBefore));
-    stream.stages.ReportPage(stream.page, job.log);
-  }
-}
-
 // After a page: a printer that is gone or a spool disk that is full stops
 // the job. False when the job must stop.
 bool CheckOutput(RasterJobState& job) {
-  if (job.stream.sink.deviceWriteFailed) {
-    job.log.Line("ERROR: Unable to send print data to the printer; the job is stopped.\n");
+  const OutputSink& sink = job.stream.sink;
+  if (!sink.deviceWriteFailed && !sink.spoolWriteFailed) return true;
+  if (!job.failed) {
+    job.log.Line(sink.deviceWriteFailed
+                     ? "ERROR: Unable to send print data to the printer; the job is stopped.\n"
+                     : "ERROR: Unable to write the temporary spool file (disk full?); the job is "
+                       "stopped.\n");
     job.failed = true;
-    job.ending = JobEnding::kStopWithoutStream;
-    return false;
   }
-  if (job.stream.sink.spoolWriteFailed) {
-    job.log.Line("ERROR: Unable to write the temporary spool file (disk full?); the job is stopped.\n");
-    job.failed = true;
-    job.ending = JobEnding::kFinishStream;
-    return false;
-  }
-  return true;
+  job.ending = sink.deviceWriteFailed ? JobEnding::kStopWithoutStream : JobEnding::kFinishStream;
+  return false;
 }
 
 // Blank back side, replays and job end.
@@ -277,6 +250,22 @@ void FinishJobStream(RasterJobState& job) {
 
 }  // namespace
 
+void SendPageImage(RasterJobState& job, PrntBandInfo& band, PrntPageEndInfo& end) {
+  CommandStream& stream = job.stream;
+  const uint64_t sendStart = stream.stages.enabled() ? StageTimes::ClockNs() : 0;
+  const uint64_t compressBefore = stream.stages.Total(STAGE_COMPRESS);
+  stream.SetMiddle(1);
+  if (!Prnt_SendPage(stream, &band, job.Platform())) ReportStep(stream, "main() :: Send page Fail!\n");
+  StopPipelinedCompression(stream);
+  if (!Prnt_EndPage(stream, &end, job.Platform())) ReportStep(stream, "main() :: End page Fail ! \n");
+  stream.SetMiddle(0);
+  if (stream.stages.enabled()) {
+    stream.stages.Add(STAGE_WRITE, StageTimes::ClockNs() - sendStart -
+                                       (stream.stages.Total(STAGE_COMPRESS) - compressBefore));
+    stream.stages.ReportPage(stream.page, job.log);
+  }
+}
+
 void ReportStep(CommandStream& stream, const char* text) {
   stream.lastError.Prepend(text);
   WriteFailureText(stream);
@@ -289,6 +278,10 @@ RasterJobState::RasterJobState(const PrinterDescription& printerIn, const JobTic
   stream.modelName = printer.modelName;
   if (hooks.middleOfCommand != nullptr) stream.middle = hooks.middleOfCommand;
   stream.threads = hooks.threads;
+  // With a second thread, the next page is read while a page compresses;
+  // at most `threads` pages wait, one more is being read.
+  maxPending = StreamThreadCount(hooks.threads, SIZE_MAX);
+  parallelPages = maxPending >= 2;
   stream.clock = hooks.clock;
   stream.hostName = hooks.hostName;
   stream.SetMiddle(1);
@@ -333,8 +326,17 @@ PageStart RasterJob::StartPage(const cups_page_header2_t& header) {
   }
   Logf(job.log, "PAGE: %d %d\n", job.stream.page, job.header.NumCopies);
   job.lastHeader = job.header;
+  // Spool files made in the middle of a job must not receive the pages
+  // before: those are sent first.
+  if (job.settings[FN_ManualDuplex] == 1 && !job.duplexFilesOpen && !SendAllPages(job)) {
+    job.ending = JobEnding::kStopWithoutStream;
+    return PageStart::kStop;
+  }
   if (!PrepareJob(job)) return PageStart::kStop;
   FillPageInfo(job, *work);
+  // While pages before it wait, the page's records wait behind them.
+  work->startHeld = job.parallelPages && !job.pending.empty();
+  if (work->startHeld) job.stream.capture = &work->held;
   SendPageStart(job);
   PrepareLines(job, *work);
   job.work = std::move(work);
@@ -368,14 +370,28 @@ bool RasterJob::EndPage() {
   if (!job.work) return job.ending == JobEnding::kOpen;
   std::unique_ptr<PageWork> work = std::move(job.work);
   CompleteImage(job, *work);
+  job.stream.capture = nullptr;
+  if (job.Cancelled() && work->startHeld) {
+    // Cancelled before anything of this page went out: it is not sent,
+    // nor are the pages waiting before it.
+    StopPipelinedCompression(job.stream);
+    job.ending = JobEnding::kFinishStream;
+    return false;
+  }
   if (job.Platform() == PLATFORM_M && job.Cancelled()) {
-    // PLATFORM_M stops at once: no page end, no job end.
+    // PLATFORM_M stops at once after the page start: no page end, no job end.
     StopPipelinedCompression(job.stream);
     job.ending = JobEnding::kStopWithoutStream;
     return false;
   }
   TurnAndScreen(job, *work);
-  SendPageImage(job, *work);
+  if (job.parallelPages) {
+    HoldPage(job, std::move(work));
+    SendReadyPages(job, job.maxPending);
+  } else {
+    PrntPageEndInfo end = PageEndRecord(job);
+    SendPageImage(job, work->band, end);
+  }
   work.reset();
   if (!CheckOutput(job)) return false;
   if (job.Cancelled()) {
@@ -390,6 +406,15 @@ int RasterJob::EndJob() {
   if (job.work) EndPage();
   if (job.ending == JobEnding::kOpen)
     job.ending = job.stream.page > 0 ? JobEnding::kFinishStream : JobEnding::kStopWithoutStream;
+  if (job.ending == JobEnding::kFinishStream) {
+    // The pages read before the end go out first (after a cancel only one
+    // whose start went out), unless the device or the spool disk failed:
+    // the job then stops with what was sent.
+    if (!job.stream.sink.spoolWriteFailed && !job.stream.sink.deviceWriteFailed)
+      SendAllPages(job);
+    CheckOutput(job);
+  }
+  job.pending.clear();
   if (job.ending == JobEnding::kFinishStream) FinishJobStream(job);
   job.ending = JobEnding::kStopWithoutStream;  // ended: nothing more is sent
   CloseSpoolFiles(job);

@@ -76,7 +76,25 @@ class OutputSink {
   lumora::ByteOutput& device_;
 };
 
-struct EncoderState;  // the compression threads of a page (jbig_compress.cpp)
+// The compression threads of a page (jbig_compress.cpp); a job has one for
+// the page it is reading, and a page waiting to be sent keeps its own.
+struct EncoderState;
+struct EncoderDeleter {
+  void operator()(EncoderState* state) const;
+};
+using EncoderHandle = std::unique_ptr<EncoderState, EncoderDeleter>;
+EncoderHandle NewEncoder();
+// True once the page's compression threads have finished (or none runs).
+bool EncoderDone(const EncoderState& state);
+
+// Command bytes held back: the records of a page that must wait for the
+// pages before it, replayed through the sink in order later.
+struct CapturedChunk {
+  std::vector<uint8_t> bytes;
+  int toSideFiles = 0;
+  bool raw = false;  // failure text: to the device, outside the routing
+};
+using OutputCapture = std::vector<CapturedChunk>;
 
 struct CommandStream {
   CommandStream(lumora::ByteOutput& device, lumora::LogOutput& log);
@@ -102,7 +120,8 @@ struct CommandStream {
   std::function<time_t()> clock;      // empty: time(nullptr)
   std::function<int(char*, size_t)> hostName;  // empty: gethostname
   StageTimes stages;
-  std::unique_ptr<EncoderState> encoder;
+  EncoderHandle encoder;
+  OutputCapture* capture = nullptr;   // non-null: bytes are held back there
 };
 
 // Sends bytes through the sink. Returns 1 when every destination written
@@ -116,3 +135,5 @@ int SendDataToFile(CommandStream& job, const void* data, size_t len, int toSideF
 int Insert00(CommandStream& job);
 // Writes the failure text into the job stream, outside the routing.
 void WriteFailureText(CommandStream& job);
+// Sends held-back bytes through the sink, in the order they were given.
+void ReplayCapture(CommandStream& job, const OutputCapture& capture);

@@ -131,6 +131,7 @@ struct BandPipeline : RowsWatcher {
   size_t lineBytes = 0;
   std::vector<BandResult> results;
   std::atomic<size_t> next{0};
+  std::atomic<size_t> finished{0};  // bands compressed
   bool stop = false;       // guarded by lock
   std::vector<std::thread> workers;
 
@@ -145,6 +146,7 @@ struct BandPipeline : RowsWatcher {
         if (stop) return;
       }
       CompressBand(page, image, lineBytes, i, results[i]);
+      ++finished;
     }
   }
 
@@ -173,6 +175,7 @@ struct PagePipeline : RowsWatcher, JbigObserver {
   const uint8_t* image = nullptr;
   std::vector<uint8_t> data;
   bool ok = false;
+  std::atomic<bool> done{false};  // the encoder has finished the page
   std::thread worker;
 
   // Reader of the encoder's output: the 20-byte header, then stripe data in
@@ -228,6 +231,7 @@ struct PagePipeline : RowsWatcher, JbigObserver {
     ok = JBIGCompress(out, JbigParamWord0(param), static_cast<uint32_t>(param.xd),
                       static_cast<uint32_t>(param.yd), static_cast<uint32_t>(param.l0),
                       JbigParamWord4(param), image) != 0;
+    done = true;
   }
 
   void Finish() {
@@ -252,8 +256,18 @@ struct EncoderState {
   }
 };
 
+void EncoderDeleter::operator()(EncoderState* state) const { delete state; }
+
+EncoderHandle NewEncoder() { return EncoderHandle(new EncoderState); }
+
+bool EncoderDone(const EncoderState& state) {
+  if (state.page && !state.page->done.load()) return false;
+  if (state.bands && state.bands->finished.load() < state.bands->results.size()) return false;
+  return true;
+}
+
 CommandStream::CommandStream(lumora::ByteOutput& device, lumora::LogOutput& logOutput)
-    : sink(device), log(logOutput), encoder(std::make_unique<EncoderState>()) {}
+    : sink(device), log(logOutput), encoder(NewEncoder()) {}
 
 CommandStream::~CommandStream() = default;
 

@@ -14,6 +14,15 @@ void CountPageBytes(std::vector<uint64_t>& table, size_t slot, size_t len) {
   table[slot] += len;
 }
 
+// Keeps bytes back for later, joined to the chunk before when it goes the
+// same way.
+void Capture(OutputCapture& capture, const void* data, size_t len, int toSideFiles, bool raw) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (capture.empty() || capture.back().toSideFiles != toSideFiles || capture.back().raw != raw)
+    capture.push_back(CapturedChunk{{}, toSideFiles, raw});
+  capture.back().bytes.insert(capture.back().bytes.end(), bytes, bytes + len);
+}
+
 }  // namespace
 
 void SpoolFile::Reset(int fd) {
@@ -64,11 +73,15 @@ void OutputSink::DropSpoolFiles() {
 }
 
 int SendDataToFile(CommandStream& job, const void* data, size_t len, int toSideFiles) {
-  job.SetMiddle(1);
   if (data == nullptr) {
     job.lastError.Set("SendDataToFile() :: NULL == pData");
     return 0;
   }
+  if (job.capture != nullptr) {
+    Capture(*job.capture, data, len, toSideFiles, false);
+    return 1;
+  }
+  job.SetMiddle(1);
   OutputSink& sink = job.sink;
   bool wrote = false;
   bool ok = true;
@@ -112,5 +125,17 @@ int Insert00(CommandStream& job) {
 
 void WriteFailureText(CommandStream& job) {
   const char* text = job.lastError.c_str();
-  job.sink.WriteDevice(text, strlen(text));
+  if (job.capture != nullptr)
+    Capture(*job.capture, text, strlen(text), 0, true);
+  else
+    job.sink.WriteDevice(text, strlen(text));
+}
+
+void ReplayCapture(CommandStream& job, const OutputCapture& capture) {
+  for (const CapturedChunk& chunk : capture) {
+    if (chunk.raw)
+      job.sink.WriteDevice(chunk.bytes.data(), chunk.bytes.size());
+    else
+      SendDataToFile(job, chunk.bytes.data(), chunk.bytes.size(), chunk.toSideFiles);
+  }
 }
