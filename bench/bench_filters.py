@@ -11,8 +11,11 @@ reference: pbmtojbg on the 1-bit page the filter sent (read back with
 lumora-inspect), with the encoder options the filter uses.
 pstoLumora: a 200 MB PostScript job, plain copy and maple rewriting,
 against cat; the output of all three goes into a pipe that is drained.
+Raster reading (--only read): the CUPS library's reader against the
+driver's own on the same pages, compressed and plain.
 """
 import argparse
+import json
 import os
 import struct
 import subprocess
@@ -97,11 +100,15 @@ def best(runs):
     return min(runs, key=lambda r: r.wall)
 
 
-def ensure_raster(work, kind, dpi, src):
-    path = os.path.join(work, "%s-%d.ras" % (kind, dpi))
+def ensure_raster(work, kind, dpi, src, compressed=False):
+    """The page as ghostscript's CUPS raster device writes it: version 3
+    (uncompressed) by default, or version 2 (compressed) as the filter
+    chain of a print server delivers it."""
+    path = os.path.join(work, "%s-%d%s.ras" % (kind, dpi, "-v2" if compressed else ""))
     if not os.path.exists(path):
-        subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=cups",
-                        "-dcupsColorSpace=0", "-dcupsBitsPerColor=8", "-r%d" % dpi,
+        version = ["-dcupsRasterVersion=2"] if compressed else []
+        subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=cups"] + version +
+                       ["-dcupsColorSpace=0", "-dcupsBitsPerColor=8", "-r%d" % dpi,
                         "-sPAPERSIZE=a4", "-dFIXEDMEDIA", "-sOutputFile=" + path,
                         os.path.join(src, "%s_page.ps" % kind)],
                        check=True, stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
@@ -236,6 +243,35 @@ def bench_screen(args):
     print()
 
 
+def bench_read(args, work):
+    """Reading the raster: the CUPS library's reader against lumora::RasterReader
+    (raster_read_bench, Google Benchmark), header and every row as the filter
+    reads them, file in the page cache."""
+    prog = os.path.join(args.bin, "raster_read_bench")
+    if not os.path.exists(prog):
+        print("raster reading: raster_read_bench not built (Google Benchmark missing)\n")
+        return
+    files = [ensure_raster(work, kind, 600, args.src, compressed=True) for kind in PAGES]
+    files += [ensure_raster(work, kind, 600, args.src) for kind in PAGES]
+    out = subprocess.run([prog, "--benchmark_repetitions=%d" % args.runs, "--benchmark_format=json"]
+                         + files, check=True, capture_output=True, text=True).stdout
+    best_of = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("run_type") != "iteration":
+            continue
+        reader, page = b["run_name"].split("/", 1)
+        wall, cpu = best_of.get((reader, page), (float("inf"), float("inf")))
+        best_of[(reader, page)] = (min(wall, b["real_time"]), min(cpu, b["cpu_time"]))
+    print("raster reading, A4 600 dpi 8-bit gray, header and every row (ms, best of %d):" % args.runs)
+    print("  %-26s %9s %9s %9s %9s %8s" % ("page", "cups", "its CPU", "lumora", "its CPU", "x CPU"))
+    for f in files:
+        page = os.path.basename(f)
+        cw, cc = best_of[("cups", page)]
+        lw, lc = best_of[("lumora", page)]
+        print("  %-26s %9.1f %9.1f %9.1f %9.1f %8.2f" % (page, cw, cc, lw, lc, lc / cc))
+    print()
+
+
 def bench_memory(args, work):
     """Peak RSS of a 1-page, 2-page and 200-page text job (PLATFORM_C)."""
     ras = ensure_raster(work, "text", 600, args.src)
@@ -255,11 +291,65 @@ def bench_memory(args, work):
         out[pages] = r
     bpl, height = raster_size(ras)
     page8 = bpl * height
-    print("peak resident memory, PLATFORM_C text job, unturned (8-bit page %d x %d = %.1f MB):"
-          % (bpl, height, page8 / 1e6))
+    threads = int(os.environ.get("LUMORA_THREADS", "0") or 0) or (os.cpu_count() or 1)
+    print("peak resident memory, PLATFORM_C text job, unturned (8-bit page %d x %d = %.1f MB), "
+          "%d threads:" % (bpl, height, page8 / 1e6, threads))
     for pages, r in out.items():
-        print("  %3d pages: %7.1f MB = %.2f x the 8-bit page  (%.1f s, %.0f pages/min)" % (
-            pages, r.rss_kb * 1024 / 1e6, r.rss_kb * 1024 / page8, r.wall, pages * 60 / r.wall))
+        print("  %3d pages: %7.1f MB = %.2f x the 8-bit page = %.2f x the 1-page job  "
+              "(%.1f s, %.0f pages/min)" % (
+                  pages, r.rss_kb * 1024 / 1e6, r.rss_kb * 1024 / page8,
+                  r.rss_kb / out[1].rss_kb, r.wall, pages * 60 / r.wall))
+    print("  bound for any length: threads + 1 = %d x the 1-page job" % (threads + 1))
+    print()
+
+
+def repeated_raster(work, kind, pages, src):
+    """A compressed raster of `pages` copies of the page, as one stream."""
+    path = os.path.join(work, "%s-600-v2-x%d.ras" % (kind, pages))
+    if not os.path.exists(path):
+        with open(ensure_raster(work, kind, 600, src, compressed=True), "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(data[:4] + data[4:] * pages)
+    return path
+
+
+def bench_pages(args, work):
+    """Jobs of ten A4 pages (and one text page) on every thread count up to
+    the machine's cores: the filter's wall time against the sum of
+    pbmtojbg's times on the same 1-bit pages (read back from the filter's
+    stream), in the same run."""
+    print("rastertoLumora, A4 jobs, compressed raster as ghostscript writes it "
+          "(ms, best of %d runs):" % args.runs)
+    print("%-12s %-5s %5s %7s | %8s %7s %8s | %10s | %6s" % (
+        "dialect", "page", "pages", "threads", "filter", "CPU", "RSS MB", "pbmtojbg", "x wall"))
+    cores = os.cpu_count() or 1
+    jobs = [(kind, 10) for kind in PAGES] + [("text", 1)]
+    for name, model, dpi, options, jbg_opts, extra in CASES:
+        if dpi != 600 or options or "1 thread" not in name:
+            continue
+        for kind, pages in jobs:
+            ras = repeated_raster(work, kind, pages, args.src)
+            argv = [os.path.join(args.bin, "rastertoLumora"), "1", "bench", "bench", "1", options, ras]
+            env1 = filter_env(ppd_path(args.ppd_dir, model), {"LUMORA_THREADS": "1"})
+            stream = os.path.join(work, "pages.bin")
+            with open(stream, "wb") as f:
+                f.write(run(argv, env=env1, keep_output=True).out)
+            pbm_dir = os.path.join(work, "pbm-pages")
+            os.makedirs(pbm_dir, exist_ok=True)
+            subprocess.run([os.path.join(args.bin, "lumora-inspect"), "--quiet", "--pbm", pbm_dir,
+                            stream], check=True)
+            pbms = [os.path.join(pbm_dir, "page-%03d.pbm" % (i + 1)) for i in range(pages)]
+            for threads in range(1, cores + 1):
+                env = filter_env(ppd_path(args.ppd_dir, model), {"LUMORA_THREADS": str(threads)})
+                mine, ref = [], []
+                for _ in range(args.runs):
+                    mine.append(run(argv, env=env))
+                    ref.append(sum(run(["pbmtojbg"] + jbg_opts + [p, "/dev/null"]).wall for p in pbms))
+                m, r = best(mine), min(ref)
+                print("%-12s %-5s %5d %7d | %8.1f %7.1f %8.1f | %10.1f | %6.2f" % (
+                    name.replace(" 600 1 thread", ""), kind, pages, threads, m.wall * 1e3,
+                    min(x.cpu for x in mine) * 1e3, m.rss_kb / 1024.0, r * 1e3, m.wall / r), flush=True)
     print()
 
 
@@ -307,7 +397,7 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--pages", type=int, default=200)
     ap.add_argument("--ps-megabytes", type=int, default=200)
-    ap.add_argument("--only", choices=["raster", "icount", "memory", "prefilter", "screen"])
+    ap.add_argument("--only", choices=["raster", "pages", "icount", "memory", "prefilter", "screen", "read"])
     args = ap.parse_args()
     os.makedirs(args.work, exist_ok=True)
     cpu = ""
@@ -321,10 +411,14 @@ def main():
     print()
     if args.only in (None, "raster"):
         print_raster(bench_raster(args, args.work))
+    if args.only in (None, "pages"):
+        bench_pages(args, args.work)
     if args.only in (None, "icount"):
         bench_icount(args, args.work)
     if args.only in (None, "screen"):
         bench_screen(args)
+    if args.only in (None, "read"):
+        bench_read(args, args.work)
     if args.only in (None, "memory"):
         bench_memory(args, args.work)
     if args.only in (None, "prefilter"):

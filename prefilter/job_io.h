@@ -13,7 +13,8 @@ struct FdCloser {
   ~FdCloser();
 };
 
-// Writes all of data to fd, retrying after signals; false on error.
+// Writes all of data to fd, retrying after signals and waiting for room on
+// a non-blocking descriptor; false on error.
 bool WriteAll(int fd, const void* data, size_t len);
 
 struct PpdCloser {

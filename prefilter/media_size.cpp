@@ -6,7 +6,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,11 +37,36 @@ std::string GrepFirstLine(const char* pattern, const char* path) {
   return FirstLine(r.output, 511);
 }
 
-// One number of a size statement: skips to the next decimal digit and takes
-// the text up to the next blank, ']' or end of line (so "595.28" is whole),
-// kept to the 9 characters of its field. Returns the text; p moves past it.
+// A number of a size statement starts here: a digit, or a sign or a point
+// followed by one ("-5", ".5", "-.5").
+bool StartsNumber(const char* p) {
+  if (*p == '-' || *p == '+') ++p;
+  if (*p == '.') ++p;
+  return isdigit(static_cast<unsigned char>(*p)) != 0;
+}
+
+// The decimal number at text: sign, digits, fraction (419.53 is 419.53, -5
+// is -5); reading stops at the first other character. Long runs of digits
+// give large values, never a wrapped one.
+double DecimalValue(const char* text) {
+  const char* p = text;
+  const double sign = *p == '-' ? -1.0 : 1.0;
+  if (*p == '-' || *p == '+') ++p;
+  double value = 0;
+  for (; isdigit(static_cast<unsigned char>(*p)); ++p) value = value * 10 + (*p - '0');
+  if (*p == '.') {
+    double scale = 0.1;
+    for (++p; isdigit(static_cast<unsigned char>(*p)); ++p, scale /= 10) value += (*p - '0') * scale;
+  }
+  return sign * value;
+}
+
+// One number of a size statement: skips to the next number, then takes the
+// text up to the next blank, ']' or end of line (so "595.28" and "-5" are
+// whole), kept to the 9 characters of its field. Returns the text; p moves
+// past it.
 std::string NextNumberText(const char*& p) {
-  while (*p && !isdigit(static_cast<unsigned char>(*p))) ++p;
+  while (*p && !StartsNumber(p)) ++p;
   std::string text;
   while (*p && *p != ' ' && *p != '\t' && *p != ']' && *p != '\n') {
     if (text.size() < 9) text += *p;
@@ -54,16 +78,28 @@ std::string NextNumberText(const char*& p) {
 bool WidthInRange(double w) { return w >= kCustomMinWidth && w <= kCustomMaxWidth; }
 bool HeightInRange(double h) { return h >= kCustomMinHeight && h <= kCustomMaxHeight; }
 
-// A run of decimal digits read as a number; runs too long for the 9-digit
-// field read as "very large".
-long DigitRunValue(const char* begin, const char* end) {
-  if (end - begin > 9) return LONG_MAX;
-  long v = 0;
-  for (const char* p = begin; p < end; ++p) v = v * 10 + (*p - '0');
-  return v;
+// A5 portrait within 2 points: width 418 to 422, height 593 to 597.
+bool IsA5Size(double w, double h) { return w >= 418 && w <= 422 && h >= 593 && h <= 597; }
+
+// The next number from p on (0 when none follows); p moves past it.
+double NextNumber(const char*& p) {
+  while (*p && !StartsNumber(p)) ++p;
+  if (!*p) return 0;
+  const double value = DecimalValue(p);
+  if (*p == '-' || *p == '+') ++p;
+  while (isdigit(static_cast<unsigned char>(*p)) || *p == '.') ++p;
+  return value;
 }
 
-bool IsA5Size(long w, long h) { return w >= 418 && w <= 422 && h >= 593 && h <= 597; }
+// The last number that ends before p, not before text (0 when none); p
+// moves to its start.
+double PreviousNumber(const char* text, const char*& p) {
+  while (p > text && !isdigit(static_cast<unsigned char>(p[-1]))) --p;
+  if (p == text) return 0;
+  while (p > text && (isdigit(static_cast<unsigned char>(p[-1])) || p[-1] == '.')) --p;
+  if (p > text && (p[-1] == '-' || p[-1] == '+')) --p;
+  return DecimalValue(p);
+}
 
 // Reads the job file until a MediaBox or pdfSetupPaper line tells the size.
 // found_size is false when no line decides.
@@ -80,29 +116,19 @@ bool ScanJobForA5(const char* path, bool* a5) {
     const char* text = line.c_str();
     if (const char* m = strcasestr(text, kMediaBox)) {
       const char* p = m + strlen(kMediaBox);
-      long v[2] = {0, 0};
-      for (long& value : v) {
-        while (*p && !isdigit(static_cast<unsigned char>(*p))) ++p;
-        const char* start = p;
-        while (isdigit(static_cast<unsigned char>(*p))) ++p;
-        value = start == p ? 0 : DigitRunValue(start, p);
-      }
-      *a5 = IsA5Size(v[0], v[1]);
+      const double w = NextNumber(p);
+      const double h = NextNumber(p);
+      *a5 = IsA5Size(w, h);
       return true;
     }
     if (const char* m = strcasestr(text, "pdfSetupPaper")) {
       if (m == text || m[-1] == '/') continue;
-      // Walking back: the height is the last run of digits before the name,
-      // the width the run before that.
-      long v[2] = {0, 0};
+      // Walking back: the height is the last number before the name, the
+      // width the one before that.
       const char* p = m;
-      for (long& value : v) {
-        while (p > text && !isdigit(static_cast<unsigned char>(p[-1]))) --p;
-        const char* end = p;
-        while (p > text && isdigit(static_cast<unsigned char>(p[-1]))) --p;
-        value = p == end ? 0 : DigitRunValue(p, end);
-      }
-      *a5 = IsA5Size(v[1], v[0]);
+      const double h = PreviousNumber(text, p);
+      const double w = PreviousNumber(text, p);
+      *a5 = IsA5Size(w, h);
       return true;
     }
   }
@@ -145,8 +171,8 @@ int isSupportCustomPageSize(const char* options_text, const char* path) {
     for (auto& text : n) text = NextNumberText(p);
     fprintf(stderr, "left:%s,top:%s,right:%s,bottom:%s\n", n[0].c_str(), n[1].c_str(), n[2].c_str(),
             n[3].c_str());
-    double w = atof(n[2].c_str()) - atof(n[0].c_str());
-    double h = atof(n[3].c_str()) - atof(n[1].c_str());
+    double w = DecimalValue(n[2].c_str()) - DecimalValue(n[0].c_str());
+    double h = DecimalValue(n[3].c_str()) - DecimalValue(n[1].c_str());
     if (!WidthInRange(w) || !HeightInRange(h)) return 0;
   }
 
@@ -156,7 +182,7 @@ int isSupportCustomPageSize(const char* options_text, const char* path) {
     std::string w = NextNumberText(p);
     std::string h = NextNumberText(p);
     fprintf(stderr, "pdfsetuppaper:width;%s,height:%s\n", w.c_str(), h.c_str());
-    if (!WidthInRange(atof(w.c_str())) || !HeightInRange(atof(h.c_str()))) return 0;
+    if (!WidthInRange(DecimalValue(w.c_str())) || !HeightInRange(DecimalValue(h.c_str()))) return 0;
   }
   return 1;
 }

@@ -62,7 +62,7 @@ int PdfRoad(char** argv, std::string& jobfile) {
 }  // namespace
 
 void cancel_job(int) {
-  job_canceled = 1;
+  SetJobCanceled();
   static const char msg[] = "cancel_job =1\n";
   ssize_t ignored = write(2, msg, sizeof(msg) - 1);
   (void)ignored;

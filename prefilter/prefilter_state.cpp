@@ -22,6 +22,7 @@ bool gOutputFailed = false;
 
 unsigned gRefusalPause = 1;
 double gDeviceIdTimeout = 10.0;
+bool gDeviceIdUnanswered = false;
 std::string gPdftopsPath = "/usr/lib/cups/filter/pdftops";
 std::string gLmqpdfPath = "/opt/lumora/bin/lmqpdf";
 
@@ -93,9 +94,10 @@ void ResetPrefilterState() {
   gOutputFailed = false;
   gRefusalPause = 1;
   gDeviceIdTimeout = 10.0;
+  gDeviceIdUnanswered = false;
   gPdftopsPath = "/usr/lib/cups/filter/pdftops";
   gLmqpdfPath = "/opt/lumora/bin/lmqpdf";
   gPrefilterHooks = DefaultPrefilterHooks();
-  job_canceled = 0;
+  ResetJobCanceled();
   RemoveJobTempFiles();
 }

@@ -33,6 +33,9 @@ extern bool gOutputFailed;
 extern unsigned gRefusalPause;
 // Time-out of one device-id query over the side channel, in seconds.
 extern double gDeviceIdTimeout;
+// A device-id query of this job went unanswered for the whole time-out: the
+// backend does not serve the side channel, and later queries do not wait.
+extern bool gDeviceIdUnanswered;
 // The system's PostScript converter and the driver's own PDF tool.
 extern std::string gPdftopsPath;
 extern std::string gLmqpdfPath;

@@ -1,7 +1,6 @@
 #include "ps_rewrite.h"
 
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cancellable_output.h"
 #include "job_io.h"
 #include "line_reader.h"
 #include "prefilter_state.h"
@@ -47,6 +47,10 @@ bool CancelCut(std::string& data) {
   return true;
 }
 
+// FixPrnPageSize; when it changes the line, the line as it was goes to
+// `original` (when given).
+bool FixLine(std::string& line, int w, int h, bool& inNumCopies, std::string* original);
+
 // The PJL lines that follow "@PJL JOB NAME" on the maple family.
 struct JobHeader {
   std::string owner;  // "@PJL SET JOBOWNER=..." line
@@ -60,71 +64,150 @@ struct JobHeader {
   }
 };
 
+constexpr size_t kBlock = 8192;
+
 // Gathers the rewritten lines into large writes: one write per line would
-// cost a system call for every few dozen bytes. Anything written to the
-// output directly (the cancel cut) is preceded by Flush().
+// cost a system call for every few dozen bytes. What leaves after a cancel
+// is what a line-by-line writer would have sent: the line under way when the
+// job is cancelled is finished, and each line still held meets the cancel
+// cut as the line it was before the page-size fixes.
 class LineOutput {
  public:
-  ~LineOutput() { Flush(); }
-  void Write(const std::string& line) {
-    if (buf_.size() + line.size() > kSize) Flush();
-    if (line.size() >= kSize) {
+  LineOutput() : out_(gOutFd) {}
+  // Adds a line; `original` is its text before the page-size fixes when
+  // they changed it. True when a cancel cut ended the job while sending.
+  bool Write(const std::string& line, const std::string* original) {
+    if (job_canceled) {
+      // The caller ran the cut on this line: it goes as it is.
+      if (Flush()) return true;
       WriteToOutput(line);
-    } else {
-      buf_ += line;
+      return false;
     }
+    if (buf_.size() + line.size() > kPipePiece && Flush()) return true;
+    if (original) originals_.emplace_back(ends_.size(), *original);
+    buf_ += line;
+    ends_.push_back(buf_.size());
+    return buf_.size() >= kPipePiece && Flush();
   }
-  void Flush() {
-    if (!buf_.empty()) WriteToOutput(buf_);
+  // Once the job is cancelled: the lines held go out (the cut applies to
+  // them), then the cut runs on `line`. True when the job was cut.
+  bool CutIfCanceled(std::string& line) { return job_canceled && (Flush() || CancelCut(line)); }
+  // Sends the lines held. True when a cancel cut ended the job.
+  bool Flush() {
+    if (buf_.empty()) return false;
+    const size_t sent = job_canceled ? 0 : out_.Write(buf_.data(), buf_.size());
+    // Short of a cancel, a shorter write is a failed output (gOutputFailed).
+    const bool cut = sent < buf_.size() && job_canceled && SendHeldAfterCancel(sent);
     buf_.clear();
+    ends_.clear();
+    originals_.clear();
+    return cut;
   }
 
  private:
-  static constexpr size_t kSize = 65536;
+  // Writes of at most a pipe's 64 KiB fit whole into a pipe the backend has
+  // emptied; a larger one would wait for room once more.
+  static constexpr size_t kPipePiece = 65536;
+
+  // The job was cancelled when `sent` bytes of the lines held had gone: the
+  // line under way is finished, the later ones go one by one through the
+  // cut. True when the cut was made.
+  bool SendHeldAfterCancel(size_t sent) {
+    size_t start = 0;
+    auto original = originals_.begin();
+    for (size_t i = 0; i < ends_.size(); start = ends_[i++]) {
+      if (ends_[i] <= sent) continue;
+      const size_t from = std::max(start, sent);
+      if (start >= sent) {
+        while (original != originals_.end() && original->first < i) ++original;
+        std::string text = original != originals_.end() && original->first == i
+                               ? original->second
+                               : buf_.substr(start, ends_[i] - start);
+        if (CancelCut(text)) return true;
+      }
+      WriteToOutput(buf_.data() + from, ends_[i] - from);
+    }
+    return false;
+  }
+
+  CancellableOutput out_;
   std::string buf_;
+  std::vector<size_t> ends_;                                // end of each line in buf_
+  std::vector<std::pair<size_t, std::string>> originals_;  // line index, text before the fixes
 };
 
-// The job goes out in blocks of 8 KiB, each looked at for the cancel cut
-// once the job is cancelled. The file is read 16 blocks at a time and the
-// blocks before a cut leave in one write, sparing system calls and the
-// backend's wake-ups.
-void PlainCopy(int fd) {
-  constexpr size_t kBlock = 8192;
-  // Until the job is cancelled the kernel copies the file to the output
-  // itself (no pass through this process's memory); an output it cannot
-  // send to is served by the loop below.
-  while (!job_canceled) {
-    ssize_t n = sendfile(gOutFd, fd, nullptr, 16 * kBlock);
-    if (n > 0) continue;
-    if (n == 0) return;
-    if (errno == EINTR || errno == EAGAIN) continue;
-    if (errno == EINVAL || errno == ENOSYS) break;
-    // Like a failed write: noted, and the copy goes on in the loop below.
-    // (Skipping ahead with lseek never ends: a file offset may pass the end
-    // of the file, and sendfile to a closed pipe fails before reading.)
-    gOutputFailed = true;
-    fprintf(stderr, "write file error! \n");
-    break;
-  }
-  std::vector<char> buf(16 * kBlock);
-  std::string block;
-  for (;;) {
-    ssize_t n = read(fd, buf.data(), buf.size());
+// Reads until want bytes or the end of the file; returns the bytes read.
+size_t ReadFull(int fd, char* buf, size_t want) {
+  size_t got = 0;
+  while (got < want) {
+    ssize_t n = read(fd, buf + got, want - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    const size_t got = static_cast<size_t>(n);
-    size_t pending = 0;  // start of the blocks not yet written
-    for (size_t off = 0; off < got; off += kBlock) {
-      if (!job_canceled) continue;
-      if (off > pending && !WriteToOutput(buf.data() + pending, off - pending))
-        fprintf(stderr, "write file error! \n");
-      block.assign(buf.data() + off, std::min(kBlock, got - off));
-      if (CancelCut(block)) return;
-      if (!WriteToOutput(block)) fprintf(stderr, "write file error! \n");
-      pending = off + block.size();
-    }
-    if (got > pending && !WriteToOutput(buf.data() + pending, got - pending))
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+// Sends whole 8 KiB blocks of the file (the last may be shorter): handed
+// over in one piece until the job is cancelled; then the block under way is
+// finished and each later block meets the cancel cut. True when cut.
+bool SendBlocks(CancellableOutput& out, const char* buf, size_t len) {
+  const size_t sent = job_canceled ? 0 : out.Write(buf, len);
+  if (sent == len) return false;
+  if (!job_canceled) {
+    fprintf(stderr, "write file error! \n");
+    return false;
+  }
+  const size_t blockEnd = std::min(len, (sent + kBlock - 1) / kBlock * kBlock);
+  if (blockEnd > sent && !WriteToOutput(buf + sent, blockEnd - sent))
+    fprintf(stderr, "write file error! \n");
+  std::string block;
+  for (size_t off = blockEnd; off < len; off += kBlock) {
+    block.assign(buf + off, std::min(kBlock, len - off));
+    if (CancelCut(block)) return true;
+    if (!WriteToOutput(block)) fprintf(stderr, "write file error! \n");
+  }
+  return false;
+}
+
+// Until the job is cancelled the kernel copies the file to the output (no
+// pass through this process's memory). True when the whole file went;
+// otherwise the block loop goes on from offset: after a cancel, or when
+// sendfile cannot serve the output or failed.
+bool KernelCopy(CancellableOutput& out, int fd, off_t& offset) {
+  while (!job_canceled) {
+    if (out.SendFile(fd, &offset, 16 * kBlock) > 0) continue;
+    if (job_canceled) break;
+    if (out.error() == 0) return true;  // the end of the file
+    if (out.error() != EINVAL && out.error() != ENOSYS) {
+      // Like a failed write: noted, and the copy goes on in the block loop.
+      // (Skipping ahead with lseek never ends: a file offset may pass the
+      // end of the file, and sendfile to a closed pipe fails before reading.)
+      gOutputFailed = true;
       fprintf(stderr, "write file error! \n");
+    }
+    break;
+  }
+  return false;
+}
+
+// The plain copy: the job goes out in blocks of 8 KiB, each looked at for
+// the cancel cut once the job is cancelled. The file is read 16 blocks at a
+// time, sparing system calls and the backend's wake-ups.
+void PlainCopy(int fd) {
+  CancellableOutput out(gOutFd);
+  off_t offset = 0;
+  if (KernelCopy(out, fd, offset) || lseek(fd, offset, SEEK_SET) < 0) return;
+  std::vector<char> buf(16 * kBlock);
+  // A block the kernel had begun is finished, so the later ones are the
+  // file's own 8 KiB blocks.
+  if (offset % kBlock != 0) {
+    const size_t got = ReadFull(fd, buf.data(), kBlock - offset % kBlock);
+    if (got > 0 && !WriteToOutput(buf.data(), got)) fprintf(stderr, "write file error! \n");
+  }
+  for (;;) {
+    const size_t got = ReadFull(fd, buf.data(), buf.size());
+    if (got == 0 || SendBlocks(out, buf.data(), got)) return;
   }
 }
 
@@ -168,15 +251,59 @@ JobHeader PrepareMapleJob(char** argv) {
 
 void RewriteLines(LineReader& reader, const JobHeader& header) {
   bool inNumCopies = false;
-  std::string line;
+  std::string line, original;
   LineOutput out;
   while (reader.ReadLine(line)) {
     header.InsertInto(line);
-    if (job_canceled) out.Flush();
-    if (CancelCut(line)) return;
-    FixPrnPageSize(line, width, height, inNumCopies);
-    out.Write(line);
+    if (out.CutIfCanceled(line)) return;
+    const bool changed = FixLine(line, width, height, inNumCopies, &original);
+    if (out.Write(line, changed ? &original : nullptr)) return;
   }
+  out.Flush();
+}
+
+// One pass of a collated job over the job file: lines rewritten, sent and
+// kept in the collated-copy file (copyFd >= 0). True when a cut ended it.
+bool CollatedPass(LineReader& reader, const JobHeader& header, LineOutput& out, int copyFd,
+                  bool& copyFailed) {
+  bool inNumCopies = false;
+  std::string line, original;
+  reader.Seek(0);
+  while (reader.ReadLine(line)) {
+    header.InsertInto(line);
+    if (strstr(line.c_str(), kEndOfJob)) line.clear();
+    if (out.CutIfCanceled(line)) return true;
+    const bool changed = FixLine(line, width, height, inNumCopies, &original);
+    if (out.Write(line, changed ? &original : nullptr)) return true;
+    if (copyFd >= 0 && !copyFailed && !line.empty() && !WriteAll(copyFd, line.data(), line.size()))
+      copyFailed = true;
+  }
+  return false;
+}
+
+// Copies 1 to copies-1 from the collated-copy file: its part after
+// "@PJL ENTER LANGUAGE" (the whole file without it). True when cut.
+bool ReplayCopies(int copyFd, LineOutput& out) {
+  LineReader replay;
+  replay.Attach(copyFd);
+  replay.Seek(0);
+  std::string line;
+  off_t start = 0;
+  while (replay.ReadLine(line)) {
+    if (strstr(line.c_str(), "@PJL ENTER LANGUAGE")) {
+      start = replay.Tell();
+      break;
+    }
+  }
+  for (int copy = 1; copy < copies; ++copy) {
+    fprintf(stderr, "copies %d \n", copy);
+    replay.Seek(start);
+    fprintf(stderr, "off %d \n", static_cast<int>(start));
+    while (replay.ReadLine(line)) {
+      if (out.CutIfCanceled(line) || out.Write(line, nullptr)) return true;
+    }
+  }
+  return false;
 }
 
 // Collated copies inside one PJL job: the whole job once (kept in the
@@ -194,26 +321,10 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
   const int passes = copyFd >= 0 ? 1 : copies;
   bool cut = false;
   bool copyFailed = false;
-  std::string line;
   LineOutput out;
   for (int pass = 0; pass < passes && !cut; ++pass) {
     fprintf(stderr, "copies %d \n", pass);
-    bool inNumCopies = false;
-    reader.Seek(0);
-    while (reader.ReadLine(line)) {
-      header.InsertInto(line);
-      if (strstr(line.c_str(), kEndOfJob)) line.clear();
-      if (job_canceled) out.Flush();
-      if (CancelCut(line)) {
-        cut = true;
-        break;
-      }
-      FixPrnPageSize(line, width, height, inNumCopies);
-      out.Write(line);
-      if (copyFd >= 0 && !copyFailed && !line.empty() &&
-          !WriteAll(copyFd, line.data(), line.size()))
-        copyFailed = true;
-    }
+    cut = CollatedPass(reader, header, out, copyFd, copyFailed);
   }
 
   // A collated-copy file cut short (disk full) would print copies with pages
@@ -223,34 +334,8 @@ void RewriteCollated(LineReader& reader, const std::string& path, const JobHeade
                     "are not printed.\n");
     gOutputFailed = true;
   }
-
-  if (copyFd >= 0 && !cut && !copyFailed) {
-    LineReader replay;
-    replay.Attach(copyFd);
-    replay.Seek(0);
-    off_t start = 0;
-    while (replay.ReadLine(line)) {
-      if (strstr(line.c_str(), "@PJL ENTER LANGUAGE")) {
-        start = replay.Tell();
-        break;
-      }
-    }
-    for (int copy = 1; copy < copies && !cut; ++copy) {
-      fprintf(stderr, "copies %d \n", copy);
-      replay.Seek(start);
-      fprintf(stderr, "off %d \n", static_cast<int>(start));
-      while (replay.ReadLine(line)) {
-        if (job_canceled) out.Flush();
-        if (CancelCut(line)) {
-          cut = true;
-          break;
-        }
-        out.Write(line);
-      }
-    }
-  }
-
-  out.Flush();
+  if (copyFd >= 0 && !cut && !copyFailed) cut = ReplayCopies(copyFd, out);
+  if (!cut) out.Flush();
   WriteToOutput(kEndOfJob, kEndOfJobLen);
   if (copyFd >= 0) RemoveJobTempFile(copyPath);
 }
@@ -295,6 +380,51 @@ const char* FindNoCase(const char* text, size_t len, const char* needle) {
   return nullptr;
 }
 
+bool FixLine(std::string& line, int w, int h, bool& inNumCopies, std::string* original) {
+  const char* text = line.c_str();
+  const size_t len = strlen(text);
+  if (FindNoCase(text, len, "<</Type/Page/MediaBox [0 0")) {
+    if (w == 0 || h == 0) return false;
+    if (original) original->swap(line);
+    line = Format("<</Type/Page/MediaBox [0 0 %d %d]\n", w, h);
+    fprintf(stderr, "%s\n", line.c_str());
+    return true;
+  }
+  if (FindNoCase(text, len, "/pdfSetupPaper")) return false;  // the definition
+  if (FindNoCase(text, len, "pdfSetupPaper")) {
+    if (w == 0 || h == 0) return false;
+    if (original) original->swap(line);
+    line = Format("%d %d pdfSetupPaper\n", w, h);
+    fprintf(stderr, "%s\n", line.c_str());
+    return true;
+  }
+  if (iscollate && FindNoCase(text, len, "%RBIBeginNonPPDFeature: *NumCopies")) {
+    inNumCopies = true;
+    if (original) original->swap(line);
+    line.clear();
+    return true;
+  }
+  if (iscollate && FindNoCase(text, len, "%RBIEndNonPPDFeature")) {
+    inNumCopies = false;
+    if (original) original->swap(line);
+    line.clear();
+    return true;
+  }
+  if (iscollate && inNumCopies) {
+    if (original) original->swap(line);
+    line.clear();
+    return true;
+  }
+  const char* key = FindNoCase(text, len, "<<DeferredMediaSelection");
+  if (key && FindNoCase(text, len, ">>setpagedevice")) {
+    if (original) *original = line;
+    line.insert(static_cast<size_t>(key - text) + 2, "/");
+    fprintf(stderr, "Modified <</DeferredMediaSelection\n");
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool WritePSdataToStdout(char** argv, const std::string& path) {
@@ -319,42 +449,7 @@ bool WritePSdataToStdout(char** argv, const std::string& path) {
 }
 
 bool FixPrnPageSize(std::string& line, int w, int h, bool& inNumCopies) {
-  const char* text = line.c_str();
-  const size_t len = strlen(text);
-  if (FindNoCase(text, len, "<</Type/Page/MediaBox [0 0")) {
-    if (w == 0 || h == 0) return false;
-    line = Format("<</Type/Page/MediaBox [0 0 %d %d]\n", w, h);
-    fprintf(stderr, "%s\n", line.c_str());
-    return true;
-  }
-  if (FindNoCase(text, len, "/pdfSetupPaper")) return false;  // the definition
-  if (FindNoCase(text, len, "pdfSetupPaper")) {
-    if (w == 0 || h == 0) return false;
-    line = Format("%d %d pdfSetupPaper\n", w, h);
-    fprintf(stderr, "%s\n", line.c_str());
-    return true;
-  }
-  if (iscollate && FindNoCase(text, len, "%RBIBeginNonPPDFeature: *NumCopies")) {
-    inNumCopies = true;
-    line.clear();
-    return true;
-  }
-  if (iscollate && FindNoCase(text, len, "%RBIEndNonPPDFeature")) {
-    inNumCopies = false;
-    line.clear();
-    return true;
-  }
-  if (iscollate && inNumCopies) {
-    line.clear();
-    return true;
-  }
-  const char* key = FindNoCase(text, len, "<<DeferredMediaSelection");
-  if (key && FindNoCase(text, len, ">>setpagedevice")) {
-    line.insert(static_cast<size_t>(key - text) + 2, "/");
-    fprintf(stderr, "Modified <</DeferredMediaSelection\n");
-    return true;
-  }
-  return false;
+  return FixLine(line, w, h, inNumCopies, nullptr);
 }
 
 bool find_pageend(std::string& data, int& outlen) {

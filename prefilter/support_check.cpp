@@ -83,18 +83,19 @@ void MarkMaple(const char* text, bool* maple) {
 }  // namespace
 
 bool query1284info(char* buf, int* len) {
-  if (!buf || !len || *len <= 0) {
-    if (buf) buf[0] = '\0';
-    fprintf(stderr, "cups api can't find 1284 information.\n");
-    return false;
+  // A backend that let one query of the job wait out the whole time-out
+  // does not serve the side channel: asking again would only wait as long.
+  if (buf && len && *len > 0 && !gDeviceIdUnanswered) {
+    const int capacity = *len;
+    cups_sc_status_t status =
+        cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, buf, len, gDeviceIdTimeout);
+    if (status == CUPS_SC_STATUS_OK && *len > 0 && *len <= capacity) {
+      buf[*len] = '\0';
+      return true;
+    }
+    if (status == CUPS_SC_STATUS_TIMEOUT) gDeviceIdUnanswered = true;
   }
-  const int capacity = *len;
-  cups_sc_status_t status = cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, buf, len, gDeviceIdTimeout);
-  if (status == CUPS_SC_STATUS_OK && *len > 0 && *len <= capacity) {
-    buf[*len] = '\0';
-    return true;
-  }
-  buf[0] = '\0';
+  if (buf) buf[0] = '\0';
   fprintf(stderr, "cups api can't find 1284 information.\n");
   return false;
 }

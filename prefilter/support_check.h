@@ -24,7 +24,8 @@ extern const char* const Larch_printerinfo[];  // ends with a null entry
 
 // Asks the backend for the device id. On entry *len is the capacity of buf
 // (at most its size minus one); on success buf holds the id, NUL-terminated,
-// and *len its length. On failure buf is emptied.
+// and *len its length. On failure buf is emptied. Once a query of the job
+// went unanswered for the whole time-out, later ones fail at once.
 bool query1284info(char* buf, int* len);
 
 // Supported printer? Sets *maple (never clears it) for the maple family.

@@ -26,16 +26,6 @@ void CloseHandle(void*& handle) {
 
 }  // namespace
 
-int CupsBinding::InitCUPSIMAGEDLL() {
-  CloseHandle(m_hCUPSImage);
-  m_hCUPSImage = dlopen("/usr/lib/libcupsimage.so", RTLD_LAZY);
-  Bind(m_hCUPSImage, "cupsRasterReadPixels", pfcupsRasterReadPixels, cupsRasterReadPixels);
-  Bind(m_hCUPSImage, "cupsRasterClose", pfcupsRasterClose, cupsRasterClose);
-  Bind(m_hCUPSImage, "cupsRasterReadHeader2", pfcupsRasterReadHeader2, cupsRasterReadHeader2);
-  Bind(m_hCUPSImage, "cupsRasterOpen", pfcupsRasterOpen, cupsRasterOpen);
-  return m_hCUPSImage != nullptr ? 1 : 0;
-}
-
 int CupsBinding::InitCUPSDLL() {
   CloseHandle(m_hCUPS);
   m_hCUPS = dlopen("/usr/lib/libcups.so", RTLD_LAZY);
@@ -50,5 +40,4 @@ int CupsBinding::InitCUPSDLL() {
 
 void CupsBinding::CloseCUPSDLLs() {
   CloseHandle(m_hCUPS);
-  CloseHandle(m_hCUPSImage);
 }

@@ -1,12 +1,13 @@
-// The CUPS entry points the raster filter reads its input with. They are
-// bound at start-up from the CUPS libraries opened by path, falling back to
-// the functions the program is linked with when those libraries are not at
-// that path. The filter owns one binding; it closes the libraries it opened.
+// The CUPS entry points the raster filter reads the queue's PPD and the
+// job's options with. They are bound at start-up from the CUPS library
+// opened by path, falling back to the functions the program is linked with
+// when that library is not at that path. The filter owns one binding; it
+// closes the library it opened. (The raster stream itself is read by
+// RasterReader, which gives the CUPS imaging library's results faster.)
 #pragma once
 
 #include <cups/cups.h>
 #include <cups/ppd.h>
-#include <cups/raster.h>
 
 class CupsBinding {
  public:
@@ -15,11 +16,10 @@ class CupsBinding {
   CupsBinding(const CupsBinding&) = delete;
   CupsBinding& operator=(const CupsBinding&) = delete;
 
-  // Each returns 1 when bound from the opened library, 0 when it fell back
-  // to the linked functions.
+  // Returns 1 when bound from the opened library, 0 when it fell back to
+  // the linked functions.
   int InitCUPSDLL();
-  int InitCUPSIMAGEDLL();
-  // Closes both library handles.
+  // Closes the library handle.
   void CloseCUPSDLLs();
 
   ppd_file_t* (*pfppdOpenFile)(const char*) = ppdOpenFile;
@@ -30,13 +30,6 @@ class CupsBinding {
   int (*pfcupsParseOptions)(const char*, int, cups_option_t**) = cupsParseOptions;
   int (*pfcupsTempFd)(char*, int) = cupsTempFd;
 
-  cups_raster_t* (*pfcupsRasterOpen)(int, cups_mode_t) = cupsRasterOpen;
-  unsigned (*pfcupsRasterReadHeader2)(cups_raster_t*, cups_page_header2_t*) = cupsRasterReadHeader2;
-  unsigned (*pfcupsRasterReadPixels)(cups_raster_t*, unsigned char*, unsigned) =
-      cupsRasterReadPixels;
-  void (*pfcupsRasterClose)(cups_raster_t*) = cupsRasterClose;
-
  private:
   void* m_hCUPS = nullptr;
-  void* m_hCUPSImage = nullptr;
 };

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 
+#include "raster_reader.h"
+
 volatile sig_atomic_t Canceled = 0;
 volatile sig_atomic_t g_ismiddlepage = 1;
 volatile sig_atomic_t gKeepAliveFd = 1;
@@ -70,34 +72,29 @@ std::optional<std::string> DefaultChoice(ppd_file_t* ppd, const char* key) {
   return std::string(option->defchoice);
 }
 
-// The raster input, closed when it goes.
-struct RasterInput {
-  const CupsBinding& cups;
+// The job file (or standard input), closed when it goes.
+struct InputFile {
   int fd = 0;
-  cups_raster_t* ras = nullptr;
-  explicit RasterInput(const CupsBinding& c) : cups(c) {}
-  ~RasterInput() {
-    if (ras != nullptr) cups.pfcupsRasterClose(ras);
+  ~InputFile() {
     if (fd > 0) close(fd);
   }
 };
 
 // Reads and drops the lines of a page that is not printed.
-void SkipPageLines(const CupsBinding& cups, cups_raster_t* ras, const cups_page_header2_t& header) {
+void SkipPageLines(lumora::RasterReader& ras, const cups_page_header2_t& header) {
   // Not cleared: only what the stream really holds is ever written to it.
   std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[std::max<uint32_t>(header.cupsBytesPerLine, 1)]);
   if (!line) return;
   for (uint32_t y = 0; y < header.cupsHeight && !Canceled; ++y) {
-    if (cups.pfcupsRasterReadPixels(ras, line.get(), header.cupsBytesPerLine) == 0) break;
+    if (ras.ReadPixels(line.get(), header.cupsBytesPerLine) == 0) break;
   }
 }
 
 // Hands every page of the raster to the job.
-void FeedPages(const CupsBinding& cups, cups_raster_t* ras, lumora::RasterJob& job,
-               lumora::LogOutput& log) {
+void FeedPages(lumora::RasterReader& ras, lumora::RasterJob& job, lumora::LogOutput& log) {
   cups_page_header2_t header {};
   for (;;) {
-    if (cups.pfcupsRasterReadHeader2(ras, &header) == 0) {
+    if (ras.ReadHeader2(&header) == 0) {
       log.Line("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n");
       return;
     }
@@ -105,12 +102,12 @@ void FeedPages(const CupsBinding& cups, cups_raster_t* ras, lumora::RasterJob& j
     const lumora::PageStart start = job.StartPage(header);
     if (start == lumora::PageStart::kStop) return;
     if (start == lumora::PageStart::kSkip) {
-      SkipPageLines(cups, ras, header);
+      SkipPageLines(ras, header);
       continue;
     }
     // A line that cannot be read ends the page: the rest of it is white.
     while (job.WantsLines()) {
-      if (cups.pfcupsRasterReadPixels(ras, job.NextLine(), header.cupsBytesPerLine) == 0) break;
+      if (ras.ReadPixels(job.NextLine(), header.cupsBytesPerLine) == 0) break;
       job.LineRead();
     }
     if (!job.EndPage()) return;
@@ -185,7 +182,6 @@ lumora::PrinterDescription DescribePrinter(ppd_file_t* ppd, const CupsBinding& c
 
 int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
   CupsBinding cups;
-  cups.InitCUPSIMAGEDLL();
   cups.InitCUPSDLL();
   lumora::LogOutput& log = *io.log;
   g_ismiddlepage = 1;
@@ -193,7 +189,7 @@ int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
     log.Line("ERROR: job-id user title copies options [file]\n");
     return 1;
   }
-  RasterInput input(cups);
+  InputFile input;
   if (argc == 7) {
     input.fd = open(argv[6], O_RDONLY);
     if (input.fd < 0) {
@@ -202,7 +198,7 @@ int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
       return 1;
     }
   }
-  input.ras = cups.pfcupsRasterOpen(input.fd, CUPS_RASTER_READ);
+  std::unique_ptr<lumora::RasterReader> ras = lumora::RasterReader::Open(input.fd);
   Canceled = 0;
   if (io.handleSignals) InstallCancelHandler();
 
@@ -211,8 +207,8 @@ int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
   gKeepAliveFd = io.deviceFd;
   lumora::JobTicket ticket{argv[1], argv[3], argv[5]};
   lumora::RasterJob job(*printer, ticket, *io.device, log, FilterHooks(io, cups));
-  if (input.ras != nullptr)
-    FeedPages(cups, input.ras, job, log);
+  if (ras)
+    FeedPages(*ras, job, log);
   else  // an empty or unreadable raster stream holds no page
     log.Line("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n");
   const int status = job.EndJob();

@@ -31,3 +31,6 @@ cmake --build build-tsan -j"$JOBS" --target concurrent_jobs_test
 TSAN_OPTIONS=halt_on_error=1:exitcode=66 build-tsan/bin/concurrent_jobs_test
 
 bash scripts/valgrind.sh build
+
+# The Debian packages: build, lintian, install, print, remove and purge.
+bash tests/package/package_test.sh build/bin/lumora-test-backend

@@ -1,6 +1,7 @@
 #include "keepalive_thread.h"
 
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include "sidechannel.h"
 #include "snmp_datagram.h"
 #include "udp_socket.h"
+#include "wake_event.h"
 
 std::atomic<unsigned char> g_bdummyEnd{0};
 pthread_t dummy_thread = 0;
@@ -23,6 +25,19 @@ namespace {
 char kDummyExit[] = "Job end, dummy thread exit.\n";
 // Pause between flag checks when the network host is empty.
 constexpr int kIdlePauseMs = 500;
+
+// Raised by Waitpthread: the thread's waits end at once.
+const WakeEvent gKeepaliveEnd;
+
+// True once the thread is to finish: told by Waitpthread, or the job was
+// cancelled (the thread then sets g_bdummyEnd itself).
+bool EndRequested() {
+  if (job_canceled) g_bdummyEnd = 1;
+  return g_bdummyEnd != 0;
+}
+
+// A pause of the thread that ends early when it is told to finish.
+void PauseMs(int ms) { WaitFdOrWake(-1, 0, ms, &gKeepaliveEnd, &JobCanceledEvent()); }
 
 struct AddrInfoFree {
   void operator()(addrinfo* info) const { freeaddrinfo(info); }
@@ -35,9 +50,8 @@ void* HoldUsbPrinter(const char* uri) {
     return nullptr;
   }
   for (;;) {
-    if (g_bdummyEnd) return kDummyExit;  // the session closes the device
-    SleepMs(UsbHoldMs());
-    if (job_canceled) g_bdummyEnd = 1;
+    if (EndRequested()) return kDummyExit;  // the session closes the device
+    PauseMs(UsbHoldMs());
   }
 }
 
@@ -49,14 +63,13 @@ void* KeepNetworkPrinterAwake(const char* uri) {
     return nullptr;
   }
   for (;;) {
-    if (g_bdummyEnd) return kDummyExit;
+    if (EndRequested()) return kDummyExit;
     if (host[0] != '\0') {
       SenddummyCmdToNet(host);
-      SleepMs(KeepaliveIntervalMs());
+      PauseMs(KeepaliveIntervalMs());
     } else {
-      SleepMs(KeepaliveIntervalMs() < kIdlePauseMs ? KeepaliveIntervalMs() : kIdlePauseMs);
+      PauseMs(KeepaliveIntervalMs() < kIdlePauseMs ? KeepaliveIntervalMs() : kIdlePauseMs);
     }
-    if (job_canceled) g_bdummyEnd = 1;
   }
 }
 
@@ -94,9 +107,13 @@ void SenddummyCmdToNet(const char* host) {
     ssize_t sent = sendto(sock.fd(), request.data(), request.size(), 0, info->ai_addr,
                           info->ai_addrlen);
     if (sent >= 0) {
-      // The agent's answer only tells that it is there; its content is not read.
-      unsigned char reply[512];
-      recvfrom(sock.fd(), reply, sizeof(reply), 0, nullptr, nullptr);
+      // The agent's answer only tells that it is there; its content is not
+      // read. The wait ends early when the thread is told to finish.
+      if (WaitFdOrWake(sock.fd(), POLLIN, SnmpReplyTimeoutMs(), &gKeepaliveEnd,
+                       &JobCanceledEvent()) == 1) {
+        unsigned char reply[512];
+        recvfrom(sock.fd(), reply, sizeof(reply), MSG_DONTWAIT, nullptr, nullptr);
+      }
       break;
     }
     fprintf(stderr, "<SNMP> socket sendto error. (dest_addr=%s)\n", host);
@@ -131,6 +148,7 @@ void Creatpthread(char** argv) {
 
 void Waitpthread() {
   g_bdummyEnd = 1;
+  gKeepaliveEnd.Raise();
   fprintf(stderr, "End::g_bDammyEnd = %d\n", static_cast<int>(g_bdummyEnd.load()));
   if (dummy_thread == 0) return;
   int err = pthread_join(dummy_thread, nullptr);

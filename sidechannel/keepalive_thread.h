@@ -15,7 +15,9 @@ extern pthread_t dummy_thread;
 
 // Starts the thread for DEVICE_URI (or argv[0] when it looks like a URI).
 void Creatpthread(char** argv);
-// Tells the thread to end and joins it; safe when none runs.
+// Tells the thread to end and joins it; safe when none runs. The thread's
+// pauses and its wait for the agent's reply end at once (as they do when the
+// job is cancelled), so the job does not wait for the next exchange.
 void Waitpthread();
 // Thread body; `uri` is the device URI (outlives the thread). It keeps the
 // default (deferred) cancellation type: Waitpthread cancels it only when the

@@ -12,6 +12,16 @@
 // Goes from 0 to 1 once; set from a signal handler and from threads.
 extern std::atomic<int> job_canceled;
 
+class WakeEvent;
+// Cancels the job: sets job_canceled and raises JobCanceledEvent(), so
+// that waits on the printer or on a full output end at once. Safe in a
+// signal handler.
+void SetJobCanceled();
+// Raised once the job is cancelled through SetJobCanceled.
+const WakeEvent& JobCanceledEvent();
+// Back to a job not cancelled (tests that run many jobs in one process).
+void ResetJobCanceled();
+
 // Handed to the status query thread; must outlive it (lives for the process).
 struct cancel_query_arg {
   char deviceUri[512];

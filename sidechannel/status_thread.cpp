@@ -66,7 +66,7 @@ void* WatchUsbPrinter(const char* uri) {
       int count = 0;
       if (QueryStatusToUsb(session.get(), reply.data(), kStatusReplySize, &count) == 1 &&
           count >= 1 && IsCanceledState(reply[0])) {
-        job_canceled = 1;
+        SetJobCanceled();
         return kStatusExit;  // the session closes the device
       }
     }
@@ -105,7 +105,7 @@ void* WatchNetworkPrinter(const char* uri, const char* owner) {
       int length = 0;
       if (QueryStatusToNet(host, reply.data(), &length) == 1 && length > 0 &&
           IsOwnJobCanceledReply(reply.data(), static_cast<size_t>(length), owner)) {
-        job_canceled = 1;
+        SetJobCanceled();
         return kStatusExit;
       }
     }

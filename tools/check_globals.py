@@ -38,8 +38,10 @@ def writable_objects(library):
         section = fields[-1]
         name = right.split(None, 1)[1] if len(right.split(None, 1)) > 1 else right
         name = name.replace(".hidden ", "").strip()
-        # Compiler-made references to the exception personality and type info.
-        if name.startswith("DW.ref."):
+        # Compiler-made references to the exception personality and type info,
+        # and the sanitizers' own bookkeeping (one-definition indicators).
+        if name.startswith(("DW.ref.", "__odr_asan", "___asan_gen", "__asan", "__ubsan",
+                            "__tsan", "__sancov")):
             continue
         if writable_section(section):
             yield member, section, name

@@ -3,7 +3,7 @@
 # maple queue is rewritten (job owner and id in its PJL header, page size),
 # a PDF job to a larch queue is converted to PostScript by the filter itself
 # (no pdftops in the scheduler's chain) with the even pages turned for
-# long-edge duplex.
+# long-edge duplex, PostScript jobs too (through the scheduler's PDF filter).
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
 rig_add_queue maple lumora/Lumora-MP2100-Series-PS.ppd "usb://Lumora/MP2100?serial=7" \
@@ -68,4 +68,21 @@ check "larch: PostScript job completed ($state)" [ "$state" = completed ]
 check "larch: PostScript job went to pstoLumora as PDF" \
   log_has "$id" 'pstoLumora \(application/vnd.cups-pdf to printer/larch'
 check "larch: PostScript job printed its three pages" [ "$(grep -a -c '^%%Page:' "$OUT/larch-$id.prn")" -eq 3 ]
+
+# Long-edge duplex of a PostScript job to a Larch queue: the scheduler makes
+# a PDF of it (the PPD's PostScript entry costs more than that chain), and
+# pstoLumora turns pages 2 and 4.
+make_box_pdf "$E2E_WORK/five.pdf" 72,650,72,72 200,500,100,50 300,100,150,150 100,200,60,40 400,700,50,50
+id=$(lp -d larch -o Duplex=DuplexNoTumble "$E2E_WORK/five.pdf.ps" | job_id)
+state=$(wait_job "$id" 60)
+check "larch, duplex PostScript job completed ($state)" [ "$state" = completed ]
+check "larch, duplex PostScript job went to pstoLumora as PDF" \
+  log_has "$id" 'pstoLumora \(application/vnd.cups-pdf to printer/larch'
+mkdir -p "$E2E_WORK/larch-ps"
+sed -n '/^%!PS-Adobe/,/^%%EOF/p' "$OUT/larch-$id.prn" > "$E2E_WORK/larch-ps.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r600 -o "$E2E_WORK/larch-ps/page-%03d.pbm" "$E2E_WORK/larch-ps.ps"
+check "larch, duplex PostScript job: pages 2 and 4 turned" \
+  python3 "$E2E_SRC/check_pages.py" "$E2E_WORK/larch-ps" --sheet=595,842 \
+  72,650,72,72 295,292,100,50 300,100,150,150 435,602,60,40 400,700,50,50
+check "larch, duplex PostScript job: no stray error lines" no_stray_errors "$id"
 check "no temporary file left behind" [ -z "$(temp_files_left)" ]

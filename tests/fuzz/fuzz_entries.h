@@ -38,6 +38,10 @@ int FuzzSizeChecks(const uint8_t* data, size_t size);
 int FuzzSnmpReply(const uint8_t* data, size_t size);
 // The job-stream reader of lumora-inspect.
 int FuzzJobStreamReader(const uint8_t* data, size_t size);
+// The raster reader against the CUPS library's reader, in lock step.
+// data[0] bit 0 picks odd read lengths, bits 1-3 the read-ahead size;
+// data[1] seeds the lengths; the rest is the raster stream.
+int FuzzRasterReader(const uint8_t* data, size_t size);
 
 struct FuzzTarget {
   const char* name;

@@ -45,6 +45,7 @@ const FuzzTarget kFuzzTargets[] = {
     {"size_checks", FuzzSizeChecks},
     {"snmp_reply", FuzzSnmpReply},
     {"job_stream_reader", FuzzJobStreamReader},
+    {"raster_reader", FuzzRasterReader},
 };
 const size_t kFuzzTargetCount = sizeof(kFuzzTargets) / sizeof(kFuzzTargets[0]);
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fuzz_entries.h"
+#include "raster_reader_diff.h"
 #include "test_support.h"
 
 namespace {
@@ -116,6 +117,24 @@ int main(int argc, char** argv) {
     std::string cut = FilterOutput(Prefix(1, 0) + Raster({small}, rle));
     Put(j, "platform_z_truncated", cut.substr(0, cut.size() * 2 / 3));
   }
+
+  // Raster reader: plan bytes (odd calls, read-ahead size; seed), then a
+  // stream of the CUPS writer in each of its forms.
+  const std::string rr = root + "/raster_reader";
+  const std::vector<lumora_test::TestPage> pages = {
+      {37, 9, 8, 8, CUPS_CSPACE_K, CUPS_ORDER_CHUNKED, 1, 1},
+      {11, 6, 16, 16, CUPS_CSPACE_SW, CUPS_ORDER_CHUNKED, 1, 2},
+      {10, 5, 8, 24, CUPS_CSPACE_RGB, CUPS_ORDER_CHUNKED, 3, 3},
+      {9, 3, 8, 8, CUPS_CSPACE_CMYK, CUPS_ORDER_PLANAR, 4, 4}};
+  const std::pair<const char*, cups_mode_t> forms[] = {
+      {"v3", CUPS_RASTER_WRITE}, {"v2_compressed", CUPS_RASTER_WRITE_COMPRESSED},
+      {"pwg", CUPS_RASTER_WRITE_PWG}, {"apple", CUPS_RASTER_WRITE_APPLE}};
+  for (size_t i = 0; i < sizeof(forms) / sizeof(forms[0]); ++i) {
+    const std::string plan = Prefix(static_cast<uint8_t>(i * 3), static_cast<uint8_t>(i));
+    Put(rr, forms[i].first, plan + lumora_test::WriteTestStream(forms[i].second, pages));
+  }
+  const std::string v2 = lumora_test::WriteTestStream(CUPS_RASTER_WRITE_COMPRESSED, {pages[0]});
+  Put(rr, "v2_truncated_in_row", Prefix(1, 9) + v2.substr(0, v2.size() - 7));
 
   // Job settings: model byte, 8 header numbers, options line, PPD lines.
   const std::string s = root + "/job_settings";

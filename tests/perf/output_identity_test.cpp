@@ -30,6 +30,7 @@ const char kHazel[] = "Lumora Hazel H1 Series";     // PLATFORM_C
 const char kCedar[] = "Lumora Cedar C300 Series";   // PLATFORM_Z
 const char kElm[] = "Lumora Elm E200 Series";       // PLATFORM_M
 const char kElm1200[] = "Lumora Elm E300 Series";   // PLATFORM_M with 1200 dpi output
+const char kCedarMD[] = "Lumora Cedar C200 Series";  // PLATFORM_Z, manual duplex
 
 // A deterministic mixture of what pages hold: lines of "text" (short dark
 // runs on white), a gray ramp, a patch of noise and a hard black bar.
@@ -86,6 +87,10 @@ std::vector<Input> Inputs() {
                             Page(612, 792, 5100, 6600)}});
   // A 1200-dpi A5 page for PLATFORM_C.
   in.push_back({"a5-1200", {Page(420, 595, 7000, 9920, 1200)}});
+  // Two copies of every page, for collated copies.
+  in.push_back({"mixed-3-copies", {Page(420, 595, 3496, 4960), Page(595, 842, 4960, 7016),
+                                   Page(612, 792, 5100, 6600)}});
+  for (RasterPage& p : in.back().pages) p.numCopies = 2;
   // A stream that ends in the middle of its second page.
   in.push_back({"truncated", {Page(420, 595, 3496, 4960), Page(420, 595, 3496, 4960)},
                 3496L * 4960 + 3496L * 2000});
@@ -109,6 +114,16 @@ std::vector<Case> Cases() {
   c.push_back({"a4-full", kElm1200, "DPI1200=True"});
   c.push_back({"mixed-3", kHazel, "Collate=True copies=2"});
   c.push_back({"mixed-3", kCedar, "FeedLongEdge=True"});
+  // Jobs of several pages, sent in order whatever the thread count:
+  // collated copies, manual duplex (PLATFORM_Z promotes duplex to it), and
+  // both together.
+  c.push_back({"mixed-3-copies", kHazel, "Collate=True Duplex=DuplexNoTumble"});
+  c.push_back({"mixed-3-copies", kCedar, "Collate=True"});
+  c.push_back({"mixed-3-copies", kElm, "Collate=True Duplex=DuplexNoTumble"});
+  c.push_back({"mixed-3", kCedarMD, "Duplex=DuplexNoTumble"});
+  c.push_back({"mixed-3-copies", kCedarMD, "Duplex=DuplexTumble Collate=True"});
+  c.push_back({"mixed-3", kHazel, "ManualDuplex=True"});
+  c.push_back({"mixed-3", kElm, "ManualDuplex=True outputorder=True"});
   return c;
 }
 
@@ -138,6 +153,15 @@ const std::map<std::string, std::string> kGolden = {
     {"a4-full | Lumora Elm E300 Series | DPI1200=True", "6b252342ccfc25de-2237405"},
     {"mixed-3 | Lumora Hazel H1 Series | Collate=True copies=2", "6556a05ea6d7f4a9-2375606"},
     {"mixed-3 | Lumora Cedar C300 Series | FeedLongEdge=True", "709c0dadfd812aaa-2827960"},
+    // Multi-page jobs, recorded on one thread when pages began to be
+    // compressed in parallel.
+    {"mixed-3-copies | Lumora Hazel H1 Series | Collate=True Duplex=DuplexNoTumble", "5acea1efb21cb474-4762785"},
+    {"mixed-3-copies | Lumora Cedar C300 Series | Collate=True", "241f7826189e6941-5360181"},
+    {"mixed-3-copies | Lumora Elm E200 Series | Collate=True Duplex=DuplexNoTumble", "fa789fe8f655a9c9-5326842"},
+    {"mixed-3 | Lumora Cedar C200 Series | Duplex=DuplexNoTumble", "efa3deed01d1036c-2672198"},
+    {"mixed-3-copies | Lumora Cedar C200 Series | Duplex=DuplexTumble Collate=True", "7c247c21fcebfb87-5363823"},
+    {"mixed-3 | Lumora Hazel H1 Series | ManualDuplex=True", "b432c91209f6d8cd-2375739"},
+    {"mixed-3 | Lumora Elm E200 Series | ManualDuplex=True outputorder=True", "bda824c0a9b65451-2676211"},
 };
 
 std::string Key(const Case& c) { return c.input + " | " + c.model + " | " + c.options; }
@@ -168,6 +192,8 @@ class OutputIdentity : public ::testing::Test {
     for (const char* m : {kHazel, kCedar, kElm, kElm1200}) {
       WriteFile(dir_->File(std::string(m) + ".ppd"), RasterPpd(m));
     }
+    WriteFile(dir_->File(std::string(kCedarMD) + ".ppd"),
+              RasterPpd(kCedarMD, "*cupsIPPReason SupportManualDuplex/TRUE: \"\"\n"));
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -182,7 +208,8 @@ class OutputIdentity : public ::testing::Test {
              {"LUMORA_THREADS", std::to_string(threads)},
              // No keep-alive fillers: their place depends on the clock.
              {"LUMORA_KEEPALIVE_INTERVAL_MS", "100000000"},
-             {"TMPDIR", dir_->path()}};
+             {"TMPDIR", dir_->path()},
+             {"LUMORA_MANUAL_DUPLEX_PAUSE", "0"}};
     o.unsetEnv = {"LUMORA_STAGE_TIMES"};
     RunResult r = RunProgram(o);
     std::string out = r.out;
@@ -209,10 +236,13 @@ TEST_F(OutputIdentity, StreamsMatchRecordedDigestsForEveryThreadCount) {
       ASSERT_NE(it, kGolden.end()) << "no recorded digest";
       EXPECT_EQ(it->second, digest) << "the job stream changed";
     }
-    // PLATFORM_C/M encode on a second thread while screening; PLATFORM_Z
-    // spreads its bands over all threads.
-    const std::vector<int> counts =
-        c.model == kCedar ? std::vector<int>{2, 3} : std::vector<int>{2};
+    // PLATFORM_C/M encode on a second thread while screening, PLATFORM_Z
+    // spreads its bands over all threads, and the pages of a job are
+    // compressed in parallel: up to four threads, one stream.
+    const bool pages = c.input.compare(0, 5, "mixed") == 0 || c.input == "truncated";
+    const std::vector<int> counts = pages ? std::vector<int>{2, 3, 4}
+                                          : c.model == kCedar ? std::vector<int>{2, 3}
+                                                              : std::vector<int>{2};
     for (int threads : counts) {
       const std::string more = Run(c, threads);
       EXPECT_TRUE(more == one) << threads << " threads give another stream ("

@@ -165,7 +165,10 @@ TEST_F(SizeChecks, CustomRangeFromMediaBox) {
       {"<</Type/Page/MediaBox [0 0 612 792]\n", 1},    {"<</Type/Page/MediaBox [0 0 200 792]\n", 0},
       {"<</Type/Page/MediaBox [0 0 612 1010.5]\n", 0}, {"<</Type/Page/MediaBox [0 0 211 418]\n", 1},
       {"<</Type/Page/MediaBox [0 0 613 1010]\n", 1},   {"<</Type/Page/MediaBox [0 0 612]\n", 0},
-      {"<</Type/Page/MediaBox [-5 0 300 500]\n", 1},  // the sign is lost: 300 - 5
+      {"<</Type/Page/MediaBox [-5 0 300 500]\n", 1},  // 300 - -5
+      {"<</Type/Page/MediaBox [0 0 -300 500]\n", 0},  // a negative width
+      {"<</Type/Page/MediaBox [0 0 612.4 1010.2]\n", 0},
+      {"-300 500 pdfSetupPaper\n", 0},
       {"612 792 pdfSetupPaper\n", 1},                  {"612 1200 pdfSetupPaper\n", 0},
       {"/pdfSetupPaper { pop } def\n", 1},
   };
@@ -202,7 +205,12 @@ TEST_F(SizeChecks, A5LongEdge) {
   } cases[] = {
       {"", "<</Type/Page/MediaBox [0 0 420 595]\n", true},
       {"", "<</Type/Page/MediaBox [0 0 421 596]\n", true},
-      {"", "<</Type/Page/MediaBox [0 0 419.53 595.28]\n", false},
+      {"", "<</Type/Page/MediaBox [0 0 419.53 595.28]\n", true},  // as PDF producers write A5
+      {"", "<</Type/Page/MediaBox [0 0 419.53 700]\n", false},
+      {"", "<</Type/Page/MediaBox [0 0 -420 595]\n", false},
+      {"", "<</Type/Page/MediaBox [0 0 422.5 595]\n", false},
+      {"", "419.53 595.28 pdfSetupPaper\n", true},
+      {"", "419.53 -595.28 pdfSetupPaper\n", false},
       {"", "<</Type/Page/MediaBox [0 0 595 842]\n", false},
       {"", "420 595 pdfSetupPaper\n", true},
       {"", "/pdfSetupPaper {\n420 595 pdfSetupPaper\n", true},

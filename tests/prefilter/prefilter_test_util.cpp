@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,50 @@ std::string WrapPjl(const std::string& ps, const std::string& job_name) {
          "@PJL ENTER LANGUAGE = POSTSCRIPT\r\n" + ps + "\x04\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X";
 }
 
+std::string FourHundredPages() {
+  std::string ps = "%!PS-Adobe-3.0\n%%Pages: 400\n%%EndComments\n%%BeginSetup\n%%EndSetup\n";
+  for (int page = 1; page <= 400; ++page) {
+    ps += "%%Page: " + std::to_string(page) + " " + std::to_string(page) + "\n/Helvetica 9 selectfont\n";
+    for (int line = 0; line < 40; ++line)
+      ps += "72 " + std::to_string(760 - 15 * line) + " moveto (Line " + std::to_string(line) +
+            " of the page, long enough to fill it) show\n";
+    ps += "showpage\n";
+  }
+  return WrapPjl(ps + "%%EOF\n");
+}
+
+int PageComments(const std::string& text) {
+  int n = 0;
+  for (size_t at = text.find("%%Page:"); at != std::string::npos; at = text.find("%%Page:", at + 1)) ++n;
+  return n;
+}
+
+SlowRead ReadSlowlyAndCancel(int fd, const std::function<void()>& cancel) {
+  SlowRead r;
+  char buf[8192];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof(buf))) > 0) {
+    r.out.append(buf, static_cast<size_t>(n));
+    if (r.at == 0 && r.out.size() >= 150000) {
+      // The filter fills the pipe and waits: what the pipe holds stays the
+      // same for 200 ms (at most 10 s on a busy machine).
+      int held = -1;
+      for (int same = 0, i = 0; same < 10 && i < 500; ++i) {
+        usleep(20000);
+        int now = 0;
+        ioctl(fd, FIONREAD, &now);
+        same = now == held ? same + 1 : 0;
+        held = now;
+      }
+      r.at = r.out.size();
+      r.held = static_cast<size_t>(held);
+      cancel();
+    }
+    usleep(1000);
+  }
+  return r;
+}
+
 StderrCapture::StderrCapture() {
   static int counter = 0;
   path_ = CacheDir() / ("stderr-" + std::to_string(++counter));
@@ -195,7 +240,7 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   if (!pdftops.empty()) gPdftopsPath = pdftops;
   gHookLog = HookLog();
   gPrefilterHooks = PrefilterHooks{RecordStatusThread, RecordKeepaliveStart, RecordKeepaliveStop};
-  job_canceled = canceled ? 1 : 0;
+  if (canceled) SetJobCanceled();
 
   static int counter = 0;
   std::string in_path = CacheDir() / ("in-" + std::to_string(++counter));

@@ -2,6 +2,7 @@
 // jobs made with ghostscript, the job run in-process and as a program.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,21 @@ std::string MakePdf(const TempDir& dir, int pages, const std::string& name = "jo
 std::string MakePs(const TempDir& dir, int pages, int w = 595, int h = 842);
 // The PJL lines a PPD's JCL puts around a PostScript job.
 std::string WrapPjl(const std::string& ps, const std::string& job_name = "job");
+
+// A job of 400 pages of about 2.3 KB, each opened by its page comment.
+std::string FourHundredPages();
+// Number of "%%Page:" comments in text.
+int PageComments(const std::string& text);
+
+// How a slow backend meets a cancel: it reads fd 8 KiB at a time; once
+// 150 KB came it lets the pipe fill up, notes what the pipe holds and
+// cancels the job, then reads on to the end.
+struct SlowRead {
+  std::string out;
+  size_t at = 0;    // bytes read when the job was cancelled
+  size_t held = 0;  // bytes the pipe held then
+};
+SlowRead ReadSlowlyAndCancel(int fd, const std::function<void()>& cancel);
 
 // Result of one job.
 struct JobRun {

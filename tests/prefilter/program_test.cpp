@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "prefilter_state.h"
@@ -66,7 +67,7 @@ struct Filter {
   std::string err_path;
 
   Filter(const std::vector<std::string>& args, const std::string& ppd, int in_fd, int fd4,
-         const std::string& tmpdir) {
+         const std::string& tmpdir, const std::vector<std::string>& extraEnv = {}) {
     static int counter = 0;
     err_path = tmpdir + "/../stderr-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     int p[2];
@@ -76,6 +77,7 @@ struct Filter {
     all.insert(all.end(), args.begin(), args.end());
     std::vector<std::string> env = {"PPD=" + ppd, "TMPDIR=" + tmpdir, "LANG=C.UTF-8",
                                     "PATH=/usr/bin:/bin", "CUPS_SERVER=/nonexistent-lumora/cups.sock"};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     pid = fork();
     if (pid == 0) {
       int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -183,6 +185,60 @@ TEST_F(Program, SigtermCutsAtNextPage) {
   EXPECT_TRUE(ListDir(spool.path()).empty());
 }
 
+TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
+  const std::string path = dir / "400-pages.prn";
+  WriteFile(path, FourHundredPages());
+  const std::string trailer(kCancelTrailer, kCancelTrailerLen);
+  int pagesAfter[2] = {0, 0};
+  for (int maple = 0; maple < 2; ++maple) {
+    Filter f({"3", "u", "t", "1", "", path},
+             MakePpd(dir, maple ? "Lumora MP2100 Series PS" : "Lumora OP3100 Series PS"), Input(""), -1,
+             spool.path());
+    SlowRead r = ReadSlowlyAndCancel(f.out, [&] { kill(f.pid, SIGTERM); });
+    EXPECT_EQ(0, f.Wait());
+    ASSERT_GT(r.at, 0u);
+    ASSERT_GE(r.out.size(), r.at + r.held);
+    const std::string after = r.out.substr(r.at);
+    const std::string beyond = after.substr(r.held);
+    pagesAfter[maple] = PageComments(after);
+    RecordProperty(maple ? "maple_pages_after" : "plain_pages_after", pagesAfter[maple]);
+    RecordProperty(maple ? "maple_bytes_beyond_pipe" : "plain_bytes_beyond_pipe", beyond.size());
+    EXPECT_EQ(trailer, r.out.substr(r.out.size() - trailer.size())) << maple;
+    // Beyond what the pipe held: the 8 KiB block under way and the next one
+    // up to its page comment (plain), or the line under way and the lines
+    // up to the next page comment (maple), then the trailer.
+    if (maple) {
+      EXPECT_EQ(0, PageComments(beyond));
+    }
+    EXPECT_LE(beyond.size(), (maple ? 4096u : 2 * 8192u) + trailer.size()) << maple;
+  }
+  // The pipes held the same pages but for the few bytes the maple header adds.
+  EXPECT_LE(pagesAfter[1], pagesAfter[0] + 1);
+}
+
+// A Larch job to a network printer without an SNMP agent: the keep-alive
+// thread is in its 2 s wait for a reply or its 5 s pause when the copy ends,
+// and the job ends at once all the same, well before the next exchange.
+TEST_F(Program, NetworkKeepAliveDoesNotHoldTheJobEnd) {
+  Filter f({"5", "u", "t", "1", "", MakePdf(dir, 5)}, MakePpd(dir, "Lumora LP5200 Series PS"), Input(""), -1,
+           spool.path(), {"DEVICE_URI=socket://127.0.0.1:9100"});
+  using Clock = std::chrono::steady_clock;
+  auto last = Clock::now();
+  std::string out;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(f.out, buf, sizeof(buf))) > 0) {
+    out.append(buf, static_cast<size_t>(n));
+    last = Clock::now();
+  }
+  EXPECT_EQ(0, f.Wait());
+  const auto lingered = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last).count();
+  RecordProperty("ms_after_last_byte", static_cast<int>(lingered));
+  EXPECT_LT(lingered, 2500);
+  EXPECT_EQ(0u, out.find("%!PS-Adobe-3.0"));
+  EXPECT_NE(std::string::npos, f.Err().find("End::g_bDammyEnd = 1\n"));
+}
+
 // query1284info in this process, over a socket pair on descriptor 4.
 TEST(DeviceIdQuery, AnswersOfTheBackend) {
   const std::string too_long(600, 'x');
@@ -211,6 +267,40 @@ TEST(DeviceIdQuery, AnswersOfTheBackend) {
   dup2(saved, 4);
   close(saved);
   ResetPrefilterState();
+}
+
+// A backend that reads the side channel and never answers: the first
+// device-id query of a job waits out the time-out, the later ones of the
+// same job (two on the PostScript road, three on the PDF road) do not ask
+// again and fail at once with the same message.
+TEST(DeviceIdQuery, UnansweredQueryIsNotAskedAgainInTheJob) {
+  TempDir dir, spool;
+  const struct {
+    const char* nickname;
+    std::vector<std::string> args;
+    int queries;
+  } roads[] = {{"Lumora MP2100 Series PS", {"1", "u", "t", "1", ""}, 2},
+               {"Lumora LP5200 Series PS", {"1", "u", "t", "1", "", MakePdf(dir, 2)}, 3}};
+  ClaimSideChannelFds();
+  int saved = dup(4);
+  for (const auto& road : roads) {
+    int sv[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv));
+    dup2(sv[0], 4);
+    JobRun run = RunJob(road.args, WrapPjl(MakePs(dir, 1)), MakePpd(dir, road.nickname), spool.path());
+    dup2(saved, 4);
+    char requests[64];
+    EXPECT_EQ(4, recv(sv[1], requests, sizeof(requests), MSG_DONTWAIT)) << road.nickname;  // one
+    close(sv[0]);
+    close(sv[1]);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("%!PS"));
+    size_t failed = 0;
+    for (size_t at = 0; (at = run.err.find("cups api can't find 1284 information.\n", at)) != std::string::npos; ++at)
+      ++failed;
+    EXPECT_EQ(static_cast<size_t>(road.queries), failed) << road.nickname;
+  }
+  close(saved);
 }
 
 }  // namespace

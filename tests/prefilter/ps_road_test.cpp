@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "prefilter_state.h"
 #include "prefilter_test_util.h"
 #include "ps_rewrite.h"
 
@@ -88,6 +91,10 @@ TEST_F(PsRoad, A5LongEdgeAndDeferredMediaSelection) {
   ReplaceAll(expected, "595 842 pdfSetupPaper", "420 595 pdfSetupPaper");
   EXPECT_EQ(expected, run.out);
   EXPECT_NE(std::string::npos, run.err.find("Modified <</DeferredMediaSelection\n"));
+  // Without a PageSize the job's own A5 MediaBox, fractions and all, tells.
+  in = WrapPjl("%!PS\n<</Type/Page/MediaBox [0 0 419.53 595.28]\n");
+  run = RunJob({"6", "u", "t", "1", ""}, in, Ppd("MP2650"), spool.path());
+  EXPECT_EQ(Rewritten(in, "6", "", "@PJL SET PAPER=A5L\r\n"), run.out);
 }
 
 TEST_F(PsRoad, CollatedCopiesInOneJob) {
@@ -139,6 +146,48 @@ TEST_F(PsRoad, CancelCutsAtNextPage) {
   full = Rewritten(in, "1", "");
   EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer + kEoj, run.out);
   ExpectNoTempFiles();
+}
+
+// The printer's cancel, seen by the status thread (no signal reaches the
+// writer), while a slow backend keeps the output pipe full: what the
+// rewriting gathered and the pipe did not take yet meets the cut.
+TEST_F(PsRoad, CancelFromTheStatusThreadWhileTheOutputIsFull) {
+  const std::string path = dir / "400-pages.prn";
+  WriteFile(path, FourHundredPages());
+  setenv("PPD", Ppd("MP2100").c_str(), 1);
+  setenv("CUPS_SERVER", "/nonexistent-lumora/cups.sock", 1);
+  std::string args[] = {"lumora-q", "4", "u", "t", "2", "", path};
+  char* argv[] = {&args[0][0], &args[1][0], &args[2][0], &args[3][0], &args[4][0], &args[5][0], &args[6][0], nullptr};
+  for (bool collate : {false, true}) {
+    ResetPrefilterState();
+    gPrefilterHooks.start_status_thread = [](pthread_t* thread, cancel_query_arg*) {
+      *thread = 0;
+      return 0;
+    };
+    ismaple = true;
+    iscollate = collate;
+    copies = collate ? 2 : 0;
+    int p[2];
+    ASSERT_EQ(0, pipe(p));
+    gOutFd = p[1];
+    SlowRead r;
+    std::thread backend([&] { r = ReadSlowlyAndCancel(p[0], SetJobCanceled); });
+    {
+      StderrCapture quiet;
+      WritePSdataToStdout(argv, path);
+    }
+    close(p[1]);
+    backend.join();
+    close(p[0]);
+    ASSERT_GT(r.at, 0u);
+    ASSERT_GE(r.out.size(), r.at + r.held);
+    const std::string beyond = r.out.substr(r.at + r.held);
+    EXPECT_EQ(0, PageComments(beyond)) << collate;
+    EXPECT_LE(beyond.size(), 4096u + kTrailer.size() + kEoj.size()) << collate;
+    const std::string end = collate ? kTrailer + kEoj : kTrailer;
+    EXPECT_EQ(end, r.out.substr(r.out.size() - std::min(end.size(), r.out.size()))) << collate;
+  }
+  ResetPrefilterState();
 }
 
 TEST_F(PsRoad, EndSetupBeforePageIsNoBoundary) {

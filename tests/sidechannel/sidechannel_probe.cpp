@@ -6,6 +6,8 @@
 //   findusb URI | queryusb URI COUNT
 //   keepalive RUN_MS SIGTERM_MS ARGV0   (DEVICE_URI from the environment;
 //                                        SIGTERM_MS < 0: no SIGTERM)
+//   keepalive-stop RUN_MS               (how long Waitpthread takes after
+//                                        RUN_MS of keep-alive)
 //   status URI OWNER RUN_MS
 #include <dirent.h>
 #include <signal.h>
@@ -26,7 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void cancel_job(int) { job_canceled = 1; }
+void cancel_job(int) { SetJobCanceled(); }
 
 // Threads of this process still alive (the main thread counts).
 int LiveThreads() {
@@ -77,6 +79,17 @@ int Keepalive(int runMs, int sigtermMs, char* argv0) {
   fflush(stdout);
   Waitpthread();
   printf("joined g_bdummyEnd=%d\n", static_cast<int>(g_bdummyEnd.load()));
+  return 0;
+}
+
+int KeepaliveStop(int runMs) {
+  char argv0[] = "queue";
+  char* argv[] = {argv0, nullptr};
+  Creatpthread(argv);
+  SleepMs(runMs);
+  auto start = Clock::now();
+  Waitpthread();
+  printf("wait_ms=%ld\n", MsSince(start));
   return 0;
 }
 
@@ -146,6 +159,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd == "keepalive" && argc == 5) return Keepalive(atoi(argv[2]), atoi(argv[3]), argv[4]);
+  if (cmd == "keepalive-stop" && argc == 3) return KeepaliveStop(atoi(argv[2]));
   if (cmd == "status" && argc == 5) return Status(argv[2], argv[3], atoi(argv[4]));
   fprintf(stderr, "usage: sidechannel_probe COMMAND ARGS (see the source)\n");
   return 2;

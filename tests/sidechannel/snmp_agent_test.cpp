@@ -100,6 +100,26 @@ TEST_F(SnmpPeer, KeepaliveRealCadenceIsFiveSeconds) {
   }
 }
 
+TEST_F(SnmpPeer, KeepaliveStopsAtOnceWhenTheJobEnds) {
+  // A silent agent and the 5 s cadence: the job ends while the thread waits
+  // for a reply (2 s), then while it pauses after a shortened wait. Either
+  // wait ends at once, well before the next exchange would be due.
+  StartUdpAgent({});
+  const struct {
+    const char* runMs;
+    const char* replyTimeoutMs;
+  } stops[] = {{"300", "2000"}, {"700", "200"}};
+  for (const auto& stop : stops) {
+    auto r = Probe({"keepalive-stop", stop.runMs}, {{"DEVICE_URI", "socket://127.0.0.1:9100"},
+                                                    {"LUMORA_SNMP_TIMEOUT_MS", stop.replyTimeoutMs}});
+    ASSERT_EQ(r.out.rfind("wait_ms=", 0), 0u) << r.out << r.err;
+    long waited = std::atol(r.out.c_str() + 8);
+    RecordProperty(std::string("wait_ms_after_") + stop.runMs, std::to_string(waited));
+    EXPECT_LT(waited, 1000) << "stopped after " << stop.runMs << " ms";
+  }
+  EXPECT_EQ(Received().size(), 2u);  // one keep-alive per job, sent at the start
+}
+
 TEST_F(SnmpPeer, KeepaliveEndsOnCancelAndSurvivesSilence) {
   StartUdpAgent({});
   auto r = Probe({"keepalive", "1500", "300", "queue"},
