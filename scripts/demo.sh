@@ -143,7 +143,13 @@ done
   -o state-file="$app_out/app.state" -o log-file="$app_out/app.log" -o log-level=info \
   -o server-options=no-tls > "$app_out/server.out" 2>&1 &
 app_pid=$!
-stop_app() { kill "$app_pid" "$devices_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; }
+stop_app() {
+  kill "$app_pid" "$devices_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
+  # PAPPL leaves its local socket behind.
+  rm -f "/run/lumora-printer-app-demo.sock" "${TMPDIR:-/tmp}/lumora-printer-app-demo$(id -u).sock"
+}
+trap 'stop_app; finish' EXIT
 for _ in $(seq 1 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$app_port") 2>/dev/null && break
   sleep 0.1
@@ -176,6 +182,7 @@ for model in "${models[@]}"; do
   fi
 done
 stop_app
+trap finish EXIT
 
 say "Where everything is"
 cat <<EOF

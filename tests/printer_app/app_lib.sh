@@ -44,6 +44,8 @@ app_begin() {
 app_end() {
   local status=$?
   server_stop
+  # PAPPL leaves its local socket behind.
+  rm -f "/run/lpa-test-$$.sock" "${TMPDIR:-/tmp}/lpa-test-$$$(id -u).sock"
   [ -z "$DEVICES_PID" ] || kill "$DEVICES_PID" 2>/dev/null || true
   [ -z "${CUPSD_PID:-}" ] || { kill "$CUPSD_PID" 2>/dev/null || true; }
   if [ "$FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
