@@ -19,6 +19,60 @@
 
 rig_log() { echo "rig: $*" >&2; }
 
+# rig_write_config DIR DATADIR [MORE]: cups-files.conf and cupsd.conf of a
+# private scheduler in DIR (listening only on DIR/cups.sock, allowing
+# everything); MORE are further cups-files.conf lines.
+rig_write_config() {
+  local rig=$1 data=$2 more=${3:-}
+  local as_root=""
+  if [ "$(id -u)" = 0 ]; then
+    as_root=$'User lp\nGroup lp\nSystemGroup root'
+  else
+    as_root="SystemGroup $(id -gn)"
+  fi
+  cat > "$rig/cups-files.conf" <<EOF
+ServerRoot $rig
+ServerBin $rig/serverbin
+DataDir $data
+RequestRoot $rig/spool
+TempDir $rig/spool/tmp
+CacheDir $rig/cache
+StateDir $rig/state
+AccessLog $rig/log/access_log
+ErrorLog $rig/log/error_log
+PageLog $rig/log/page_log
+Printcap $rig/printcap
+$as_root
+$more
+EOF
+  cat > "$rig/cupsd.conf" <<EOF
+Listen $rig/cups.sock
+Browsing Off
+BrowseLocalProtocols none
+LogLevel debug
+MaxLogSize 0
+WebInterface No
+ErrorPolicy abort-job
+PreserveJobHistory Yes
+PreserveJobFiles No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+    Allow all
+  </Limit>
+</Policy>
+EOF
+}
+
 # rig_setup RIG STAGE BACKEND
 rig_setup() {
   local rig=$1 stage=$2 backend=$3
@@ -70,54 +124,7 @@ rig_setup() {
   fi
   chmod 0755 "$rig/out"
 
-  local as_root=""
-  if [ "$(id -u)" = 0 ]; then
-    as_root=$'User lp\nGroup lp\nSystemGroup root'
-  else
-    as_root="SystemGroup $(id -gn)"
-  fi
-  cat > "$rig/cups-files.conf" <<EOF
-ServerRoot $rig
-ServerBin $rig/serverbin
-DataDir $rig/data
-RequestRoot $rig/spool
-TempDir $rig/spool/tmp
-CacheDir $rig/cache
-StateDir $rig/state
-AccessLog $rig/log/access_log
-ErrorLog $rig/log/error_log
-PageLog $rig/log/page_log
-Printcap $rig/printcap
-FileDevice Yes
-$as_root
-SetEnv LUMORA_TEST_BACKEND_DIR $rig/out
-EOF
-  cat > "$rig/cupsd.conf" <<EOF
-Listen $rig/cups.sock
-Browsing Off
-BrowseLocalProtocols none
-LogLevel debug
-MaxLogSize 0
-WebInterface No
-ErrorPolicy abort-job
-PreserveJobHistory Yes
-PreserveJobFiles No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  JobPrivateAccess all
-  JobPrivateValues none
-  SubscriptionPrivateAccess all
-  SubscriptionPrivateValues none
-  <Limit All>
-    Order deny,allow
-    Allow all
-  </Limit>
-</Policy>
-EOF
+  rig_write_config "$rig" "$rig/data" $'FileDevice Yes\nSetEnv LUMORA_TEST_BACKEND_DIR '"$rig/out"
   echo "$rig"
 }
 

@@ -15,18 +15,8 @@ source "$E2E_SRC/cupsd_rig.sh"
 
 : "${E2E_STAGE:?}" "${E2E_BACKEND:?}" "${E2E_WORK:?}"
 E2E_INSPECT=${E2E_INSPECT:-}
-FAILURES=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  FAILURES=$((FAILURES + 1))
-}
-pass() { echo "ok: $*"; }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+# shellcheck source=../common/checks.sh
+source "$E2E_SRC/../common/checks.sh"
 
 e2e_start() {
   rm -rf "$E2E_WORK"

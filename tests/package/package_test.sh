@@ -28,8 +28,6 @@ export E2E_INSPECT=/usr/bin/lumora-inspect
 # shellcheck source=../e2e/e2e_lib.sh
 source "$ROOT/tests/e2e/e2e_lib.sh"
 
-PASSED=0
-pass() { echo "ok: $*"; PASSED=$((PASSED + 1)); }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 # apt-get as root, waiting for the lock other apt runs may hold. The
 # maintainer scripts reach the scheduler the test uses (CUPS_SERVER,
@@ -246,7 +244,7 @@ main() {
   local app
   app=$(ls "$ROOT"/dist/${APP}_*.deb 2>/dev/null || true)
   [ -z "$app" ] || check_app "$app" "$E2E_WORK/baseline.txt"
-  echo "package: $PASSED passed, $FAILURES failed"
+  echo "package: $((CHECKS - FAILURES)) passed, $FAILURES failed"
 }
 
 main "$@"

@@ -18,16 +18,8 @@ APP_HOST=${APP_HOST:-localhost}
 APP_ADDRESS=${APP_ADDRESS:-127.0.0.1}
 # Under the sanitizers: PAPPL's own leaks are not the driver's.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$APP_SRC/lsan.supp"
-FAILURES=0
-CHECKS=0
-
-fail() { echo "FAIL: $*" >&2; FAILURES=$((FAILURES + 1)); CHECKS=$((CHECKS + 1)); }
-pass() { echo "ok: $*"; CHECKS=$((CHECKS + 1)); }
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+# shellcheck source=../common/checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../common/checks.sh"
 
 app_begin() {
   rm -rf "$APP_WORK"

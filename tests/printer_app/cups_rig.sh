@@ -6,6 +6,9 @@
 #   cups_wait_idle SECONDS
 #   cups_stop
 
+# shellcheck source=../e2e/cupsd_rig.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/cupsd_rig.sh"
+
 cups_start() {
   local dir=$1 f
   mkdir -p "$dir"/{spool,spool/tmp,cache,state,log,ppd,serverbin/filter,serverbin/backend}
@@ -16,40 +19,7 @@ cups_start() {
   ln -sfn "$serverbin/daemon" "$dir/serverbin/daemon"
   for f in "$serverbin"/filter/*; do ln -sfn "$f" "$dir/serverbin/filter/"; done
   ln -sfn "$serverbin/backend/ipp" "$dir/serverbin/backend/ipp"
-  local as_root=""
-  [ "$(id -u)" = 0 ] && as_root=$'User lp\nGroup lp\nSystemGroup root'
-  cat > "$dir/cups-files.conf" <<EOF
-ServerRoot $dir
-ServerBin $dir/serverbin
-DataDir $(cups-config --datadir)
-RequestRoot $dir/spool
-TempDir $dir/spool/tmp
-CacheDir $dir/cache
-StateDir $dir/state
-AccessLog $dir/log/access_log
-ErrorLog $dir/log/error_log
-PageLog $dir/log/page_log
-Printcap $dir/printcap
-$as_root
-EOF
-  cat > "$dir/cupsd.conf" <<EOF
-Listen $dir/cups.sock
-Browsing Off
-BrowseLocalProtocols none
-LogLevel debug
-WebInterface No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-    Allow all
-  </Limit>
-</Policy>
-EOF
+  rig_write_config "$dir" "$(cups-config --datadir)"
   setsid cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" > "$dir/log/cupsd.out" 2>&1 &
   CUPSD_PID=$!
   export CUPS_SERVER="$dir/cups.sock"
