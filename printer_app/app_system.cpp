@@ -88,7 +88,8 @@ void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemSetAdminGroup(system, ctx.auth.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
   papplSystemSetFooterHTML(system, "Lumora printer application");
-  static pappl_version_t version = {"lumora-printer-app", "", "1.0.0", {1, 0, 0, 0}};
+  // The system keeps its own copy.
+  pappl_version_t version = {"lumora-printer-app", "", LUMORA_VERSION, {LUMORA_VERSION_PARTS}};
   papplSystemSetVersions(system, 1, &version);
 }
 
