@@ -31,20 +31,18 @@ long EnvNumber(const char* name, long fallback) {
   return (end != nullptr && *end == '\0' && n >= 0) ? n : fallback;
 }
 
-void InstallCancelHandler() {
+// Both handlers restart the calls they interrupt: a signal never cuts a
+// read of the raster or a write to the printer.
+void InstallHandler(int sig, void (*handler)(int)) {
   struct sigaction sa {};
-  sa.sa_handler = CancelJob;
+  sa.sa_handler = handler;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(sig, &sa, nullptr);
 }
 
 void StartKeepAliveTimer() {
-  struct sigaction sa {};
-  sa.sa_handler = SendDummyCommand;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  sigaction(SIGALRM, &sa, nullptr);
+  InstallHandler(SIGALRM, SendDummyCommand);
   const long ms = EnvNumber("LUMORA_KEEPALIVE_INTERVAL_MS", 10000);
   struct itimerval timer {};
   timer.it_value.tv_sec = ms / 1000;
@@ -200,7 +198,7 @@ int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
   }
   std::unique_ptr<lumora::RasterReader> ras = lumora::RasterReader::Open(input.fd);
   Canceled = 0;
-  if (io.handleSignals) InstallCancelHandler();
+  if (io.handleSignals) InstallHandler(SIGTERM, CancelJob);
 
   std::unique_ptr<lumora::PrinterDescription> printer = ReadPrinter(cups, log);
   if (!printer) return 1;

@@ -120,7 +120,7 @@ void SendPageImage(RasterJobState& job, PrntBandInfo& band, PrntPageEndInfo& end
 PrntPageEndInfo PageEndRecord(const RasterJobState& job);
 
 // Steps of the page that live in page_image.cpp.
-bool PrepareLines(RasterJobState& job, PageWork& work);
+void PrepareLines(RasterJobState& job, PageWork& work);
 uint8_t* NextLineBuffer(RasterJobState& job, PageWork& work);
 void FinishLine(RasterJobState& job, PageWork& work);
 void CompleteImage(RasterJobState& job, PageWork& work);

@@ -80,13 +80,12 @@ bool AllocatePageBuffers(const cups_page_header2_t& header, PageWork& work, bool
   return work.line && work.page && work.mono;
 }
 
-bool PrepareLines(RasterJobState& job, PageWork& work) {
+void PrepareLines(RasterJobState& job, PageWork& work) {
   if (work.screenAsRead) {
     DescribeImage(job, work);
     StartPipelinedCompression(job.stream, &work.band, job.Platform());
   }
   work.readStart = job.stream.stages.enabled() ? StageTimes::ClockNs() : 0;
-  return true;
 }
 
 uint8_t* NextLineBuffer(RasterJobState& job, PageWork& work) {
