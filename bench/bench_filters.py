@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Benchmark of the two filters against their references, run by
 bench/run_bench.sh. Prints one table; every figure is the best of --runs
 runs (the runs of a filter and of its reference alternate, so that a busy

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Screening speed on an A4 page at 600 dpi (4736 x 6784 pixels) for every
 // platform and matrix, on a text-like page (white with black text blocks)
 // and a photo-like page (continuous gray). Reports pixels per second.

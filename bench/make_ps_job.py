@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes a PostScript print job of about the given size for the pre-filter
 benchmark: a PJL header, DSC prolog and setup, then pages of text drawing and
 hex image data, the way drivers and converters write them (lines of 40 to 250

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading CUPS raster files: the CUPS library's reader against
 // lumora::RasterReader, with the calls the raster filter makes (each page
 // header, then every row into a buffer of cupsBytesPerLine bytes). The

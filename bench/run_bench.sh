@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # One command for the performance table: builds the filters, the job-stream
 # reader and the PPDs (release build with debug info, in build-bench unless
 # LUMORA_BENCH_BUILD names another folder), renders the benchmark pages with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Install rules of the driver.  Paths are absolute cache variables because
 # CUPS looks in fixed places; stage them with DESTDIR:
 #   cmake --install build                        # onto this system

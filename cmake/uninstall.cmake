@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Removes the files listed in MANIFEST (written by cmake --install), honouring
 # DESTDIR, then the PPD directory when it is left empty.
 if(NOT EXISTS "${MANIFEST}")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The driver's version lives in one place: the top entry of debian/changelog,
 # "lumora-driver (X.Y.Z) ...". The CMake project, the packages and everything
 # built from them take it from there; a new release is a new changelog entry

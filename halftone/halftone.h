@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Ordered-dither screening of the 8-bit gray page (255 = white) into the
 // packed printer image (1 bit per pixel, MSB first, 1 = dot; 2 bits per pixel
 // on PLATFORM_M at 1200 dpi), counting printed dots into the job's coverage.

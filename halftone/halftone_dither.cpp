@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // HalftoneDither: ordered dithering of the gray page into printer dots.
 //
 // How it is made fast. The threshold of a pixel depends only on its row and

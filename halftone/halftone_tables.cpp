@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Threshold matrices of the screen. Entry [r][c] is the threshold for a page
 // pixel at row y, column x with r = y mod size and c = x mod size; a gray
 // sample below it prints. Every entry lies in 1..255, so black (0) always

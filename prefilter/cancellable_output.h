@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Job data handed to the output so that a cancel ends the wait for room at
 // once. A backend that reads slowly keeps a pipe full; a write() would then
 // sleep until the whole piece is taken, and everything given to it would

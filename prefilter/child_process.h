@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running the helper programs of the pre-filter (grep, qpdf, pdftops) with
 // an argument vector: no shell ever sees a job title, option or path.
 #pragma once

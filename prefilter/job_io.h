@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small RAII helpers shared by the pre-filter's modules: descriptors, full
 // writes and the queue's PPD.
 #pragma once

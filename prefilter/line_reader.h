@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Line-by-line reading of a job file of any content: lines keep their line
 // end and any NUL bytes, and a line longer than kMaxLinePiece arrives in
 // pieces of that size, each handled as a line (memory stays bounded).

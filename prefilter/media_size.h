@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page-size facts of a maple-family job: the PPD size of its PageSize, the
 // range check of custom sizes, and A5 fed long edge first.
 #pragma once

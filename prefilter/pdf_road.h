@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PDF road of the Larch platform: even pages turned for long-edge
 // duplex with qpdf, then the PDF converted to PostScript by the system's
 // pdftops filter. Both run with argument vectors, never through a shell.

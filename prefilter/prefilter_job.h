@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pre-filter's job flow: support checks, spooling of standard input,
 // size checks, then the PostScript road or the PDF road.
 #pragma once

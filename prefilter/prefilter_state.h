@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Job state of the pre-filter and the few things its modules share: where
 // the job data goes (the output descriptor), where spooled input comes from,
 // the temporary files the job made, and the seams the tests turn.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PostScript road: the job file copied to the output, and for the maple
 // family rewritten line by line (job owner and id in PJL, page size, copy
 // count, collated copies) while the status query thread watches the printer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pstoLumora: the PostScript pre-filter run by the CUPS scheduler.
 #include "prefilter_job.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which printers the pre-filter serves: the IEEE-1284 device id asked of the
 // backend over the CUPS side channel, and the compiled-in model tables
 // (generated from ppd/models.tsv), with the PPD's ShortNickName as fallback.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Percent-decoding of the printer URIs the scheduler reports, so that a
 // queue name with escapes can be compared with the filter's own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Who may do what over the network. Clients on the loopback interface (and
 // the command line, on the local socket) may do everything, as PAPPL allows
 // them without an authentication service. Remote clients, present only when

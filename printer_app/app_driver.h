@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PAPPL driver of every Lumora raster model: what the printer offers
 // (driver data and attributes), and the raster callbacks that drive one
 // lumora::RasterJob per PAPPL job, so the job stream is the one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer application's drivers: one per raster model, generated from
 // ppd/models.tsv by tools/gen_app_drivers.py out of the same PPD text that
 // rastertoLumora reads, so that a printer of the application is described to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer application's system: its server options, where it keeps its
 // state and spool files, its listeners, and what it hands PAPPL (drivers,
 // auto-add, the PDF filter). Everything travels through PAPPL's data

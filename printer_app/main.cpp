@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumora-printer-app: every Lumora raster printer as an IPP Everywhere
 // printer, on PAPPL. The sub-commands are PAPPL's ("server", "add",
 // "submit", ...); see "lumora-printer-app --help".

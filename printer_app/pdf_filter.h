@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PDF documents: ghostscript renders each page into 8-bit gray PWG raster
 // at the job's resolution and paper size, and the pages go through the same
 // raster job as every other document.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PAPPL's raster callbacks driving one lumora::RasterJob per PAPPL job. The
 // job's bytes go to the PAPPL device, its log lines to the job's log, its
 // cancel check to papplJobIsCanceled and its manual-duplex prompt to the

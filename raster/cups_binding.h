@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The CUPS entry points the raster filter reads the queue's PPD and the
 // job's options with. They are bound at start-up from the CUPS library
 // opened by path, falling back to the functions the program is linked with

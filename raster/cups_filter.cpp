@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The CUPS filter around a raster job: arguments, the PPD, the raster
 // stream, the cancel and keep-alive signals, and the loop that hands the
 // raster's pages to the job.

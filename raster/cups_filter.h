@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rastertoLumora as a function: the scheduler's arguments and the queue's
 // PPD in, the raster read from the job file or standard input, the job
 // stream to the device output, status lines to the log. The program's main

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Job settings of the raster filter, gathered for every page: the printer
 // family (platform) and its paper table, manual-duplex support, and the
 // twelve job options taken from the option string, the page header and,

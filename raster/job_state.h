@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Inside a raster job: everything one job owns, and the steps of its life
 // that the other files of raster/ share. Only raster_job.cpp,
 // page_image.cpp and manual_duplex.cpp see this; callers use RasterJob.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rastertoLumora: CUPS raster in, the printer's job stream out.
 #include <csignal>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page data that must reach the printer more than once or in another order
 // than the raster delivers it: collated copies, manual (two-pass) duplex and
 // blank back sides. Pages are held in the job's spool files, which the

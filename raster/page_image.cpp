@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The page image of a raster job: the raster lines into 8-bit rows (wider
 // lines centre-cropped, narrower ones left-aligned on white, lines past the
 // image dropped, missing ones white), the turns, and the screen into the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pages compressed in parallel, sent in order. A page that has been read
 // and screened keeps compressing on its own threads while the job reads the
 // next one; its records (page start, image, page end) wait until the pages

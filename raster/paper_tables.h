@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The paper sizes each printer family knows: for every size the printer's
 // paper code and the exact image it expects (pixels at 600 dpi, a little
 // smaller than the sheet), and the lookup of a page by its size in points.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A raster job's life: the page header (settings, job start, page start),
 // the page's lines, the page end (turn, screen, compress, send) and the job
 // end (blank back side, replays, job end), each a step over the job's own

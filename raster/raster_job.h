@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One raster job as an object: the printer it is for, where its bytes and
 // its log lines go, and the life of a job as method calls. The CUPS filter
 // drives it from the raster stream it reads; a printer application drives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CUPS raster reading, row by row, with the rules of the CUPS imaging
 // library's reader: where it reads, what it accepts and what it returns,
 // down to the bytes it leaves in a caller's buffer when a stream ends

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A reader of CUPS raster streams: page headers and lines, read from a file
 // descriptor with exactly the results of the CUPS imaging library's reader
 // (cupsRasterOpen, cupsRasterReadHeader2, cupsRasterReadPixels): the same

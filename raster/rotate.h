@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Turning the 8-bit page image in place (one byte per pixel, rows without
 // padding): a half turn for back sides and on request, a quarter turn for
 // A5 fed long edge first. Each uses one scratch image of the page's size.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The driver at work, on a fresh machine: installs what is missing, builds,
 # installs the driver into a private CUPS scheduler (nothing of the system's
 # CUPS is touched), and prints a three-page sample (text, a gray ramp, a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages the driver needs to build, run and test.
 # Safe to run again: only missing packages are installed.
 set -euo pipefail

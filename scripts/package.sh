@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Debian packages of the driver and leaves them in dist/:
 #   printer-driver-lumora   the filters, the PPDs and lumora-inspect
 #   lumora-printer-app      the printer application (once printer_app/ is in

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what is missing, builds the driver and runs every test twice: in
 # the normal build (build/) and in a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (build-sanitize/), where the filters the tests

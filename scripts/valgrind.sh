@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs one job of each road under valgrind (memcheck, leaks included):
 # rastertoLumora on a rendered raster, pstoLumora's PostScript road (maple
 # rewriting with collated copies) and its PDF road (larch: qpdf, pdftops).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the printer from the queue's device URI: a host and port for a
 // network printer (DNS-SD URIs resolved through the CUPS library), or an
 // open libusb handle for a USB printer whose serial number is in the URI.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Flags shared by the pre-filter's copy loops, its SIGTERM handler and the
 // device threads.
 #include "sidechannel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keep-alive thread of the PDF road: while the converted job is copied out
 // it sends the printer's SNMP agent a SetRequest every 5 s (network) or holds
 // the USB printer open (USB).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pauses and time-outs of the device threads. Each value is read once from
 // the environment (tests shorten them) and defaults to the printer's real
 // cadence.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two SNMPv1 datagrams the pre-filter sends to the printer's agent on
 // UDP port 161, and the reading of the agent's job record in a status reply.
 #pragma once

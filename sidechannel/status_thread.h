@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cancel and status query thread of the PostScript road: asks the printer
 // (USB vendor request or SNMP GetRequest) for the state of its current job
 // and sets job_canceled when the printer reports this host's job cancelled.

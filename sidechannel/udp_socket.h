@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A datagram socket closed when it goes out of scope, and the receive
 // time-out of one SNMP reply in the form setsockopt wants.
 #pragma once

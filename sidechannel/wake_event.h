@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A flag that poll() can wait on: raised once, it stays raised until it is
 // cleared, and every wait on its descriptor ends at once. Raising it is a
 // single write(), so a signal handler may do it.

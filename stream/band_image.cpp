@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page image commands: the raster image and coverage records of
 // PLATFORM_C/Z with the JBIG data behind them, and the JBIG parameter, data
 // and end commands of PLATFORM_M.

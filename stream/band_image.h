@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page image transmission: JBIG1 compression of the 1-bit page with
 // JBIG-KIT's encoder and the image commands of the three dialects
 // (Prnt_SendPage itself is declared in commands.h).

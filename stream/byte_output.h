@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a job's bytes go (the printer) and where its log lines go (the
 // scheduler's log, or a printer application's). Both are handed to a job;
 // nothing here is shared between jobs.

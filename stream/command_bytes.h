@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fixed byte strings and command codes of the printer language: the PJL
 // lines around a job, the constant byte-coded records of PLATFORM_C and
 // PLATFORM_Z, and the command codes and parameter ids of PLATFORM_M.

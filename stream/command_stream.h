@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The part of a raster job that the printer command stream works on: the
 // output sink with its spool files, the page number, the failure text, the
 // dot count and image checksum of the page, the encoder's threads, the

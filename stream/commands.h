@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer commands of the three dialects: job start, page start, page
 // image, page end and job end. Every entry point takes the job's command
 // stream first and the platform code last and, for any other code than

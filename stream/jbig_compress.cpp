@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JBIG1 compression of the page with JBIG-KIT's encoder. PLATFORM_C and
 // PLATFORM_M send the page as one image; PLATFORM_Z sends 256-line bands,
 // each an independent image, which are compressed in parallel and then laid

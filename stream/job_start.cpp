@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Job start: the PJL preamble that puts the printer into its page language
 // and the job-level records (job spec, toner save or fine mode, density,
 // toner parameters, date) of the three dialects.

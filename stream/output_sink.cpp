@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output sink: every command byte of a raster job passes here on its
 // way to the device and, while pages are held back, to the spool files.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page end and job end: image checksum, coverage and form feed of each page,
 // the turn of the sheet in the duplex unit, the pause between the passes of
 // a manual-duplex job, and the records that close the job.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page start: paper, media, tray, resolution and copies of each page, and
 // the custom paper size (byte-coded records on PLATFORM_C/Z, a parameter
 // list on PLATFORM_M).

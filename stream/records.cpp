@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Record framing shared by the three dialects: the checksum of the
 // byte-coded records, the big-endian frames of PLATFORM_M, and the fixed
 // byte strings of the printer language.

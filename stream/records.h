@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Records handed from the page loop to the command stream, the platform
 // codes, and the byte-level framing helpers of the printer language.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opt-in timing of the raster job's stages. With LUMORA_STAGE_TIMES=1 in the
 // environment the job logs one line per page:
 //   DEBUG: stage times page N read=NS turn=NS screen=NS compress=NS write=NS

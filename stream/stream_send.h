@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One step of a command sequence: send the bytes and, when the sink refuses
 // them, put the step's failure line in front of the failure text.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Lists the writable variables of static libraries and fails on any that
 is not allowed.
 

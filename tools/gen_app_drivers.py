@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Driver table of lumora-printer-app: one driver per raster model of
 ppd/models.tsv.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """PPD generator of the Lumora driver: one PPD file per model of ppd/models.tsv.
 
   gen_ppd.py MODELS.tsv OUT_DIR [--list]

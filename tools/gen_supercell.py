@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Generator of the two 96 x 96 supercell threshold matrices of the Willow Plus
 screen, NEW_HT_TABLE_600_Z_M (600 dpi) and NEW_HT_HALFTONE_1200_Z (1200 dpi).
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Reader of ppd/models.tsv, the one source of the driver's model data, and
 generator of the C++ tables compiled into the filters.
 

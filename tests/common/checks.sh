@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Checks of the shell tests: each prints one "ok:" or "FAIL:" line and is
 # counted; a test script sources this file and ends with a non-zero status
 # when FAILURES is above zero.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared helpers for the driver's tests: temporary directories, running a
 // filter as the scheduler would, writing real CUPS raster streams and PPDs.
 #pragma once

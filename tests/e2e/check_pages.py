@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Checks the pages a printer would print against the boxes of the test PDF.
 
   check_pages.py PBM_DIR PPD PAPER BOX...

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cupstestppd on every generated PPD, with the driver's filters in a private
 # ServerBin so that cupstestppd also checks the programs *cupsFilter2 names.
 #   check_ppds.sh PPD_DIR EXPECTED_COUNT [FILTER_PROGRAM...]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A private CUPS scheduler for the end-to-end tests and the demo.
 #
 # Everything lives in one directory RIG: configuration, spool, logs, a private

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cancel during a long raster job: the filter finishes the page it is on and
 # closes the job, so the printer gets a sound stream up to the cut; the job
 # ends as canceled and no spool file of the filter is left behind.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared steps of the end-to-end tests: each test script sources this file,
 # gets its own private cupsd (stopped again when the script exits) and
 # checks what reached the test backend and what the scheduler logged.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Two-sided printing on a manual-duplex model: the PPD says the printer
 # supports manual duplex, so rastertoLumora prints the job in two passes and
 # shows the PPD's prompt to turn the stack over between them; an odd job

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The PPD options reach rastertoLumora through the scheduler and change what
 # the printer gets: one job per option, each checked in lumora-inspect's
 # account of the captured stream or in the filter's log lines.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The two roads of pstoLumora through the scheduler: a PostScript job to a
 # maple queue is rewritten (job owner and id in its PJL header, page size),
 # a PDF job to a larch queue is converted to PostScript by the filter itself

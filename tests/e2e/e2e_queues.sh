@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A freshly installed driver: lpinfo -m lists every model, a printer's
 # IEEE-1284 device id finds its model, and lpadmin makes working queues.
 source "$(dirname "$0")/e2e_lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A PDF printed to a queue of each raster family goes through the system's
 # filters and rastertoLumora to the backend; the captured job stream decodes
 # page by page to the pictures of the PDF, and the scheduler logs the pages

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A printer whose device id is not one of the driver's models: pstoLumora
 # refuses the job, the scheduler logs the refusal and stops the job, and
 # nothing reaches the printer; without a device id the PPD decides.

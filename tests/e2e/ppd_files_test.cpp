@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The generated PPD files against the filters that read them: every raster
 // PPD must select the right platform and paper table in rastertoLumora, offer
 // exactly the printer's paper sizes with the image the printer expects, and

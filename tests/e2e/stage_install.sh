@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The install rules: `cmake --install` into a DESTDIR puts both filters into
 # CUPS's filter directory (0755) and every PPD into the PPD directory, and the
 # uninstall target takes all of it away again.  Leaves the staged driver in

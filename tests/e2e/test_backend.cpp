@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A CUPS backend for the end-to-end tests: it stands in for a printer.
 //
 // It copies the job data it receives (standard input, or the file named by

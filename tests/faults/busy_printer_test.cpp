@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A printer that is busy: it stops reading, the pipe to it fills, and the
 // filter sits in a write when the cancel comes. The write must complete,
 // the page in progress must end whole, nothing more may be started (in the

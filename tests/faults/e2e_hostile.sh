@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Hostile job titles, user names, option values and file names sent through
 # the real scheduler to a raster queue, a maple PostScript queue and a larch
 # PDF queue. Every value tries to create a canary file; none may appear,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running the two filters the way the scheduler does, under conditions it
 // does not plan for: a printer that went away, a full disk, SIGTERM at any
 // moment, hostile arguments. Every run has a watchdog, so a filter that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Arguments and environment made to break a shell, given to both filters on
 // every road: job titles, user names, job ids, option strings, file paths,
 // the queue name, PPD path, TMPDIR and device URI holding shell

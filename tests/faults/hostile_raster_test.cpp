@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Damaged raster streams and PPDs given to rastertoLumora: truncated, empty
 // and garbage streams, page headers with zero, huge or nonsensical values,
 // PPDs missing or with absurd entries. The filter answers with a clear

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer connection gone and the disk full, for both filters and every
 // road: an ERROR line, a non-zero status, no hang, no temporary file left.
 #include <gtest/gtest.h>

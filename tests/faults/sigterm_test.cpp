@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SIGTERM at random moments, a hundred runs of each filter. Whatever the
 // moment: every record written is whole with a valid checksum, no temporary
 // file is left, and the exit status is the filter's: rastertoLumora 0 once a

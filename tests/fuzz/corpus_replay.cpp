@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Corpus replay: feeds every file of a target's corpus folder through the
 // same entry function the libFuzzer target drives. Built with the normal
 // compiler, so the replay runs in every build (and under the sanitizers in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Entry points shared by the libFuzzer targets and the corpus replay: each
 // takes one input of any bytes, drives the real parsing code of the driver
 // with it and returns 0. A fault shows as a crash or a sanitizer report; a

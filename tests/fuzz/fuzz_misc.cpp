@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz entries of the side channel's SNMP reply check and of the job-stream
 // reader, and the table of every target.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz entries of the pre-filter: the PostScript road's line rewriting and
 // cancel cut, URL decoding and the size checks' number scanning.
 #include <cups/cups.h>

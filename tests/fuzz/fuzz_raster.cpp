@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz entries of the raster filter: the whole page loop over a raster
 // stream, and the job settings gathered from options and PPD.
 #include <cups/ppd.h>

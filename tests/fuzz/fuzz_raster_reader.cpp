@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz entry of the raster reader: any stream, read in lock step by the
 // CUPS library's reader and by lumora::RasterReader; every result and byte
 // must agree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scratch space of the fuzz entries: one private directory per process
 // (with a tmp/ folder used as TMPDIR by the code under test), removed at exit.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One libFuzzer target: LUMORA_FUZZ_ENTRY names the entry it drives.
 #include "fuzz_entries.h"
 

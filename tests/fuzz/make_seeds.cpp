@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes the seed corpora of the fuzz targets (run by hand when the input
 // formats change; the results are kept under tests/fuzz/corpus/):
 //   lumora_fuzz_seeds CORPUS_DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets with clang and runs each for a given time.
 #   tests/fuzz/run_fuzzers.sh [SECONDS_PER_TARGET] [TARGET...]
 # New inputs go to a work corpus under the build directory (the committed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // HalftoneDither against a plain pixel-by-pixel screen written from the
 // definition (OR into bit 0, shift, complement completed bytes), on random
 // and page-like images for every matrix and output mode, including widths

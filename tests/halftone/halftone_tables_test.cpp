@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Invariants of the threshold matrices: the hand-copied 16 x 16 and 28 x 28
 // tables (their symmetries catch a mistyped entry) and the generated
 // supercells of the Willow Plus screen.

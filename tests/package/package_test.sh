@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package as a user gets it. Builds the packages (scripts/package.sh,
 # which also runs lintian), installs printer-driver-lumora with apt-get onto
 # this machine and checks that

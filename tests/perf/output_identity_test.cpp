@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The speed-ups of the raster filter must not change one output byte: the
 // job streams of a fixed set of rasters are compared with digests recorded
 // from the filter before the speed-ups, and the streams of one job made with

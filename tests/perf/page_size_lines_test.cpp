@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The page-size checks of the PostScript rewriting look at every line of a
 // job with a fast case-insensitive search; it must find exactly what
 // strcasestr finds (text up to the first NUL, letters in either case).

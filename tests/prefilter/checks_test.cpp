@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Support tables and checks, URL decoding, option removal and size checks.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PDF road with the real qpdf and the system's pdftops filter.
 #include <gtest/gtest.h>
 #include <fcntl.h>

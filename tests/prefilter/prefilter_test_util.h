@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared helpers of the pre-filter tests: scratch directories, PPDs and real
 // jobs made with ghostscript, the job run in-process and as a program.
 #pragma once

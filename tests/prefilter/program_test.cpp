@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pstoLumora as the scheduler runs it: a separate process with the real
 // side channel on descriptor 4, signals and exit statuses.
 #include <fcntl.h>

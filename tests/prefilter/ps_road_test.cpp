@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PostScript road on real ps2write jobs in PJL: plain copy, the maple
 // rewriting, collated copies and the cancel cut, run in-process.
 #include <gtest/gtest.h>

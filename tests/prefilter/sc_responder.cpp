@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Backend side of the CUPS side channel for the pre-filter tests: answers
 // the filter's requests on CUPS_SC_FD with the real libcups calls.
 //   lumora_sc_responder id TEXT   device-id requests get TEXT

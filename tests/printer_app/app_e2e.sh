@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The printer application end to end, on one server: a printer of each raster
 # family receives PWG raster pages (three printers at once) and sends the job
 # stream rastertoLumora sends for the same raster, options and job id; CUPS's

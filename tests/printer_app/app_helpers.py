@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Helpers of the printer application's end-to-end tests.
 
   app_helpers.py free-port

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Hostile jobs and failing printers against one server (also run under the
 # sanitizers in build-sanitize/): raster that is not what the driver
 # announced, absurd page sizes, documents of no known format, a PDF that is

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared steps of the printer application's end-to-end tests: a server of
 # the test's own (its own port, spool, state, log and local socket), network
 # printers on 127.0.0.1 that keep what they receive, jobs sent with ipptool.

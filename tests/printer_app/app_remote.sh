@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Remote access, in network and mount namespaces of the test's own: the
 # loopback interface also carries 192.0.2.1 (a documentation address, so a
 # client there is not "local"), and the server's TLS certificate goes to a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A private cupsd that reaches IPP printers (here: the printer application on
 # loopback) through the system's ipp backend: its configuration, spool and
 # logs in one directory, listening only on a local socket.

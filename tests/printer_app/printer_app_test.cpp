@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer application's tables and mappings: every driver against the
 // PPD the filter reads for the same model, device ids, the option string of
 // a job's choices, the page checks, and the private spool directory.

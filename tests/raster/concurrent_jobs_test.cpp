@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Eight raster jobs at once in one process, one thread each, over the three
 // dialects with duplex, manual duplex, collated copies, turned pages and
 // 1200 dpi: each job's stream is exactly the one rastertoLumora writes for

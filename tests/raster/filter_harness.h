@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the real rastertoLumora on a raster and a PPD, as the scheduler
 // does, and reads the job stream back with the stream reader.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Manual duplex, collated copies, blank back sides, turned pages, cancel and
 // keep-alive of rastertoLumora, checked on the stream it writes.
 #include <gtest/gtest.h>

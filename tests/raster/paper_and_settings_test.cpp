@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Paper tables, model list and job settings of the raster filter.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rastertoLumora run as the scheduler runs it, on real rasters, read back
 // with the stream reader.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two raster readers in lock step; the CUPS writer for test streams.
 #include "raster_reader_diff.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads a CUPS raster stream with the CUPS library's reader and with
 // lumora::RasterReader in lock step, call by call, and reports the first
 // result or byte where they part. Shared by the differential test and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumora::RasterReader against the CUPS library's reader: streams of the
 // CUPS writer in every form (versions 1, 2, 3 in both byte orders, PWG,
 // Apple), pages rendered by ghostscript's cups device, every truncation,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Half and quarter turns of the page image, and which pages get the half turn.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Device URIs turned into host and port through the CUPS library's private
 // resolver, host names into addresses.
 #include <dlfcn.h>

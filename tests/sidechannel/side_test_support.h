@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers of the side-channel tests: running the probe (one operation per
 // process) and the rigs, reading their logs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs one side-channel operation in a process of its own, so a test sees
 // its messages (standard error), its result (standard output) and the
 // traffic it caused, and the process-wide thread flags start fresh.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The network side against SNMP peers on 127.0.0.1:161 inside the test's own
 // network namespace: a small UDP agent (exact replies, silence, a log of
 // every datagram) and net-snmp's snmpd with a pass_persist job record.

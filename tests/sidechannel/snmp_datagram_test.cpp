@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two 45-byte SNMP datagrams, byte by byte, and the reading of the job
 // record in the tail of a status reply.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // USB paths against printers emulated with umockdev: the serial-number
 // search, the status request and its replies, the status thread and the
 // keep-alive hold.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page images: Prnt_SendPage output parsed per dialect and every JBIG image
 // decoded with JBIG-KIT's own decoder, compared bit for bit with the page.
 // JBIG-KIT's header declares C functions without a C++ guard.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The job start, page start, page end and job end sequences of the three
 // dialects byte for byte, and the failure text of every step.
 #include <unistd.h>

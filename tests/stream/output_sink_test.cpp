@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Routing of the output sink between the device and the spool files, and
 // what it reports when a destination fails.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte layouts of the command records, one row per example the printer
 // documentation gives.
 #include <functional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers of the command stream tests: byte strings from hex, a device that
 // keeps the bytes it is given and can fail after a byte budget.
 #pragma once

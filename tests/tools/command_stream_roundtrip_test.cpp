@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Jobs written by the real command stream (Prnt_* into an injected sink) and
 // read back: every record, order and checksum holds, and each page decodes to
 // the bitmap that was sent.

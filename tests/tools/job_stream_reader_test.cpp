@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reader on hand-built streams of the three dialects: what it reports
 // for sound streams, and the byte offset it names for each kind of fault.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The lumora-inspect program: exit status, error lines, JSON, and the page
 // files it writes (PBM bits as sent, PNG read back with libpng).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tiny builders of job streams for the reader's tests: records with their
 // checksum, PLATFORM_M headers, and JBIG images made with JBIG-KIT's encoder.
 #pragma once

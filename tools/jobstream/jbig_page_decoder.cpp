@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JBIG1 entity decoding through JBIG-KIT.
 #include "jbig_page_decoder.h"
 

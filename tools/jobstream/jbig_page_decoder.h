@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding of one JBIG1 bi-level image entity with JBIG-KIT's decoder, with
 // the size checked from the image header before anything is allocated.
 #pragma once

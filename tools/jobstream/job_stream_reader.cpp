@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Dialect detection, the stream cursor and the page bookkeeping shared by
 // the dialect readers.
 #include "job_stream_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reader of the job streams that rastertoLumora sends to the printer.
 //
 // ReadJobStream takes the bytes of one job in any of the three dialects

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumora-inspect: reads a job stream written for the printer, checks it and
 // shows what the printer will do with it.
 //

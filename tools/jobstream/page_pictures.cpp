@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PBM and PNG files of decoded pages.
 #include "page_pictures.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page pictures on disk: PBM (the bits exactly as the printer gets them) and
 // PNG (what the sheet will look like; toner levels as shades of gray).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reader of the byte-coded dialects PLATFORM_C and PLATFORM_Z: PJL preamble,
 // 0x0B records closed by a checksum, 00 00 fillers, JBIG page images.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared machinery of the dialect readers: a bounds-checked cursor over the
 // stream, the byte-coded record frame, and the page finishing step.
 #pragma once

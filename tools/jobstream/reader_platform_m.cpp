@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reader of PLATFORM_M: ESC %-12345X "JZJZ", then big-endian 16-byte
 // command headers (magic 0x5A5A) each followed by 12-byte parameter records
 // or by data, closed by END_DOC_CMD and ESC %-12345X.

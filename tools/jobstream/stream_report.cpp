@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text and JSON reports.
 #include "stream_report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Readable and machine-readable reports of a job stream.
 #pragma once
 

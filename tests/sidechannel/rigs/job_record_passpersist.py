@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """pass_persist handler for snmpd: the printer's job-record subtree.
 
 Usage (snmpd.conf): pass_persist .1.3.6.1.4.1.1840417.1 job_record_passpersist.py RECORD LOG

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """A bare UDP peer on 127.0.0.1:161 for what a real agent cannot do.
 
 Usage: snmp_udp_agent.py LOG [--get HEX] [--set HEX]

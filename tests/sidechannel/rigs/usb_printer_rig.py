@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Emulated USB printers for libusb-1.0, built with umockdev.
 
 Usage: usb_printer_rig.py SCENARIO.json LOG -- PROGRAM [ARGS...]
