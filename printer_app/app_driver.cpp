@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app_auth.h"
+#include "app_file_device.h"
+#include "app_system.h"
 #include "raster_adapter.h"
 
 namespace lumora_app {
@@ -140,6 +143,7 @@ int OfferedResolutions(const AppDriver& driver, int* out) {
 }
 
 void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
+  GuardPrinterPage(printer);
   // The printer reports nothing back: one toner supply of unknown level.
   pappl_supply_t toner{};
   toner.color = PAPPL_SUPPLY_COLOR_BLACK;
@@ -150,11 +154,19 @@ void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
   papplPrinterSetSupplies(printer, 1, &toner);
 }
 
-bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
-                    const char* /*deviceUri*/, const char* /*deviceId*/,
-                    pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*cbData*/) {
+bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
+                    const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs,
+                    void* cbData) {
   const AppDriver* driver = FindAppDriver(driverName ? driverName : "");
   if (!driver) return false;
+  // Every printer, added or loaded from the state, comes through here.
+  const auto* ctx = static_cast<const AppContext*>(cbData);
+  std::string refusal = DeviceRefusal(deviceUri, ctx ? ctx->fileDirectory : "");
+  if (!refusal.empty()) {
+    if (system) papplLog(system, PAPPL_LOGLEVEL_ERROR, "Device '%s' refused: %s.", deviceUri,
+                         refusal.c_str());
+    return false;
+  }
   data->extension = const_cast<AppDriver*>(driver);
   FillCallbacks(data);
   papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app_auth.h"
 #include "app_driver.h"
 #include "app_drivers.h"
 #include "app_system.h"
@@ -252,10 +253,46 @@ TEST(AppSystem, SpoolDirectoryIsPrivate) {
   EXPECT_EQ(DefaultStateFile(0), "/var/lib/lumora-printer-app/lumora-printer-app.state");
 }
 
-TEST(AppSystem, RemoteAdministratorsNeedAPassword) {
+TEST(AppAuth, AdministratorsNeedAPassword) {
   AuthSettings settings{"lumora-printer-app", "root"};
-  EXPECT_EQ(CheckCredentials(settings, "", ""), HTTP_STATUS_UNAUTHORIZED);
-  EXPECT_EQ(CheckCredentials(settings, "root", "not the password"), HTTP_STATUS_UNAUTHORIZED);
+  EXPECT_EQ(CheckCredentials(settings, "", ""), Identity::kRefused);
+  EXPECT_EQ(CheckCredentials(settings, "root", "not the password"), Identity::kRefused);
+}
+
+// What each request needs, and the answer for each identity: anonymous,
+// refused credentials, an ordinary user, an administrator.
+TEST(AppAuth, RequestsAndTheirAnswers) {
+  constexpr http_status_t ok = HTTP_STATUS_CONTINUE, who = HTTP_STATUS_UNAUTHORIZED,
+                          no = HTTP_STATUS_FORBIDDEN;
+  struct Case {
+    const char* name;
+    RequestFacts facts;
+    bool submitterNamed;
+    http_status_t anonymous, user, admin;
+  } cases[] = {
+      {"print", {false, IPP_OP_PRINT_JOB, false, false}, false, ok, ok, ok},
+      {"look at a job of another", {false, IPP_OP_GET_JOB_ATTRIBUTES, true, false}, false, ok, ok, ok},
+      {"raw stream", {false, IPP_OP_PRINT_JOB, false, true}, false, who, no, ok},
+      {"raw stream by Create-Job", {false, IPP_OP_CREATE_JOB, false, true}, false, who, no, ok},
+      {"raw document", {false, IPP_OP_SEND_DOCUMENT, false, true}, true, who, no, ok},
+      {"document of its own job", {false, IPP_OP_SEND_DOCUMENT, true, false}, true, ok, no, ok},
+      {"document of another's job", {false, IPP_OP_SEND_DOCUMENT, true, false}, false, who, no, ok},
+      {"cancel another's job", {false, IPP_OP_CANCEL_JOB, true, false}, true, who, no, ok},
+      {"hold another's job", {false, IPP_OP_HOLD_JOB, true, false}, false, who, no, ok},
+      {"pause", {false, IPP_OP_PAUSE_PRINTER, true, false}, false, who, no, ok},
+      {"add a printer", {false, IPP_OP_CREATE_PRINTER, true, false}, false, who, no, ok},
+      {"disable (print group asked)", {false, IPP_OP_DISABLE_PRINTER, false, false}, false, who, no, ok},
+      {"enable (print group asked)", {false, IPP_OP_ENABLE_PRINTER, false, false}, false, who, no, ok},
+      {"cancel the current job", {false, IPP_OP_CANCEL_CURRENT_JOB, false, false}, false, who, no, ok},
+      {"web form", {true, IPP_OP_CUPS_NONE, true, false}, false, who, no, ok},
+  };
+  for (const Case& c : cases) {
+    Need need = RequiredRight(c.facts);
+    EXPECT_EQ(Decide(need, Identity::kAnonymous, c.submitterNamed), c.anonymous) << c.name;
+    EXPECT_EQ(Decide(need, Identity::kRefused, c.submitterNamed), who) << c.name;
+    EXPECT_EQ(Decide(need, Identity::kUser, c.submitterNamed), c.user) << c.name;
+    EXPECT_EQ(Decide(need, Identity::kAdministrator, c.submitterNamed), c.admin) << c.name;
+  }
 }
 
 TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {
