@@ -93,11 +93,28 @@ RequestFacts Facts(pappl_client_t* client, const char* group, const AuthSettings
   return facts;
 }
 
-// The request's requesting-user-name names the owner of its job.
+// Jobs created by clients without credentials carry this attribute: their
+// owner is only the name the client gave.
+constexpr const char* kAnonymousOwner = "lumora-anonymous-owner";
+
+// A request that creates a job: the job carries the marker exactly when
+// its client gave no credentials (whatever the client sent itself).
+void MarkOwner(pappl_client_t* client, Identity identity) {
+  ipp_t* request = papplClientGetRequest(client);
+  ipp_op_t op = request ? ippGetOperation(request) : IPP_OP_CUPS_NONE;
+  if (op != IPP_OP_PRINT_JOB && op != IPP_OP_CREATE_JOB) return;
+  ipp_attribute_t* sent = ippFindAttribute(request, kAnonymousOwner, IPP_TAG_ZERO);
+  if (sent) ippDeleteAttribute(request, sent);
+  if (identity == Identity::kAnonymous) ippAddBoolean(request, IPP_TAG_JOB, kAnonymousOwner, 1);
+}
+
+// The request's job was created without credentials, and the request's
+// requesting-user-name names its owner.
 bool SubmitterNamed(pappl_client_t* client) {
   pappl_job_t* job = papplClientGetJob(client);
   ipp_t* request = papplClientGetRequest(client);
   if (!job || !request || !papplJobGetUsername(job)) return false;
+  if (!papplJobGetAttribute(job, kAnonymousOwner)) return false;
   ipp_attribute_t* name = ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME);
   const char* text = name ? ippGetString(name, 0, nullptr) : nullptr;
   return text && strcmp(text, papplJobGetUsername(job)) == 0;
@@ -154,13 +171,16 @@ Need RequiredRight(const RequestFacts& facts) {
   }
   if (!facts.adminAsked) return Need::kAnyone;
   // PAPPL asks for the admin group for a job of another user (an anonymous
-  // client is nobody's user): looking is free, the document of a job the
-  // client created goes on, anything else is administration.
+  // client is nobody's user): looking is free; a job sent without
+  // credentials is its named submitter's; anything else is administration.
   switch (facts.op) {
     case IPP_OP_GET_JOB_ATTRIBUTES:
       return Need::kAnyone;
     case IPP_OP_SEND_DOCUMENT:
     case IPP_OP_CLOSE_JOB:
+    case IPP_OP_CANCEL_JOB:
+    case IPP_OP_HOLD_JOB:
+    case IPP_OP_RELEASE_JOB:
       return Need::kSubmitter;
     default:
       return Need::kAdministrator;
@@ -192,6 +212,7 @@ http_status_t AuthCallback(pappl_client_t* client, const char* group, gid_t /*gr
   // The job owner PAPPL compares with and records: the authenticated user.
   bool known = identity == Identity::kUser || identity == Identity::kAdministrator;
   papplClientSetUsername(client, known ? user.c_str() : nullptr);
+  MarkOwner(client, identity);
   http_status_t status = Decide(need, identity, need == Need::kSubmitter && SubmitterNamed(client));
   if (need == Need::kAdministrator && !user.empty()) {
     papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Administration by \"%s\": %s.", user.c_str(),

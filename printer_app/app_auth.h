@@ -28,7 +28,7 @@ struct AuthSettings {
 // What a request needs.
 enum class Need {
   kAnyone,         // printing and looking
-  kSubmitter,      // the job's own submitter: its requesting-user-name names the job's owner
+  kSubmitter,      // a job sent without credentials: the request names its owner
   kAdministrator,  // root or a member of the admin group, authenticated
 };
 
@@ -53,7 +53,9 @@ Need RequiredRight(const RequestFacts& facts);
 // The answer for a request: HTTP_STATUS_CONTINUE (allowed),
 // HTTP_STATUS_UNAUTHORIZED (credentials needed or refused) or
 // HTTP_STATUS_FORBIDDEN (authenticated, not allowed). submitterNamed: the
-// request's requesting-user-name is the job's owner.
+// job was sent without credentials and the request's requesting-user-name
+// is its owner (a job sent with credentials, or on the control socket, is
+// its owner's and the administrators' alone).
 http_status_t Decide(Need need, Identity identity, bool submitterNamed);
 
 // pappl_auth_cb_t (data: AuthSettings).

@@ -132,7 +132,10 @@ std::string ControlSocket::Open(pappl_system_t* system) {
   socket_ = dir_ + "/control.sock";
   if (!papplSystemAddListeners(system, socket_.c_str())) return "cannot listen on " + socket_;
   // The directory keeps others out; the socket itself is not theirs either.
-  if (chmod(socket_.c_str(), 0660) != 0) return socket_ + ": " + strerror(errno);
+  if (chmod(socket_.c_str(), 0660) != 0 ||
+      (group_ != static_cast<gid_t>(-1) && chown(socket_.c_str(), geteuid(), group_) != 0)) {
+    return socket_ + ": " + strerror(errno);
+  }
   std::string link = dir_ + ".link";
   if (symlink(socket_.c_str(), link.c_str()) != 0) return link + ": " + strerror(errno);
   if (rename(link.c_str(), path_.c_str()) != 0) {
