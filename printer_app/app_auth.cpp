@@ -136,7 +136,7 @@ Identity Identify(pappl_client_t* client, const AuthSettings& settings, std::str
 }
 
 const char* RequestName(const RequestFacts& facts) {
-  return facts.web ? "Web form" : ippOpString(facts.op);
+  return facts.web ? "Web page" : ippOpString(facts.op);
 }
 
 bool PrinterPage(pappl_client_t* client, void* data) {
@@ -218,10 +218,13 @@ http_status_t AuthCallback(pappl_client_t* client, const char* group, gid_t /*gr
     papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Administration by \"%s\": %s.", user.c_str(),
                    httpStatus(status));
   } else if (status != HTTP_STATUS_CONTINUE) {
+    const char* why = identity == Identity::kRefused ? "the credentials were refused"
+                      : need == Need::kAdministrator
+                          ? "it needs an administrator's user name and password"
+                          : "the job is not the client's: it needs its owner's or an "
+                            "administrator's user name and password";
     papplLogClient(client, PAPPL_LOGLEVEL_INFO, "%s refused: %s (%s).", RequestName(facts),
-                   httpStatus(status), need == Need::kAdministrator
-                       ? "it needs an administrator's user name and password"
-                       : "the credentials were refused");
+                   httpStatus(status), why);
   }
   return status;
 }

@@ -159,7 +159,7 @@ OPERATIONS = {
 REQUEST_ATTRS = {
     "as": ("requesting-user-name", 0x01, 0x42), "job-id": ("job-id", 0x01, 0x21),
     "printer-id": ("printer-id", 0x01, 0x21), "format": ("document-format", 0x01, 0x49),
-    "name": ("printer-name", 0x01, 0x42), "driver": ("smi55357-driver", 0x01, 0x44),
+    "name": ("printer-name", 0x04, 0x42), "driver": ("smi55357-driver", 0x01, 0x44),
     "device": ("smi55357-device-uri", 0x01, 0x45),
 }
 
@@ -209,7 +209,7 @@ def ipp_request(url, user, password, operation, pairs):
             attrs.append(REQUEST_ATTRS[key] + (value,))
     body = struct.pack(">BBHI", 2, 0, op, 1)
     group = None
-    for name, group_tag, tag, value in attrs:
+    for name, group_tag, tag, value in sorted(attrs, key=lambda a: a[1]):
         if group_tag != group:
             body += bytes([group_tag])
             group = group_tag

@@ -38,7 +38,9 @@ app_end() {
   local status=$?
   server_stop
   # PAPPL leaves its local socket behind.
+  # (The server's own: a link to the socket in a private directory.)
   rm -f "/run/lpa-test-$$.sock" "${TMPDIR:-/tmp}/lpa-test-$$$(id -u).sock"
+  rm -rf "/run/lpa-test-$$".?????? "${TMPDIR:-/tmp}/lpa-test-$$$(id -u)".??????
   [ -z "$DEVICES_PID" ] || kill "$DEVICES_PID" 2>/dev/null || true
   [ -z "${CUPSD_PID:-}" ] || { kill "$CUPSD_PID" 2>/dev/null || true; }
   if [ "$FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
