@@ -17,7 +17,9 @@ namespace {
 // Closes a descriptor when it goes out of scope.
 struct Fd {
   int fd = -1;
-  ~Fd() { if (fd >= 0) close(fd); }
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
 };
 
 struct SpawnSetup {
@@ -33,35 +35,35 @@ struct SpawnSetup {
   }
 };
 
-}  // namespace
-
-ChildResult RunProgram(const std::vector<std::string>& args, int out_fd, size_t capture_limit) {
-  ChildResult result;
-  if (args.empty()) {
-    result.error = EINVAL;
-    return result;
+// The process's environment with the given entries added or replaced.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& x : extra) replaced = replaced || x.compare(0, name.size(), name) == 0;
+    if (!replaced) env.push_back(entry);
   }
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
 
-  Fd read_end, write_end;
-  if (out_fd < 0) {
-    int p[2];
-    if (pipe2(p, O_CLOEXEC) != 0) {
-      result.error = errno;
-      return result;
-    }
-    read_end.fd = p[0];
-    write_end.fd = p[1];
-    out_fd = p[1];
-  }
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+  std::vector<char*> p;
+  for (const auto& t : texts) p.push_back(const_cast<char*>(t.c_str()));
+  p.push_back(nullptr);
+  return p;
+}
 
+// Starts the program with its standard output on out_fd. The child starts
+// with default signal handling and nothing blocked, even though the filter
+// ignores SIGPIPE and catches SIGTERM.
+int Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+          int out_fd, pid_t* pid) {
   SpawnSetup setup;
   posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&setup.actions, out_fd, 1);
-  // The child starts with default signal handling and nothing blocked, even
-  // though the filter ignores SIGPIPE and catches SIGTERM.
   sigset_t defaults, empty;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -71,37 +73,85 @@ ChildResult RunProgram(const std::vector<std::string>& args, int out_fd, size_t 
   posix_spawnattr_setsigdefault(&setup.attr, &defaults);
   posix_spawnattr_setsigmask(&setup.attr, &empty);
   posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  const std::vector<std::string> env = ChildEnvironment(environment);
+  std::vector<char*> argv = Pointers(args);
+  std::vector<char*> envp = Pointers(env);
+  return posix_spawnp(pid, argv[0], &setup.actions, &setup.attr, argv.data(), envp.data());
+}
 
-  pid_t pid;
-  int rc = posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
+int WaitForExit(pid_t pid) {
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
+void ReadAll(int fd, const std::function<void(const char*, size_t)>& sink) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    sink(buf, static_cast<size_t>(n));
+  }
+}
+
+// Runs the program; its output goes to out_fd, or through a pipe to sink.
+ChildResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+                int out_fd, const std::function<void(const char*, size_t)>* sink) {
+  ChildResult result;
+  if (args.empty()) {
+    result.error = EINVAL;
+    return result;
+  }
+  Fd read_end, write_end;
+  if (sink != nullptr) {
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0) {
+      result.error = errno;
+      return result;
+    }
+    read_end.fd = p[0];
+    write_end.fd = p[1];
+    out_fd = p[1];
+  }
+  pid_t pid = -1;
+  const int rc = Spawn(args, environment, out_fd, &pid);
   if (rc != 0) {
     result.error = rc;
     return result;
   }
   result.started = true;
-
-  if (read_end.fd >= 0) {
+  if (sink != nullptr) {
     close(write_end.fd);
     write_end.fd = -1;
-    char buf[8192];
-    for (;;) {
-      ssize_t n = read(read_end.fd, buf, sizeof(buf));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      size_t room = capture_limit - std::min(capture_limit, result.output.size());
-      result.output.append(buf, std::min(room, static_cast<size_t>(n)));
-    }
+    ReadAll(read_end.fd, *sink);
   }
-
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0) {
-    if (errno != EINTR) {
-      result.status = -1;
-      return result;
-    }
-  }
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.status = WaitForExit(pid);
   return result;
+}
+
+}  // namespace
+
+ChildResult RunProgram(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment, int out_fd,
+                       size_t capture_limit) {
+  if (out_fd >= 0) return Run(args, environment, out_fd, nullptr);
+  std::string output;
+  const std::function<void(const char*, size_t)> keep = [&](const char* data, size_t len) {
+    const size_t room = capture_limit - std::min(capture_limit, output.size());
+    output.append(data, std::min(room, len));
+  };
+  ChildResult result = Run(args, environment, -1, &keep);
+  result.output = std::move(output);
+  return result;
+}
+
+ChildResult RunProgramInto(const std::vector<std::string>& args,
+                           const std::vector<std::string>& environment,
+                           const std::function<void(const char* data, size_t len)>& sink) {
+  return Run(args, environment, -1, &sink);
 }
 
 std::string FirstLine(const std::string& output, size_t max_len) {

@@ -4,8 +4,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "ps_job.h"
+#include "ps_job_state.h"
 
 namespace pftest {
 
@@ -61,19 +66,62 @@ struct JobRun {
 
 // Runs pstoLumoraJob in this process: argv[0] "lumora-q" then args (5 or 6
 // entries), input bytes on the input descriptor, PPD as given, TMPDIR set to
-// tmpdir. Thread starts are recorded, not made. pdftops replaces the
-// system converter when given.
+// tmpdir. The side-channel threads talk to a line that only counts them.
+// pdftops replaces the system converter when given.
 JobRun RunJob(const std::vector<std::string>& args, const std::string& input, const std::string& ppd,
               const std::string& tmpdir, bool canceled = false, const std::string& pdftops = "");
-// What the job hooks saw in the last RunJob.
+// What the job's threads did in the last RunJob.
 struct HookLog {
   int status_threads = 0;
   int keepalive_starts = 0;
-  int keepalive_stops = 0;
+  int keepalive_stops = 0;  // Waitpthread calls
   std::string uri;
   int job_id = 0;
 };
 extern HookLog gHookLog;
+
+// A device that keeps the bytes.
+class StringDevice : public lumora::ByteOutput {
+ public:
+  bool Write(const void* data, size_t len) override {
+    bytes.append(static_cast<const char*>(data), len);
+    return true;
+  }
+  std::string bytes;
+};
+
+// A log that keeps its lines (from any thread).
+class StringLog : public lumora::LogOutput {
+ public:
+  void Line(const char* text) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    text_ += text;
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return text_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
+};
+
+// The printer a queue's PPD file describes.
+lumora::PsPrinterDescription DescribePpd(const std::string& ppdPath);
+
+// A job's state for calling its steps one by one: the printer from a PPD
+// file, the given options and copies, the bytes collected, the log lines on
+// standard error. Its temporary files go with it.
+struct StepJob {
+  explicit StepJob(const std::string& ppd, const std::string& options = "",
+                   const std::string& copies = "1", lumora::PsJobHooks hooks = {});
+  lumora::PsJobState& operator*() { return *state; }
+  lumora::PsPrinterDescription printer;
+  StringDevice device;
+  lumora::StderrLog log;
+  std::unique_ptr<lumora::PsJobState> state;
+};
 
 // Descriptors 3 and 4 of this process become /dev/null, as under
 // cupsfilter: side-channel queries fail at once and no test file lands there.

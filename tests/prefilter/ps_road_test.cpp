@@ -9,7 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include "prefilter_state.h"
+#include "ps_filter.h"
 #include "prefilter_test_util.h"
 #include "ps_rewrite.h"
 
@@ -155,28 +155,17 @@ TEST_F(PsRoad, CancelCutsAtNextPage) {
 TEST_F(PsRoad, CancelFromTheStatusThreadWhileTheOutputIsFull) {
   const std::string path = dir / "400-pages.prn";
   WriteFile(path, FourHundredPages());
-  setenv("PPD", Ppd("MP2100").c_str(), 1);
-  setenv("CUPS_SERVER", "/nonexistent-lumora/cups.sock", 1);
-  std::string args[] = {"lumora-q", "4", "u", "t", "2", "", path};
-  char* argv[] = {&args[0][0], &args[1][0], &args[2][0], &args[3][0], &args[4][0], &args[5][0], &args[6][0], nullptr};
+  const lumora::PsPrinterDescription printer = DescribePpd(Ppd("MP2100"));
   for (bool collate : {false, true}) {
-    ResetPrefilterState();
-    gPrefilterHooks.start_status_thread = [](pthread_t* thread, cancel_query_arg*) {
-      *thread = 0;
-      return 0;
-    };
-    ismaple = true;
-    iscollate = collate;
-    copies = collate ? 2 : 0;
     int p[2];
     ASSERT_EQ(0, pipe(p));
-    gOutFd = p[1];
+    lumora::FdOutput device(p[1]);
+    StringLog quiet;
+    lumora::PsJob job(printer, {"lumora-q", "4", "u", "t", "2", collate ? "Collate=True" : ""},
+                      {path, -1}, device, quiet);
     SlowRead r;
-    std::thread backend([&] { r = ReadSlowlyAndCancel(p[0], SetJobCanceled); });
-    {
-      StderrCapture quiet;
-      WritePSdataToStdout(argv, path);
-    }
+    std::thread backend([&] { r = ReadSlowlyAndCancel(p[0], [&] { job.Cancel(); }); });
+    EXPECT_EQ(0, job.Run());
     close(p[1]);
     backend.join();
     close(p[0]);
@@ -188,13 +177,13 @@ TEST_F(PsRoad, CancelFromTheStatusThreadWhileTheOutputIsFull) {
     const std::string end = collate ? kTrailer + kEoj : kTrailer;
     EXPECT_EQ(end, r.out.substr(r.out.size() - std::min(end.size(), r.out.size()))) << collate;
   }
-  ResetPrefilterState();
 }
 
 TEST_F(PsRoad, EndSetupBeforePageIsNoBoundary) {
   std::string block = "x\n%%EndSetup\n%%Page: 1 1\nmore\n%%Page: 2 2\n";
   int len = -1;
-  EXPECT_FALSE(find_pageend(block, len));
+  StepJob step(Ppd("MP2100"));
+  EXPECT_FALSE(find_pageend(*step, block, len));
   EXPECT_EQ(0, len);
 }
 
