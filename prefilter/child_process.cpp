@@ -2,6 +2,7 @@
 #include "child_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
+
+#include "side_job.h"
 
 extern char** environ;
 
@@ -87,9 +90,17 @@ int WaitForExit(pid_t pid) {
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
 }
 
-void ReadAll(int fd, const std::function<void(const char*, size_t)>& sink) {
+// Reads the program's output to its end; a cancel of the job ends the
+// program (its output is still read, so it never blocks on the pipe).
+void ReadAll(int fd, const std::function<void(const char*, size_t)>& sink, pid_t pid,
+             const SideJob* job) {
   char buf[65536];
+  bool ended = false;
   for (;;) {
+    if (job != nullptr && !ended && job->Wait(fd, POLLIN, -1) < 0) {
+      kill(pid, SIGTERM);
+      ended = true;
+    }
     ssize_t n = read(fd, buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -99,10 +110,11 @@ void ReadAll(int fd, const std::function<void(const char*, size_t)>& sink) {
 
 // Runs the program; its output goes to out_fd, or through a pipe to sink.
 ChildResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-                int out_fd, const std::function<void(const char*, size_t)>* sink) {
+                int out_fd, const std::function<void(const char*, size_t)>* sink,
+                const SideJob* job) {
   ChildResult result;
-  if (args.empty()) {
-    result.error = EINVAL;
+  if (args.empty() || (job != nullptr && job->Cancelled())) {
+    result.error = args.empty() ? EINVAL : ECANCELED;
     return result;
   }
   Fd read_end, write_end;
@@ -126,7 +138,7 @@ ChildResult Run(const std::vector<std::string>& args, const std::vector<std::str
   if (sink != nullptr) {
     close(write_end.fd);
     write_end.fd = -1;
-    ReadAll(read_end.fd, *sink);
+    ReadAll(read_end.fd, *sink, pid, job);
   }
   result.status = WaitForExit(pid);
   return result;
@@ -136,22 +148,23 @@ ChildResult Run(const std::vector<std::string>& args, const std::vector<std::str
 
 ChildResult RunProgram(const std::vector<std::string>& args,
                        const std::vector<std::string>& environment, int out_fd,
-                       size_t capture_limit) {
-  if (out_fd >= 0) return Run(args, environment, out_fd, nullptr);
+                       size_t capture_limit, const SideJob* job) {
+  if (out_fd >= 0) return Run(args, environment, out_fd, nullptr, job);
   std::string output;
   const std::function<void(const char*, size_t)> keep = [&](const char* data, size_t len) {
     const size_t room = capture_limit - std::min(capture_limit, output.size());
     output.append(data, std::min(room, len));
   };
-  ChildResult result = Run(args, environment, -1, &keep);
+  ChildResult result = Run(args, environment, -1, &keep, job);
   result.output = std::move(output);
   return result;
 }
 
 ChildResult RunProgramInto(const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
-                           const std::function<void(const char* data, size_t len)>& sink) {
-  return Run(args, environment, -1, &sink);
+                           const std::function<void(const char* data, size_t len)>& sink,
+                           const SideJob* job) {
+  return Run(args, environment, -1, &sink, job);
 }
 
 std::string FirstLine(const std::string& output, size_t max_len) {

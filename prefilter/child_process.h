@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class SideJob;
+
 struct ChildResult {
   bool started = false;  // the program could be run at all
   int error = 0;         // errno of the failed start
@@ -21,16 +23,19 @@ struct ChildResult {
 // from /dev/null, and waits for it. With out_fd >= 0 its standard output
 // goes to that descriptor; otherwise up to capture_limit bytes of it are
 // kept in output (the rest is read and dropped, so the program never
-// blocks on a full pipe).
+// blocks on a full pipe). With a job given, nothing is started once the
+// job is cancelled (error ECANCELED), and a program still running when it
+// is cancelled is ended with SIGTERM.
 ChildResult RunProgram(const std::vector<std::string>& args,
                        const std::vector<std::string>& environment = {}, int out_fd = -1,
-                       size_t capture_limit = 65536);
+                       size_t capture_limit = 65536, const SideJob* job = nullptr);
 
 // The same with the program's standard output handed to sink piece by
 // piece as it comes (nothing is kept in output).
 ChildResult RunProgramInto(const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
-                           const std::function<void(const char* data, size_t len)>& sink);
+                           const std::function<void(const char* data, size_t len)>& sink,
+                           const SideJob* job = nullptr);
 
 // The first line of the output, without its line end, at most max_len bytes.
 std::string FirstLine(const std::string& output, size_t max_len);

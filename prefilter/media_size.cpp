@@ -36,7 +36,7 @@ struct JobOptions {
 std::string GrepFirstLine(lumora::PsJobState& job, const char* pattern, const char* path) {
   ChildResult r = RunProgram(
       {job.hooks.grepPath, "-i", "-m", "1", "-s", "-e", pattern, "--", path ? path : ""},
-      job.hooks.childEnvironment, -1, 4096);
+      job.hooks.childEnvironment, -1, 4096, &job.side);
   if (!r.started) return std::string();
   return FirstLine(r.output, 511);
 }
@@ -191,9 +191,10 @@ bool FindPageSize(const lumora::PsPrinterDescription& printer, const char* name,
 
 int checkmediasize(lumora::PsJobState& job, int /*unused*/, int* w, int* h) {
   if (!w || !h) return 0;
-  JobOptions options(job.ticket.options.c_str());
-  const char* pagesize = options.get("PageSize");
-  if (!pagesize) return 0;
+  // The job's PageSize (or media), else the queue's default.
+  const std::string effective = lumora::EffectiveOption(job, "PageSize");
+  if (effective.empty()) return 0;
+  const char* pagesize = effective.c_str();
   lumora::PsPageSize size;
   if (FindPageSize(job.printer, pagesize, &size)) {
     *w = static_cast<int>(size.width);
@@ -212,6 +213,9 @@ int isSupportCustomPageSize(lumora::PsJobState& job, const char* options_text, c
   } else if (const char* media = options.get("media")) {
     Debugf(job.log, "media=%s\n", media);
     custom = strcasestr(media, "Custom") != nullptr;
+  } else if (const char* queueDefault = lumora::QueueDefault(job.printer, "PageSize")) {
+    Debugf(job.log, "PageSize:%s\n", queueDefault);
+    custom = strcasestr(queueDefault, "Custom") != nullptr;
   }
   if (!custom) return 1;
 
@@ -241,8 +245,11 @@ int isSupportCustomPageSize(lumora::PsJobState& job, const char* options_text, c
 bool isA5PageSize(lumora::PsJobState& job, const char* options_text, const char* path) {
   JobOptions options(options_text);
   bool a5 = false;
-  if (const char* pagesize = options.get("PageSize"))
-    a5 = strstr(pagesize, "A5") != nullptr;
+  // The job's PageSize (or media), else the queue's default; a queue
+  // without a default size leaves it to the job file.
+  const std::string pagesize = lumora::EffectiveOption(job, "PageSize");
+  if (!pagesize.empty())
+    a5 = strstr(pagesize.c_str(), "A5") != nullptr;
   else
     ScanJobForA5(job.log, path, &a5);
   if (!a5) return false;

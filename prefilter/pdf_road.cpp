@@ -66,7 +66,8 @@ bool EndsWithEofComment(const std::string& path) {
 }  // namespace
 
 bool getqpdfversion(lumora::PsJobState& job) {
-  ChildResult r = RunProgram({job.hooks.qpdfPath, "--version"}, job.hooks.childEnvironment);
+  ChildResult r = RunProgram({job.hooks.qpdfPath, "--version"}, job.hooks.childEnvironment, -1,
+                             65536, &job.side);
   if (!r.started) {
     Debugf(job.log, "Unable to get the version of qpdf!");
     return false;
@@ -89,7 +90,8 @@ namespace {
 
 // The page count of the PDF as the tool reports it; -1 when it cannot run.
 int PageCount(lumora::PsJobState& job, const std::string& tool, const std::string& path) {
-  ChildResult count = RunProgram({tool, "--show-npages", path}, job.hooks.childEnvironment);
+  ChildResult count = RunProgram({tool, "--show-npages", path}, job.hooks.childEnvironment, -1,
+                                 65536, &job.side);
   if (!count.started) return -1;
   return atoi(FirstLine(count.output, 127).c_str());
 }
@@ -116,7 +118,7 @@ bool TurnEvenPages(lumora::PsJobState& job, const std::string& tool, const std::
     return false;
   }
   ChildResult rotate = RunProgram({tool, path, rotated, "--rotate=+180:" + EvenPages(pages)},
-                                  job.hooks.childEnvironment);
+                                  job.hooks.childEnvironment, -1, 65536, &job.side);
   // qpdf exits with 3 when it succeeded with warnings.
   if (!rotate.started || (rotate.status != 0 && rotate.status != 3) || FileSize(rotated) <= 0) {
     Debugf(job.log, "Unable to turn the even pages (%s exit status %d), printing unturned.\n",
@@ -140,13 +142,18 @@ bool Convert(lumora::PsJobState& job, const std::string& path, const std::string
       job.hooks.childEnvironment, [&](const char* data, size_t len) {
         // After a failed write the rest is still read, so pdftops can finish.
         if (writeError == 0 && !WriteAll(fd, data, len)) writeError = errno != 0 ? errno : EIO;
-      });
+      },
+      &job.side);
   if (writeError != 0) {
     Debugf(job.log, "Unable to write the PostScript from pdftops: %s\n", strerror(writeError));
     return false;
   }
   if (!r.started) {
     Debugf(job.log, "Unable to excute pdftops,err is %d\n", r.error);
+    return false;
+  }
+  if (job.Cancelled()) {
+    Debugf(job.log, "The job was cancelled: pdftops was ended.\n");
     return false;
   }
   if (r.status != 0) {
@@ -172,6 +179,7 @@ bool WholePostScript(lumora::PsJobState& job, const std::string& result) {
 }  // namespace
 
 void CreatRotateDuplex(lumora::PsJobState& job, std::string& path) {
+  if (job.Cancelled()) return;  // nothing new starts after a cancel
   const std::string tool = getqpdfversion(job) ? job.hooks.qpdfPath : job.hooks.lmqpdfPath;
   if (!WantsLongEdgeRotation(job)) return;
   std::string rotated;
@@ -190,6 +198,10 @@ void CreatRotateDuplex(lumora::PsJobState& job, std::string& path) {
 }
 
 int pdf2ps(lumora::PsJobState& job, std::string& path) {
+  if (job.Cancelled()) {
+    Debugf(job.log, "The job was cancelled: the PDF is not converted.\n");
+    return -1;
+  }
   if (path.empty()) {
     Debugf(job.log, "Illegal input parameter.\n");
     return -1;

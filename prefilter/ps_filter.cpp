@@ -77,7 +77,7 @@ PsPrinterDescription DescribePsPrinter(ppd_file_t* ppd) {
     p.pageSizes.push_back({ppd->sizes[i].name, ppd->sizes[i].width, ppd->sizes[i].length});
   p.variableSizes = ppd->variable_sizes != 0;
   for (ppd_option_t* o = ppdFirstOption(ppd); o != nullptr; o = ppdNextOption(ppd))
-    p.defaults[o->keyword] = o->defchoice;
+    if (o->defchoice[0] != '\0') p.defaults[o->keyword] = o->defchoice;
   p.jclBegin = ppd->jcl_begin ? ppd->jcl_begin : "";
   p.jclToPs = ppd->jcl_ps ? ppd->jcl_ps : "";
   p.jclEnd = ppd->jcl_end ? ppd->jcl_end : "";

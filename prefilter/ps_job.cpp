@@ -36,11 +36,42 @@ const char kCustomSizeOutOfRange[] =
     "The current custom pager cannot be printed,please use the corrent paper\n";
 
 // A refusal, after the pause the scheduler's users are used to; the pause
-// ends early when the job is cancelled.
-void Refuse(PsJobState& job, const char* message) {
+// ends early when the job is cancelled, which then ends it without error.
+int Refuse(PsJobState& job, const char* message) {
   if (job.hooks.refusalPauseSeconds)
     job.side.Wait(-1, 0, static_cast<int>(job.hooks.refusalPauseSeconds) * 1000);
+  if (job.Cancelled()) return 0;
   Levelf(job.log, "ERROR:", "%s", message);
+  return 1;
+}
+
+// The option text names the option (ignoring case) with a false value.
+bool NamesFalse(const char* value) {
+  return !strcasecmp(value, "false") || !strcasecmp(value, "no") || !strcasecmp(value, "off") ||
+         !strcmp(value, "0");
+}
+
+// The job makes collated copies itself: the job's own word on collating
+// ("noCollate", a Collate option, the IPP document handling, any other
+// mention of "collate"), else the queue's default Collate.
+bool WantsCollatedCopies(const PsJobState& job) {
+  const char* options = job.ticket.options.c_str();
+  if (strcasestr(options, "noCollate")) return false;
+  cups_option_t* parsed = nullptr;
+  const int n = cupsParseOptions(options, 0, &parsed);
+  const char* collate = cupsGetOption("Collate", n, parsed);
+  const char* handling = cupsGetOption("multiple-document-handling", n, parsed);
+  bool wanted;
+  if (collate != nullptr)
+    wanted = !NamesFalse(collate);
+  else if (handling != nullptr && strcasestr(handling, "collate"))
+    wanted = strcasestr(handling, "uncollated") == nullptr;
+  else if (strcasestr(options, "collate"))
+    wanted = true;
+  else
+    wanted = EffectiveOption(job, "Collate") == "True";
+  cupsFreeOptions(n, parsed);
+  return wanted;
 }
 
 // The job file: the scheduler's (argument 6) or a spooled copy of the input.
@@ -51,7 +82,7 @@ bool TakeInput(PsJobState& job, const PsJobInput& input, std::string& jobfile) {
   }
   Copy_StdinToTempFile(job, input.fd, jobfile);
   if (!jobfile.empty()) return true;
-  Levelf(job.log, "ERROR: ", "Unable to spool the job to a temporary file.\n");
+  if (!job.Cancelled()) Levelf(job.log, "ERROR: ", "Unable to spool the job to a temporary file.\n");
   return false;
 }
 
@@ -60,7 +91,7 @@ bool TakeInput(PsJobState& job, const PsJobInput& input, std::string& jobfile) {
 bool CheckMapleJob(PsJobState& job, const std::string& jobfile) {
   const char* options = job.ticket.options.c_str();
   checkmediasize(job, 0, &job.width, &job.height);
-  if (strcasestr(options, "collate") && !strcasestr(options, "noCollate")) {
+  if (WantsCollatedCopies(job)) {
     job.iscollate = true;
     job.copies = atoi(job.ticket.copies.c_str());
   }
@@ -77,8 +108,10 @@ int PdfRoad(PsJobState& job, std::string& jobfile) {
   int status = 0;
   if (pdf2ps(job, jobfile) != 1) {
     Levelf(job.log, "DEBUG: ", "fail to change file from pdf to ps.\n");
-    Levelf(job.log, "ERROR: ", "Unable to convert the PDF job to PostScript.\n");
-    status = 1;
+    if (!job.Cancelled()) {
+      Levelf(job.log, "ERROR: ", "Unable to convert the PDF job to PostScript.\n");
+      status = 1;
+    }
   } else {
     Creatpthread(job.keepAlive, job.hooks.deviceUri ? job.hooks.deviceUri->c_str() : nullptr,
                  job.ticket.queue.c_str());
@@ -96,13 +129,11 @@ int RunJob(PsJobState& job, const PsJobInput& input) {
   memset(deviceId, 0, sizeof(deviceId));
   int idLen = 511;
   bool idValid = query1284info(job, deviceId, &idLen);
-  if (!isSupportPrinter(job.printer, job.log, deviceId, idValid, &job.ismaple)) {
-    Refuse(job, kUnsupportedPrinter);
-    return 1;
-  }
+  if (!isSupportPrinter(job.printer, job.log, deviceId, idValid, &job.ismaple))
+    return Refuse(job, kUnsupportedPrinter);
   std::string jobfile;
   if (!TakeInput(job, input, jobfile)) return 1;
-  if (job.ismaple && !CheckMapleJob(job, jobfile)) return 1;
+  if (job.ismaple && !CheckMapleJob(job, jobfile)) return job.Cancelled() ? 0 : 1;
 
   // The length is passed on as the first query left it.
   idValid = query1284info(job, deviceId, &idLen);
@@ -115,7 +146,7 @@ int RunJob(PsJobState& job, const PsJobInput& input) {
     return 1;
   }
   job.statusThread.Stop();
-  if (job.outputFailed) {
+  if (job.outputFailed && !job.Cancelled()) {
     Levelf(job.log, "ERROR: ", "Unable to write the print data.\n");
     return 1;
   }
@@ -187,6 +218,39 @@ const char* QueueDefault(const PsPrinterDescription& printer, const char* option
   return it == printer.defaults.end() ? nullptr : it->second.c_str();
 }
 
+std::string EffectiveOption(const PsJobState& job, const char* option) {
+  cups_option_t* parsed = nullptr;
+  const int n = cupsParseOptions(job.ticket.options.c_str(), 0, &parsed);
+  const char* value = cupsGetOption(option, n, parsed);
+  std::string choice = value ? value : "";
+  PsPageSize size;
+  const char* media = value ? nullptr : cupsGetOption("media", n, parsed);
+  if (media && !strcasecmp(option, "PageSize") && FindPageSize(job.printer, media, &size))
+    choice = media;
+  else if (!value && QueueDefault(job.printer, option))
+    choice = QueueDefault(job.printer, option);
+  cupsFreeOptions(n, parsed);
+  return choice;
+}
+
+std::string JobCloseOf(const std::string& path) {
+  static const char kOpensPjl[] = "\x1b%-12345X@PJL";
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  FdCloser closer{fd};
+  const off_t size = lseek(fd, 0, SEEK_END);
+  const off_t from = size > 4096 ? size - 4096 : 0;
+  std::string tail(static_cast<size_t>(size - from), '\0');
+  if (size < 0 || pread(fd, &tail[0], tail.size(), from) != static_cast<ssize_t>(tail.size()))
+    return std::string();
+  const size_t at = tail.rfind(kOpensPjl);
+  return at == std::string::npos ? std::string() : tail.substr(at);
+}
+
+void CloseCutJob(PsJobState& job) {
+  if (job.cut && !job.jobClose.empty()) WriteToOutput(job, job.jobClose);
+}
+
 void Copy_StdinToTempFile(PsJobState& job, int inFd, std::string& path) {
   path.clear();
   std::string name;
@@ -225,6 +289,7 @@ bool WritePrintFileToStdout(PsJobState& job, const std::string& path) {
     return false;
   }
   FdCloser closer{fd};
+  job.jobClose = JobCloseOf(path);
   std::vector<char> buf(kBlockSize);
   std::string block;
   for (;;) {
@@ -241,6 +306,7 @@ bool WritePrintFileToStdout(PsJobState& job, const std::string& path) {
     }
     WriteToOutput(job, block);
   }
+  CloseCutJob(job);
   Levelf(job.log, "DEBUG:", "Successfully write print file to stdout.\n");
   return true;
 }
@@ -254,6 +320,10 @@ PsJob::~PsJob() = default;
 int PsJob::Run() {
   const int status = RunJob(*state_, input_);
   state_->statusThread.Stop();
+  if (state_->Cancelled()) {
+    Levelf(state_->log, "INFO: ", "The job was cancelled.\n");
+    return 0;
+  }
   return status;
 }
 

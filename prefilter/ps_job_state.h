@@ -46,6 +46,10 @@ struct PsJobState {
   bool deviceIdUnanswered = false;
   // A write to the device failed (backend gone, disk full).
   bool outputFailed = false;
+  // The cancel cut was made: the output ends with the cancel trailer, and
+  // the PJL job is then closed as the job file closes it (jobClose).
+  bool cut = false;
+  std::string jobClose;
   std::vector<std::string> tempFiles;
 
   StatusThread statusThread;
@@ -78,5 +82,15 @@ bool WritePrintFileToStdout(PsJobState& job, const std::string& path);
 
 // The queue default of an option, or null.
 const char* QueueDefault(const PsPrinterDescription& printer, const char* option);
+// The choice of an option for this job, as the queue's defaults and then
+// the job's options give it (a job's "media" counts for "PageSize" when it
+// names one of the printer's sizes); empty when neither names one.
+std::string EffectiveOption(const PsJobState& job, const char* option);
+
+// The end of the PJL job in a job file: its last universal exit that opens
+// PJL ("\x1b%-12345X@PJL") and everything after it; empty without one.
+std::string JobCloseOf(const std::string& path);
+// After a cancel cut: the PJL job closed as a completed job's is.
+void CloseCutJob(PsJobState& job);
 
 }  // namespace lumora

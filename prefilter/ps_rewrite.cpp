@@ -448,9 +448,11 @@ bool WritePSdataToStdout(PsJobState& job, const std::string& path) {
     Debugf(job.log, "Uable open temp file error! \n");
     return false;
   }
+  job.jobClose = lumora::JobCloseOf(path);
   if (!job.ismaple) {
     FdCloser closer{fd};
     PlainCopy(job, fd);
+    lumora::CloseCutJob(job);
     return true;
   }
   LineReader reader;
@@ -460,6 +462,7 @@ bool WritePSdataToStdout(PsJobState& job, const std::string& path) {
     RewriteLines(job, reader, header);
   else
     RewriteCollated(job, reader, path, header);
+  lumora::CloseCutJob(job);
   return true;
 }
 
@@ -478,6 +481,7 @@ bool find_pageend(PsJobState& job, std::string& data, int& outlen) {
   data.assign(kCancelTrailer, kCancelTrailerLen);
   outlen = kCancelTrailerLen;
   WriteToOutput(job, data);
+  job.cut = true;
   return true;
 }
 

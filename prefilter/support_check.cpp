@@ -78,6 +78,12 @@ void MarkMaple(const char* text, bool* maple) {
 }  // namespace
 
 bool query1284info(lumora::PsJobState& job, char* buf, int* len) {
+  if (job.Cancelled()) {
+    // Nothing new starts after a cancel.
+    if (buf) buf[0] = '\0';
+    Debugf(job.log, "The job was cancelled: the device id is not asked.\n");
+    return false;
+  }
   // A device that let one query of the job wait out the whole time-out
   // does not answer: asking again would only wait as long.
   if (buf && len && *len > 0 && !job.deviceIdUnanswered && job.hooks.deviceId) {

@@ -129,8 +129,12 @@ int FuzzPsRewrite(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data + 3), size - 3);
     const size_t at = result.find(trailer);
     if (at != std::string::npos && input.find("%%Trailer") == std::string::npos) {
+      // Then the PJL job is closed as the job file closes it.
       std::string end = trailer;
       if (road.iscollate) end += std::string(kEndOfJob, kEndOfJobLen);
+      const size_t close = input.rfind("\x1b%-12345X@PJL");
+      const size_t tail = input.size() > 4096 ? input.size() - 4096 : 0;  // where it is looked for
+      if (close != std::string::npos && close >= tail) end += input.substr(close);
       if (result.compare(at, std::string::npos, end) != 0)
         Fail("ps_rewrite", "job data after the cancel trailer");
     }

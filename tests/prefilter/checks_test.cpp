@@ -135,7 +135,8 @@ TEST(RemoveStr, OptionsTakenOutInOrder) {
 
 class SizeChecks : public ::testing::Test {
  protected:
-  void SetUp() override { ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "LongEdge"); }
+  // A queue without a default size: the job's options, then the job file.
+  void SetUp() override { ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "LongEdge", ""); }
   std::string Job(const std::string& text) {
     std::string path = dir / "job.ps";
     WriteFile(path, text);
@@ -161,7 +162,7 @@ TEST_F(SizeChecks, PageSizeFromPpd) {
   EXPECT_EQ(1, checkmediasize(*a4, 0, &w, &h));
   EXPECT_EQ(595, w);  // 595.3 in the PPD, truncated
   EXPECT_EQ(842, h);
-  StepJob none(ppd, "media=A5");
+  StepJob none(ppd, "media=Tabloid");
   w = h = 0;
   EXPECT_EQ(0, checkmediasize(*none, 0, &w, &h));
   EXPECT_EQ(0, w + h);
@@ -231,7 +232,7 @@ TEST_F(SizeChecks, A5LongEdge) {
   for (const auto& c : cases) EXPECT_EQ(c.a5, A5(c.options, Job(c.line))) << c.line;
   EXPECT_FALSE(A5("", dir / "missing"));
   // The PPD's default feed edge decides without the option.
-  ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "ShortEdge");
+  ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "ShortEdge", "");
   EXPECT_FALSE(A5("PageSize=A5", ""));
   EXPECT_TRUE(A5("PageSize=A5 FeedEdge=LongEdge", ""));
 }

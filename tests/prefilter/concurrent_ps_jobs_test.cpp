@@ -79,9 +79,10 @@ lumora_test::RunResult RunFilter(const JobCase& c, const std::string& ppd, const
 }
 
 // A job cancelled before its first page: the job up to its first page
-// comment, then the cancel trailer.
+// comment, the cancel trailer, and the job's own PJL close.
 std::string CutAtFirstPage(const std::string& whole) {
-  return whole.substr(0, whole.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen);
+  return whole.substr(0, whole.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen) +
+         JobClose(whole);
 }
 
 struct InProcess {
@@ -193,7 +194,12 @@ TEST(ConcurrentPsJobs, ACancelledJobLeavesNoThreadRunning) {
     SCOPED_TRACE(road.nickname);
     const std::string path = dir / "job";
     WriteFile(path, road.job);
+    // The queue's JCL, which the converter of the Larch road puts around the job.
     const std::string ppd = MakePpd(dir, road.nickname);
+    WriteFile(ppd, ReadFile(ppd) +
+                       "*JCLBegin: \"<1B>%-12345X@PJL JOB NAME=<22>Lumora<22><0D0A>\"\n"
+                       "*JCLToPSInterpreter: \"@PJL ENTER LANGUAGE=POSTSCRIPT<0D0A>\"\n"
+                       "*JCLEnd: \"<1B>%-12345X@PJL EOJ<0D0A><1B>%-12345X\"\n");
     const lumora::PsPrinterDescription printer = DescribePpd(ppd);
     lumora::PsJobHooks hooks;
     hooks.deviceUri = std::string("socket://127.0.0.1:9100");
@@ -212,9 +218,13 @@ TEST(ConcurrentPsJobs, ACancelledJobLeavesNoThreadRunning) {
     EXPECT_EQ(0, status) << log.Text();
     EXPECT_GE(device.threadsAtCancel, before + 2) << "the job's thread and its side-channel thread";
     EXPECT_EQ(before, LiveThreads());
+    // The cut, then the job closed as the job file closes it.
     const std::string trailer(kCancelTrailer, kCancelTrailerLen);
-    ASSERT_GE(device.bytes.size(), trailer.size());
-    EXPECT_EQ(trailer, device.bytes.substr(device.bytes.size() - trailer.size()));
+    const size_t at = device.bytes.find(trailer);
+    ASSERT_NE(std::string::npos, at);
+    const std::string close = device.bytes.substr(at + trailer.size());
+    EXPECT_EQ(0u, close.find("\x1b%-12345X@PJL")) << close;
+    EXPECT_NE(std::string::npos, close.find("@PJL EOJ")) << close;
   }
   EXPECT_TRUE(ListDir(spool.path()).empty());
 }

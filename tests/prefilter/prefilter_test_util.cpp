@@ -56,7 +56,7 @@ TempDir::~TempDir() {
 }
 
 std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex,
-                    const std::string& feed_edge) {
+                    const std::string& feed_edge, const std::string& page_size) {
   std::string ppd =
       "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
       "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LUMORA.PPD\"\n"
@@ -64,7 +64,9 @@ std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::
       "*ShortNickName: \"" + nickname + "\"\n*NickName: \"" + nickname + "\"\n"
       "*PSVersion: \"(3010.000) 0\"\n*LanguageLevel: \"3\"\n*ColorDevice: False\n"
       "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n*TTRasterizer: Type42\n"
-      "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n"
+
+      "*OpenUI *PageSize: PickOne\n" +
+      (page_size.empty() ? std::string() : "*DefaultPageSize: " + page_size + "\n") +
       "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
       "*PageSize A5/A5: \"<</PageSize[420 595]>>setpagedevice\"\n"
       "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n*CloseUI: *PageSize\n"
@@ -147,6 +149,11 @@ std::string FourHundredPages() {
     ps += "showpage\n";
   }
   return WrapPjl(ps + "%%EOF\n");
+}
+
+std::string JobClose(const std::string& job) {
+  const size_t at = job.rfind("\x1b%-12345X@PJL");
+  return at == std::string::npos ? std::string() : job.substr(at);
 }
 
 int PageComments(const std::string& text) {

@@ -31,9 +31,10 @@ class TempDir {
 };
 
 // A PPD of the given nickname; duplex and feed_edge are default choices of
-// the "Duplex" and "FeedEdge" options (none when empty).
+// the "Duplex" and "FeedEdge" options (none when empty), page_size the
+// default PageSize (a queue without one when empty).
 std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex = "",
-                    const std::string& feed_edge = "");
+                    const std::string& feed_edge = "", const std::string& page_size = "A4");
 
 // A PDF of n pages, page k showing "Page k", made by ghostscript.
 std::string MakePdf(const TempDir& dir, int pages, const std::string& name = "job.pdf");
@@ -41,6 +42,10 @@ std::string MakePdf(const TempDir& dir, int pages, const std::string& name = "jo
 std::string MakePs(const TempDir& dir, int pages, int w = 595, int h = 842);
 // The PJL lines a PPD's JCL puts around a PostScript job.
 std::string WrapPjl(const std::string& ps, const std::string& job_name = "job");
+
+// How a job file closes its PJL job: its last universal exit that opens
+// PJL, and what follows (empty without one).
+std::string JobClose(const std::string& job);
 
 // A job of 400 pages of about 2.3 KB, each opened by its page comment.
 std::string FourHundredPages();

@@ -181,7 +181,9 @@ TEST_F(Program, SigtermCutsAtNextPage) {
   kill(f.pid, SIGTERM);
   std::string out = first + f.ReadAll();
   EXPECT_EQ(0, f.Wait());
-  EXPECT_EQ(job.substr(0, job.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen), out);
+  EXPECT_EQ(job.substr(0, job.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen) +
+                JobClose(job),
+            out);
   EXPECT_NE(std::string::npos, f.Err().find("cancel_job =1\n"));
   EXPECT_TRUE(ListDir(spool.path()).empty());
 }
@@ -189,7 +191,7 @@ TEST_F(Program, SigtermCutsAtNextPage) {
 TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
   const std::string path = dir / "400-pages.prn";
   WriteFile(path, FourHundredPages());
-  const std::string trailer(kCancelTrailer, kCancelTrailerLen);
+  const std::string trailer = std::string(kCancelTrailer, kCancelTrailerLen) + JobClose(ReadFile(path));
   int pagesAfter[2] = {0, 0};
   for (int maple = 0; maple < 2; ++maple) {
     Filter f({"3", "u", "t", "1", "", path},
