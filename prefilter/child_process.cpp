@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "side_job.h"
 
@@ -59,14 +60,49 @@ std::vector<char*> Pointers(const std::vector<std::string>& texts) {
   return p;
 }
 
+// A program's standard error as lines of the job's log.
+class LogLines {
+ public:
+  explicit LogLines(const SideJob& job) : job_(job) {}
+  ~LogLines() { Flush(); }
+  void Add(const char* data, size_t len) {
+    text_.append(data, len);
+    size_t start = 0;
+    for (size_t nl; (nl = text_.find('\n', start)) != std::string::npos; start = nl + 1)
+      Line(text_.substr(start, nl - start + 1));
+    text_.erase(0, start);
+  }
+  void Flush() {
+    if (!text_.empty()) Line(text_ + "\n");
+    text_.clear();
+  }
+
+ private:
+  void Line(std::string line) {
+    static const char* const kLevels[] = {"DEBUG:", "DEBUG2:", "INFO:",  "NOTICE:", "WARNING:",
+                                          "ERROR:", "CRIT:",   "ALERT:", "EMERG:",  "PAGE:",
+                                          "ATTR:",  "STATE:",  "PPD:"};
+    bool levelled = false;
+    for (const char* level : kLevels) levelled = levelled || line.rfind(level, 0) == 0;
+    // A helper ended by a cancel reports no failure of the job.
+    if (levelled && job_.Cancelled() && line.rfind("ERROR:", 0) == 0) line.replace(0, 6, "DEBUG:");
+    if (!levelled) line.insert(0, "DEBUG: ");
+    job_.log().Line(line.c_str());
+  }
+
+  const SideJob& job_;
+  std::string text_;
+};
+
 // Starts the program with its standard output on out_fd. The child starts
 // with default signal handling and nothing blocked, even though the filter
 // ignores SIGPIPE and catches SIGTERM.
 int Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-          int out_fd, pid_t* pid) {
+          int out_fd, int err_fd, pid_t* pid) {
   SpawnSetup setup;
   posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&setup.actions, out_fd, 1);
+  if (err_fd >= 0) posix_spawn_file_actions_adddup2(&setup.actions, err_fd, 2);
   sigset_t defaults, empty;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -90,25 +126,60 @@ int WaitForExit(pid_t pid) {
   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
 }
 
-// Reads the program's output to its end; a cancel of the job ends the
-// program (its output is still read, so it never blocks on the pipe).
-void ReadAll(int fd, const std::function<void(const char*, size_t)>& sink, pid_t pid,
-             const SideJob* job) {
+// Reads from fd into sink; false at its end.
+bool ReadSome(int fd, const std::function<void(const char*, size_t)>& sink) {
   char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof(buf))) < 0 && errno == EINTR) {
+  }
+  if (n <= 0) return false;
+  sink(buf, static_cast<size_t>(n));
+  return true;
+}
+
+// Reads the program's output and log to their ends; a cancel of the job
+// ends the program (its output is still read, so it never blocks).
+void ReadAll(int out, const std::function<void(const char*, size_t)>* sink, int err, pid_t pid,
+             const SideJob* job) {
+  LogLines lines(*job);
+  const std::function<void(const char*, size_t)> toLog = [&](const char* d, size_t n) {
+    lines.Add(d, n);
+  };
   bool ended = false;
-  for (;;) {
-    if (job != nullptr && !ended && job->Wait(fd, POLLIN, -1) < 0) {
+  while (out >= 0 || err >= 0) {
+    // Until the program is ended, a cancel of the job wakes the wait too.
+    pollfd fds[4] = {{out, POLLIN, 0},
+                     {err, POLLIN, 0},
+                     {ended ? -1 : job->CancelFd(), POLLIN, 0},
+                     {ended ? -1 : job->OutsideWakeFd(), POLLIN, 0}};
+    if (poll(fds, 4, -1) < 0 && errno != EINTR) break;
+    if (!ended && job->Cancelled()) {
       kill(pid, SIGTERM);
       ended = true;
     }
-    ssize_t n = read(fd, buf, sizeof(buf));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    sink(buf, static_cast<size_t>(n));
+    if (fds[0].revents && !ReadSome(out, *sink)) out = -1;
+    if (fds[1].revents && !ReadSome(err, toLog)) err = -1;
   }
 }
 
-// Runs the program; its output goes to out_fd, or through a pipe to sink.
+// A pipe closed when it goes: [0] read end, [1] write end.
+struct Pipe {
+  Fd ends[2];
+  bool Open() {
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0) return false;
+    ends[0].fd = p[0];
+    ends[1].fd = p[1];
+    return true;
+  }
+  void CloseWriteEnd() {
+    if (ends[1].fd >= 0) close(ends[1].fd);
+    ends[1].fd = -1;
+  }
+};
+
+// Runs the program; its output goes to out_fd, or through a pipe to sink
+// (and with a job, its log through another pipe to the job's log).
 ChildResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
                 int out_fd, const std::function<void(const char*, size_t)>* sink,
                 const SideJob* job) {
@@ -117,28 +188,25 @@ ChildResult Run(const std::vector<std::string>& args, const std::vector<std::str
     result.error = args.empty() ? EINVAL : ECANCELED;
     return result;
   }
-  Fd read_end, write_end;
-  if (sink != nullptr) {
-    int p[2];
-    if (pipe2(p, O_CLOEXEC) != 0) {
-      result.error = errno;
-      return result;
-    }
-    read_end.fd = p[0];
-    write_end.fd = p[1];
-    out_fd = p[1];
+  Pipe output, log;
+  if ((sink != nullptr && !output.Open()) || (job != nullptr && !log.Open())) {
+    result.error = errno;
+    return result;
   }
   pid_t pid = -1;
-  const int rc = Spawn(args, environment, out_fd, &pid);
+  const int rc = Spawn(args, environment, sink ? output.ends[1].fd : out_fd, log.ends[1].fd, &pid);
   if (rc != 0) {
     result.error = rc;
     return result;
   }
   result.started = true;
-  if (sink != nullptr) {
-    close(write_end.fd);
-    write_end.fd = -1;
-    ReadAll(read_end.fd, *sink, pid, job);
+  output.CloseWriteEnd();
+  log.CloseWriteEnd();
+  if (job != nullptr) {
+    ReadAll(output.ends[0].fd, sink, log.ends[0].fd, pid, job);
+  } else if (sink != nullptr) {
+    while (ReadSome(output.ends[0].fd, *sink)) {
+    }
   }
   result.status = WaitForExit(pid);
   return result;

@@ -23,9 +23,11 @@ struct ChildResult {
 // from /dev/null, and waits for it. With out_fd >= 0 its standard output
 // goes to that descriptor; otherwise up to capture_limit bytes of it are
 // kept in output (the rest is read and dropped, so the program never
-// blocks on a full pipe). With a job given, nothing is started once the
-// job is cancelled (error ECANCELED), and a program still running when it
-// is cancelled is ended with SIGTERM.
+// blocks on a full pipe). With a job given, the program's log lines go to
+// the job's log (a line without a CUPS level as a DEBUG line; after a cancel
+// its ERROR lines are DEBUG lines too), nothing is started once the job is
+// cancelled (error ECANCELED), and a program still running when it is
+// cancelled is ended with SIGTERM.
 ChildResult RunProgram(const std::vector<std::string>& args,
                        const std::vector<std::string>& environment = {}, int out_fd = -1,
                        size_t capture_limit = 65536, const SideJob* job = nullptr);

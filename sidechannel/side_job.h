@@ -33,6 +33,11 @@ class SideJob {
   // raised. 1: fd ready; 0: time-out; -1: cancelled or raised.
   int Wait(int fd, short events, int timeoutMs, const WakeEvent* also = nullptr) const;
 
+  // Descriptors that poll readable once the job is cancelled (-1: none),
+  // for waits of the job's own making.
+  int CancelFd() const { return canceledEvent_.fd(); }
+  int OutsideWakeFd() const { return outsideWakeFd_; }
+
   lumora::LogOutput& log() const { return log_; }
   const SideTimings& timings() const { return timings_; }
 
