@@ -113,8 +113,9 @@ int PdfRoad(PsJobState& job, std::string& jobfile) {
       status = 1;
     }
   } else {
-    Creatpthread(job.keepAlive, job.hooks.deviceUri ? job.hooks.deviceUri->c_str() : nullptr,
-                 job.ticket.queue.c_str());
+    if (!job.Cancelled())  // nothing new starts after a cancel
+      Creatpthread(job.keepAlive, job.hooks.deviceUri ? job.hooks.deviceUri->c_str() : nullptr,
+                   job.ticket.queue.c_str());
     if (!WritePrintFileToStdout(job, jobfile)) {
       Levelf(job.log, "ERROR: ", "Unable to read the converted job.\n");
       status = 1;

@@ -231,12 +231,9 @@ std::string OwnerName(PsJobState& job) {
   return hostname;
 }
 
-// Host name, device URI and job id for the PJL header and the status query
-// thread, which is started here.
-JobHeader PrepareMapleJob(PsJobState& job) {
-  const std::string hostname = OwnerName(job);
+// The status query thread, on the queue's device and this host's jobs.
+void StartStatusThread(PsJobState& job, const std::string& hostname) {
   const std::string deviceUri = job.hooks.statusDeviceUri ? job.hooks.statusDeviceUri() : "";
-
   cancel_query_arg arg;
   memset(&arg, 0, sizeof(arg));
   snprintf(arg.deviceUri, sizeof(arg.deviceUri), "%s", deviceUri.c_str());
@@ -248,11 +245,18 @@ JobHeader PrepareMapleJob(PsJobState& job) {
   const int err = job.statusThread.Start(arg);
   if (err != 0)
     Debugf(job.log, "gstopcl::Printer_cancle_query_tread Failed, err = %d\n", err);
+}
 
+// Host name, device URI and job id for the PJL header and the status query
+// thread, which is started here.
+JobHeader PrepareMapleJob(PsJobState& job) {
+  const std::string hostname = OwnerName(job);
   JobHeader header;
   header.owner = "@PJL SET JOBOWNER=\"" + hostname + "\"\r\n";
   header.jobid = "@PJL SET JOBID=" + job.ticket.jobId + "\r\n";
   header.a5 = job.isA5Page;
+  // A cancelled job has nothing left to watch for: no thread starts.
+  if (!job.Cancelled()) StartStatusThread(job, hostname);
   return header;
 }
 
