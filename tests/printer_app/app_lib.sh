@@ -167,6 +167,16 @@ printer_reasons() {
     '  STATUS successful-ok' '}' > "$APP_WORK/reasons.test"
   ipptool -tv "$(printer_uri "$1")" "$APP_WORK/reasons.test" | sed -n 's/.*printer-state-reasons (.*) = //p'
 }
+# printer_idle PRINTER: no job is printing or waiting.
+printer_idle() {
+  printf '%s\n' '{ OPERATION Get-Printer-Attributes' '  GROUP operation-attributes-tag' \
+    '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
+    '  ATTR uri printer-uri $uri' '  ATTR keyword requested-attributes printer-state,queued-job-count' \
+    '  STATUS successful-ok' '}' > "$APP_WORK/idle.test"
+  ipptool -tv "$(printer_uri "$1")" "$APP_WORK/idle.test" > "$APP_WORK/idle.out" &&
+    grep -q "printer-state (enum) = idle" "$APP_WORK/idle.out" &&
+    grep -q "queued-job-count (integer) = 0" "$APP_WORK/idle.out"
+}
 job_is() { [ "$(job_state "$1" "$2")" = "$3" ]; }
 # wait_job PRINTER ID [SECONDS]: completed, aborted, canceled or timeout.
 wait_job() {
