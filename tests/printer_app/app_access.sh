@@ -134,7 +134,11 @@ as_three "Hold-Job of root's job" - - 200 ipp "$printer" Hold-Job job-id="$root_
 check "root's job held by the administrator" [ "$(job_state office "$root_job")" = pending-held ]
 as_three "Release-Job of root's job" - - 200 ipp "$printer" Release-Job job-id="$root_job"
 ipp "$printer" lpa-admin admin-secret Resume-Printer > /dev/null
-check "root's job, released by the administrator, prints" [ "$(wait_job office "$root_job" 120)" = completed ]
+# (Jobs that print are followed in the log: PAPPL 1.3.1 reads a job's
+# state message for Get-Job-Attributes without its lock, while the job
+# changes it.)
+check "root's job, released by the administrator, prints" \
+  wait_for 120 log_has "[Job $root_job] Completed"
 
 # Cancel-Current-Job, while a job prints (its client holds back the rest
 # of the raster until the go file exists).
@@ -147,6 +151,13 @@ as_three "Cancel-Current-Job" 401 403 200 ipp "$printer" Cancel-Current-Job
 touch "$W/office.go"
 wait "$stalled" || true
 check "the administrator cancelled it" wait_for 30 log_has "Canceled"
+
+printf '%s\n' '{ OPERATION Get-Printer-Attributes' '  GROUP operation-attributes-tag' \
+  '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
+  '  ATTR uri printer-uri $uri' '  ATTR keyword requested-attributes printer-state' \
+  '  STATUS successful-ok' '}' > "$W/state.test"
+# printer_stopped: office is paused.
+printer_stopped() { ipptool -tv "$(printer_uri office)" "$W/state.test" | grep -q "= stopped"; }
 
 # The web interface: pages that change something, and the printer page's
 # forms (their session token read from the page), on loopback and from the
@@ -162,9 +173,10 @@ done
 check "remote printer page form pause-printer, anonymous: 401" \
   [ "$(web "https://192.0.2.1:$PORT/office" "" "" pause-printer)" = 401 ]
 check "remote /logs, anonymous: 401" [ "$(web "https://192.0.2.1:$PORT/logs" "" "")" = 401 ]
-check "the printer was not paused" bash -c "! '$APP' status -d office | grep -qi stopped"
+printer_running() { ! printer_stopped; }
+check "the printer was not paused" printer_running
 as_three "printer page form pause-printer" - - 200 web "$local_url/office" pause-printer
-check "the administrator's form paused it" bash -c "'$APP' status -d office | grep -qi stopped"
+check "the administrator's form paused it" wait_for 10 printer_stopped
 as_three "printer page form resume-printer" - - 200 web "$local_url/office" resume-printer
 
 # The control socket: root and the admin group only.
@@ -184,8 +196,10 @@ nobody "$APP" status -d office > "$W/nobody.out" 2>&1 && fail "nobody's command 
 check "nobody's command line is told why" grep -q "admits only root" "$W/nobody.out"
 check "nobody prints over IPP with the command line" \
   nobody "$APP" submit -u "ipp://localhost:$PORT/ipp/print/office" "$W/sample.pwg"
-check "the admin group's command line reaches the server" \
-  setpriv --reuid=lpa-admin --regid=lpa-admins --init-groups "$APP" status -d office
+setpriv --reuid=lpa-admin --regid=lpa-admins --init-groups "$APP" status -d office \
+  > "$W/admin-group.out" 2>&1 || true
+check "the admin group's command line reaches the server ($(head -n 1 "$W/admin-group.out"))" \
+  grep -q "since" "$W/admin-group.out"
 
 # File devices: only under the allowed directory, no links followed.
 outside=$(ipp "$system" lpa-admin admin-secret Create-Printer name=outside driver=lumora_elm_e200 device="file://$W/secret")
@@ -201,11 +215,19 @@ as_three "raw job stream" 401 403 - ipp "$local_url/ipp/print/filed" Print-Job \
 raw=$(ipp "$local_url/ipp/print/filed" lpa-admin admin-secret Print-Job \
   format=application/vnd.lumora-jobstream document="$W/raw.prn")
 check "raw job stream of the administrator ($raw) completed" \
-  [ "$(wait_job filed "${raw##*job-id=}" 60)" = completed ]
+  wait_for 60 log_has "[Job ${raw##*job-id=}] Completed"
 check "it reached the file as it was" cmp "$W/raw.prn" "$W/out/filed.prn"
-noformat=$(ipp "$local_url/ipp/print/filed" "" "" Print-Job document="$W/noise.bin")
-check "a document of no format named ($noformat) is not sent as it is" \
-  [ "$(wait_job filed "${noformat##*job-id=}" 60)" = aborted ]
+# A document sent without a format after Create-Job: PAPPL would pass it
+# on as it is.
+noformat=$(ipp "$local_url/ipp/print/filed" "" "" Create-Job as=eve)
+noformat=${noformat##*job-id=}
+sent=$(ipp "$local_url/ipp/print/filed" "" "" Send-Document job-id="$noformat" as=eve \
+  last=true document="$W/noise.bin")
+check "Send-Document of no format named, for the client's own job ($sent)" \
+  [ "${sent:0:10}" = "200 0x0000" ]
+check "it is not sent as it is" \
+  wait_for 60 log_has "[Job $noformat] Refused: a document of format '(none named)'"
+check "that job is aborted" [ "$(wait_job filed "$noformat" 60)" = aborted ]
 check "the file kept only the administrator's stream" cmp "$W/raw.prn" "$W/out/filed.prn"
 check "root's file untouched" [ "$(cat "$W/secret")" = "root's own" ]
 status=0

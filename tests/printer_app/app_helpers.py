@@ -27,7 +27,8 @@
       Basic credentials unless USER is empty; prints the HTTP status, then
       (on 200) the IPP status and any job-id or printer-id. NAME: as
       (requesting-user-name), job-id, printer-id, format, document (a file),
-      name, driver, device (Create-Printer), location (Set-*-Attributes)
+      last (last-document), name, driver, device (Create-Printer), location
+      (Set-*-Attributes)
   app_helpers.py web URL USER PASSWORD [ACTION]
       GET of a web page, or with ACTION the POST of the page's form (its
       session token read from the page) with that action; prints the HTTP
@@ -147,7 +148,7 @@ def pause_printer(uri, user, password):
 
 
 OPERATIONS = {
-    "Print-Job": 0x02, "Create-Job": 0x05, "Cancel-Job": 0x08, "Get-Job-Attributes": 0x09,
+    "Print-Job": 0x02, "Create-Job": 0x05, "Send-Document": 0x06, "Cancel-Job": 0x08, "Get-Job-Attributes": 0x09,
     "Hold-Job": 0x0C, "Release-Job": 0x0D, "Pause-Printer": 0x10, "Resume-Printer": 0x11,
     "Set-Printer-Attributes": 0x13, "Enable-Printer": 0x22, "Disable-Printer": 0x23,
     "Hold-New-Jobs": 0x25, "Release-Held-New-Jobs": 0x26, "Cancel-Current-Job": 0x2D,
@@ -160,7 +161,7 @@ REQUEST_ATTRS = {
     "as": ("requesting-user-name", 0x01, 0x42), "job-id": ("job-id", 0x01, 0x21),
     "printer-id": ("printer-id", 0x01, 0x21), "format": ("document-format", 0x01, 0x49),
     "name": ("printer-name", 0x04, 0x42), "driver": ("smi55357-driver", 0x01, 0x44),
-    "device": ("smi55357-device-uri", 0x01, 0x45),
+    "device": ("smi55357-device-uri", 0x01, 0x45), "last": ("last-document", 0x01, 0x22),
 }
 
 
@@ -182,7 +183,9 @@ def basic(user, password):
 
 
 def ipp_value(tag, value):
-    return struct.pack(">i", int(value)) if tag == 0x21 else value.encode()
+    if tag == 0x21:
+        return struct.pack(">i", int(value))
+    return bytes([value == "true"]) if tag == 0x22 else value.encode()
 
 
 def ipp_request(url, user, password, operation, pairs):
