@@ -5,6 +5,7 @@
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +14,7 @@
 
 #include "app_auth.h"
 #include "app_driver.h"
+#include "app_file_device.h"
 #include "app_drivers.h"
 #include "app_system.h"
 #include "pdf_filter.h"
@@ -295,6 +297,66 @@ TEST(AppAuth, RequestsAndTheirAnswers) {
     EXPECT_EQ(Decide(need, Identity::kUser, c.submitterNamed), c.user) << c.name;
     EXPECT_EQ(Decide(need, Identity::kAdministrator, c.submitterNamed), c.admin) << c.name;
   }
+}
+
+TEST(AppFileDevice, OnlyUnderTheAllowedDirectory) {
+  const std::string dir = "/srv/lumora";
+  const struct {
+    const char* uri;
+    const char* allowedUnder;  // the directory, or "" for none
+    bool allowed;
+  } cases[] = {
+      {"socket://192.0.2.10:9100", "", true},
+      {"usb://Lumora/Elm%20E200?serial=1", "", true},
+      {"file:///dev/usb/lp0", "", true},
+      {"file:///dev/lp1", "", true},
+      {"file:///dev/lpx", dir.c_str(), false},
+      {"file:///dev/mem", dir.c_str(), false},
+      {"file:///srv/lumora/office.prn", "", false},
+      {"file:///srv/lumora/office.prn", dir.c_str(), true},
+      {"file:///srv/lumora/office.prn?ext=pcl", dir.c_str(), true},
+      {"file:///srv/lumora/", dir.c_str(), true},
+      {"file:///srv/lumora/sub/office.prn", dir.c_str(), true},
+      {"file:///srv/lumora2/office.prn", dir.c_str(), false},
+      {"file:///srv/lumora/../shadow", dir.c_str(), false},
+      {"file:///srv/lumora/./office.prn", dir.c_str(), false},
+      {"file:///srv//lumora/office.prn", dir.c_str(), false},
+      {"file:///etc/passwd", dir.c_str(), false},
+      {"file:relative.prn", dir.c_str(), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DeviceRefusal(c.uri, c.allowedUnder).empty(), c.allowed) << c.uri;
+  }
+}
+
+TEST(AppFileDevice, OpensOnlyPlainFilesOfItsOwn) {
+  lumora_test::TempDir tmp;
+  std::string out = tmp.File("out");
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  EXPECT_EQ(CheckFileDirectory(out), "");
+  std::string why;
+  int fd = OpenFileDevice(out + "/office.prn", "job", "prn", &why);  // created
+  ASSERT_GE(fd, 0) << why;
+  close(fd);
+  fd = OpenFileDevice(out, "Report 1/2", "pcl", &why);  // one file per job
+  ASSERT_GE(fd, 0) << why;
+  close(fd);
+  EXPECT_EQ(access((out + "/Report 1_2.pcl").c_str(), F_OK), 0);
+  lumora_test::WriteFile(tmp.File("secret"), "root's own");
+  ASSERT_EQ(symlink(tmp.File("secret").c_str(), (out + "/link.prn").c_str()), 0);
+  ASSERT_EQ(link(tmp.File("secret").c_str(), (out + "/hard.prn").c_str()), 0);
+  ASSERT_EQ(mkfifo((out + "/fifo.prn").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(out.c_str(), tmp.File("via").c_str()), 0);
+  for (const std::string& bad : {out + "/link.prn", out + "/hard.prn", out + "/fifo.prn",
+                                 tmp.File("via") + "/office.prn"}) {
+    EXPECT_LT(OpenFileDevice(bad, "job", "prn", &why), 0) << bad;
+    EXPECT_NE(why, "") << bad;
+  }
+  EXPECT_EQ(lumora_test::ReadFile(tmp.File("secret")), "root's own");
+  ASSERT_EQ(chmod(out.c_str(), 0777), 0);  // writable by others: refused
+  EXPECT_LT(OpenFileDevice(out + "/office.prn", "job", "prn", &why), 0);
+  EXPECT_NE(CheckFileDirectory(out), "");
+  EXPECT_NE(CheckFileDirectory(tmp.File("via")), "");
 }
 
 TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {
