@@ -196,8 +196,10 @@ nobody "$APP" status -d office > "$W/nobody.out" 2>&1 && fail "nobody's command 
 check "nobody's command line is told why" grep -q "admits only root" "$W/nobody.out"
 check "nobody prints over IPP with the command line" \
   nobody "$APP" submit -u "ipp://localhost:$PORT/ipp/print/office" "$W/sample.pwg"
-setpriv --reuid=lpa-admin --regid=lpa-admins --init-groups "$APP" status -d office \
-  > "$W/admin-group.out" 2>&1 || true
+# (PAPPL's "status" leaves its connection open: no leak report, which would
+# end the process before its output is written.)
+setpriv --reuid=lpa-admin --regid=lpa-admins --init-groups env ASAN_OPTIONS=detect_leaks=0 \
+  "$APP" status -d office > "$W/admin-group.out" 2>&1 || true
 check "the admin group's command line reaches the server ($(head -n 1 "$W/admin-group.out"))" \
   grep -q "since" "$W/admin-group.out"
 
