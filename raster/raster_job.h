@@ -73,7 +73,8 @@ struct JobHooks {
   // Threads that may compress one page; 0 = LUMORA_THREADS or the cores.
   unsigned threads = 0;
   // Seconds a manual-duplex job waits at its end before it reports (a
-  // filter gives the user time to turn the stack; 0 = none).
+  // filter gives the user time to turn the stack; 0 = none). A cancel ends
+  // the wait at once, and a cancelled job does not wait.
   unsigned manualDuplexPauseSeconds = 0;
   // Clock and host name for the job records (tests fix them).
   std::function<time_t()> clock;
@@ -115,7 +116,8 @@ class RasterJob {
   // compressed and sent. False when the job must stop (call EndJob).
   bool EndPage();
   // Ends the job: blank back side, collate and manual-duplex replays, job
-  // end. Returns the exit status of a filter (0 printed, 1 failed).
+  // end. Returns the exit status of a filter (0 printed or cancelled, 1
+  // failed or no page at all).
   int EndJob();
 
   // Pages accepted so far.
@@ -125,7 +127,7 @@ class RasterJob {
   // The job is cancelled (by the hook or by Cancel).
   bool Cancelled() const;
   // Cancels from any thread: the page in progress is finished, the job end
-  // follows.
+  // follows; a manual-duplex pause in EndJob ends.
   void Cancel();
 
  private:
