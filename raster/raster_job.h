@@ -37,16 +37,20 @@ struct PrinterDescription {
   std::optional<std::string> supportManualDuplex; // cupsIPPReason "SupportManualDuplex" text
   std::optional<std::string> manualDuplexPrompt;  // cupsIPPReason "MDuplex" text
   float customMargins[4] = {0, 0, 0, 0};          // left, bottom, right, top, points
-  // Queue defaults that PLATFORM_Z jobs take for the options they do not
+  // The queue's defaults, which a job takes for the options it does not
   // name: the marked InputSlot default as "InputSlot=<choice>", and the
-  // default choice of FeedLongEdge, TonerMode, ImageRotation, NegativePrint
-  // and Density. Empty: the queue has no such option.
+  // default choice of each other option the job settings read from the
+  // options. Empty: the queue has no such option.
   std::optional<std::string> defaultInputSlot;
   std::optional<std::string> defaultFeedLongEdge;
   std::optional<std::string> defaultTonerMode;
   std::optional<std::string> defaultImageRotation;
   std::optional<std::string> defaultNegativePrint;
   std::optional<std::string> defaultDensity;
+  std::optional<std::string> defaultDPI1200;
+  std::optional<std::string> defaultCollate;
+  std::optional<std::string> defaultFineMode;
+  std::optional<std::string> defaultOutputOrder;  // the "outputorder" option
 };
 
 // The job as the scheduler names it.
