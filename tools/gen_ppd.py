@@ -109,6 +109,13 @@ CUSTOM_PARAMS = [("Width", "Width"), ("Height", "Height"), ("WidthOffset", "Widt
 # PostScript printers: a plain 12-point margin all round.
 PS_MARGIN = 12
 
+# Paper sources of the raster printers: choice, text, PostScript code.
+INPUT_SLOTS = [
+    ("Auto", "Automatic", "<</ManualFeed false/MediaPosition 0>>setpagedevice"),
+    ("ManualFeed", "Manual Feed", "<</ManualFeed true/MediaPosition 1>>setpagedevice"),
+    ("AutoFeed", "Tray", "<</ManualFeed false/MediaPosition 2>>setpagedevice"),
+]
+
 MANUAL_DUPLEX_PROMPT = ("Turn the printed stack over and put it back in the tray "
                         "to print the back sides")
 
@@ -299,11 +306,7 @@ def raster_ppd(model, index, strings):
         areas.append((name, w, h, imageable_area(w, h, pw, ph)))
     page_sizes(ppd, "A4", areas, CUSTOM_MARGINS)
 
-    ppd.option("InputSlot", "Paper Source", "Auto", [
-        ("Auto", "Automatic", "<</ManualFeed false/MediaPosition 0>>setpagedevice"),
-        ("ManualFeed", "Manual Feed", "<</ManualFeed true/MediaPosition 1>>setpagedevice"),
-        ("AutoFeed", "Tray", "<</ManualFeed false/MediaPosition 2>>setpagedevice"),
-    ], order=20)
+    ppd.option("InputSlot", "Paper Source", "Auto", INPUT_SLOTS, order=20)
     if model.duplex != "none":
         duplex_option(ppd, 20)
     if manual:
