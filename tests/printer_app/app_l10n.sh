@@ -6,8 +6,10 @@
 # asking for zh-CN or en gets the home, printer, media, printing-defaults
 # and jobs pages with human names only (screenshots kept in APP_WORK/shots);
 # an IPP client asking in zh-cn gets a printer-strings-uri naming every
-# vendor option and value in Chinese; a Chinese cupsd's driverless queue
-# takes the names into its generated PPD.
+# vendor option and value in Chinese.  (A driverless queue of CUPS 2.4
+# cannot take the names: cupsd asks for "all,media-col-database", whose
+# list of names lacks printer-strings-uri, and its PPD has no vendor
+# options; README, Printer application, Languages.)
 source "$(dirname "$0")/app_lib.sh"
 app_begin
 W=$APP_WORK
@@ -91,15 +93,3 @@ for key in toner-save fine-mode negative-print rotate-180 a5-long-edge-feed; do
 done
 check "the strings file ($uri) names every vendor option and value in Chinese${missing:+ (not:$missing)}" \
   test -s "$W/zh-cn.strings" -a -z "$missing"
-
-# A driverless queue of a cupsd running in Chinese: its generated PPD names
-# the file and takes the Chinese names of the paper sources from it.
-source "$APP_SRC/cups_rig.sh"
-LANG=zh_CN.UTF-8 cups_start "$W/cups"
-lpadmin -p lumora -E -v "$(printer_uri cedarm)" -m everywhere
-wait_for 30 test -s "$W/cups/ppd/lumora.ppd"
-ppd="$W/cups/ppd/lumora.ppd"
-check "the generated PPD names the strings file" grep -q -F "*cupsStringsURI" "$ppd"
-check "and calls the paper sources by their Chinese names" \
-  grep -q -F "*zh_CN.InputSlot Manual/手动进纸" "$ppd"
-cups_stop
