@@ -20,6 +20,10 @@ struct AppStringsFile {
 extern const AppStringsFile kAppStrings[];
 extern const int kAppStringsCount;
 
+// The footer of the web pages, a key of every strings file (whose texts
+// carry the fixes of printer_app/strings/fixed.tsv).
+constexpr const char* kFooterHtml = "Lumora printer application";
+
 // Registers every language with PAPPL, so that its web pages speak the
 // language a browser asks for, and serves each file at StringsPath().
 // PAPPL 1.3.1 is not told the files' languages: for every Get-Printer-

@@ -89,8 +89,7 @@ void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, &ctx);
   papplSystemSetAdminGroup(system, ctx.auth.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
-  // The footer is a key of the strings too: each language has its own.
-  papplSystemSetFooterHTML(system, "Lumora printer application");
+  papplSystemSetFooterHTML(system, kFooterHtml);
   AddAppStrings(system);
   // The system keeps its own copy.
   pappl_version_t version = {"lumora-printer-app", "", LUMORA_VERSION, {LUMORA_VERSION_PARTS}};

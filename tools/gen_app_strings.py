@@ -68,7 +68,7 @@ def app_texts(app_rows):
     return texts
 
 
-# The footer of every page (app_system.cpp sets it): a key of APP.tsv.
+# The footer of every page (kFooterHtml of app_strings.h): a key of APP.tsv.
 FOOTER = "Lumora printer application"
 
 

@@ -270,7 +270,7 @@ TEST(AppStrings, EveryOfferedNameIsNamedInEveryLanguage) {
                                              PAPPL_LOGLEVEL_FATAL, nullptr, false);
   ASSERT_NE(system, nullptr);
   AddAppStrings(system);
-  std::vector<std::string> keys = {"Lumora printer application",
+  std::vector<std::string> keys = {kFooterHtml,
                                    "Turn the printed stack over and put it back in the tray to "
                                    "print the back sides"};
   for (int i = 0; i < kAppDriverCount; i++) {
