@@ -77,12 +77,26 @@ bool IsAdministrator(const std::string& user, const std::string& group) {
   return std::find(groups.begin(), groups.end(), wanted) != groups.end();
 }
 
+// Pages of the system's settings and logs: administrators' even to look
+// at ("/addprinter" lists the devices the server finds).
+bool AdministratorsPage(const char* path) {
+  static const char* const kPages[] = {"/logs",     "/logfile.txt",     "/addprinter",
+                                       "/network",  "/network-wifi",    "/security",
+                                       "/tls-install-crt", "/tls-new-crt", "/tls-new-csr"};
+  for (const char* page : kPages) {
+    if (path && strcmp(path, page) == 0) return true;
+  }
+  return false;
+}
+
 RequestFacts Facts(pappl_client_t* client, const char* group, const AuthSettings& settings) {
   RequestFacts facts;
   // A web page has no IPP request (the operation PAPPL keeps is that of the
   // connection's last IPP request, if any).
   ipp_t* request = papplClientGetRequest(client);
   facts.web = request == nullptr;
+  facts.webChange = facts.web && (papplClientGetMethod(client) == HTTP_STATE_POST ||
+                                  AdministratorsPage(papplClientGetURI(client)));
   if (request) {
     facts.op = ippGetOperation(request);
     ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
@@ -152,8 +166,8 @@ bool PrinterPage(pappl_client_t* client, void* data) {
 }  // namespace
 
 Need RequiredRight(const RequestFacts& facts) {
-  // PAPPL asks about web pages only for those that change something.
-  if (facts.web) return Need::kAdministrator;
+  // PAPPL asks about the pages that have forms: anyone may look at them.
+  if (facts.web) return facts.webChange ? Need::kAdministrator : Need::kAnyone;
   switch (facts.op) {
     case IPP_OP_PRINT_JOB:
     case IPP_OP_CREATE_JOB:

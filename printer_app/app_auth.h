@@ -42,6 +42,7 @@ enum class Identity {
 
 struct RequestFacts {
   bool web = false;         // a web page (not IPP)
+  bool webChange = false;   // a form posted, or a page of the logs or system settings
   ipp_op_t op = IPP_OP_CUPS_NONE;
   bool adminAsked = false;  // PAPPL asks for the admin group
   bool rawDocument = false; // the document is declared a raw job stream

@@ -162,11 +162,16 @@ printer_stopped() { ipptool -tv "$(printer_uri office)" "$W/state.test" | grep -
 # The web interface: pages that change something, and the printer page's
 # forms (their session token read from the page), on loopback and from the
 # remote address over TLS.
-for page in /logs:200 /logfile.txt:206 /config:200 /office/config:200 /office/printing:200 \
-  /office/media:200; do
+for page in /logs:200 /logfile.txt:206 /network:200 /security:200; do
   as_three "web ${page%:*}" 401 403 "${page#*:}" web "$local_url${page%:*}"
 done
 as_three "web /addprinter" 401 403 - web "$local_url/addprinter"
+# Pages with forms: anyone may look, only administrators post.
+for page in /config /office/config /office/printing /office/media /office/delete \
+  /office/cancelall; do
+  as_three "web $page" 200 200 200 web "$local_url$page"
+  as_three "web $page, posted" 401 403 - web "$local_url$page" save
+done
 for action in pause-printer hold-new-jobs identify-printer set-as-default; do
   as_three "printer page form $action" 401 403 - web "$local_url/office" "$action"
 done

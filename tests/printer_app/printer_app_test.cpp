@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "app_driver.h"
 #include "app_file_device.h"
 #include "app_drivers.h"
+#include "app_strings.h"
 #include "app_system.h"
 #include "pdf_filter.h"
 #include "raster_adapter.h"
@@ -272,23 +274,24 @@ TEST(AppAuth, RequestsAndTheirAnswers) {
     bool submitterNamed;
     http_status_t anonymous, user, admin;
   } cases[] = {
-      {"print", {false, IPP_OP_PRINT_JOB, false, false}, false, ok, ok, ok},
-      {"look at a job of another", {false, IPP_OP_GET_JOB_ATTRIBUTES, true, false}, false, ok, ok, ok},
-      {"raw stream", {false, IPP_OP_PRINT_JOB, false, true}, false, who, no, ok},
-      {"raw stream by Create-Job", {false, IPP_OP_CREATE_JOB, false, true}, false, who, no, ok},
-      {"raw document", {false, IPP_OP_SEND_DOCUMENT, false, true}, true, who, no, ok},
-      {"document of its own job", {false, IPP_OP_SEND_DOCUMENT, true, false}, true, ok, no, ok},
-      {"document of another's job", {false, IPP_OP_SEND_DOCUMENT, true, false}, false, who, no, ok},
-      {"cancel its anonymous job", {false, IPP_OP_CANCEL_JOB, true, false}, true, ok, no, ok},
-      {"cancel another's job", {false, IPP_OP_CANCEL_JOB, true, false}, false, who, no, ok},
-      {"release another's job", {false, IPP_OP_RELEASE_JOB, true, false}, false, who, no, ok},
-      {"hold another's job", {false, IPP_OP_HOLD_JOB, true, false}, false, who, no, ok},
-      {"pause", {false, IPP_OP_PAUSE_PRINTER, true, false}, false, who, no, ok},
-      {"add a printer", {false, IPP_OP_CREATE_PRINTER, true, false}, false, who, no, ok},
-      {"disable (print group asked)", {false, IPP_OP_DISABLE_PRINTER, false, false}, false, who, no, ok},
-      {"enable (print group asked)", {false, IPP_OP_ENABLE_PRINTER, false, false}, false, who, no, ok},
-      {"cancel the current job", {false, IPP_OP_CANCEL_CURRENT_JOB, false, false}, false, who, no, ok},
-      {"web form", {true, IPP_OP_CUPS_NONE, true, false}, false, who, no, ok},
+      {"print", {false, false, IPP_OP_PRINT_JOB, false, false}, false, ok, ok, ok},
+      {"look at a job of another", {false, false, IPP_OP_GET_JOB_ATTRIBUTES, true, false}, false, ok, ok, ok},
+      {"raw stream", {false, false, IPP_OP_PRINT_JOB, false, true}, false, who, no, ok},
+      {"raw stream by Create-Job", {false, false, IPP_OP_CREATE_JOB, false, true}, false, who, no, ok},
+      {"raw document", {false, false, IPP_OP_SEND_DOCUMENT, false, true}, true, who, no, ok},
+      {"document of its own job", {false, false, IPP_OP_SEND_DOCUMENT, true, false}, true, ok, no, ok},
+      {"document of another's job", {false, false, IPP_OP_SEND_DOCUMENT, true, false}, false, who, no, ok},
+      {"cancel its anonymous job", {false, false, IPP_OP_CANCEL_JOB, true, false}, true, ok, no, ok},
+      {"cancel another's job", {false, false, IPP_OP_CANCEL_JOB, true, false}, false, who, no, ok},
+      {"release another's job", {false, false, IPP_OP_RELEASE_JOB, true, false}, false, who, no, ok},
+      {"hold another's job", {false, false, IPP_OP_HOLD_JOB, true, false}, false, who, no, ok},
+      {"pause", {false, false, IPP_OP_PAUSE_PRINTER, true, false}, false, who, no, ok},
+      {"add a printer", {false, false, IPP_OP_CREATE_PRINTER, true, false}, false, who, no, ok},
+      {"disable (print group asked)", {false, false, IPP_OP_DISABLE_PRINTER, false, false}, false, who, no, ok},
+      {"enable (print group asked)", {false, false, IPP_OP_ENABLE_PRINTER, false, false}, false, who, no, ok},
+      {"cancel the current job", {false, false, IPP_OP_CANCEL_CURRENT_JOB, false, false}, false, who, no, ok},
+      {"web form or logs", {true, true, IPP_OP_CUPS_NONE, true, false}, false, who, no, ok},
+      {"web page with forms", {true, false, IPP_OP_CUPS_NONE, true, false}, false, ok, ok, ok},
   };
   for (const Case& c : cases) {
     Need need = RequiredRight(c.facts);
@@ -357,6 +360,51 @@ TEST(AppFileDevice, OpensOnlyPlainFilesOfItsOwn) {
   EXPECT_LT(OpenFileDevice(out + "/office.prn", "job", "prn", &why), 0);
   EXPECT_NE(CheckFileDirectory(out), "");
   EXPECT_NE(CheckFileDirectory(tmp.File("via")), "");
+}
+
+// Every name a driver offers (vendor options and their values, papers,
+// sources) has a text of its own in every language the application serves,
+// in the web pages' catalogs and in the files IPP clients fetch.
+TEST(AppStrings, EveryOfferedNameIsNamedInEveryLanguage) {
+  lumora_test::TempDir tmp;
+  pappl_system_t* system = papplSystemCreate(PAPPL_SOPTIONS_NONE, "l10n", 0, nullptr,
+                                             tmp.File("").c_str(), nullptr,
+                                             PAPPL_LOGLEVEL_FATAL, nullptr, false);
+  ASSERT_NE(system, nullptr);
+  AddAppStrings(system);
+  std::vector<std::string> keys = {kFooterHtml,
+                                   "Turn the printed stack over and put it back in the tray to "
+                                   "print the back sides"};
+  for (int i = 0; i < kAppDriverCount; i++) {
+    pappl_pr_driver_data_t data{};
+    ipp_t* attrs = nullptr;
+    ASSERT_TRUE(DriverCallback(system, kAppDrivers[i].name, "", "", &data, &attrs, nullptr));
+    ippDelete(attrs);
+    for (int v = 0; v < data.num_vendor; v++) {
+      for (const char* suffix : {"", ".true", ".false"}) {
+        keys.push_back(data.vendor[v] + std::string(suffix));
+      }
+    }
+    for (int m = 0; m < data.num_media; m++) {
+      if (strncmp(data.media[m], "custom_", 7) != 0) keys.push_back(std::string("media.") + data.media[m]);
+    }
+    for (int m = 0; m < data.num_source; m++) keys.push_back(std::string("media-source.") + data.source[m]);
+  }
+  ASSERT_GT(kAppStringsCount, 2);
+  for (int f = 0; f < kAppStringsCount; f++) {
+    const AppStringsFile& file = kAppStrings[f];
+    SCOPED_TRACE(file.language);
+    pappl_loc_t* loc = papplSystemFindLoc(system, file.language);
+    ASSERT_NE(loc, nullptr);
+    const std::string data = file.data;
+    for (const std::string& key : keys) {
+      EXPECT_NE(data.find("\"" + key + "\" = \""), std::string::npos) << key;
+      if (std::string(file.language) != "en") {
+        EXPECT_STRNE(papplLocGetString(loc, key.c_str()), key.c_str()) << key;
+      }
+    }
+  }
+  papplSystemDelete(system);
 }
 
 TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {
