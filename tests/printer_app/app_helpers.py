@@ -248,6 +248,8 @@ def web(url, user, password, action=None):
     token = re.search(r'name="session" value="([^"]*)"', page)
     form = f"action={action}&session={token.group(1) if token else ''}"
     headers = {"Content-Type": "application/x-www-form-urlencoded", **basic(user, password)}
+    conn.close()
+    conn, resource = connect(url)
     conn.request("POST", resource, body=form, headers=headers)
     response = conn.getresponse()
     response.read()
