@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ps_driver.h"
 #include "raster_adapter.h"
 
 namespace lumora_app {
@@ -154,7 +155,7 @@ bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
                     const char* /*deviceUri*/, const char* /*deviceId*/,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*cbData*/) {
   const AppDriver* driver = FindAppDriver(driverName ? driverName : "");
-  if (!driver) return false;
+  if (!driver) return PsDriverCallback(driverName, data, attrs);
   data->extension = const_cast<AppDriver*>(driver);
   FillCallbacks(data);
   papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));
@@ -194,7 +195,9 @@ bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
 const char* AutoAddCallback(const char* /*deviceInfo*/, const char* /*deviceUri*/,
                             const char* deviceId, void* /*data*/) {
   const AppDriver* driver = MatchAppDriver(deviceId ? deviceId : "");
-  return driver ? driver->name : nullptr;
+  if (driver) return driver->name;
+  const PsDriver* ps = MatchPsDriver(deviceId ? deviceId : "");
+  return ps ? ps->name : nullptr;
 }
 
 int DensityLevel(int darknessConfigured, int printDarkness) {

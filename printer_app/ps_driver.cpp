@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "ps_driver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "app_driver.h"
+#include "app_system.h"
+#include "ps_convert.h"
+#include "ps_print.h"
+
+namespace lumora_app {
+
+namespace {
+
+int Hmm(double points) { return static_cast<int>(std::ceil(points * 2540.0 / 72.0 - 1e-6)); }
+
+pappl_media_col_t MediaCol(const PsPaper& paper, const char* source, int margin) {
+  pappl_media_col_t col{};
+  papplCopyString(col.size_name, paper.pwgName, sizeof(col.size_name));
+  papplCopyString(col.source, source, sizeof(col.source));
+  papplCopyString(col.type, "stationery", sizeof(col.type));
+  col.size_width = static_cast<int>(std::lround(paper.width * 2540.0 / 72.0));
+  col.size_length = static_cast<int>(std::lround(paper.height * 2540.0 / 72.0));
+  col.left_margin = col.right_margin = col.bottom_margin = col.top_margin = margin;
+  return col;
+}
+
+// Papers and the custom range of the PPD; the one tray it has.
+void FillPsMedia(const PsDriver& driver, pappl_pr_driver_data_t* data) {
+  data->num_media = 0;
+  for (const PsPaper& p : driver.papers) data->media[data->num_media++] = p.pwgName;
+  static_assert(kPsPaperCount + 2 <= PAPPL_MAX_MEDIA, "media list");
+  data->media[data->num_media++] = driver.customMin;
+  data->media[data->num_media++] = driver.customMax;
+  data->left_right = data->bottom_top = Hmm(driver.margin);
+  data->borderless = false;
+  const PsPaper* def = FindPsPaper(driver, driver.defaultMedia);
+  if (!def) def = &driver.papers[0];
+  data->num_source = 1;
+  data->source[0] = "main";
+  data->media_ready[0] = MediaCol(*def, "main", data->left_right);
+  data->media_default = MediaCol(*def, "main", data->left_right);
+  data->num_type = 1;
+  data->type[0] = "stationery";
+}
+
+void FillPsVendor(pappl_pr_driver_data_t* data, ipp_t** attrs) {
+  *attrs = ippNew();
+  data->num_vendor = 1;
+  data->vendor[0] = kA5LongEdgeFeed;
+  std::string key = kA5LongEdgeFeed;
+  ippAddBoolean(*attrs, IPP_TAG_PRINTER, (key + "-default").c_str(), 0);
+  ippAddBoolean(*attrs, IPP_TAG_PRINTER, (key + "-supported").c_str(), 1);
+  ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+               nullptr, "auto");
+  ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+               nullptr, "auto");
+}
+
+// A document of the drivers' own format: PostScript for pstoLumora as it
+// is, without conversion.
+bool PrintPsFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
+  return PrintPsDocument(job, device, nullptr);
+}
+
+}  // namespace
+
+bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_t** attrs) {
+  const PsDriver* driver = FindPsDriver(driverName ? driverName : "");
+  if (!driver) return false;
+  data->extension = const_cast<PsDriver*>(driver);
+  papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));
+  data->format = kPsDriverFormat;
+  data->printfile_cb = PrintPsFile;
+  data->ppm = 20;
+  data->has_supplies = true;
+  data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  // Clients' raster pages are made into PDF by the converter, which takes
+  // gray and colour; the printer prints at 600 dpi.
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 |
+                       PAPPL_PWG_RASTER_TYPE_SRGB_8;
+  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+  data->num_resolution = 1;
+  data->x_resolution[0] = data->y_resolution[0] = 600;
+  data->x_default = data->y_default = 600;
+  data->duplex = PAPPL_DUPLEX_NORMAL;
+  data->sides_supported =
+      PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  FillPsMedia(*driver, data);
+  FillPsVendor(data, attrs);
+  return true;
+}
+
+const PsDriver* PrinterPsDriver(pappl_printer_t* printer) {
+  const char* name = papplPrinterGetDriverName(printer);
+  return FindPsDriver(name ? name : "");
+}
+
+bool PsFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
+  return PrintPsDocument(job, device, static_cast<AppContext*>(data));
+}
+
+void AddPsFilters(pappl_system_t* system, AppContext& ctx) {
+  for (int i = 0; i < kPsDocumentFormatCount; i++)
+    papplSystemAddMIMEFilter(system, kPsDocumentFormats[i], kPsDriverFormat, PsFilter, &ctx);
+}
+
+}  // namespace lumora_app
