@@ -69,7 +69,11 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args,
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // A group of its own: ending it ends the programs it started (pdftops
+  // runs ghostscript and pstops).
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawnattr_destroy(&attr);
@@ -181,7 +185,7 @@ void FilterChain::ReadLog(int fd) {
 bool FilterChain::Finish(bool kill) {
   CloseFd(output_);
   if (kill) {
-    for (pid_t pid : pids_) ::kill(pid, SIGTERM);
+    for (pid_t pid : pids_) ::kill(-pid, SIGTERM);
   }
   for (size_t i = 0; i < pids_.size(); i++) {
     int status = 0;

@@ -66,6 +66,26 @@ bool PrintPsFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device
   return PrintPsDocument(job, device, nullptr);
 }
 
+// Every document goes through PsFilter; PAPPL asks for raster callbacks
+// all the same. A page that reaches them is refused.
+bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Raster pages are converted, never sent as raster.");
+  return false;
+}
+bool RefusePage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned) {
+  return RefuseRaster(job, options, device);
+}
+bool RefuseLine(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned,
+                const unsigned char*) {
+  return false;
+}
+
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
+              const char* message) {
+  const char* text = message && *message ? message : "Identify-Printer";
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
+}
+
 }  // namespace
 
 bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_t** attrs) {
@@ -75,6 +95,14 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
   papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));
   data->format = kPsDriverFormat;
   data->printfile_cb = PrintPsFile;
+  data->rstartjob_cb = RefuseRaster;
+  data->rstartpage_cb = RefusePage;
+  data->rwriteline_cb = RefuseLine;
+  data->rendpage_cb = RefusePage;
+  data->rendjob_cb = RefuseRaster;
+  data->identify_cb = Identify;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->ppm = 20;
   data->has_supplies = true;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -211,12 +212,21 @@ lumora::PsJobHooks Hooks(pappl_job_t* job, pappl_device_t* device, const std::st
                          const std::vector<std::string>& environment) {
   lumora::PsJobHooks hooks;
   hooks.cancelled = [job] { return papplJobIsCanceled(job); };
-  hooks.deviceId = [device](char* buf, int* len) {
-    if (*len <= 0) return lumora::DeviceIdAnswer::kNoId;
-    buf[0] = '\0';
-    if (!papplDeviceGetID(device, buf, static_cast<size_t>(*len)) || buf[0] == '\0')
-      return lumora::DeviceIdAnswer::kNoId;
-    *len = static_cast<int>(strlen(buf));
+  // The job asks twice, as the filter asks the backend twice; a network
+  // printer without SNMP makes PAPPL wait seconds for each answer, so the
+  // first answer serves both.
+  auto asked = std::make_shared<std::pair<bool, std::string>>(false, "");
+  hooks.deviceId = [device, asked](char* buf, int* len) {
+    if (!asked->first) {
+      char id[1024] = "";
+      if (papplDeviceGetID(device, id, sizeof(id))) asked->second = id;
+      asked->first = true;
+    }
+    const std::string& id = asked->second;
+    if (id.empty() || *len <= 0) return lumora::DeviceIdAnswer::kNoId;
+    int n = std::min(static_cast<int>(id.size()), *len);
+    memcpy(buf, id.data(), static_cast<size_t>(n));
+    *len = n;
     return lumora::DeviceIdAnswer::kId;
   };
   const char* uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job));
@@ -238,11 +248,18 @@ struct OptionsDeleter {
   void operator()(pappl_pr_options_t* o) const { papplJobDeletePrintOptions(o); }
 };
 
-// The job's document through the conversion filters into the PostScript
-// job; the chain's log lines go to the job's log.
-bool RunConverted(pappl_job_t* job, lumora::PsJob& ps, FilterChain& chain) {
-  CancelBridge bridge(job, ps);
-  int status = ps.Run();
+// Runs the PostScript job, its input then closed, and the conversion
+// filters then reaped: after a cancel or a refusal the filters still
+// running are ended (a closed input never blocks them).
+bool RunPsJob(pappl_job_t* job, lumora::PsJob& ps, lumora::PsJobInput& input,
+              FilterChain& chain) {
+  int status;
+  {
+    CancelBridge bridge(job, ps);
+    status = ps.Run();
+  }
+  if (input.fd >= 0) close(input.fd);
+  input.fd = -1;
   bool cancelled = ps.Cancelled() || papplJobIsCanceled(job);
   bool filtersOk = chain.Finish(status != 0 || cancelled);
   if (!filtersOk && !cancelled && status == 0) {
@@ -366,9 +383,8 @@ bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const AppContext*
   {
     lumora::PsJob ps(description, ticket, input, output, log,
                      Hooks(job, device, tempDir, environment));
-    ok = RunConverted(job, ps, chain);
+    ok = RunPsJob(job, ps, input, chain);
   }
-  if (input.fd >= 0) close(input.fd);
   if (output.Failed()) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer stopped taking the job's data.");
     papplJobSetMessage(job, "The printer stopped taking the job's data.");
