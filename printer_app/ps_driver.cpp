@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ps_driver.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "app_driver.h"
 #include "app_system.h"
@@ -63,21 +68,76 @@ void FillPsVendor(pappl_pr_driver_data_t* data, ipp_t** attrs) {
 // A document of the drivers' own format: PostScript for pstoLumora as it
 // is, without conversion.
 bool PrintPsFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
-  return PrintPsDocument(job, device, nullptr);
+  return PrintPsDocument(job, device, papplJobGetFilename(job), kPsDriverFormat, false);
 }
 
-// Every document goes through PsFilter; PAPPL asks for raster callbacks
-// all the same. A page that reaches them is refused.
-bool RefuseRaster(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Raster pages are converted, never sent as raster.");
-  return false;
+// PAPPL reads PWG and Apple raster documents itself, as they come, and
+// hands their pages to the raster callbacks: the pages are written into a
+// PWG raster file of the job's own, which is then converted as a CUPS queue
+// converts a PWG raster document (rastertopdf ...) and printed.
+struct RasterDocument {
+  std::string path;
+  int fd = -1;
+  cups_raster_t* raster = nullptr;
+  bool refused = false;
+  ~RasterDocument() {
+    if (raster) cupsRasterClose(raster);
+    if (fd >= 0) close(fd);
+    if (!path.empty()) unlink(path.c_str());
+  }
+};
+
+RasterDocument* DocumentOf(pappl_job_t* job) {
+  return static_cast<RasterDocument*>(papplJobGetData(job));
 }
-bool RefusePage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned) {
-  return RefuseRaster(job, options, device);
+
+bool StartRasterDocument(pappl_job_t* job, pappl_pr_options_t* /*options*/,
+                         pappl_device_t* /*device*/) {
+  auto doc = std::make_unique<RasterDocument>();
+  std::string name = std::string(papplGetTempDir()) + "/lumora-XXXXXX";
+  doc->fd = mkostemp(&name[0], O_CLOEXEC);
+  if (doc->fd < 0) return false;
+  doc->path = name;
+  doc->raster = cupsRasterOpen(doc->fd, CUPS_RASTER_WRITE_PWG);
+  if (!doc->raster) return false;
+  papplJobSetData(job, doc.release());
+  return true;
 }
-bool RefuseLine(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned,
-                const unsigned char*) {
-  return false;
+
+bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+  RasterDocument* doc = DocumentOf(job);
+  if (!doc || doc->refused) return false;
+  const cups_page_header2_t& h = options->header;
+  if (h.cupsBitsPerPixel != 8 || h.cupsBitsPerColor != 8 || h.cupsBytesPerLine != h.cupsWidth) {
+    // A page that is not the 8-bit gray the printer announced.
+    doc->refused = true;
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page refused: not the 8-bit gray raster announced.");
+    papplJobSetMessage(job, "Page refused: not the 8-bit gray raster announced.");
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    return false;
+  }
+  cups_page_header2_t header = h;
+  return cupsRasterWriteHeader2(doc->raster, &header) != 0;
+}
+
+bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned,
+                     const unsigned char* line) {
+  RasterDocument* doc = DocumentOf(job);
+  if (!doc || doc->refused) return false;
+  return cupsRasterWritePixels(doc->raster, const_cast<unsigned char*>(line),
+                               options->header.cupsBytesPerLine) != 0;
+}
+
+bool EndRasterPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return true; }
+
+bool EndRasterDocument(pappl_job_t* job, pappl_pr_options_t* /*options*/,
+                       pappl_device_t* device) {
+  std::unique_ptr<RasterDocument> doc(DocumentOf(job));
+  papplJobSetData(job, nullptr);
+  if (!doc || doc->refused || papplJobIsCanceled(job)) return false;
+  cupsRasterClose(doc->raster);
+  doc->raster = nullptr;
+  return PrintPsDocument(job, device, doc->path.c_str(), "image/pwg-raster", true);
 }
 
 void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
@@ -95,11 +155,11 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
   papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));
   data->format = kPsDriverFormat;
   data->printfile_cb = PrintPsFile;
-  data->rstartjob_cb = RefuseRaster;
-  data->rstartpage_cb = RefusePage;
-  data->rwriteline_cb = RefuseLine;
-  data->rendpage_cb = RefusePage;
-  data->rendjob_cb = RefuseRaster;
+  data->rstartjob_cb = StartRasterDocument;
+  data->rstartpage_cb = StartRasterPage;
+  data->rwriteline_cb = WriteRasterLine;
+  data->rendpage_cb = EndRasterPage;
+  data->rendjob_cb = EndRasterDocument;
   data->identify_cb = Identify;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
@@ -112,10 +172,9 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
   data->orient_default = IPP_ORIENT_PORTRAIT;
-  // Clients' raster pages are made into PDF by the converter, which takes
-  // gray and colour; the printer prints at 600 dpi.
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 |
-                       PAPPL_PWG_RASTER_TYPE_SRGB_8;
+  // Clients' raster pages: 8-bit gray at 600 dpi, made into PDF by the
+  // converter.
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = 600;
@@ -134,8 +193,9 @@ const PsDriver* PrinterPsDriver(pappl_printer_t* printer) {
   return FindPsDriver(name ? name : "");
 }
 
-bool PsFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
-  return PrintPsDocument(job, device, static_cast<AppContext*>(data));
+bool PsFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
+  const char* format = papplJobGetFormat(job);
+  return PrintPsDocument(job, device, papplJobGetFilename(job), format ? format : "", true);
 }
 
 void AddPsFilters(pappl_system_t* system, AppContext& ctx) {

@@ -333,14 +333,16 @@ std::string PsJobOptionString(const PsDriver& driver, const PsJobRequest& r) {
   return s;
 }
 
-bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const AppContext* ctx) {
+bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const char* document,
+                     const std::string& format, bool convert) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const PsDriver* driver = PrinterPsDriver(printer);
   if (!driver) return false;
   std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options(
       papplJobCreatePrintOptions(job, INT32_MAX, false));
   if (!options) return false;
-  const std::string tempDir = DirectoryOf(papplJobGetFilename(job));
+  if (!document) return false;
+  const std::string tempDir = DirectoryOf(document);
   JobFile ppd(tempDir, PpdWithDefaults(driver->ppd, PrinterDefaults(printer, *driver)));
   if (ppd.path().empty()) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot write the printer's PPD to %s.",
@@ -348,16 +350,15 @@ bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const AppContext*
     return false;
   }
   const char* uri = papplPrinterGetDeviceURI(printer);
-  const char* format = papplJobGetFormat(job);
   FilterEnv env{LUMORA_CUPS_SERVERBIN, LUMORA_CUPS_DATADIR, tempDir, ppd.path(),
-                format ? format : "", papplPrinterGetName(printer), uri ? uri : ""};
+                format, papplPrinterGetName(printer), uri ? uri : ""};
   const std::vector<std::string> environment = FilterEnvironment(env);
   const char* user = papplJobGetUsername(job);
   const char* title = papplJobGetName(job);
   FilterArgs args{papplPrinterGetName(printer), std::to_string(papplJobGetID(job)),
                   user ? user : "", title ? title : "", std::to_string(options->copies),
                   PsJobOptionString(*driver, Request(job, *options)),
-                  papplJobGetFilename(job)};
+                  document};
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Job options (%s): %s", args.queue.c_str(),
               args.options.c_str());
   DeviceOutput output(device);
@@ -367,7 +368,7 @@ bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const AppContext*
                                    args.options};
   lumora::PsJobInput input;
   FilterChain chain([&log](const std::string& line) { log.Line(line.c_str()); });
-  if (ctx) {
+  if (convert) {
     std::vector<std::string> filters = ConversionChain(driver->family, env.contentType);
     if (filters.empty() || !chain.Start(filters, args, environment, LUMORA_CUPS_SERVERBIN)) {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot convert %s: %s.", env.contentType.c_str(),

@@ -12,12 +12,12 @@
 
 namespace lumora_app {
 
-struct AppContext;
-
-// Converts the job's document (ctx given; none: the document is PostScript
-// for the job as it is) and runs the PostScript job on it. False when the
-// job did not print: refused, a filter failed, the printer went away.
-bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const AppContext* ctx);
+// Converts the job's document of that MIME type (convert; else it is
+// PostScript for the job as it is) and runs the PostScript job on it.
+// False when the job did not print: refused, a filter failed, the printer
+// went away.
+bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const char* document,
+                     const std::string& format, bool convert);
 
 // The printer's defaults in its PPD, as lpadmin -o writes a queue's: the
 // *Default lines of PageSize (with PageRegion, ImageableArea and

@@ -108,6 +108,9 @@ class Printer:
         self.jobs = 0
         self.data = socket.socket()
         self.data.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        if "throttle" in self.opts:
+            # A small window: the sender waits for the slow printer.
+            self.data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         self.data.bind((self.address, 9100))
         self.data.listen(8)
         self.snmp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
