@@ -153,7 +153,7 @@ check "panel: the printer's cancel cancelled job $id ($state)" [ "$state" = canc
 check "panel: the application logged it" log_has "The job was cancelled at the printer."
 wait_for 10 test -f "$W/dev/panel-1.prn"
 check "panel: the stream ends with the cancel trailer" \
-  bash -c "tail -c 100 '$W/dev/panel-1.prn' | grep -a -q -F '%%Pages: 4'"
+  bash -c "tail -c 300 '$W/dev/panel-1.prn' | grep -a -q -F '%%Pages: 4'"
 n=$(count status "$W/dev/panel.snmp")
 sleep 1
 check "panel: the status queries stopped with the job ($n)" [ "$(count status "$W/dev/panel.snmp")" = "$n" ]

@@ -202,7 +202,9 @@ def same(expected, actual):
 def cut_short(full, cut):
     ids = (rb"@PJL SET JOBID=[^\r]*", rb'DISPLAY = "[0-9]+ ')
     a, b = masked(full, ids), masked(cut, ids)
-    body = b
+    # A cut job closes its PJL job as the whole job does.
+    close = a[a.rfind(b"\x1b%-12345X@PJL"):]
+    body = b[:-len(close)] if b.endswith(close) else b
     for tail in (END_OF_JOB, b""):
         if body.endswith(TRAILER + tail):
             body = body[:len(body) - len(TRAILER + tail)]
@@ -221,7 +223,7 @@ def cut_short(full, cut):
 def read_pbm(path):
     with open(path, "rb") as f:
         data = f.read()
-    fields = re.match(rb"P4\s+(\d+)\s+(\d+)\s", data)
+    fields = re.match(rb"P4\s+(?:#[^\n]*\n)*\s*(\d+)\s+(\d+)\s", data)
     w, h = int(fields.group(1)), int(fields.group(2))
     return w, h, data[fields.end():], (w + 7) // 8
 
