@@ -21,7 +21,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gen_app_drivers import PWG_NAMES, custom_range, ppd_facts, pwg_points  # noqa: E402
-from gen_ppd import MAKER, ppd_file_name, ps_ppd  # noqa: E402
+from gen_ppd import MAKER, ppd_file_name, ps_ppd, strings_beside  # noqa: E402
 from lumora_models import load, c_str, write_if_changed  # noqa: E402
 
 FAMILIES = {"maple": "PsFamily::kMaple", "larch": "PsFamily::kLarch", "plain": "PsFamily::kPlain"}
@@ -64,8 +64,8 @@ def margin(facts):
     return worst
 
 
-def driver_row(model, index):
-    text = ps_ppd(model, index)
+def driver_row(model, index, strings):
+    text = ps_ppd(model, index, strings)
     f = ppd_facts(text)
     c, d = f["choices"], f["defaults"]
     for key in ("Duplex", "Collate", "FeedEdge"):
@@ -86,7 +86,8 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     models = load(argv[1])
-    rows = [driver_row(m, i) for i, m in enumerate(models.ps, 1)]
+    strings = strings_beside(argv[1])
+    rows = [driver_row(m, i, strings) for i, m in enumerate(models.ps, 1)]
     names = [driver_name(m.designation) for m in models.ps]
     if len(set(names)) != len(names):
         raise SystemExit("two models give the same driver name")
