@@ -19,13 +19,14 @@ namespace {
 // the other family take PostScript (pstoLumora from
 // application/vnd.cups-postscript), Larch takes PDF (from
 // application/vnd.cups-pdf).
+constexpr int kMaxFilters = 3;
 struct Chain {
   const char* format;
-  std::vector<std::string> toPostScript;
-  std::vector<std::string> toPdf;
+  const char* toPostScript[kMaxFilters];
+  const char* toPdf[kMaxFilters];
 };
 
-const Chain kChains[] = {
+constexpr Chain kChains[] = {
     {"application/pdf", {"pdftopdf", "pdftops"}, {"pdftopdf"}},
     {"application/postscript", {"pstops"}, {"gstopdf", "pdftopdf"}},
     {"image/pwg-raster", {"rastertopdf", "pdftopdf", "pdftops"}, {"rastertopdf", "pdftopdf"}},
@@ -90,7 +91,11 @@ const int kPsDocumentFormatCount = sizeof(kPsDocumentFormats) / sizeof(kPsDocume
 
 std::vector<std::string> ConversionChain(PsFamily family, const std::string& format) {
   for (const Chain& c : kChains) {
-    if (format == c.format) return family == PsFamily::kLarch ? c.toPdf : c.toPostScript;
+    if (format != c.format) continue;
+    const char* const* names = family == PsFamily::kLarch ? c.toPdf : c.toPostScript;
+    std::vector<std::string> filters;
+    for (int i = 0; i < kMaxFilters && names[i]; i++) filters.push_back(names[i]);
+    return filters;
   }
   return {};
 }
