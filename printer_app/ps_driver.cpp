@@ -189,8 +189,14 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
 }
 
 const PsDriver* PrinterPsDriver(pappl_printer_t* printer) {
-  const char* name = papplPrinterGetDriverName(printer);
-  return FindPsDriver(name ? name : "");
+  // The driver data, not the name: an auto-added printer is named "auto".
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  const PsDriver* d = static_cast<const PsDriver*>(data.extension);
+  for (int i = 0; i < kPsDriverCount; i++) {
+    if (d == &kPsDrivers[i]) return d;
+  }
+  return nullptr;
 }
 
 bool PsFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
