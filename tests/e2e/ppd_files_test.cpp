@@ -19,6 +19,7 @@
 #include "job_settings.h"
 #include "paper_tables.h"
 #ifdef LUMORA_HAVE_PREFILTER
+#include "ps_filter.h"
 #include "support_check.h"
 #endif
 
@@ -140,14 +141,15 @@ TEST(PostScriptPpd, EveryModelPassesThePreFilterChecksByNicknameAndDeviceId) {
     for (const char* option : {"PageSize", "Duplex", "Collate", "FeedEdge"})
       EXPECT_NE(ppdFindOption(ppd.get(), option), nullptr) << option;
 
-    setenv("PPD", path.c_str(), 1);
+    const lumora::PsPrinterDescription printer = DescribePsPrinter(ppd.get());
+    lumora::StderrLog log;
     bool mapleByName = false, mapleById = false;
-    EXPECT_TRUE(isSupportPrinter("", false, &mapleByName));
+    EXPECT_TRUE(isSupportPrinter(printer, log, "", false, &mapleByName));
     const std::string id = Attr(ppd.get(), "1284DeviceID");
-    EXPECT_TRUE(isSupportPrinter(id.c_str(), true, &mapleById)) << id;
+    EXPECT_TRUE(isSupportPrinter(printer, log, id.c_str(), true, &mapleById)) << id;
     EXPECT_EQ(mapleByName, mapleById);
-    const bool larch = isLarchPrinter("", false);
-    EXPECT_EQ(isLarchPrinter(id.c_str(), true), larch);
+    const bool larch = isLarchPrinter(printer, log, "", false);
+    EXPECT_EQ(isLarchPrinter(printer, log, id.c_str(), true), larch);
 
     // Larch queues send PDF to the pre-filter, the others PostScript.
     int pdfFilters = 0;
@@ -158,7 +160,6 @@ TEST(PostScriptPpd, EveryModelPassesThePreFilterChecksByNicknameAndDeviceId) {
     }
     EXPECT_EQ(pdfFilters, larch ? 1 : 0);
   }
-  unsetenv("PPD");
 }
 #endif
 
