@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cups_filter.h"
@@ -126,6 +127,42 @@ TEST_P(RasterPpd, MatchesWhatTheRasterFilterReads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModels, RasterPpd, ::testing::Range(0, kRasterModelCount));
+
+// A job in another language runs the filter with that LANG: CUPS then reads
+// the PPD's translations, so the machine texts the filter reads must stay
+// as they are while the prompt and the option names are translated.  (The
+// CUPS library keeps its language per thread: each language gets its own.)
+TEST(RasterPpdLanguages, MachineTextsStayAndShownTextsAreTranslated) {
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  const struct {
+    const char* lang;
+    const char* tonerSave;
+  } kLanguages[] = {{"zh_CN.UTF-8", "\u7701\u58a8\u6a21\u5f0f"},
+                    {"zh_TW.UTF-8", "\u7701\u78b3\u7c89\u6a21\u5f0f"}};
+  for (const auto& language : kLanguages) {
+    setenv("LANG", language.lang, 1);
+    std::thread([&language] {
+      for (int i = 0; i < kRasterModelCount; ++i) {
+        const RasterModelRow& model = kRasterModels[i];
+        SCOPED_TRACE(std::string(model.name) + " in " + language.lang);
+        PpdPtr ppd = Open(PpdPath(model.name));
+        ASSERT_NE(ppd, nullptr);
+        for (const char* keyword : {"PlatForm", "SupportManualDuplex"}) {
+          EXPECT_EQ(Reason(ppd.get(), keyword), ppdFindAttr(ppd.get(), "cupsIPPReason", keyword)->text);
+        }
+        if (std::string(model.duplex) == "manual") {
+          const std::string prompt = Reason(ppd.get(), "MDuplex");
+          EXPECT_NE(prompt, ppdFindAttr(ppd.get(), "cupsIPPReason", "MDuplex")->text);
+          EXPECT_GT(prompt.size(), 20u);
+        }
+        ppdLocalize(ppd.get());
+        EXPECT_STREQ(ppdFindOption(ppd.get(), "TonerMode")->text, language.tonerSave);
+      }
+    }).join();
+  }
+  unsetenv("LANG");
+}
 
 #ifdef LUMORA_HAVE_PREFILTER
 TEST(PostScriptPpd, EveryModelPassesThePreFilterChecksByNicknameAndDeviceId) {
