@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "app_driver.h"
-#include "app_system.h"
 #include "ps_convert.h"
 #include "ps_driver.h"
 #include "ps_filter.h"
