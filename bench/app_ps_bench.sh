@@ -47,8 +47,13 @@ cp "$BUILD/bin/pstoLumora" "$W/stage/filter/"
 cp "$APP_PPD_DIR"/Lumora-MP2100-Series-PS.ppd "$APP_PPD_DIR"/Lumora-LP5100-Series-PS.ppd "$W/stage/ppd/"
 source "$SRC/tests/e2e/cupsd_rig.sh"
 RIG=$(mktemp -d /tmp/lumora-app-ps-bench.XXXXXX)
-rig_start "$RIG" "$W/stage" "$BUILD/bin/lumora-test-backend" > /dev/null
-CUPSD_PID=$(cat "$RIG/cupsd.pid")
+rig_setup "$RIG" "$W/stage" "$BUILD/bin/lumora-test-backend" > /dev/null
+echo "LogTimeFormat usecs" >> "$RIG/cupsd.conf"
+export CUPS_SERVER="$RIG/cups.sock"
+setsid cupsd -f -c "$RIG/cupsd.conf" -s "$RIG/cups-files.conf" > "$RIG/log/cupsd.out" 2>&1 < /dev/null &
+CUPSD_PID=$!
+echo "$CUPSD_PID" > "$RIG/cupsd.pid"
+wait_for 10 bash -c "lpstat -r | grep -q 'is running'"
 rig_add_queue maple lumora/Lumora-MP2100-Series-PS.ppd socket://127.0.0.2 "$(id_of MP2100)" 2> /dev/null
 rig_add_queue larch lumora/Lumora-LP5100-Series-PS.ppd socket://127.0.0.3 "$(id_of LP5100)" 2> /dev/null
 
@@ -68,10 +73,37 @@ cupsd_once() {
   while [ -n "$(lpstat -W not-completed -o "$1" 2> /dev/null)" ]; do sleep 0.02; done
   awk -v a="$(now)" -v b="$t0" 'BEGIN { print a - b }'
 }
-printf '%-7s %6s %12s %12s %7s\n' printer pages "cupsd (s)" "app (s)" ratio
+# The servers' own times, from the document's arrival to the job's end.
+server_times() {
+  python3 - "$W/app.log" "$RIG/log/error_log" "$1" "$2" <<'PY'
+import datetime, re, statistics, sys
+app, cups, app_from, cups_from = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+def times(path, skip, start, end, stamp, parse):
+    begun, spans = {}, []
+    for line in open(path, errors="replace").readlines()[skip:]:
+        m = re.search(stamp + r".*\[Job (\d+)\] (.*)", line)
+        if not m:
+            continue
+        t, job, text = parse(m.group(1)), m.group(2), m.group(3)
+        if re.match(start, text):
+            begun[job] = t
+        elif re.match(end, text) and job in begun:
+            spans.append(t - begun.pop(job))
+    return spans
+iso = lambda s: datetime.datetime.strptime(s, "%Y-%m-%dT%H:%M:%S.%fZ").timestamp()
+usecs = lambda s: datetime.datetime.strptime(s, "%d/%b/%Y:%H:%M:%S.%f").timestamp()
+a = times(app, app_from, r"Received \d+ bytes", r"Completed", r"\[(\S+)\] ", iso)
+c = times(cups, cups_from, r"File of type", r"Job completed", r"\[(\S+) [+-]\d+\]", usecs)
+print("%.3f %.3f" % (statistics.median(c), statistics.median(a)))
+PY
+}
+printf '%-7s %6s %12s %12s %7s %14s %14s %7s\n' printer pages "cupsd (s)" "app (s)" ratio \
+  "cupsd job (s)" "app job (s)" ratio
 for p in maple larch; do
   app_once "$p" > /dev/null
   cupsd_once "$p" > /dev/null
+  from_app=$(wc -l < "$W/app.log")
+  from_cups=$(wc -l < "$RIG/log/error_log")
   # Alternating, so that other work on the machine weighs on both roads.
   : > "$W/app.times"
   : > "$W/cupsd.times"
@@ -81,8 +113,11 @@ for p in maple larch; do
   done
   a=$(median < "$W/app.times")
   c=$(median < "$W/cupsd.times")
-  printf '%-7s %6s %12.3f %12.3f %7.2f\n' "$p" "$pages" "$c" "$a" "$(awk -v a="$a" -v c="$c" 'BEGIN { print a / c }')"
+  read -r sc sa <<< "$(server_times "$from_app" "$from_cups")"
+  printf '%-7s %6s %12.3f %12.3f %7.2f %14.3f %14.3f %7.2f\n' "$p" "$pages" "$c" "$a" \
+    "$(awk -v a="$a" -v c="$c" 'BEGIN { print a / c }')" "$sc" "$sa" \
+    "$(awk -v a="$sa" -v c="$sc" 'BEGIN { print a / c }')"
 done
 rig_stop "$RIG"
 CUPSD_PID=""
-rm -rf "$RIG"
+cp "$RIG/log/error_log" "$W/cupsd_error_log"; rm -rf "$RIG"
