@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app_strings.h"
+#include "ps_driver.h"
 #include "raster_adapter.h"
 
 namespace lumora_app {
@@ -157,7 +158,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName,
                     const char* /*deviceUri*/, const char* /*deviceId*/,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*cbData*/) {
   const AppDriver* driver = FindAppDriver(driverName ? driverName : "");
-  if (!driver) return false;
+  if (!driver) return PsDriverCallback(driverName, data, attrs);
   data->extension = const_cast<AppDriver*>(driver);
   FillCallbacks(data);
   papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));
@@ -197,7 +198,9 @@ bool DriverCallback(pappl_system_t* system, const char* driverName,
 const char* AutoAddCallback(const char* /*deviceInfo*/, const char* /*deviceUri*/,
                             const char* deviceId, void* /*data*/) {
   const AppDriver* driver = MatchAppDriver(deviceId ? deviceId : "");
-  return driver ? driver->name : nullptr;
+  if (driver) return driver->name;
+  const PsDriver* ps = MatchPsDriver(deviceId ? deviceId : "");
+  return ps ? ps->name : nullptr;
 }
 
 int DensityLevel(int darknessConfigured, int printDarkness) {
