@@ -12,6 +12,7 @@
 #include "app_file_device.h"
 #include "app_strings.h"
 #include "app_system.h"
+#include "ps_driver.h"
 #include "raster_adapter.h"
 
 namespace lumora_app {
@@ -160,8 +161,6 @@ void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs,
                     void* cbData) {
-  const AppDriver* driver = FindAppDriver(driverName ? driverName : "");
-  if (!driver) return false;
   // Every printer, added or loaded from the state, comes through here.
   const auto* ctx = static_cast<const AppContext*>(cbData);
   std::string refusal = DeviceRefusal(deviceUri, ctx ? ctx->fileDirectory : "");
@@ -170,6 +169,8 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
                          refusal.c_str());
     return false;
   }
+  const AppDriver* driver = FindAppDriver(driverName ? driverName : "");
+  if (!driver) return PsDriverCallback(driverName, data, attrs);
   data->extension = const_cast<AppDriver*>(driver);
   FillCallbacks(data);
   papplCopyString(data->make_and_model, driver->modelName, sizeof(data->make_and_model));
@@ -209,7 +210,9 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
 const char* AutoAddCallback(const char* /*deviceInfo*/, const char* /*deviceUri*/,
                             const char* deviceId, void* /*data*/) {
   const AppDriver* driver = MatchAppDriver(deviceId ? deviceId : "");
-  return driver ? driver->name : nullptr;
+  if (driver) return driver->name;
+  const PsDriver* ps = MatchPsDriver(deviceId ? deviceId : "");
+  return ps ? ps->name : nullptr;
 }
 
 int DensityLevel(int darknessConfigured, int printDarkness) {

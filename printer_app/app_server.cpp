@@ -183,7 +183,7 @@ int RunCommand(int argc, char* argv[]) {
       return 1;
     }
   }
-  return papplMainloop(argc, argv, LUMORA_VERSION, "Lumora printer application",
+  return papplMainloop(argc, argv, kAppVersion, "Lumora printer application",
                        static_cast<int>(ctx.drivers.size()), ctx.drivers.data(), AutoAddCallback,
                        DriverCallback, nullptr, nullptr, SystemCallback, nullptr, &ctx);
 }

@@ -14,8 +14,11 @@
 #include "app_drivers.h"
 #include "app_strings.h"
 #include "pdf_filter.h"
+#include "ps_driver.h"
 
 namespace lumora_app {
+
+const char kAppVersion[] = LUMORA_VERSION;
 
 namespace {
 
@@ -88,6 +91,7 @@ void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemSetPrinterDrivers(system, static_cast<int>(ctx.drivers.size()), ctx.drivers.data(),
                                AutoAddCallback, CreateCallback, DriverCallback, &ctx);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, &ctx);
+  AddPsFilters(system, ctx);
   papplSystemSetAdminGroup(system, ctx.auth.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
   papplSystemSetFooterHTML(system, kFooterHtml);
@@ -103,6 +107,10 @@ AppContext::AppContext(int argc, char* argv[]) {
   if (argc > 1 && argv[1][0] != '-') subcommand = argv[1];
   for (int i = 0; i < kAppDriverCount; i++) {
     const AppDriver& d = kAppDrivers[i];
+    drivers.push_back({d.name, d.description, d.deviceId, nullptr});
+  }
+  for (int i = 0; i < kPsDriverCount; i++) {
+    const PsDriver& d = kPsDrivers[i];
     drivers.push_back({d.name, d.description, d.deviceId, nullptr});
   }
 }

@@ -94,12 +94,13 @@ TEST(AppDrivers, NamesAndDeviceIds) {
   struct Case {
     const char* deviceId;
     const char* driver;  // nullptr: no match
+    const char* autoAdd = nullptr;  // auto-add's pick where it is not `driver`
   } cases[] = {
       {"MFG:Lumora;CMD:PJL,LUMORA;MDL:Hazel H1 Series;CLS:PRINTER;", "lumora_hazel_h1"},
       {"MANUFACTURER:lumora;MODEL:cedar c300 series;", "lumora_cedar_c300"},
       {"MFG:Lumora;MDL:Willow Plus Series;", "lumora_willow_plus"},
       {"  MFG:Lumora; MDL:Elm E200 Series; ", "lumora_elm_e200"},
-      {"MFG:Lumora;MDL:MP2100 series;CLS:PRINTER;", nullptr},  // a PostScript model
+      {"MFG:Lumora;MDL:MP2100 series;CLS:PRINTER;", nullptr, "lumora_mp2100"},  // PostScript
       {"MFG:Other;MDL:Hazel H1 Series;", nullptr},
       {"MFG:Lumora;", nullptr},
       {"", nullptr},
@@ -108,7 +109,8 @@ TEST(AppDrivers, NamesAndDeviceIds) {
   for (const Case& c : cases) {
     const AppDriver* d = MatchAppDriver(c.deviceId);
     EXPECT_STREQ(d ? d->name : nullptr, c.driver) << c.deviceId;
-    EXPECT_STREQ(AutoAddCallback(nullptr, nullptr, c.deviceId, nullptr), c.driver);
+    EXPECT_STREQ(AutoAddCallback(nullptr, nullptr, c.deviceId, nullptr),
+                 c.autoAdd ? c.autoAdd : c.driver);
     if (c.driver) {
       EXPECT_EQ(FindAppDriver(c.driver), d);
     }
