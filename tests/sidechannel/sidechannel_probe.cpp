@@ -32,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 void cancel_job(int) { SetJobCanceled(); }
 
 // Threads of this process still alive (the main thread counts).
+// Threads of the process, those of an emulator running it included: a
+// thread has ended when the count is back to what it was before.
 int LiveThreads() {
   int n = 0;
   if (DIR* dir = opendir("/proc/self/task")) {
@@ -59,6 +61,7 @@ int Host(const char* uri, bool dnssd) {
 
 int Keepalive(int runMs, int sigtermMs, char* argv0) {
   signal(SIGTERM, cancel_job);
+  const int alone = LiveThreads();
   char* argv[] = {argv0, nullptr};
   auto start = Clock::now();
   Creatpthread(argv);
@@ -70,7 +73,7 @@ int Keepalive(int runMs, int sigtermMs, char* argv0) {
       kill(getpid(), SIGTERM);
       sent = true;
     }
-    if (dummy_thread != 0 && !ended && LiveThreads() == 1) {
+    if (dummy_thread != 0 && !ended && LiveThreads() == alone) {
       ended = true;
       printf("thread_ended_ms=%ld\n", MsSince(start));
     }
@@ -100,13 +103,14 @@ int Status(const char* uri, const char* owner, int runMs) {
   snprintf(arg.deviceUri, sizeof(arg.deviceUri), "%s", uri);
   snprintf(arg.jobOwner, sizeof(arg.jobOwner), "%s", owner);
   arg.jobId = 42;
+  const int alone = LiveThreads();
   auto start = Clock::now();
   err_thread = pthread_create(&status_thread, nullptr, Printer_cancle_query_tread, &arg);
   if (err_thread != 0) return 1;
   bool ended = false;
   while (MsSince(start) < runMs && !ended) {
     SleepMs(20);
-    ended = LiveThreads() == 1;
+    ended = LiveThreads() == alone;
   }
   printf("job_canceled=%d thread_ended=%d\n", job_canceled.load(), ended ? 1 : 0);
   fflush(stdout);
