@@ -106,7 +106,8 @@ check_installed() {  # check_installed EXPECTED_PPD_COUNT
     [ "$(find /usr/share/ppd/lumora -name 'Lumora-*.ppd' -perm 0644 | wc -l)" -eq "$ppds" ]
   check "lumora-inspect runs from the PATH" bash -c "lumora-inspect --help > /dev/null"
   check "manual page of lumora-inspect" all_files /usr/share/man/man1/lumora-inspect.1.gz
-  check "README, changelog and copyright" all_files /usr/share/doc/$PKG/README.md.gz \
+  check "README, NEWS, docs/, changelog and copyright" all_files /usr/share/doc/$PKG/README.md.gz \
+    /usr/share/doc/$PKG/NEWS.md.gz /usr/share/doc/$PKG/docs/development.md.gz \
     /usr/share/doc/$PKG/changelog.gz /usr/share/doc/$PKG/copyright
   local depends
   depends=$(dpkg-query -W -f='${Depends}' "$PKG")
@@ -209,8 +210,8 @@ check_removal() {  # check_removal FILE-LIST BASELINE
 check_app() {  # check_app DEB BASELINE
   local deb=$1 baseline=$2 left
   apt_get install "$deb"
-  check "$APP: program and systemd unit installed" \
-    all_files /usr/bin/$APP /lib/systemd/system/$APP.service
+  check "$APP: program, systemd unit and its document installed" \
+    all_files /usr/bin/$APP /lib/systemd/system/$APP.service /usr/share/doc/$APP/printer-app.md.gz
   check "$APP: service enabled on install" \
     [ -n "$(find /etc/systemd/system -name $APP.service -type l)" ]
   check "$APP: recommends avahi-daemon" \

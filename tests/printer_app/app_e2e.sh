@@ -72,7 +72,7 @@ check "web interface: a printer's page" \
   bash -c "$(declare -f web); web http://localhost:$PORT/cedar | grep -q 'Lumora Cedar C300 Series'"
 
 # CUPS's IPP Everywhere suite: everything passes but what PAPPL 1.3 lacks
-# (overrides-supported, README).
+# (overrides-supported, docs/printer-app.md).
 sleep 1
 for name in hazel hazelm cedar elm; do
   ipptool -V 2.0 -t -f "$W/sample.pwg" "$(printer_uri "$name")" ipp-everywhere.test \
