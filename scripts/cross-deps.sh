@@ -102,7 +102,14 @@ download_closure() {
     # A mirror in the middle of a sync can serve a list of the wrong size.
     apt_private update > "$root.apt/update.log" 2>&1 && break
     log "apt update failed (try $try), see $root.apt/update.log"
-    [ "$try" = 3 ] && return 1
+    if [ "$try" = 3 ]; then
+      # Lists that did come are used (apt ignores the others): a mirror
+      # syncing its security lists still serves the release's packages.
+      ls "$root.apt/lists/"*_Packages* > /dev/null 2>&1 || return 1
+      log "going on with the lists that came:"
+      grep -E '^(E|Err):' "$root.apt/update.log" >&2 || true
+      break
+    fi
     sleep 20
   done
   rm -f "$root.apt/cache/archives/"*.deb
