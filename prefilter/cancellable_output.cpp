@@ -12,9 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "prefilter_state.h"
-#include "sidechannel.h"
-#include "wake_event.h"
+#include "ps_job_state.h"
 
 namespace {
 
@@ -25,8 +23,11 @@ bool SameFile(int a, int b) {
 
 }  // namespace
 
-CancellableOutput::CancellableOutput(int fd) : fd_(fd), piece_(SIZE_MAX) {
+CancellableOutput::CancellableOutput(lumora::PsJobState& job)
+    : job_(job), fd_(job.deviceFd), piece_(SIZE_MAX) {
   struct stat st;
+  if (fd_ < 0) return;
+  const int fd = fd_;
   if (fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) return;
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || (flags & O_NONBLOCK)) return;
@@ -44,7 +45,7 @@ CancellableOutput::~CancellableOutput() {
 }
 
 void CancellableOutput::WaitForRoom() const {
-  WaitFdOrWake(fd_, POLLOUT, -1, &JobCanceledEvent(), nullptr);
+  job_.side.Wait(fd_, POLLOUT, -1);
 }
 
 // Hands len bytes over with transfer(done, piece), which returns what went
@@ -53,10 +54,10 @@ template <typename Transfer>
 size_t CancellableOutput::Pump(size_t len, Transfer transfer) {
   size_t done = 0;
   error_ = 0;
-  while (done < len && !job_canceled) {
+  while (done < len && !job_.Cancelled()) {
     if (waitFirst_) {
       WaitForRoom();
-      if (job_canceled) break;
+      if (job_.Cancelled()) break;
     }
     const size_t piece = std::min(len - done, piece_);
     const ssize_t n = transfer(done, piece);
@@ -78,6 +79,14 @@ size_t CancellableOutput::Pump(size_t len, Transfer transfer) {
 }
 
 size_t CancellableOutput::Write(const char* data, size_t len) {
+  if (fd_ < 0) {
+    error_ = 0;
+    if (len == 0 || job_.Cancelled()) return 0;
+    if (job_.device.Write(data, len)) return len;
+    error_ = EIO;
+    job_.outputFailed = true;
+    return 0;
+  }
   const size_t done = Pump(len, [&](size_t at, size_t piece) -> ssize_t {
     ssize_t n = write(fd_, data + at, piece);
     if (n == 0) {
@@ -86,10 +95,14 @@ size_t CancellableOutput::Write(const char* data, size_t len) {
     }
     return n;
   });
-  if (error_ != 0) gOutputFailed = true;
+  if (error_ != 0) job_.outputFailed = true;
   return done;
 }
 
 size_t CancellableOutput::SendFile(int in_fd, off_t* offset, size_t count) {
+  if (fd_ < 0) {
+    error_ = EINVAL;  // the block loop copies the file
+    return 0;
+  }
   return Pump(count, [&](size_t, size_t piece) { return sendfile(fd_, in_fd, offset, piece); });
 }

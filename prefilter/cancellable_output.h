@@ -4,25 +4,30 @@
 // sleep until the whole piece is taken, and everything given to it would
 // reach the printer after the cancel. Here the wait is a poll() beside the
 // job's cancel event: what is not yet taken when the job is cancelled stays
-// with the caller, who sends it as the cancel cut allows.
+// with the caller, who sends it as the cancel cut allows. An output that is
+// no descriptor (a printer application's device) takes each piece whole.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstddef>
 
+namespace lumora {
+struct PsJobState;
+}
+
 class CancellableOutput {
  public:
   // Pipes and sockets are switched to non-blocking writes for the life of
   // the object (their flags are restored after it), unless standard error
   // shares the pipe: then pieces of PIPE_BUF go out once poll() finds room.
-  explicit CancellableOutput(int fd);
+  explicit CancellableOutput(lumora::PsJobState& job);
   ~CancellableOutput();
   CancellableOutput(const CancellableOutput&) = delete;
   CancellableOutput& operator=(const CancellableOutput&) = delete;
 
   // Writes data until all of it is out or the job is cancelled; returns the
-  // bytes written. A failed output sets gOutputFailed and error().
+  // bytes written. A failed output sets the job's outputFailed and error().
   size_t Write(const char* data, size_t len);
   // Copies up to count bytes of in_fd from *offset with sendfile(), with the
   // same stops; fewer bytes and error() 0 mean the end of the file.
@@ -35,6 +40,7 @@ class CancellableOutput {
   size_t Pump(size_t len, Transfer transfer);
   void WaitForRoom() const;
 
+  lumora::PsJobState& job_;
   int fd_;
   int savedFlags_ = -1;   // flags to restore; -1 when they were not changed
   bool waitFirst_ = false;  // poll() before every piece (writes could block)

@@ -3,8 +3,12 @@
 // an argument vector: no shell ever sees a job title, option or path.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
+
+class SideJob;
 
 struct ChildResult {
   bool started = false;  // the program could be run at all
@@ -14,12 +18,26 @@ struct ChildResult {
 };
 
 // Runs args[0] (looked up in PATH when it holds no '/') with args as its
-// argument vector and standard input from /dev/null, and waits for it.
-// With out_fd >= 0 its standard output goes to that descriptor; otherwise
-// up to capture_limit bytes of it are kept in output (the rest is read and
-// dropped, so the program never blocks on a full pipe).
-ChildResult RunProgram(const std::vector<std::string>& args, int out_fd = -1,
-                       size_t capture_limit = 65536);
+// argument vector, the process's environment with `environment` added
+// ("NAME=value", replacing a variable of that name) and standard input
+// from /dev/null, and waits for it. With out_fd >= 0 its standard output
+// goes to that descriptor; otherwise up to capture_limit bytes of it are
+// kept in output (the rest is read and dropped, so the program never
+// blocks on a full pipe). With a job given, the program's log lines go to
+// the job's log (a line without a CUPS level as a DEBUG line; after a cancel
+// its ERROR lines are DEBUG lines too), nothing is started once the job is
+// cancelled (error ECANCELED), and a program still running when it is
+// cancelled is ended with SIGTERM.
+ChildResult RunProgram(const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment = {}, int out_fd = -1,
+                       size_t capture_limit = 65536, const SideJob* job = nullptr);
+
+// The same with the program's standard output handed to sink piece by
+// piece as it comes (nothing is kept in output).
+ChildResult RunProgramInto(const std::vector<std::string>& args,
+                           const std::vector<std::string>& environment,
+                           const std::function<void(const char* data, size_t len)>& sink,
+                           const SideJob* job = nullptr);
 
 // The first line of the output, without its line end, at most max_len bytes.
 std::string FirstLine(const std::string& output, size_t max_len);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 FdCloser::~FdCloser() {
   if (fd >= 0) close(fd);
@@ -27,9 +26,4 @@ bool WriteAll(int fd, const void* data, size_t len) {
     len -= static_cast<size_t>(n);
   }
   return true;
-}
-
-PpdPtr OpenJobPpd() {
-  const char* path = getenv("PPD");
-  return PpdPtr(path ? ppdOpenFile(path) : nullptr);
 }

@@ -2,9 +2,10 @@
 #include "media_size.h"
 
 #include <cups/cups.h>
-#include <cups/ppd.h>
+#include <locale.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -14,8 +15,9 @@
 #include <string>
 
 #include "child_process.h"
-#include "job_io.h"
 #include "line_reader.h"
+#include "ps_job_state.h"
+#include "side_log.h"
 
 namespace {
 
@@ -31,9 +33,10 @@ struct JobOptions {
 // First line of the job file holding the pattern, ignoring case, as
 // `grep -i PATTERN FILE -m 1 -s` prints it (at most 511 characters). grep
 // runs with an argument vector, so the path is never seen by a shell.
-std::string GrepFirstLine(const char* pattern, const char* path) {
-  ChildResult r = RunProgram({"grep", "-i", "-m", "1", "-s", "-e", pattern, "--", path ? path : ""},
-                             -1, 4096);
+std::string GrepFirstLine(lumora::PsJobState& job, const char* pattern, const char* path) {
+  ChildResult r = RunProgram(
+      {job.hooks.grepPath, "-i", "-m", "1", "-s", "-e", pattern, "--", path ? path : ""},
+      job.hooks.childEnvironment, -1, 4096, &job.side);
   if (!r.started) return std::string();
   return FirstLine(r.output, 511);
 }
@@ -104,11 +107,11 @@ double PreviousNumber(const char* text, const char*& p) {
 
 // Reads the job file until a MediaBox or pdfSetupPaper line tells the size.
 // found_size is false when no line decides.
-bool ScanJobForA5(const char* path, bool* a5) {
+bool ScanJobForA5(lumora::LogOutput& log, const char* path, bool* a5) {
   *a5 = false;
   LineReader reader;
   if (!path || !reader.Open(path)) {
-    fprintf(stderr, "%s open file %s failed!,code:%d\n", "isA5PageSize", path ? path : "(null)", errno);
+    Debugf(log, "%s open file %s failed!,code:%d\n", "isA5PageSize", path ? path : "(null)", errno);
     return false;
   }
   static const char kMediaBox[] = "<</Type/Page/MediaBox [0 0";
@@ -136,76 +139,128 @@ bool ScanJobForA5(const char* path, bool* a5) {
   return false;
 }
 
+// A number as the CUPS library reads it, whatever the locale.
+double ScanNumber(const char* text, const char** end) {
+  locale_t c = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+  char* stop = const_cast<char*>(text);
+  const double value = c ? strtod_l(text, &stop, c) : strtod(text, &stop);
+  if (c) freelocale(c);
+  *end = stop;
+  return value;
+}
+
+// "WIDTHxLENGTH[unit]" after "Custom.": points, or in, ft, cm, mm, m.
+bool CustomDimensions(const char* text, float* w, float* l) {
+  const char* p = nullptr;
+  double width = ScanNumber(text, &p);
+  if (p == text || *p != 'x') return false;
+  const char* q = p + 1;
+  double length = ScanNumber(q, &p);
+  if (p == q) return false;
+  double scale = 1.0;
+  if (!strcasecmp(p, "in")) scale = 72.0;
+  else if (!strcasecmp(p, "ft")) scale = 12.0 * 72.0;
+  else if (!strcasecmp(p, "mm")) scale = 72.0 / 25.4;
+  else if (!strcasecmp(p, "cm")) scale = 72.0 / 2.54;
+  else if (!strcasecmp(p, "m")) scale = 72.0 / 0.0254;
+  *w = static_cast<float>(width * scale);
+  *l = static_cast<float>(length * scale);
+  return true;
+}
+
 }  // namespace
 
-int checkmediasize(char** argv, int /*unused*/, int* w, int* h) {
-  if (!argv || !argv[5] || !w || !h) return 0;
-  JobOptions options(argv[5]);
-  const char* pagesize = options.get("PageSize");
-  if (!pagesize) return 0;
-  PpdPtr ppd = OpenJobPpd();
-  if (!ppd) return 1;
-  if (ppd_size_t* size = ppdPageSize(ppd.get(), pagesize)) {
-    *w = static_cast<int>(size->width);
-    *h = static_cast<int>(size->length);
-    fprintf(stderr, "pagesize:%s width:%d,heigh:%d\n", pagesize, *w, *h);
+bool FindPageSize(const lumora::PsPrinterDescription& printer, const char* name,
+                  lumora::PsPageSize* size) {
+  if (name == nullptr) return false;
+  if (!strncmp(name, "Custom.", 7) && printer.variableSizes) {
+    const auto custom = std::find_if(printer.pageSizes.begin(), printer.pageSizes.end(),
+                                     [](const lumora::PsPageSize& s) { return s.name == "Custom"; });
+    if (custom == printer.pageSizes.end()) return false;
+    *size = *custom;
+    return CustomDimensions(name + 7, &size->width, &size->length);
+  }
+  for (const lumora::PsPageSize& s : printer.pageSizes) {
+    if (strcasecmp(name, s.name.c_str()) == 0) {
+      *size = s;
+      return true;
+    }
+  }
+  return false;
+}
+
+int checkmediasize(lumora::PsJobState& job, int /*unused*/, int* w, int* h) {
+  if (!w || !h) return 0;
+  // The job's PageSize (or media), else the queue's default.
+  const std::string effective = lumora::EffectiveOption(job, "PageSize");
+  if (effective.empty()) return 0;
+  const char* pagesize = effective.c_str();
+  lumora::PsPageSize size;
+  if (FindPageSize(job.printer, pagesize, &size)) {
+    *w = static_cast<int>(size.width);
+    *h = static_cast<int>(size.length);
+    Debugf(job.log, "pagesize:%s width:%d,heigh:%d\n", pagesize, *w, *h);
   }
   return 1;
 }
 
-int isSupportCustomPageSize(const char* options_text, const char* path) {
+int isSupportCustomPageSize(lumora::PsJobState& job, const char* options_text, const char* path) {
   JobOptions options(options_text);
   bool custom = false;
   if (const char* pagesize = options.get("PageSize")) {
-    fprintf(stderr, "PageSize:%s\n", pagesize);
+    Debugf(job.log, "PageSize:%s\n", pagesize);
     custom = strcasestr(pagesize, "Custom") != nullptr;
   } else if (const char* media = options.get("media")) {
-    fprintf(stderr, "media=%s\n", media);
+    Debugf(job.log, "media=%s\n", media);
     custom = strcasestr(media, "Custom") != nullptr;
+  } else if (const char* queueDefault = lumora::QueueDefault(job.printer, "PageSize")) {
+    Debugf(job.log, "PageSize:%s\n", queueDefault);
+    custom = strcasestr(queueDefault, "Custom") != nullptr;
   }
   if (!custom) return 1;
 
-  std::string line = GrepFirstLine("<</Type/Page/MediaBox", path);
+  std::string line = GrepFirstLine(job, "<</Type/Page/MediaBox", path);
   if (line.find('[') != std::string::npos && line.find(']') != std::string::npos) {
     const char* p = line.c_str() + line.find('[');
     std::string n[4];
     for (auto& text : n) text = NextNumberText(p);
-    fprintf(stderr, "left:%s,top:%s,right:%s,bottom:%s\n", n[0].c_str(), n[1].c_str(), n[2].c_str(),
+    Debugf(job.log, "left:%s,top:%s,right:%s,bottom:%s\n", n[0].c_str(), n[1].c_str(), n[2].c_str(),
             n[3].c_str());
     double w = DecimalValue(n[2].c_str()) - DecimalValue(n[0].c_str());
     double h = DecimalValue(n[3].c_str()) - DecimalValue(n[1].c_str());
     if (!WidthInRange(w) || !HeightInRange(h)) return 0;
   }
 
-  line = GrepFirstLine(" pdfSetupPaper", path);
+  line = GrepFirstLine(job, " pdfSetupPaper", path);
   if (strcasestr(line.c_str(), " pdfSetupPaper")) {
     const char* p = line.c_str();
     std::string w = NextNumberText(p);
     std::string h = NextNumberText(p);
-    fprintf(stderr, "pdfsetuppaper:width;%s,height:%s\n", w.c_str(), h.c_str());
+    Debugf(job.log, "pdfsetuppaper:width;%s,height:%s\n", w.c_str(), h.c_str());
     if (!WidthInRange(DecimalValue(w.c_str())) || !HeightInRange(DecimalValue(h.c_str()))) return 0;
   }
   return 1;
 }
 
-bool isA5PageSize(const char* options_text, const char* path) {
+bool isA5PageSize(lumora::PsJobState& job, const char* options_text, const char* path) {
   JobOptions options(options_text);
   bool a5 = false;
-  if (const char* pagesize = options.get("PageSize"))
-    a5 = strstr(pagesize, "A5") != nullptr;
+  // The job's PageSize (or media), else the queue's default; a queue
+  // without a default size leaves it to the job file.
+  const std::string pagesize = lumora::EffectiveOption(job, "PageSize");
+  if (!pagesize.empty())
+    a5 = strstr(pagesize.c_str(), "A5") != nullptr;
   else
-    ScanJobForA5(path, &a5);
+    ScanJobForA5(job.log, path, &a5);
   if (!a5) return false;
 
   if (const char* feed = options.get("FeedEdge")) {
-    fprintf(stderr, "FeedEdge=%s\n", feed);
+    Debugf(job.log, "FeedEdge=%s\n", feed);
     bool longEdge = strcasestr(feed, "LongEdge") != nullptr;
-    fprintf(stderr, longEdge ? "LongEdge =true\n" : "LongEdge =false\n");
+    Debugf(job.log, "%s", longEdge ? "LongEdge =true\n" : "LongEdge =false\n");
     return longEdge;
   }
-  PpdPtr ppd = OpenJobPpd();
-  if (!ppd) return true;
-  ppd_option_t* option = ppdFindOption(ppd.get(), "FeedEdge");
-  if (!option) return true;
-  return strcasestr(option->defchoice, "LongEdge") != nullptr;
+  const char* feedDefault = QueueDefault(job.printer, "FeedEdge");
+  if (!feedDefault) return true;
+  return strcasestr(feedDefault, "LongEdge") != nullptr;
 }

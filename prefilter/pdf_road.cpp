@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "pdf_road.h"
 
-#include <cups/ppd.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -13,12 +12,12 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "child_process.h"
 #include "job_io.h"
-#include "prefilter_state.h"
+#include "ps_job_state.h"
+#include "side_log.h"
 #include "support_check.h"
 
 namespace {
@@ -32,18 +31,16 @@ const char* const kRemovedOptions[] = {"page-set",  "noCollate",        "Collate
                                        "number-up", "OutputOrder",      "number-up-layout",
                                        "orientation-requested"};
 
-bool WantsLongEdgeRotation(const char* options) {
+bool WantsLongEdgeRotation(lumora::PsJobState& job) {
   char deviceId[512] = "";
   int len = 511;
-  bool idValid = query1284info(deviceId, &len);
-  if (!isLarchPrinter(deviceId, idValid)) return false;
-  if (!options) options = "";
+  bool idValid = query1284info(job, deviceId, &len);
+  if (!isLarchPrinter(job.printer, job.log, deviceId, idValid)) return false;
+  const char* options = job.ticket.options.c_str();
   if (strstr(options, "noDuplex") || strstr(options, "DuplexNoTumble"))
     return strstr(options, "DuplexNoTumble") != nullptr;
-  PpdPtr ppd = OpenJobPpd();
-  if (!ppd) return false;
-  ppd_option_t* duplex = ppdFindOption(ppd.get(), "Duplex");
-  return duplex && strcasecmp(duplex->defchoice, "DuplexNoTumble") == 0;
+  const char* duplex = lumora::QueueDefault(job.printer, "Duplex");
+  return duplex && strcasecmp(duplex, "DuplexNoTumble") == 0;
 }
 
 off_t FileSize(const std::string& path) {
@@ -69,10 +66,11 @@ bool EndsWithEofComment(const std::string& path) {
   return std::string(tail, n).find("%%EOF") != std::string::npos;
 }
 
-bool getqpdfversion() {
-  ChildResult r = RunProgram({"qpdf", "--version"});
+bool getqpdfversion(lumora::PsJobState& job) {
+  ChildResult r = RunProgram({job.hooks.qpdfPath, "--version"}, job.hooks.childEnvironment, -1,
+                             65536, &job.side);
   if (!r.started) {
-    fprintf(stderr, "Unable to get the version of qpdf!");
+    Debugf(job.log, "Unable to get the version of qpdf!");
     return false;
   }
   std::istringstream lines(r.output);
@@ -89,118 +87,150 @@ bool getqpdfversion() {
   return false;
 }
 
-void CreatRotateDuplex(char** argv, std::string& path) {
-  const std::string tool = getqpdfversion() ? "qpdf" : gLmqpdfPath;
-  if (!argv || !WantsLongEdgeRotation(argv[5])) return;
+namespace {
 
-  std::string rotated;
-  int fd = CreateJobTempFile(rotated);
-  if (fd < 0) {
-    fprintf(stderr, "DEBUG: Unable to creat temp file.\n");
-    return;
-  }
-  close(fd);
+// The page count of the PDF as the tool reports it; -1 when it cannot run.
+int PageCount(lumora::PsJobState& job, const std::string& tool, const std::string& path) {
+  ChildResult count = RunProgram({tool, "--show-npages", path}, job.hooks.childEnvironment, -1,
+                                 65536, &job.side);
+  if (!count.started) return -1;
+  return atoi(FirstLine(count.output, 127).c_str());
+}
 
-  ChildResult count = RunProgram({tool, "--show-npages", path});
-  if (!count.started) {
-    fprintf(stderr, "Unable get page count of the inputfile!");
-    RemoveJobTempFile(rotated);
-    return;
-  }
-  int pages = atoi(FirstLine(count.output, 127).c_str());
-  if (pages <= 1) {
-    fprintf(stderr, "The page count is %d!\n", pages);
-    RemoveJobTempFile(rotated);
-    return;
-  }
-
+std::string EvenPages(int pages) {
   std::string list;
   for (int page = 2; page <= pages; page += 2) {
     if (!list.empty()) list += ',';
     list += std::to_string(page);
   }
-  ChildResult rotate = RunProgram({tool, path, rotated, "--rotate=+180:" + list});
-  // qpdf exits with 3 when it succeeded with warnings.
-  if (!rotate.started || (rotate.status != 0 && rotate.status != 3) || FileSize(rotated) <= 0) {
-    fprintf(stderr, "DEBUG: Unable to turn the even pages (%s exit status %d), printing unturned.\n",
-            tool.c_str(), rotate.started ? rotate.status : -1);
-    RemoveJobTempFile(rotated);
-    return;
-  }
-  RemoveJobTempFile(path);
-  path = rotated;
+  return list;
 }
 
-int pdf2ps(std::string& path, char** argv) {
-  if (path.empty() || !argv) {
-    fprintf(stderr, "DEBUG: Illegal input parameter.\n");
-    return -1;
+// Turns the even pages of path into rotated; false (logged) when it failed.
+bool TurnEvenPages(lumora::PsJobState& job, const std::string& tool, const std::string& path,
+                   const std::string& rotated) {
+  const int pages = PageCount(job, tool, path);
+  if (pages < 0) {
+    Debugf(job.log, "Unable get page count of the inputfile!");
+    return false;
   }
-  const char* options = argv[5] ? argv[5] : "";
-  std::vector<char> reduced(options, options + strlen(options) + 1);
-  for (const char* name : kRemovedOptions) removestr(reduced.data(), name, ' ');
+  if (pages <= 1) {
+    Debugf(job.log, "The page count is %d!\n", pages);
+    return false;
+  }
+  ChildResult rotate = RunProgram({tool, path, rotated, "--rotate=+180:" + EvenPages(pages)},
+                                  job.hooks.childEnvironment, -1, 65536, &job.side);
+  // qpdf exits with 3 when it succeeded with warnings.
+  if (!rotate.started || (rotate.status != 0 && rotate.status != 3) || FileSize(rotated) <= 0) {
+    Debugf(job.log, "Unable to turn the even pages (%s exit status %d), printing unturned.\n",
+           tool.c_str(), rotate.started ? rotate.status : -1);
+    return false;
+  }
+  return true;
+}
 
-  std::string result;
-  int fd = CreateJobTempFile(result);
-  if (fd < 0) {
-    fprintf(stderr, "DEBUG: Unable to creat tmp_pstopdf file.\n");
-    return -1;
-  }
+// pdftops's PostScript into the file fd; false (logged) when it did not
+// make a whole file.
+bool Convert(lumora::PsJobState& job, const std::string& path, const std::string& options,
+             int fd) {
   // pdftops writes into a pipe and this process into the file: pdftops does
   // not report a write that failed (a full disk), and a file missing a piece
   // in its middle may still end with its trailer.
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-    close(fd);
-    RemoveJobTempFile(result);
-    return -1;
-  }
   int writeError = 0;
-  std::thread copier([&]() {
-    std::vector<char> buf(65536);
-    ssize_t n;
-    while ((n = read(pipeFds[0], buf.data(), buf.size())) != 0) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-      // After a failed write the rest is still read, so pdftops can finish.
-      if (writeError == 0 && !WriteAll(fd, buf.data(), static_cast<size_t>(n)))
-        writeError = errno != 0 ? errno : EIO;
-    }
-  });
-  ChildResult r = RunProgram({gPdftopsPath, argv[1], argv[2], argv[3], "1", reduced.data(), path},
-                             pipeFds[1]);
-  close(pipeFds[1]);
-  copier.join();
-  close(pipeFds[0]);
-  close(fd);
+  const lumora::PsJobTicket& t = job.ticket;
+  ChildResult r = RunProgramInto(
+      {job.hooks.pdftopsPath, t.jobId, t.user, t.title, "1", options, path},
+      job.hooks.childEnvironment, [&](const char* data, size_t len) {
+        // After a failed write the rest is still read, so pdftops can finish.
+        if (writeError == 0 && !WriteAll(fd, data, len)) writeError = errno != 0 ? errno : EIO;
+      },
+      &job.side);
   if (writeError != 0) {
-    fprintf(stderr, "DEBUG: Unable to write the PostScript from pdftops: %s\n", strerror(writeError));
-    RemoveJobTempFile(result);
-    return -1;
+    Debugf(job.log, "Unable to write the PostScript from pdftops: %s\n", strerror(writeError));
+    return false;
   }
   if (!r.started) {
-    fprintf(stderr, "DEBUG: Unable to excute pdftops,err is %d\n", r.error);
-    RemoveJobTempFile(result);
-    return -1;
+    Debugf(job.log, "Unable to excute pdftops,err is %d\n", r.error);
+    return false;
   }
-  if (r.status != 0 || FileSize(result) <= 0) {
-    fprintf(stderr, "DEBUG: pdftops failed (exit status %d), no PostScript was made.\n", r.status);
-    RemoveJobTempFile(result);
-    return -1;
+  if (job.Cancelled()) {
+    Debugf(job.log, "The job was cancelled: pdftops was ended.\n");
+    return false;
+  }
+  if (r.status != 0) {
+    Debugf(job.log, "pdftops failed (exit status %d), no PostScript was made.\n", r.status);
+    return false;
+  }
+  return true;
+}
+
+// The converted file is whole: not empty, and with its trailer.
+bool WholePostScript(lumora::PsJobState& job, const std::string& result) {
+  if (FileSize(result) <= 0) {
+    Debugf(job.log, "pdftops failed (exit status %d), no PostScript was made.\n", 0);
+    return false;
   }
   if (!EndsWithEofComment(result)) {
-    fprintf(stderr, "DEBUG: The PostScript from pdftops is cut short (disk full?).\n");
-    RemoveJobTempFile(result);
+    Debugf(job.log, "The PostScript from pdftops is cut short (disk full?).\n");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void CreatRotateDuplex(lumora::PsJobState& job, std::string& path) {
+  if (job.Cancelled()) return;  // nothing new starts after a cancel
+  const std::string tool = getqpdfversion(job) ? job.hooks.qpdfPath : job.hooks.lmqpdfPath;
+  if (!WantsLongEdgeRotation(job)) return;
+  std::string rotated;
+  int fd = CreateJobTempFile(job, rotated);
+  if (fd < 0) {
+    Debugf(job.log, "Unable to creat temp file.\n");
+    return;
+  }
+  close(fd);
+  if (!TurnEvenPages(job, tool, path, rotated)) {
+    RemoveJobTempFile(job, rotated);
+    return;
+  }
+  RemoveJobTempFile(job, path);
+  path = rotated;
+}
+
+int pdf2ps(lumora::PsJobState& job, std::string& path) {
+  if (job.Cancelled()) {
+    Debugf(job.log, "The job was cancelled: the PDF is not converted.\n");
     return -1;
   }
-  RemoveJobTempFile(path);
+  if (path.empty()) {
+    Debugf(job.log, "Illegal input parameter.\n");
+    return -1;
+  }
+  const std::string& options = job.ticket.options;
+  std::vector<char> reduced(options.c_str(), options.c_str() + options.size() + 1);
+  for (const char* name : kRemovedOptions) removestr(job.log, reduced.data(), name, ' ');
+
+  std::string result;
+  int fd = CreateJobTempFile(job, result);
+  if (fd < 0) {
+    Debugf(job.log, "Unable to creat tmp_pstopdf file.\n");
+    return -1;
+  }
+  const bool converted = Convert(job, path, reduced.data(), fd);
+  close(fd);
+  if (!converted || !WholePostScript(job, result)) {
+    RemoveJobTempFile(job, result);
+    return -1;
+  }
+  RemoveJobTempFile(job, path);
   path = result;
   return 1;
 }
 
-void removestr(char* text, const char* str, char sep) {
+void removestr(lumora::LogOutput& log, char* text, const char* str, char sep) {
   if (!text || !str || !*str || sep == '\0') {
-    fprintf(stderr, "the parameters is invalid!");
+    Debugf(log, "the parameters is invalid!");
     return;
   }
   char* found = strstr(text, str);

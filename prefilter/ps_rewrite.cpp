@@ -17,7 +17,8 @@
 #include "cancellable_output.h"
 #include "job_io.h"
 #include "line_reader.h"
-#include "prefilter_state.h"
+#include "ps_job_state.h"
+#include "side_log.h"
 #include "url_decode.h"
 
 const char kCancelTrailer[] =
@@ -27,11 +28,9 @@ const char kEndOfJob[] = "\x04\x1b%-12345X";
 static_assert(sizeof(kCancelTrailer) - 1 == kCancelTrailerLen, "cancel trailer is 69 bytes");
 static_assert(sizeof(kEndOfJob) - 1 == kEndOfJobLen, "end of job is 10 bytes");
 
-namespace {
+using lumora::PsJobState;
 
-// The record of the status query thread lives as long as the process: the
-// thread is never joined.
-cancel_query_arg g_cancel_query_arg;
+namespace {
 
 std::string Format(const char* fmt, int a, int b) {
   char buf[128];
@@ -40,28 +39,30 @@ std::string Format(const char* fmt, int a, int b) {
 }
 
 // After cancellation: the cut at the next page boundary, logged.
-bool CancelCut(std::string& data) {
-  if (!job_canceled) return false;
+bool CancelCut(PsJobState& job, std::string& data) {
+  if (!job.Cancelled()) return false;
   int outlen = 0;
-  if (!find_pageend(data, outlen)) return false;
-  fprintf(stderr, "data_buf = %s, len = %d\n", data.c_str(), outlen);
+  if (!find_pageend(job, data, outlen)) return false;
+  Debugf(job.log, "data_buf = %s, len = %d\n", data.c_str(), outlen);
   return true;
 }
 
 // FixPrnPageSize; when it changes the line, the line as it was goes to
 // `original` (when given).
-bool FixLine(std::string& line, int w, int h, bool& inNumCopies, std::string* original);
+bool FixLine(lumora::LogOutput* log, std::string& line, int w, int h, bool collate,
+             bool& inNumCopies, std::string* original);
 
 // The PJL lines that follow "@PJL JOB NAME" on the maple family.
 struct JobHeader {
   std::string owner;  // "@PJL SET JOBOWNER=..." line
   std::string jobid;  // "@PJL SET JOBID=..." line
+  bool a5 = false;    // "@PJL SET PAPER=A5L" too
 
   void InsertInto(std::string& line) const {
     if (!strstr(line.c_str(), "@PJL JOB NAME")) return;
     line += owner;
     line += jobid;
-    if (isA5Page) line += "@PJL SET PAPER=A5L\r\n";
+    if (a5) line += "@PJL SET PAPER=A5L\r\n";
   }
 };
 
@@ -74,14 +75,14 @@ constexpr size_t kBlock = 8192;
 // cut as the line it was before the page-size fixes.
 class LineOutput {
  public:
-  LineOutput() : out_(gOutFd) {}
+  explicit LineOutput(PsJobState& job) : job_(job), out_(job) {}
   // Adds a line; `original` is its text before the page-size fixes when
   // they changed it. True when a cancel cut ended the job while sending.
   bool Write(const std::string& line, const std::string* original) {
-    if (job_canceled) {
+    if (job_.Cancelled()) {
       // The caller ran the cut on this line: it goes as it is.
       if (Flush()) return true;
-      WriteToOutput(line);
+      WriteToOutput(job_, line);
       return false;
     }
     if (buf_.size() + line.size() > kPipePiece && Flush()) return true;
@@ -92,13 +93,15 @@ class LineOutput {
   }
   // Once the job is cancelled: the lines held go out (the cut applies to
   // them), then the cut runs on `line`. True when the job was cut.
-  bool CutIfCanceled(std::string& line) { return job_canceled && (Flush() || CancelCut(line)); }
+  bool CutIfCanceled(std::string& line) {
+    return job_.Cancelled() && (Flush() || CancelCut(job_, line));
+  }
   // Sends the lines held. True when a cancel cut ended the job.
   bool Flush() {
     if (buf_.empty()) return false;
-    const size_t sent = job_canceled ? 0 : out_.Write(buf_.data(), buf_.size());
-    // Short of a cancel, a shorter write is a failed output (gOutputFailed).
-    const bool cut = sent < buf_.size() && job_canceled && SendHeldAfterCancel(sent);
+    const size_t sent = job_.Cancelled() ? 0 : out_.Write(buf_.data(), buf_.size());
+    // Short of a cancel, a shorter write is a failed output (outputFailed).
+    const bool cut = sent < buf_.size() && job_.Cancelled() && SendHeldAfterCancel(sent);
     buf_.clear();
     ends_.clear();
     originals_.clear();
@@ -124,13 +127,14 @@ class LineOutput {
         std::string text = original != originals_.end() && original->first == i
                                ? original->second
                                : buf_.substr(start, ends_[i] - start);
-        if (CancelCut(text)) return true;
+        if (CancelCut(job_, text)) return true;
       }
-      WriteToOutput(buf_.data() + from, ends_[i] - from);
+      WriteToOutput(job_, buf_.data() + from, ends_[i] - from);
     }
     return false;
   }
 
+  PsJobState& job_;
   CancellableOutput out_;
   std::string buf_;
   std::vector<size_t> ends_;                                // end of each line in buf_
@@ -152,21 +156,21 @@ size_t ReadFull(int fd, char* buf, size_t want) {
 // Sends whole 8 KiB blocks of the file (the last may be shorter): handed
 // over in one piece until the job is cancelled; then the block under way is
 // finished and each later block meets the cancel cut. True when cut.
-bool SendBlocks(CancellableOutput& out, const char* buf, size_t len) {
-  const size_t sent = job_canceled ? 0 : out.Write(buf, len);
+bool SendBlocks(PsJobState& job, CancellableOutput& out, const char* buf, size_t len) {
+  const size_t sent = job.Cancelled() ? 0 : out.Write(buf, len);
   if (sent == len) return false;
-  if (!job_canceled) {
-    fprintf(stderr, "write file error! \n");
+  if (!job.Cancelled()) {
+    Debugf(job.log, "write file error! \n");
     return false;
   }
   const size_t blockEnd = std::min(len, (sent + kBlock - 1) / kBlock * kBlock);
-  if (blockEnd > sent && !WriteToOutput(buf + sent, blockEnd - sent))
-    fprintf(stderr, "write file error! \n");
+  if (blockEnd > sent && !WriteToOutput(job, buf + sent, blockEnd - sent))
+    Debugf(job.log, "write file error! \n");
   std::string block;
   for (size_t off = blockEnd; off < len; off += kBlock) {
     block.assign(buf + off, std::min(kBlock, len - off));
-    if (CancelCut(block)) return true;
-    if (!WriteToOutput(block)) fprintf(stderr, "write file error! \n");
+    if (CancelCut(job, block)) return true;
+    if (!WriteToOutput(job, block)) Debugf(job.log, "write file error! \n");
   }
   return false;
 }
@@ -175,17 +179,17 @@ bool SendBlocks(CancellableOutput& out, const char* buf, size_t len) {
 // pass through this process's memory). True when the whole file went;
 // otherwise the block loop goes on from offset: after a cancel, or when
 // sendfile cannot serve the output or failed.
-bool KernelCopy(CancellableOutput& out, int fd, off_t& offset) {
-  while (!job_canceled) {
+bool KernelCopy(PsJobState& job, CancellableOutput& out, int fd, off_t& offset) {
+  while (!job.Cancelled()) {
     if (out.SendFile(fd, &offset, 16 * kBlock) > 0) continue;
-    if (job_canceled) break;
+    if (job.Cancelled()) break;
     if (out.error() == 0) return true;  // the end of the file
     if (out.error() != EINVAL && out.error() != ENOSYS) {
       // Like a failed write: noted, and the copy goes on in the block loop.
       // (Skipping ahead with lseek never ends: a file offset may pass the
       // end of the file, and sendfile to a closed pipe fails before reading.)
-      gOutputFailed = true;
-      fprintf(stderr, "write file error! \n");
+      job.outputFailed = true;
+      Debugf(job.log, "write file error! \n");
     }
     break;
   }
@@ -195,69 +199,76 @@ bool KernelCopy(CancellableOutput& out, int fd, off_t& offset) {
 // The plain copy: the job goes out in blocks of 8 KiB, each looked at for
 // the cancel cut once the job is cancelled. The file is read 16 blocks at a
 // time, sparing system calls and the backend's wake-ups.
-void PlainCopy(int fd) {
-  CancellableOutput out(gOutFd);
+void PlainCopy(PsJobState& job, int fd) {
+  CancellableOutput out(job);
   off_t offset = 0;
-  if (KernelCopy(out, fd, offset) || lseek(fd, offset, SEEK_SET) < 0) return;
+  if (KernelCopy(job, out, fd, offset) || lseek(fd, offset, SEEK_SET) < 0) return;
   std::vector<char> buf(16 * kBlock);
   // A block the kernel had begun is finished, so the later ones are the
   // file's own 8 KiB blocks.
   if (offset % kBlock != 0) {
     const size_t got = ReadFull(fd, buf.data(), kBlock - offset % kBlock);
-    if (got > 0 && !WriteToOutput(buf.data(), got)) fprintf(stderr, "write file error! \n");
+    if (got > 0 && !WriteToOutput(job, buf.data(), got)) Debugf(job.log, "write file error! \n");
   }
   for (;;) {
     const size_t got = ReadFull(fd, buf.data(), buf.size());
-    if (got == 0 || SendBlocks(out, buf.data(), got)) return;
+    if (got == 0 || SendBlocks(job, out, buf.data(), got)) return;
   }
+}
+
+// The host's name for the job owner ("" when it cannot be had), logged.
+std::string OwnerName(PsJobState& job) {
+  char hostname[256] = "";
+  const int rc = job.hooks.hostName ? job.hooks.hostName(hostname, sizeof(hostname))
+                                    : gethostname(hostname, sizeof(hostname));
+  if (rc != 0) {
+    int err = errno;
+    Debugf(job.log, "gethostname failed! error errno:%d, msg:%s\n", err, strerror(err));
+    return std::string();
+  }
+  hostname[sizeof(hostname) - 1] = '\0';
+  Debugf(job.log, "hostname %s\n", hostname);
+  return hostname;
+}
+
+// The status query thread, on the queue's device and this host's jobs.
+void StartStatusThread(PsJobState& job, const std::string& hostname) {
+  const std::string deviceUri = job.hooks.statusDeviceUri ? job.hooks.statusDeviceUri() : "";
+  cancel_query_arg arg;
+  memset(&arg, 0, sizeof(arg));
+  snprintf(arg.deviceUri, sizeof(arg.deviceUri), "%s", deviceUri.c_str());
+  arg.jobId = atoi(job.ticket.jobId.c_str());
+  snprintf(arg.jobOwner, sizeof(arg.jobOwner), "%s", hostname.c_str());
+  Debugf(job.log, "uri:%s,jobid:%d,jobower:%s\n", arg.deviceUri, arg.jobId, arg.jobOwner);
+  Debugf(job.log, "cancel_query_arg point address:0x%x\n",
+         static_cast<unsigned>(reinterpret_cast<uintptr_t>(&job.statusThread.arg)));
+  const int err = job.statusThread.Start(arg);
+  if (err != 0)
+    Debugf(job.log, "gstopcl::Printer_cancle_query_tread Failed, err = %d\n", err);
 }
 
 // Host name, device URI and job id for the PJL header and the status query
 // thread, which is started here.
-JobHeader PrepareMapleJob(char** argv) {
-  char hostname[256] = "";
-  if (gethostname(hostname, sizeof(hostname)) != 0) {
-    int err = errno;
-    fprintf(stderr, "gethostname failed! error errno:%d, msg:%s\n", err, strerror(err));
-    hostname[0] = '\0';
-  } else {
-    hostname[sizeof(hostname) - 1] = '\0';
-    fprintf(stderr, "hostname %s\n", hostname);
-  }
-
-  char deviceUri[256] = "";
-  char makeModel[256] = "";
-  getPrinter_optiopns(argv[0], deviceUri, makeModel);
-
-  cancel_query_arg* arg = &g_cancel_query_arg;
-  memset(arg, 0, sizeof(*arg));
-  snprintf(arg->deviceUri, sizeof(arg->deviceUri), "%s", deviceUri);
-  arg->jobId = atoi(argv[1]);
-  snprintf(arg->jobOwner, sizeof(arg->jobOwner), "%s", hostname);
-  fprintf(stderr, "uri:%s,jobid:%d,jobower:%s\n", arg->deviceUri, arg->jobId, arg->jobOwner);
-  fprintf(stderr, "cancel_query_arg point address:0x%x\n",
-          static_cast<unsigned>(reinterpret_cast<uintptr_t>(arg)));
-
-  err_thread = gPrefilterHooks.start_status_thread(&status_thread, arg);
-  if (err_thread != 0) {
-    status_thread = 0;
-    fprintf(stderr, "gstopcl::Printer_cancle_query_tread Failed, err = %d\n", err_thread);
-  }
-
+JobHeader PrepareMapleJob(PsJobState& job) {
+  const std::string hostname = OwnerName(job);
   JobHeader header;
-  header.owner = std::string("@PJL SET JOBOWNER=\"") + hostname + "\"\r\n";
-  header.jobid = std::string("@PJL SET JOBID=") + argv[1] + "\r\n";
+  header.owner = "@PJL SET JOBOWNER=\"" + hostname + "\"\r\n";
+  header.jobid = "@PJL SET JOBID=" + job.ticket.jobId + "\r\n";
+  header.a5 = job.isA5Page;
+  // A cancelled job has nothing left to watch for: no thread starts.
+  if (!job.Cancelled()) StartStatusThread(job, hostname);
   return header;
 }
 
-void RewriteLines(LineReader& reader, const JobHeader& header) {
+void RewriteLines(PsJobState& job, LineReader& reader, const JobHeader& header) {
   bool inNumCopies = false;
   std::string line, original;
-  LineOutput out;
+  LineOutput out(job);
   while (reader.ReadLine(line)) {
     header.InsertInto(line);
     if (out.CutIfCanceled(line)) return;
-    const bool changed = FixLine(line, width, height, inNumCopies, &original);
+    const bool changed =
+        FixLine(&job.log, line, job.width, job.height, job.iscollate, inNumCopies, &original);
     if (out.Write(line, changed ? &original : nullptr)) return;
   }
   out.Flush();
@@ -265,8 +276,8 @@ void RewriteLines(LineReader& reader, const JobHeader& header) {
 
 // One pass of a collated job over the job file: lines rewritten, sent and
 // kept in the collated-copy file (copyFd >= 0). True when a cut ended it.
-bool CollatedPass(LineReader& reader, const JobHeader& header, LineOutput& out, int copyFd,
-                  bool& copyFailed) {
+bool CollatedPass(PsJobState& job, LineReader& reader, const JobHeader& header, LineOutput& out,
+                  int copyFd, bool& copyFailed) {
   bool inNumCopies = false;
   std::string line, original;
   reader.Seek(0);
@@ -274,7 +285,8 @@ bool CollatedPass(LineReader& reader, const JobHeader& header, LineOutput& out, 
     header.InsertInto(line);
     if (strstr(line.c_str(), kEndOfJob)) line.clear();
     if (out.CutIfCanceled(line)) return true;
-    const bool changed = FixLine(line, width, height, inNumCopies, &original);
+    const bool changed =
+        FixLine(&job.log, line, job.width, job.height, job.iscollate, inNumCopies, &original);
     if (out.Write(line, changed ? &original : nullptr)) return true;
     if (copyFd >= 0 && !copyFailed && !line.empty() && !WriteAll(copyFd, line.data(), line.size()))
       copyFailed = true;
@@ -284,7 +296,7 @@ bool CollatedPass(LineReader& reader, const JobHeader& header, LineOutput& out, 
 
 // Copies 1 to copies-1 from the collated-copy file: its part after
 // "@PJL ENTER LANGUAGE" (the whole file without it). True when cut.
-bool ReplayCopies(int copyFd, LineOutput& out) {
+bool ReplayCopies(PsJobState& job, int copyFd, LineOutput& out) {
   LineReader replay;
   replay.Attach(copyFd);
   replay.Seek(0);
@@ -296,10 +308,10 @@ bool ReplayCopies(int copyFd, LineOutput& out) {
       break;
     }
   }
-  for (int copy = 1; copy < copies; ++copy) {
-    fprintf(stderr, "copies %d \n", copy);
+  for (int copy = 1; copy < job.copies; ++copy) {
+    Debugf(job.log, "copies %d \n", copy);
     replay.Seek(start);
-    fprintf(stderr, "off %d \n", static_cast<int>(start));
+    Debugf(job.log, "off %d \n", static_cast<int>(start));
     while (replay.ReadLine(line)) {
       if (out.CutIfCanceled(line) || out.Write(line, nullptr)) return true;
     }
@@ -307,38 +319,43 @@ bool ReplayCopies(int copyFd, LineOutput& out) {
   return false;
 }
 
+// The collated-copy file "<job file>_m"; -1 (logged) when it cannot be made.
+int OpenCollatedCopyFile(PsJobState& job, const std::string& copyPath) {
+  int copyFd = open(copyPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (copyFd < 0)
+    Debugf(job.log, "Uable create temp file error! \n");
+  else
+    RegisterJobTempFile(job, copyPath);
+  return copyFd;
+}
+
 // Collated copies inside one PJL job: the whole job once (kept in the
 // collated-copy file), then copies-1 times the part after
 // "@PJL ENTER LANGUAGE", then the end of job.
-void RewriteCollated(LineReader& reader, const std::string& path, const JobHeader& header) {
+void RewriteCollated(PsJobState& job, LineReader& reader, const std::string& path,
+                     const JobHeader& header) {
   const std::string copyPath = path + "_m";
-  int copyFd = open(copyPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (copyFd < 0)
-    fprintf(stderr, "Uable create temp file error! \n");
-  else
-    RegisterJobTempFile(copyPath);
+  const int copyFd = OpenCollatedCopyFile(job, copyPath);
   FdCloser closeCopy{copyFd};
-
-  const int passes = copyFd >= 0 ? 1 : copies;
+  const int passes = copyFd >= 0 ? 1 : job.copies;
   bool cut = false;
   bool copyFailed = false;
-  LineOutput out;
+  LineOutput out(job);
   for (int pass = 0; pass < passes && !cut; ++pass) {
-    fprintf(stderr, "copies %d \n", pass);
-    cut = CollatedPass(reader, header, out, copyFd, copyFailed);
+    Debugf(job.log, "copies %d \n", pass);
+    cut = CollatedPass(job, reader, header, out, copyFd, copyFailed);
   }
-
   // A collated-copy file cut short (disk full) would print copies with pages
   // missing: the job fails instead.
   if (copyFailed && !cut) {
-    fprintf(stderr, "ERROR: Unable to write the collated-copy file (disk full?); the copies "
-                    "are not printed.\n");
-    gOutputFailed = true;
+    Levelf(job.log, "ERROR: ",
+           "Unable to write the collated-copy file (disk full?); the copies are not printed.\n");
+    job.outputFailed = true;
   }
-  if (copyFd >= 0 && !cut && !copyFailed) cut = ReplayCopies(copyFd, out);
+  if (copyFd >= 0 && !cut && !copyFailed) cut = ReplayCopies(job, copyFd, out);
   if (!cut) out.Flush();
-  WriteToOutput(kEndOfJob, kEndOfJobLen);
-  if (copyFd >= 0) RemoveJobTempFile(copyPath);
+  WriteToOutput(job, kEndOfJob, kEndOfJobLen);
+  if (copyFd >= 0) RemoveJobTempFile(job, copyPath);
 }
 
 // strcasestr for the page-size checks, which look at every line of the
@@ -381,14 +398,15 @@ const char* FindNoCase(const char* text, size_t len, const char* needle) {
   return nullptr;
 }
 
-bool FixLine(std::string& line, int w, int h, bool& inNumCopies, std::string* original) {
+bool FixLine(lumora::LogOutput* log, std::string& line, int w, int h, bool collate,
+             bool& inNumCopies, std::string* original) {
   const char* text = line.c_str();
   const size_t len = strlen(text);
   if (FindNoCase(text, len, "<</Type/Page/MediaBox [0 0")) {
     if (w == 0 || h == 0) return false;
     if (original) original->swap(line);
     line = Format("<</Type/Page/MediaBox [0 0 %d %d]\n", w, h);
-    fprintf(stderr, "%s\n", line.c_str());
+    if (log) Debugf(*log, "%s\n", line.c_str());
     return true;
   }
   if (FindNoCase(text, len, "/pdfSetupPaper")) return false;  // the definition
@@ -396,22 +414,22 @@ bool FixLine(std::string& line, int w, int h, bool& inNumCopies, std::string* or
     if (w == 0 || h == 0) return false;
     if (original) original->swap(line);
     line = Format("%d %d pdfSetupPaper\n", w, h);
-    fprintf(stderr, "%s\n", line.c_str());
+    if (log) Debugf(*log, "%s\n", line.c_str());
     return true;
   }
-  if (iscollate && FindNoCase(text, len, "%RBIBeginNonPPDFeature: *NumCopies")) {
+  if (collate && FindNoCase(text, len, "%RBIBeginNonPPDFeature: *NumCopies")) {
     inNumCopies = true;
     if (original) original->swap(line);
     line.clear();
     return true;
   }
-  if (iscollate && FindNoCase(text, len, "%RBIEndNonPPDFeature")) {
+  if (collate && FindNoCase(text, len, "%RBIEndNonPPDFeature")) {
     inNumCopies = false;
     if (original) original->swap(line);
     line.clear();
     return true;
   }
-  if (iscollate && inNumCopies) {
+  if (collate && inNumCopies) {
     if (original) original->swap(line);
     line.clear();
     return true;
@@ -420,7 +438,7 @@ bool FixLine(std::string& line, int w, int h, bool& inNumCopies, std::string* or
   if (key && FindNoCase(text, len, ">>setpagedevice")) {
     if (original) *original = line;
     line.insert(static_cast<size_t>(key - text) + 2, "/");
-    fprintf(stderr, "Modified <</DeferredMediaSelection\n");
+    if (log) Debugf(*log, "Modified <</DeferredMediaSelection\n");
     return true;
   }
   return false;
@@ -428,42 +446,46 @@ bool FixLine(std::string& line, int w, int h, bool& inNumCopies, std::string* or
 
 }  // namespace
 
-bool WritePSdataToStdout(char** argv, const std::string& path) {
+bool WritePSdataToStdout(PsJobState& job, const std::string& path) {
   int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    fprintf(stderr, "Uable open temp file error! \n");
+    Debugf(job.log, "Uable open temp file error! \n");
     return false;
   }
-  if (!ismaple) {
+  job.jobClose = lumora::JobCloseOf(path);
+  if (!job.ismaple) {
     FdCloser closer{fd};
-    PlainCopy(fd);
+    PlainCopy(job, fd);
+    lumora::CloseCutJob(job);
     return true;
   }
   LineReader reader;
   reader.Attach(fd, true);
-  JobHeader header = PrepareMapleJob(argv);
-  if (!iscollate)
-    RewriteLines(reader, header);
+  JobHeader header = PrepareMapleJob(job);
+  if (!job.iscollate)
+    RewriteLines(job, reader, header);
   else
-    RewriteCollated(reader, path, header);
+    RewriteCollated(job, reader, path, header);
+  lumora::CloseCutJob(job);
   return true;
 }
 
-bool FixPrnPageSize(std::string& line, int w, int h, bool& inNumCopies) {
-  return FixLine(line, w, h, inNumCopies, nullptr);
+bool FixPrnPageSize(std::string& line, int w, int h, bool collate, bool& inNumCopies) {
+  return FixLine(nullptr, line, w, h, collate, inNumCopies, nullptr);
 }
 
-bool find_pageend(std::string& data, int& outlen) {
+bool find_pageend(PsJobState& job, std::string& data, int& outlen) {
   outlen = 0;
   const char* text = data.c_str();  // the text ends at its first NUL
   if (strstr(text, "%%EndSetup\n%%Page:")) return false;
   const char* page = strstr(text, "%%Page:");
   if (!page) return false;
-  fprintf(stderr, "find page end\n");
-  WriteToOutput(text, static_cast<size_t>(page - text));
+  Debugf(job.log, "find page end\n");
+  WriteToOutput(job, text, static_cast<size_t>(page - text));
   data.assign(kCancelTrailer, kCancelTrailerLen);
   outlen = kCancelTrailerLen;
-  WriteToOutput(data);
+  WriteToOutput(job, data);
+  job.cut = true;
   return true;
 }
 

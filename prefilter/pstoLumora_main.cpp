@@ -1,8 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // pstoLumora: the PostScript pre-filter run by the CUPS scheduler.
-#include "prefilter_job.h"
+#include "ps_filter.h"
 
 int main(int argc, char* argv[]) {
   InstallPrefilterSignals();
-  return pstoLumoraJob(argc, argv, 0, 1);
+  lumora::FdOutput device(1);
+  lumora::StderrLog log;
+  PsFilterIo io;
+  io.device = &device;
+  io.log = &log;
+  io.inFd = 0;
+  return pstoLumoraJob(argc, argv, io);
 }

@@ -1,17 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "support_check.h"
 
-#include <cups/ppd.h>
-#include <cups/sidechannel.h>
 #include <strings.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
-#include "job_io.h"
-#include "prefilter_state.h"
+#include "ps_job_state.h"
+#include "side_log.h"
 
 // Rows come from the generated model list: LUMORA_PS_MODEL(designation, family).
 #define LUMORA_DEVICE_ID_ROW(d) {"MFG:Lumora;", "MDL:" d " series;", "CLS:PRINTER;"},
@@ -60,12 +55,11 @@ const char* const Larch_printerinfo[] = {
 
 namespace {
 
-// The queue's ShortNickName, logged; nullptr when there is none.
-const char* ShortNickName(ppd_file_t* ppd) {
-  ppd_attr_t* attr = ppd ? ppdFindAttr(ppd, "ShortNickName", nullptr) : nullptr;
-  if (!attr || !attr->value) return nullptr;
-  fprintf(stderr, "attr->value :%s.\n", attr->value);
-  return attr->value;
+// The printer's ShortNickName, logged; nullptr when there is none.
+const char* ShortNickName(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log) {
+  if (!printer.shortNickName) return nullptr;
+  Debugf(log, "attr->value :%s.\n", printer.shortNickName->c_str());
+  return printer.shortNickName->c_str();
 }
 
 bool HasAllItems(const char* deviceId, const char (&row)[3][kModelFieldSize]) {
@@ -83,29 +77,34 @@ void MarkMaple(const char* text, bool* maple) {
 
 }  // namespace
 
-bool query1284info(char* buf, int* len) {
-  // A backend that let one query of the job wait out the whole time-out
-  // does not serve the side channel: asking again would only wait as long.
-  if (buf && len && *len > 0 && !gDeviceIdUnanswered) {
+bool query1284info(lumora::PsJobState& job, char* buf, int* len) {
+  if (job.Cancelled()) {
+    // Nothing new starts after a cancel.
+    if (buf) buf[0] = '\0';
+    Debugf(job.log, "The job was cancelled: the device id is not asked.\n");
+    return false;
+  }
+  // A device that let one query of the job wait out the whole time-out
+  // does not answer: asking again would only wait as long.
+  if (buf && len && *len > 0 && !job.deviceIdUnanswered && job.hooks.deviceId) {
     const int capacity = *len;
-    cups_sc_status_t status =
-        cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, buf, len, gDeviceIdTimeout);
-    if (status == CUPS_SC_STATUS_OK && *len > 0 && *len <= capacity) {
+    const lumora::DeviceIdAnswer answer = job.hooks.deviceId(buf, len);
+    if (answer == lumora::DeviceIdAnswer::kId && *len > 0 && *len <= capacity) {
       buf[*len] = '\0';
       return true;
     }
-    if (status == CUPS_SC_STATUS_TIMEOUT) gDeviceIdUnanswered = true;
+    if (answer == lumora::DeviceIdAnswer::kNoAnswer) job.deviceIdUnanswered = true;
   }
   if (buf) buf[0] = '\0';
-  fprintf(stderr, "cups api can't find 1284 information.\n");
+  Debugf(job.log, "cups api can't find 1284 information.\n");
   return false;
 }
 
-bool isSupportPrinter(const char* deviceId, bool deviceIdValid, bool* maple) {
-  PpdPtr ppd = OpenJobPpd();
+bool isSupportPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+                      const char* deviceId, bool deviceIdValid, bool* maple) {
   if (!deviceId) deviceId = "";
   if (!deviceIdValid) {
-    if (const char* nick = ShortNickName(ppd.get())) {
+    if (const char* nick = ShortNickName(printer, log)) {
       for (size_t i = 0; i < kSupportPrinterInfoRows; ++i) {
         if (strcasecmp(nick, support_printerinfo[i]) == 0) {
           MarkMaple(nick, maple);
@@ -123,14 +122,14 @@ bool isSupportPrinter(const char* deviceId, bool deviceIdValid, bool* maple) {
   return false;
 }
 
-bool isLarchPrinter(const char* deviceId, bool deviceIdValid) {
-  PpdPtr ppd = OpenJobPpd();
+bool isLarchPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+                    const char* deviceId, bool deviceIdValid) {
   if (deviceIdValid && deviceId) {
     for (size_t i = 0; i < kLarch1284InfoRows; ++i)
       if (HasAllItems(deviceId, Larch_1284info[i])) return true;
     return false;
   }
-  if (const char* nick = ShortNickName(ppd.get())) {
+  if (const char* nick = ShortNickName(printer, log)) {
     for (size_t i = 0; Larch_printerinfo[i]; ++i)
       if (strcasecmp(nick, Larch_printerinfo[i]) == 0) return true;
   }

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "ps_job.h"
+
 constexpr size_t kModelFieldSize = 64;
 
 // Device-id items of every supported model: "MFG:Lumora;", "MDL:<D> series;",
@@ -23,14 +25,22 @@ extern const char Larch_1284info[][3][kModelFieldSize];
 extern const size_t kLarch1284InfoRows;
 extern const char* const Larch_printerinfo[];  // ends with a null entry
 
-// Asks the backend for the device id. On entry *len is the capacity of buf
-// (at most its size minus one); on success buf holds the id, NUL-terminated,
-// and *len its length. On failure buf is emptied. Once a query of the job
-// went unanswered for the whole time-out, later ones fail at once.
-bool query1284info(char* buf, int* len);
+namespace lumora {
+struct PsJobState;
+}
+
+// Asks the printer for its device id (the job's deviceId hook). On entry
+// *len is the capacity of buf (at most its size minus one); on success buf
+// holds the id, NUL-terminated, and *len its length. On failure buf is
+// emptied. Once a query of the job went unanswered for the whole time-out,
+// later ones fail at once.
+bool query1284info(lumora::PsJobState& job, char* buf, int* len);
 
 // Supported printer? Sets *maple (never clears it) for the maple family.
-bool isSupportPrinter(const char* deviceId, bool deviceIdValid, bool* maple);
+// Without a valid device id the printer's ShortNickName decides.
+bool isSupportPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+                      const char* deviceId, bool deviceIdValid, bool* maple);
 
 // A model of the Larch platform?
-bool isLarchPrinter(const char* deviceId, bool deviceIdValid);
+bool isLarchPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+                    const char* deviceId, bool deviceIdValid);

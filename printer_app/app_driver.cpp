@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app_strings.h"
 #include "raster_adapter.h"
 
 namespace lumora_app {
@@ -96,7 +97,7 @@ void FillDuplex(const AppDriver& driver, pappl_pr_driver_data_t* data) {
       PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE;
 }
 
-void FillVendor(pappl_pr_driver_data_t* data, ipp_t** attrs) {
+void FillVendor(pappl_system_t* system, pappl_pr_driver_data_t* data, ipp_t** attrs) {
   *attrs = ippNew();
   data->num_vendor = 0;
   for (const char* name : kVendorNames) {
@@ -112,6 +113,8 @@ void FillVendor(pappl_pr_driver_data_t* data, ipp_t** attrs) {
                nullptr, "auto");
   ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
                nullptr, "auto");
+  // Names of the options and values in the server's language.
+  AddStringsAttributes(system, *attrs);
 }
 
 void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
@@ -150,7 +153,7 @@ void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
   papplPrinterSetSupplies(printer, 1, &toner);
 }
 
-bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
+bool DriverCallback(pappl_system_t* system, const char* driverName,
                     const char* /*deviceUri*/, const char* /*deviceId*/,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*cbData*/) {
   const AppDriver* driver = FindAppDriver(driverName ? driverName : "");
@@ -187,7 +190,7 @@ bool DriverCallback(pappl_system_t* /*system*/, const char* driverName,
   data->darkness_supported = kDensityLevels;
   data->darkness_configured = 50;
   data->darkness_default = 0;
-  FillVendor(data, attrs);
+  FillVendor(system, data, attrs);
   return true;
 }
 

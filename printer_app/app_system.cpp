@@ -11,6 +11,7 @@
 
 #include "app_driver.h"
 #include "app_drivers.h"
+#include "app_strings.h"
 #include "pdf_filter.h"
 
 namespace lumora_app {
@@ -88,7 +89,8 @@ void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, &ctx);
   papplSystemSetAdminGroup(system, ctx.auth.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
-  papplSystemSetFooterHTML(system, "Lumora printer application");
+  papplSystemSetFooterHTML(system, kFooterHtml);
+  AddAppStrings(system);
   // The system keeps its own copy.
   pappl_version_t version = {"lumora-printer-app", "", LUMORA_VERSION, {LUMORA_VERSION_PARTS}};
   papplSystemSetVersions(system, 1, &version);

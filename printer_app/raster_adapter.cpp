@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app_driver.h"
+#include "app_strings.h"
 
 namespace lumora_app {
 
@@ -91,13 +92,16 @@ namespace {
 
 // The turn-the-stack prompt while the printer waits for the stack: the
 // printer's state (media-needed, with the text in the state-change event),
-// and the job's state message.
+// and the job's state message, both in the server's language (PAPPL keeps
+// no language of the job); the log keeps the PPD's text.
 void ShowManualDuplexPrompt(pappl_job_t* job, const std::string& prompt) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
+  pappl_system_t* system = papplPrinterGetSystem(printer);
+  const std::string text = ServerText(system, prompt);
   papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
-  papplSystemAddEvent(papplPrinterGetSystem(printer), printer, job,
-                      PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s", prompt.c_str());
-  papplJobSetMessage(job, "%s", prompt.c_str());
+  papplSystemAddEvent(system, printer, job, PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s",
+                      text.c_str());
+  papplJobSetMessage(job, "%s", text.c_str());
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "%s", prompt.c_str());
 }
 

@@ -25,11 +25,13 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir build-sanitize --output-on-failure -j"$JOBS"
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
-# ThreadSanitizer: eight raster jobs at once in one process, with no data
-# race between them (only the libraries and that test are built).
+# ThreadSanitizer: eight raster jobs, then eight PostScript jobs, at once in
+# one process, with no data race between them (only the libraries and those
+# tests are built).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_TSAN=ON -DLUMORA_BUILD_BENCH=OFF
-cmake --build build-tsan -j"$JOBS" --target concurrent_jobs_test
+cmake --build build-tsan -j"$JOBS" --target concurrent_jobs_test concurrent_ps_jobs_test
 TSAN_OPTIONS=halt_on_error=1:exitcode=66 build-tsan/bin/concurrent_jobs_test
+TSAN_OPTIONS=halt_on_error=1:exitcode=66 build-tsan/bin/concurrent_ps_jobs_test
 
 bash scripts/valgrind.sh build
 

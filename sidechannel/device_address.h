@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "byte_output.h"
+
 // Capacity of the callers' host buffers.
 constexpr std::size_t kHostBufferSize = 1024;
 // Capacity of the address text buffer of GetIpByHostname.
@@ -17,35 +19,42 @@ constexpr std::size_t kAddressTextSize = 256;
 // appends the host to `host` (a zeroed buffer of kHostBufferSize bytes) and
 // stores the URI's port (the scheme's default when it names none).
 // Returns 1 when the host was found, else 0.
-int getPrinterHostNameFromUri(const char* uri, char* host, int* port);
+int getPrinterHostNameFromUri(lumora::LogOutput& log, const char* uri, char* host, int* port);
 // The same, for DNS-SD URIs, with its own messages.
-int getPrinterHostNameFromDNSSDUri(const char* uri, char* host, int* port);
+int getPrinterHostNameFromDNSSDUri(lumora::LogOutput& log, const char* uri, char* host, int* port);
 
 // Looks a host name up; on success writes the first address as text into
 // `address` (kAddressTextSize bytes) and returns 0; returns 1 when the name
 // does not resolve.
-int GetIpByHostname(const char* name, char* address);
+int GetIpByHostname(lumora::LogOutput& log, const char* name, char* address);
 
-// Opens the first USB device whose (non-empty) serial number occurs in the
-// URI. The caller closes the handle and then calls libusb_exit(nullptr).
-// Returns nullptr when none matches (the libusb context is released then).
-libusb_device_handle* FindUsbDeviceHandle(const char* uri);
-
-// Closes a handle from FindUsbDeviceHandle and releases the libusb context
-// when it goes out of scope.
+// An open USB printer and the libusb context it was found in (one context
+// per search, so that jobs never share one); both are released when it goes.
 class UsbDeviceSession {
  public:
-  explicit UsbDeviceSession(libusb_device_handle* handle) : handle_(handle) {}
-  ~UsbDeviceSession() {
-    if (handle_ != nullptr) {
-      libusb_close(handle_);
-      libusb_exit(nullptr);
-    }
+  UsbDeviceSession() = default;
+  UsbDeviceSession(libusb_context* context, libusb_device_handle* handle)
+      : context_(context), handle_(handle) {}
+  UsbDeviceSession(UsbDeviceSession&& other) noexcept
+      : context_(other.context_), handle_(other.handle_) {
+    other.context_ = nullptr;
+    other.handle_ = nullptr;
   }
+  UsbDeviceSession& operator=(UsbDeviceSession&&) = delete;
   UsbDeviceSession(const UsbDeviceSession&) = delete;
   UsbDeviceSession& operator=(const UsbDeviceSession&) = delete;
+  ~UsbDeviceSession() {
+    if (handle_ != nullptr) libusb_close(handle_);
+    if (context_ != nullptr) libusb_exit(context_);
+  }
+  // The open device; nullptr when none was found.
   libusb_device_handle* get() const { return handle_; }
 
  private:
-  libusb_device_handle* handle_;
+  libusb_context* context_ = nullptr;
+  libusb_device_handle* handle_ = nullptr;
 };
+
+// Opens the first USB device whose (non-empty) serial number occurs in the
+// URI; the session holds no device when none matches.
+UsbDeviceSession FindUsbDeviceHandle(lumora::LogOutput& log, const char* uri);

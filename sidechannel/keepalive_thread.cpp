@@ -6,79 +6,97 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "device_address.h"
-#include "side_timing.h"
-#include "sidechannel.h"
+#include "side_log.h"
 #include "snmp_datagram.h"
 #include "udp_socket.h"
-#include "wake_event.h"
-
-std::atomic<unsigned char> g_bdummyEnd{0};
-pthread_t dummy_thread = 0;
 
 namespace {
 
-char kDummyExit[] = "Job end, dummy thread exit.\n";
+const char kDummyExit[] = "Job end, dummy thread exit.\n";
 // Pause between flag checks when the network host is empty.
 constexpr int kIdlePauseMs = 500;
 
-// Raised by Waitpthread: the thread's waits end at once.
-const WakeEvent gKeepaliveEnd;
-
 // True once the thread is to finish: told by Waitpthread, or the job was
 // cancelled (the thread then sets g_bdummyEnd itself).
-bool EndRequested() {
-  if (job_canceled) g_bdummyEnd = 1;
-  return g_bdummyEnd != 0;
+bool EndRequested(KeepAliveThread& k) {
+  if (k.job.Cancelled()) k.g_bdummyEnd = 1;
+  return k.g_bdummyEnd != 0;
 }
 
 // A pause of the thread that ends early when it is told to finish.
-void PauseMs(int ms) { WaitFdOrWake(-1, 0, ms, &gKeepaliveEnd, &JobCanceledEvent()); }
+void PauseMs(const KeepAliveThread& k, int ms) { k.job.Wait(-1, 0, ms, &k.end); }
 
 struct AddrInfoFree {
   void operator()(addrinfo* info) const { freeaddrinfo(info); }
 };
 
-void* HoldUsbPrinter(const char* uri) {
-  UsbDeviceSession session(FindUsbDeviceHandle(uri));
+void* HoldUsbPrinter(KeepAliveThread& k) {
+  UsbDeviceSession session = FindUsbDeviceHandle(k.job.log(), k.uri.c_str());
   if (session.get() == nullptr) {
-    fprintf(stderr, "dummy_send::handle is null\n");
+    Debugf(k.job.log(), "dummy_send::handle is null\n");
     return nullptr;
   }
   for (;;) {
-    if (EndRequested()) return kDummyExit;  // the session closes the device
-    PauseMs(UsbHoldMs());
+    if (EndRequested(k)) return const_cast<char*>(kDummyExit);  // the session closes the device
+    PauseMs(k, k.job.timings().usbHoldMs);
   }
 }
 
-void* KeepNetworkPrinterAwake(const char* uri) {
+void* KeepNetworkPrinterAwake(KeepAliveThread& k) {
   char host[kHostBufferSize] = {0};
   int port = 0;
-  if (getPrinterHostNameFromUri(uri, host, &port) == 0) {
-    fprintf(stderr, "fail to get host name\n");
+  if (getPrinterHostNameFromUri(k.job.log(), k.uri.c_str(), host, &port) == 0) {
+    Debugf(k.job.log(), "fail to get host name\n");
     return nullptr;
   }
+  const int interval = k.job.timings().keepaliveIntervalMs;
   for (;;) {
-    if (EndRequested()) return kDummyExit;
+    if (EndRequested(k)) return const_cast<char*>(kDummyExit);
     if (host[0] != '\0') {
-      SenddummyCmdToNet(host);
-      PauseMs(KeepaliveIntervalMs());
+      SenddummyCmdToNet(k, host);
+      PauseMs(k, interval);
     } else {
-      PauseMs(KeepaliveIntervalMs() < kIdlePauseMs ? KeepaliveIntervalMs() : kIdlePauseMs);
+      PauseMs(k, interval < kIdlePauseMs ? interval : kIdlePauseMs);
     }
+  }
+}
+
+// An application's line to the printer: one exchange per interval.
+void* KeepLineAwake(KeepAliveThread& k) {
+  std::unique_ptr<DeviceLine> line = k.line(DeviceLineUse::kKeepAlive, k.uri);
+  if (!line) return nullptr;
+  for (;;) {
+    if (EndRequested(k)) return const_cast<char*>(kDummyExit);
+    line->KeepAlive();
+    PauseMs(k, k.job.timings().keepaliveIntervalMs);
+  }
+}
+
+// Waits for the agent's answer, which only tells that it is there; its
+// content is not read. The wait ends early when the thread is told to end.
+void AwaitReply(const KeepAliveThread& k, int fd) {
+  if (k.job.Wait(fd, POLLIN, k.job.timings().snmpReplyTimeoutMs, &k.end) == 1) {
+    unsigned char reply[512];
+    recvfrom(fd, reply, sizeof(reply), MSG_DONTWAIT, nullptr, nullptr);
   }
 }
 
 }  // namespace
 
-void SenddummyCmdToNet(const char* host) {
+KeepAliveThread::KeepAliveThread(SideJob& j, DeviceLineOpener l) : job(j), line(std::move(l)) {}
+
+KeepAliveThread::~KeepAliveThread() {
+  if (started) Waitpthread(*this);
+}
+
+void SenddummyCmdToNet(KeepAliveThread& k, const char* host) {
+  lumora::LogOutput& log = k.job.log();
   if (host == nullptr || *host == '\0') {
-    fprintf(stderr, "hostname == NULL.\n");
+    Debugf(log, "hostname == NULL.\n");
     return;
   }
   addrinfo hints{};
@@ -87,78 +105,71 @@ void SenddummyCmdToNet(const char* host) {
   addrinfo* found = nullptr;
   int rc = getaddrinfo(host, "161", &hints, &found);
   if (rc != 0) {
-    fprintf(stderr, "getaddrinfo fail return %d.\n", rc);
+    Debugf(log, "getaddrinfo fail return %d.\n", rc);
     return;
   }
   std::unique_ptr<addrinfo, AddrInfoFree> info(found);
   UdpSocket sock(socket(info->ai_family, info->ai_socktype, info->ai_protocol));
   if (sock.fd() < 0) {
-    fprintf(stderr, "create socket fail\n");
+    Debugf(log, "create socket fail\n");
     return;
   }
   int on = 1;
   setsockopt(sock.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
-  struct timeval tv = SnmpReplyTimeval();
+  struct timeval tv = MsTimeval(k.job.timings().snmpReplyTimeoutMs);
   if (setsockopt(sock.fd(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
-    fprintf(stderr, "setsockopt fail\n");
+    Debugf(log, "setsockopt fail\n");
     return;
   }
   const SnmpDatagram request = BuildKeepaliveSetRequest();
   for (int attempt = 0; attempt < 3; ++attempt) {
-    ssize_t sent = sendto(sock.fd(), request.data(), request.size(), 0, info->ai_addr,
-                          info->ai_addrlen);
-    if (sent >= 0) {
-      // The agent's answer only tells that it is there; its content is not
-      // read. The wait ends early when the thread is told to finish.
-      if (WaitFdOrWake(sock.fd(), POLLIN, SnmpReplyTimeoutMs(), &gKeepaliveEnd,
-                       &JobCanceledEvent()) == 1) {
-        unsigned char reply[512];
-        recvfrom(sock.fd(), reply, sizeof(reply), MSG_DONTWAIT, nullptr, nullptr);
-      }
+    if (sendto(sock.fd(), request.data(), request.size(), 0, info->ai_addr, info->ai_addrlen) >= 0) {
+      AwaitReply(k, sock.fd());
       break;
     }
-    fprintf(stderr, "<SNMP> socket sendto error. (dest_addr=%s)\n", host);
+    Debugf(log, "<SNMP> socket sendto error. (dest_addr=%s)\n", host);
   }
 }
 
 void* dummy_send_tread(void* arg) {
-  // Deferred cancellation only: the thread is cancelled (at one of its sleeps
-  // or socket waits) solely when Waitpthread cannot join it.
-  const char* uri = static_cast<const char*>(arg);
-  if (uri != nullptr && strstr(uri, "usb") != nullptr) return HoldUsbPrinter(uri);
-  return KeepNetworkPrinterAwake(uri);
+  KeepAliveThread& k = *static_cast<KeepAliveThread*>(arg);
+  if (k.line) return KeepLineAwake(k);
+  if (strstr(k.uri.c_str(), "usb") != nullptr) return HoldUsbPrinter(k);
+  return KeepNetworkPrinterAwake(k);
 }
 
-void Creatpthread(char** argv) {
-  const char* uri = getenv("DEVICE_URI");
+void Creatpthread(KeepAliveThread& k, const char* deviceUri, const char* argv0) {
+  if (k.started) return;
+  const char* uri = deviceUri;
   if (uri == nullptr) {
-    if (argv != nullptr && argv[0] != nullptr && argv[0][0] != '\0' &&
-        strchr(argv[0], ':') != nullptr) {
-      uri = argv[0];
+    if (argv0 != nullptr && argv0[0] != '\0' && strchr(argv0, ':') != nullptr) {
+      uri = argv0;
     } else {
-      fprintf(stderr, "argv error\n");
+      Debugf(k.job.log(), "argv error\n");
       return;
     }
   }
-  int err = pthread_create(&dummy_thread, nullptr, dummy_send_tread, const_cast<char*>(uri));
+  k.uri = uri;
+  int err = pthread_create(&k.dummy_thread, nullptr, dummy_send_tread, &k);
   if (err != 0) {
-    dummy_thread = 0;
-    fprintf(stderr, "gstopcl::CreateDammyThread Failed, err = %d\n", err);
+    Debugf(k.job.log(), "gstopcl::CreateDammyThread Failed, err = %d\n", err);
+    return;
   }
+  k.started = true;
 }
 
-void Waitpthread() {
-  g_bdummyEnd = 1;
-  gKeepaliveEnd.Raise();
-  fprintf(stderr, "End::g_bDammyEnd = %d\n", static_cast<int>(g_bdummyEnd.load()));
-  if (dummy_thread == 0) return;
-  int err = pthread_join(dummy_thread, nullptr);
+void Waitpthread(KeepAliveThread& k) {
+  k.g_bdummyEnd = 1;
+  k.end.Raise();
+  Debugf(k.job.log(), "End::g_bDammyEnd = %d\n", static_cast<int>(k.g_bdummyEnd.load()));
+  if (!k.started) return;
+  int err = pthread_join(k.dummy_thread, nullptr);
   if (err != 0) {
-    // Last resort: the thread ends at its next sleep or socket wait.
+    // Last resort: the thread ends at its next pause or socket wait.
     SleepMs(500);
-    pthread_cancel(dummy_thread);
+    pthread_cancel(k.dummy_thread);
     errno = err;
-    fprintf(stderr, "gstopcl::pthread_dammy_join error value is %d \n", errno);
+    Debugf(k.job.log(), "gstopcl::pthread_dammy_join error value is %d \n", errno);
   }
-  dummy_thread = 0;
+  k.started = false;
 }

@@ -20,24 +20,13 @@ int ReadMsFromEnv(const char* name, int fallback) {
 
 }  // namespace
 
-int KeepaliveIntervalMs() {
-  static const int ms = ReadMsFromEnv("LUMORA_KEEPALIVE_INTERVAL_MS", 5000);
-  return ms;
-}
-
-int UsbHoldMs() {
-  static const int ms = ReadMsFromEnv("LUMORA_USB_HOLD_MS", 700);
-  return ms;
-}
-
-int StatusPollMs() {
-  static const int ms = ReadMsFromEnv("LUMORA_STATUS_POLL_MS", 500);
-  return ms;
-}
-
-int SnmpReplyTimeoutMs() {
-  static const int ms = ReadMsFromEnv("LUMORA_SNMP_TIMEOUT_MS", 2000);
-  return ms;
+SideTimings SideTimings::FromEnvironment() {
+  SideTimings t;
+  t.keepaliveIntervalMs = ReadMsFromEnv("LUMORA_KEEPALIVE_INTERVAL_MS", t.keepaliveIntervalMs);
+  t.usbHoldMs = ReadMsFromEnv("LUMORA_USB_HOLD_MS", t.usbHoldMs);
+  t.statusPollMs = ReadMsFromEnv("LUMORA_STATUS_POLL_MS", t.statusPollMs);
+  t.snmpReplyTimeoutMs = ReadMsFromEnv("LUMORA_SNMP_TIMEOUT_MS", t.snmpReplyTimeoutMs);
+  return t;
 }
 
 void SleepMs(int ms) {

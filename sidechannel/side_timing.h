@@ -1,19 +1,24 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Pauses and time-outs of the device threads. Each value is read once from
-// the environment (tests shorten them) and defaults to the printer's real
-// cadence.
+// Pauses and time-outs of the device threads: the printer's real cadence by
+// default; a filter reads shortened values from the environment (tests).
 #pragma once
 
-// LUMORA_KEEPALIVE_INTERVAL_MS: pause after each SNMP keep-alive (5000).
-int KeepaliveIntervalMs();
-// LUMORA_USB_HOLD_MS: pause between end-flag checks while holding a USB
-// printer open (700).
-int UsbHoldMs();
-// LUMORA_STATUS_POLL_MS: one pass of the status query loop (500); the
-// network is asked every fifth pass, USB every second pass.
-int StatusPollMs();
-// LUMORA_SNMP_TIMEOUT_MS: receive time-out of one SNMP reply (2000).
-int SnmpReplyTimeoutMs();
+struct SideTimings {
+  // Pause after each SNMP keep-alive.
+  int keepaliveIntervalMs = 5000;
+  // Pause between end-flag checks while holding a USB printer open.
+  int usbHoldMs = 700;
+  // One pass of the status query loop; the network is asked every fifth
+  // pass, USB every second pass.
+  int statusPollMs = 500;
+  // Receive time-out of one SNMP reply.
+  int snmpReplyTimeoutMs = 2000;
 
-// Sleeps for the given number of milliseconds (a thread cancellation point).
+  // LUMORA_KEEPALIVE_INTERVAL_MS, LUMORA_USB_HOLD_MS, LUMORA_STATUS_POLL_MS
+  // and LUMORA_SNMP_TIMEOUT_MS: positive milliseconds up to one minute;
+  // anything else keeps the default.
+  static SideTimings FromEnvironment();
+};
+
+// Sleeps for the given number of milliseconds.
 void SleepMs(int ms);

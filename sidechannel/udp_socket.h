@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// A datagram socket closed when it goes out of scope, and the receive
-// time-out of one SNMP reply in the form setsockopt wants.
+// A datagram socket closed when it goes out of scope, and a receive
+// time-out in the form setsockopt wants.
 #pragma once
 
 #include <sys/time.h>
 #include <unistd.h>
-
-#include "side_timing.h"
 
 class UdpSocket {
  public:
@@ -22,8 +20,7 @@ class UdpSocket {
   int fd_;
 };
 
-inline struct timeval SnmpReplyTimeval() {
-  int ms = SnmpReplyTimeoutMs();
+inline struct timeval MsTimeval(int ms) {
   struct timeval tv;
   tv.tv_sec = ms / 1000;
   tv.tv_usec = (ms % 1000) * 1000;

@@ -16,6 +16,7 @@ namespace {
 // they may be closed when the program starts (then the next descriptor made
 // would take their number): an event is kept above them.
 constexpr int kLowestEventFd = 10;
+constexpr int kMaxWakeFds = 4;
 
 int MakeEventFd() {
   int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -33,32 +34,35 @@ WakeEvent::~WakeEvent() {
   if (fd_ >= 0) close(fd_);
 }
 
-void WakeEvent::Raise() const {
+void WakeEvent::Raise() const { RaiseWakeFd(fd_); }
+
+void RaiseWakeFd(int fd) {
+  if (fd < 0) return;
   const uint64_t one = 1;
-  ssize_t ignored = write(fd_, &one, sizeof(one));
+  ssize_t ignored = write(fd, &one, sizeof(one));
   (void)ignored;
 }
 
-void WakeEvent::Clear() const {
-  uint64_t count = 0;
-  ssize_t ignored = read(fd_, &count, sizeof(count));
-  (void)ignored;
-}
-
-int WaitFdOrWake(int fd, short events, int timeoutMs, const WakeEvent* a, const WakeEvent* b) {
+int WaitFdOrWake(int fd, short events, int timeoutMs, std::initializer_list<int> wakeFds) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  pollfd fds[1 + kMaxWakeFds] = {};
+  fds[0] = {fd, events, 0};
+  nfds_t n = 1;
+  for (int wake : wakeFds) {
+    if (wake >= 0 && n < 1 + kMaxWakeFds) fds[n++] = {wake, POLLIN, 0};
+  }
   for (;;) {
-    pollfd fds[3] = {{fd, events, 0}, {a ? a->fd() : -1, POLLIN, 0}, {b ? b->fd() : -1, POLLIN, 0}};
     int wait = -1;
     if (timeoutMs >= 0) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
-    int n = poll(fds, 3, wait);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return 0;
-    if (fds[1].revents != 0 || fds[2].revents != 0) return -1;
+    int ready = poll(fds, n, wait);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return 0;
+    for (nfds_t i = 1; i < n; ++i)
+      if (fds[i].revents != 0) return -1;
     return 1;
   }
 }

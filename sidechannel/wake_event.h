@@ -4,6 +4,8 @@
 // single write(), so a signal handler may do it.
 #pragma once
 
+#include <initializer_list>
+
 class WakeEvent {
  public:
   WakeEvent();
@@ -12,8 +14,6 @@ class WakeEvent {
   WakeEvent& operator=(const WakeEvent&) = delete;
 
   void Raise() const;
-  // Back to not raised (a test that runs several jobs in one process).
-  void Clear() const;
   // Polls readable once raised; -1 when no descriptor could be made (poll()
   // then ignores it and waits end only by their time-outs).
   int fd() const { return fd_; }
@@ -22,8 +22,11 @@ class WakeEvent {
   int fd_;
 };
 
+// Raises the event behind a WakeEvent's descriptor (a signal handler's way).
+void RaiseWakeFd(int fd);
+
 // Waits up to timeoutMs milliseconds (negative: no limit) until `fd` polls
-// with one of `events` or one of the two wake events is raised (either may
-// be null; a negative fd is not waited for). Returns 1 when fd is ready, 0
-// on time-out, -1 when a wake event ended the wait.
-int WaitFdOrWake(int fd, short events, int timeoutMs, const WakeEvent* a, const WakeEvent* b);
+// with one of `events` or one of the wake descriptors polls readable
+// (negative ones are left out, and so is a negative fd). Returns 1 when fd
+// is ready, 0 on time-out, -1 when a wake descriptor ended the wait.
+int WaitFdOrWake(int fd, short events, int timeoutMs, std::initializer_list<int> wakeFds);

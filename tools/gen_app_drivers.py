@@ -20,7 +20,7 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from gen_ppd import MAKER, raster_ppd  # noqa: E402
+from gen_ppd import MAKER, raster_ppd, strings_beside  # noqa: E402
 from lumora_models import load, c_str, write_if_changed  # noqa: E402
 
 # PWG self-describing names of the papers of the PPDs (PPD name -> PWG name).
@@ -123,8 +123,8 @@ def paper_rows(facts):
     return "{" + ", ".join(rows) + "}"
 
 
-def driver_row(model, index):
-    f = ppd_facts(raster_ppd(model, index))
+def driver_row(model, index, strings):
+    f = ppd_facts(raster_ppd(model, index, strings))
     if f["model"] != model.name:
         raise SystemExit(f"PPD model name {f['model']} is not {model.name}")
     d, r, c = f["defaults"], f["reasons"], f["choices"]
@@ -155,7 +155,8 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     models = load(argv[1])
-    rows = [driver_row(m, i) for i, m in enumerate(models.raster, 1)]
+    strings = strings_beside(argv[1])
+    rows = [driver_row(m, i, strings) for i, m in enumerate(models.raster, 1)]
     names = [driver_name(m.name) for m in models.raster]
     if len(set(names)) != len(names):
         raise SystemExit("two models give the same driver name")

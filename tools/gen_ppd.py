@@ -7,7 +7,20 @@
 writes OUT_DIR/<Model-Name>.ppd for every raster and PostScript model
 (removing stale Lumora PPDs from OUT_DIR); with --list it only prints the
 file names that would be written.  No PPD is edited by hand: change this
-generator or ppd/models.tsv and rebuild.
+generator, ppd/models.tsv or ppd/strings.tsv and rebuild.
+
+Every text a dialog shows (options, choices, paper names, the custom size
+and its parameters, the manual-duplex prompt) is English in the PPD's main
+part and translated into each language of strings.tsv (read from beside
+MODELS.tsv) in the PPD's closing part, as the CUPS localization keywords
+    *cupsLanguages: "zh_CN zh_TW"
+    *zh_CN.Translation TonerMode/<text>: ""
+    *zh_CN.TonerMode True/<text>: ""
+    *zh_CN.cupsIPPReason MDuplex/<text>: ""
+which CUPS picks by the user's or the job's language (ppdLocalize,
+ppdLocalizeIPPReason).  The machine texts that rastertoLumora reads
+(PlatForm, SupportManualDuplex) are never translated.  The main part stays
+ASCII, the translations are UTF-8.
 
 Raster models (rastertoLumora) get 8-bit gray raster (cupsColorSpace 0, 255 =
 white) at 600 dpi (1200 dpi on the Hazel family), the 23 paper sizes of the
@@ -23,6 +36,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from lumora_models import load  # noqa: E402
+from lumora_strings import load_strings  # noqa: E402
 
 MAKER = "Lumora"
 VERSION = "1.0"
@@ -89,8 +103,18 @@ CUSTOM_MIN_H, CUSTOM_MAX_H = 418, 1008
 # image starts at the top of the sheet and is centred across it, so the
 # whole vertical margin is at the bottom.
 CUSTOM_MARGINS = (12, 24, 12, 0)
+# The parameters of a custom size, as dialogs name them.
+CUSTOM_PARAMS = [("Width", "Width"), ("Height", "Height"), ("WidthOffset", "Width Offset"),
+                 ("HeightOffset", "Height Offset"), ("Orientation", "Orientation")]
 # PostScript printers: a plain 12-point margin all round.
 PS_MARGIN = 12
+
+# Paper sources of the raster printers: choice, text, PostScript code.
+INPUT_SLOTS = [
+    ("Auto", "Automatic", "<</ManualFeed false/MediaPosition 0>>setpagedevice"),
+    ("ManualFeed", "Manual Feed", "<</ManualFeed true/MediaPosition 1>>setpagedevice"),
+    ("AutoFeed", "Tray", "<</ManualFeed false/MediaPosition 2>>setpagedevice"),
+]
 
 MANUAL_DUPLEX_PROMPT = ("Turn the printed stack over and put it back in the tray "
                         "to print the back sides")
@@ -119,8 +143,14 @@ def imageable_area(w, h, pw, ph):
 
 
 class Ppd:
-    def __init__(self):
+    def __init__(self, strings):
+        self.strings = strings
         self.lines = []
+        self.main_end = None
+        # (keyword, spec, English text) of every text a dialog shows, in
+        # the order the PPD defines them; ungrouped options are in CUPS's
+        # "General" group.
+        self.shown = [("Translation", "General", "General")]
 
     def add(self, line=""):
         self.lines.append(line)
@@ -131,11 +161,24 @@ class Ppd:
         self.add(f"*OpenUI *{key}/{text}: {ui}")
         self.add(f"*OrderDependency: {order} {section} *{key}")
         self.add(f"*Default{key}: {default}")
+        self.shown.append(("Translation", key, text))
         for choice, ctext, code in choices:
             self.add(f'*{key} {choice}/{ctext}: "{code}"')
+            self.shown.append((key, choice, ctext))
         self.add(f"*CloseUI: *{key}")
 
+    def translations(self):
+        """The closing part: every shown text in every language of the table."""
+        self.main_end = len(self.lines)
+        for lang in self.strings.languages:
+            self.add()
+            self.add(f"*% {lang} texts (ppd/strings.tsv)")
+            for keyword, spec, text in self.shown:
+                self.add(f'*{lang}.{keyword} {spec}/{self.strings.tr(text, lang)}: ""')
+
     def text(self):
+        if not all(line.isascii() for line in self.lines[:self.main_end]):
+            raise SystemExit("the main part of a PPD must be ASCII")
         return "\n".join(self.lines) + "\n"
 
 
@@ -162,6 +205,7 @@ def header(ppd, pcfile, model_name, nickname, short_nickname, device_id):
     ppd.add('*Throughput: "20"')
     ppd.add("*LandscapeOrientation: Plus90")
     ppd.add("*TTRasterizer: Type42")
+    ppd.add(f'*cupsLanguages: "{" ".join(ppd.strings.languages)}"')
 
 
 def page_sizes(ppd, default, areas, custom_margins):
@@ -170,17 +214,23 @@ def page_sizes(ppd, default, areas, custom_margins):
     ppd.add("*OpenUI *PageSize/Media Size: PickOne")
     ppd.add("*OrderDependency: 10 AnySetup *PageSize")
     ppd.add(f"*DefaultPageSize: {default}")
+    ppd.shown.append(("Translation", "PageSize", "Media Size"))
     for name, w, h, _ in areas:
         ppd.add(f'*PageSize {name}/{PAPER_TEXT[name]}: '
                 f'"<</PageSize[{w} {h}]/ImagingBBox null>>setpagedevice"')
+        ppd.shown.append(("PageSize", name, PAPER_TEXT[name]))
+    ppd.shown.append(("CustomPageSize", "True", "Custom"))
+    ppd.shown.extend(("ParamCustomPageSize", p, t) for p, t in CUSTOM_PARAMS)
     ppd.add("*CloseUI: *PageSize")
     ppd.add()
     ppd.add("*OpenUI *PageRegion/Media Size: PickOne")
     ppd.add("*OrderDependency: 10 AnySetup *PageRegion")
     ppd.add(f"*DefaultPageRegion: {default}")
+    ppd.shown.append(("Translation", "PageRegion", "Media Size"))
     for name, w, h, _ in areas:
         ppd.add(f'*PageRegion {name}/{PAPER_TEXT[name]}: '
                 f'"<</PageSize[{w} {h}]/ImagingBBox null>>setpagedevice"')
+        ppd.shown.append(("PageRegion", name, PAPER_TEXT[name]))
     ppd.add("*CloseUI: *PageRegion")
     ppd.add()
     ppd.add(f"*DefaultImageableArea: {default}")
@@ -214,8 +264,8 @@ def duplex_option(ppd, order, default="None"):
     ], order=order)
 
 
-def raster_ppd(model, index):
-    ppd = Ppd()
+def raster_ppd(model, index, strings):
+    ppd = Ppd(strings)
     short = model.name
     if len(short) > 31:
         raise SystemExit(f"model name too long for a ShortNickName: {short}")
@@ -234,6 +284,7 @@ def raster_ppd(model, index):
     ppd.add(f'*cupsIPPReason SupportManualDuplex/{"TRUE" if manual else "FALSE"}: ""')
     if manual:
         ppd.add(f'*cupsIPPReason MDuplex/{MANUAL_DUPLEX_PROMPT}: ""')
+        ppd.shown.append(("cupsIPPReason", "MDuplex", MANUAL_DUPLEX_PROMPT))
 
     # Raster format: 8-bit gray, 255 = white.
     ppd.option("ColorModel", "Color Mode", "Gray", [
@@ -255,11 +306,7 @@ def raster_ppd(model, index):
         areas.append((name, w, h, imageable_area(w, h, pw, ph)))
     page_sizes(ppd, "A4", areas, CUSTOM_MARGINS)
 
-    ppd.option("InputSlot", "Paper Source", "Auto", [
-        ("Auto", "Automatic", "<</ManualFeed false/MediaPosition 0>>setpagedevice"),
-        ("ManualFeed", "Manual Feed", "<</ManualFeed true/MediaPosition 1>>setpagedevice"),
-        ("AutoFeed", "Tray", "<</ManualFeed false/MediaPosition 2>>setpagedevice"),
-    ], order=20)
+    ppd.option("InputSlot", "Paper Source", "Auto", INPUT_SLOTS, order=20)
     if model.duplex != "none":
         duplex_option(ppd, 20)
     if manual:
@@ -286,13 +333,14 @@ def raster_ppd(model, index):
         ("True", "On", "<</Collate true>>setpagedevice"),
     ], ui="Boolean", order=30)
     bool_option(ppd, "FineMode", "Fine Mode", 30)
+    ppd.translations()
     ppd.add()
     ppd.add("*% End of PPD")
     return ppd.text()
 
 
-def ps_ppd(model, index):
-    ppd = Ppd()
+def ps_ppd(model, index, strings):
+    ppd = Ppd(strings)
     d = model.designation
     name = f"{MAKER} {d} Series PS"
     device_id = f"MFG:{MAKER};CMD:PJL,PS;MDL:{d} series;CLS:PRINTER;DES:{MAKER} {d};"
@@ -331,18 +379,24 @@ def ps_ppd(model, index):
         ("ShortEdge", "Short Edge First", ""),
         ("LongEdge", "Long Edge First", ""),
     ], order=30)
+    ppd.translations()
     ppd.add()
     ppd.add("*% End of PPD")
     return ppd.text()
 
 
-def generate(models):
+def strings_beside(models_path):
+    """The translation table of the models table: strings.tsv beside it."""
+    return load_strings(os.path.join(os.path.dirname(os.path.abspath(models_path)), "strings.tsv"))
+
+
+def generate(models, strings):
     """Returns {file name: PPD text}."""
     out = {}
     for i, m in enumerate(models.raster, 1):
-        out[ppd_file_name(m.name)] = raster_ppd(m, i)
+        out[ppd_file_name(m.name)] = raster_ppd(m, i, strings)
     for i, m in enumerate(models.ps, 1):
-        out[ppd_file_name(f"{MAKER} {m.designation} Series PS")] = ps_ppd(m, i)
+        out[ppd_file_name(f"{MAKER} {m.designation} Series PS")] = ps_ppd(m, i, strings)
     if len(out) != len(models.raster) + len(models.ps):
         raise SystemExit("two models give the same PPD file name")
     return out
@@ -352,7 +406,7 @@ def main(argv):
     if len(argv) not in (3, 4) or (len(argv) == 4 and argv[3] != "--list"):
         sys.stderr.write(__doc__)
         return 2
-    files = generate(load(argv[1]))
+    files = generate(load(argv[1]), strings_beside(argv[1]))
     if len(argv) == 4:
         print("\n".join(sorted(files)))
         return 0
@@ -364,12 +418,12 @@ def main(argv):
     for fname, text in files.items():
         path = os.path.join(out_dir, fname)
         try:
-            with open(path, encoding="latin-1") as f:
+            with open(path, encoding="utf-8") as f:
                 if f.read() == text:
                     continue
-        except OSError:
+        except (OSError, UnicodeDecodeError):
             pass
-        with open(path, "w", encoding="latin-1") as f:
+        with open(path, "w", encoding="utf-8") as f:
             f.write(text)
     return 0
 

@@ -22,9 +22,13 @@ rig_log() { echo "rig: $*" >&2; }
 
 # rig_write_config DIR DATADIR [MORE]: cups-files.conf and cupsd.conf of a
 # private scheduler in DIR (listening only on DIR/cups.sock, allowing
-# everything); MORE are further cups-files.conf lines.
+# everything); MORE are further cups-files.conf lines.  With RIG_PORT set
+# it also listens on 127.0.0.1:RIG_PORT: the queues' printer-uri then names
+# that port, which clients such as lpoptions -l connect to.
 rig_write_config() {
   local rig=$1 data=$2 more=${3:-}
+  local listen="Listen $rig/cups.sock"
+  [ -z "${RIG_PORT:-}" ] || listen+=$'\n'"Listen 127.0.0.1:$RIG_PORT"
   local as_root=""
   if [ "$(id -u)" = 0 ]; then
     as_root=$'User lp\nGroup lp\nSystemGroup root'
@@ -47,7 +51,7 @@ $as_root
 $more
 EOF
   cat > "$rig/cupsd.conf" <<EOF
-Listen $rig/cups.sock
+$listen
 Browsing Off
 BrowseLocalProtocols none
 LogLevel debug

@@ -13,12 +13,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cups_filter.h"
 #include "job_settings.h"
 #include "paper_tables.h"
 #ifdef LUMORA_HAVE_PREFILTER
+#include "ps_filter.h"
 #include "support_check.h"
 #endif
 
@@ -126,6 +128,42 @@ TEST_P(RasterPpd, MatchesWhatTheRasterFilterReads) {
 
 INSTANTIATE_TEST_SUITE_P(AllModels, RasterPpd, ::testing::Range(0, kRasterModelCount));
 
+// A job in another language runs the filter with that LANG: CUPS then reads
+// the PPD's translations, so the machine texts the filter reads must stay
+// as they are while the prompt and the option names are translated.  (The
+// CUPS library keeps its language per thread: each language gets its own.)
+TEST(RasterPpdLanguages, MachineTextsStayAndShownTextsAreTranslated) {
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  const struct {
+    const char* lang;
+    const char* tonerSave;
+  } kLanguages[] = {{"zh_CN.UTF-8", "\u7701\u58a8\u6a21\u5f0f"},
+                    {"zh_TW.UTF-8", "\u7701\u78b3\u7c89\u6a21\u5f0f"}};
+  for (const auto& language : kLanguages) {
+    setenv("LANG", language.lang, 1);
+    std::thread([&language] {
+      for (int i = 0; i < kRasterModelCount; ++i) {
+        const RasterModelRow& model = kRasterModels[i];
+        SCOPED_TRACE(std::string(model.name) + " in " + language.lang);
+        PpdPtr ppd = Open(PpdPath(model.name));
+        ASSERT_NE(ppd, nullptr);
+        for (const char* keyword : {"PlatForm", "SupportManualDuplex"}) {
+          EXPECT_EQ(Reason(ppd.get(), keyword), ppdFindAttr(ppd.get(), "cupsIPPReason", keyword)->text);
+        }
+        if (std::string(model.duplex) == "manual") {
+          const std::string prompt = Reason(ppd.get(), "MDuplex");
+          EXPECT_NE(prompt, ppdFindAttr(ppd.get(), "cupsIPPReason", "MDuplex")->text);
+          EXPECT_GT(prompt.size(), 20u);
+        }
+        ppdLocalize(ppd.get());
+        EXPECT_STREQ(ppdFindOption(ppd.get(), "TonerMode")->text, language.tonerSave);
+      }
+    }).join();
+  }
+  unsetenv("LANG");
+}
+
 #ifdef LUMORA_HAVE_PREFILTER
 TEST(PostScriptPpd, EveryModelPassesThePreFilterChecksByNicknameAndDeviceId) {
   for (size_t i = 0; i < kSupportPrinterInfoRows; ++i) {
@@ -140,14 +178,15 @@ TEST(PostScriptPpd, EveryModelPassesThePreFilterChecksByNicknameAndDeviceId) {
     for (const char* option : {"PageSize", "Duplex", "Collate", "FeedEdge"})
       EXPECT_NE(ppdFindOption(ppd.get(), option), nullptr) << option;
 
-    setenv("PPD", path.c_str(), 1);
+    const lumora::PsPrinterDescription printer = DescribePsPrinter(ppd.get());
+    lumora::StderrLog log;
     bool mapleByName = false, mapleById = false;
-    EXPECT_TRUE(isSupportPrinter("", false, &mapleByName));
+    EXPECT_TRUE(isSupportPrinter(printer, log, "", false, &mapleByName));
     const std::string id = Attr(ppd.get(), "1284DeviceID");
-    EXPECT_TRUE(isSupportPrinter(id.c_str(), true, &mapleById)) << id;
+    EXPECT_TRUE(isSupportPrinter(printer, log, id.c_str(), true, &mapleById)) << id;
     EXPECT_EQ(mapleByName, mapleById);
-    const bool larch = isLarchPrinter("", false);
-    EXPECT_EQ(isLarchPrinter(id.c_str(), true), larch);
+    const bool larch = isLarchPrinter(printer, log, "", false);
+    EXPECT_EQ(isLarchPrinter(printer, log, id.c_str(), true), larch);
 
     // Larch queues send PDF to the pre-filter, the others PostScript.
     int pdfFilters = 0;
@@ -158,7 +197,6 @@ TEST(PostScriptPpd, EveryModelPassesThePreFilterChecksByNicknameAndDeviceId) {
     }
     EXPECT_EQ(pdfFilters, larch ? 1 : 0);
   }
-  unsetenv("PPD");
 }
 #endif
 

@@ -260,8 +260,10 @@ TEST(Sigterm, PrefilterAtRandomMoments) {
       continue;
     }
     // Cut: the job up to a page comment, then the trailer (and on the
-    // collated road the end of its PJL job).
-    const std::string end = trailer + (std::string(queues[k].options) == "Collate" ? endOfJob : "");
+    // collated road the end of its PJL job), then the PJL job closed as the
+    // job file closes it.
+    const std::string end = trailer + (std::string(queues[k].options) == "Collate" ? endOfJob : "") +
+                            "\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X";
     ASSERT_GE(r.out.size(), end.size());
     const size_t kept = r.out.size() - end.size();
     EXPECT_EQ(end, r.out.substr(kept));

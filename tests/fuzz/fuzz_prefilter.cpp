@@ -13,8 +13,8 @@
 #include "fuzz_entries.h"
 #include "fuzz_support.h"
 #include "media_size.h"
-#include "prefilter_job.h"
-#include "prefilter_state.h"
+#include "ps_filter.h"
+#include "ps_job_state.h"
 #include "ps_rewrite.h"
 #include "url_decode.h"
 
@@ -22,9 +22,10 @@ namespace lumora_fuzz {
 
 namespace {
 
-int NoStatusThread(pthread_t*, cancel_query_arg*) { return 0; }
-void NoKeepalive(char**) {}
-void NoKeepaliveStop() {}
+class QuietLog : public lumora::LogOutput {
+ public:
+  void Line(const char*) override {}
+};
 
 // Output of the road: a file, read back for the checks.
 struct RoadOutput {
@@ -68,6 +69,30 @@ void PrefilterEnvironment() {
   setenv("TMPDIR", ScratchTmp().c_str(), 1);
 }
 
+const lumora::PsPrinterDescription& FuzzPrinter() {
+  static const lumora::PsPrinterDescription printer = [] {
+    ppd_file_t* ppd = ppdOpenFile(PrefilterPpd().c_str());
+    lumora::PsPrinterDescription p = DescribePsPrinter(ppd);
+    ppdClose(ppd);
+    return p;
+  }();
+  return printer;
+}
+
+// The side-channel threads of a fuzzed job reach no printer.
+lumora::PsJobHooks NoDeviceHooks() {
+  lumora::PsJobHooks hooks;
+  hooks.deviceLine = [](DeviceLineUse, const std::string&) { return std::unique_ptr<DeviceLine>(); };
+  return hooks;
+}
+
+// The options of a fuzzed size check, as a job's state holds them.
+std::unique_ptr<lumora::PsJobState> SizeJob(lumora::ByteOutput& device, lumora::LogOutput& log,
+                                            const std::string& options) {
+  return std::unique_ptr<lumora::PsJobState>(new lumora::PsJobState(
+      FuzzPrinter(), {"lumora-q", "42", "fuzz", "t", "1", options}, device, log, NoDeviceHooks()));
+}
+
 }  // namespace
 
 int FuzzPsRewrite(const uint8_t* data, size_t size) {
@@ -76,37 +101,40 @@ int FuzzPsRewrite(const uint8_t* data, size_t size) {
   PrefilterEnvironment();
   const std::string job = WriteScratchFile("job.ps", data + 3, size - 3);
 
-  ResetPrefilterState();
-  gPrefilterHooks = {NoStatusThread, NoKeepalive, NoKeepaliveStop};
-  ismaple = (mode & 0x03) != 0;
-  iscollate = (mode & 0x03) == 2;
-  copies = iscollate ? 1 + (mode >> 4) % 3 : 0;
-  isA5Page = (mode & 0x04) != 0;
-  width = data[1] * 4;
-  height = data[2] * 4;
-  job_canceled = (mode & 0x08) ? 1 : 0;
   RoadOutput out;
-  gOutFd = out.fd;
+  lumora::FdOutput device(out.fd);
+  QuietLog log;
+  std::unique_ptr<lumora::PsJobState> state(new lumora::PsJobState(
+      FuzzPrinter(), {"lumora-q", "42", "fuzz", "A fuzzed job", "1", ""}, device, log,
+      NoDeviceHooks()));
+  lumora::PsJobState& road = *state;
+  road.ismaple = (mode & 0x03) != 0;
+  road.iscollate = (mode & 0x03) == 2;
+  road.copies = road.iscollate ? 1 + (mode >> 4) % 3 : 0;
+  road.isA5Page = (mode & 0x04) != 0;
+  road.width = data[1] * 4;
+  road.height = data[2] * 4;
+  if (mode & 0x08) road.side.Cancel();
 
-  std::string args[] = {"lumora-q", "42", "fuzz", "A fuzzed job", "1", "", job};
-  char* argv[8];
-  for (int i = 0; i < 7; ++i) argv[i] = &args[i][0];
-  argv[7] = nullptr;
   if ((mode & 0x03) == 3)
-    WritePrintFileToStdout(job);
+    WritePrintFileToStdout(road, job);
   else
-    WritePSdataToStdout(argv, job);
+    WritePSdataToStdout(road, job);
 
   // A cut job ends with the cancel trailer: nothing of the job follows it
   // (the collated road closes its PJL job after it).
-  if (job_canceled) {
+  if (road.Cancelled()) {
     const std::string result = out.Read();
     const std::string trailer(kCancelTrailer, kCancelTrailerLen);
     const std::string input(reinterpret_cast<const char*>(data + 3), size - 3);
     const size_t at = result.find(trailer);
     if (at != std::string::npos && input.find("%%Trailer") == std::string::npos) {
+      // Then the PJL job is closed as the job file closes it.
       std::string end = trailer;
-      if (iscollate) end += std::string(kEndOfJob, kEndOfJobLen);
+      if (road.iscollate) end += std::string(kEndOfJob, kEndOfJobLen);
+      const size_t close = input.rfind("\x1b%-12345X@PJL");
+      const size_t tail = input.size() > 4096 ? input.size() - 4096 : 0;  // where it is looked for
+      if (close != std::string::npos && close >= tail) end += input.substr(close);
       if (result.compare(at, std::string::npos, end) != 0)
         Fail("ps_rewrite", "job data after the cancel trailer");
     }
@@ -115,16 +143,14 @@ int FuzzPsRewrite(const uint8_t* data, size_t size) {
   // The line rewriting and the cut on the whole input as one line.
   std::string line(reinterpret_cast<const char*>(data + 3), size - 3);
   bool inNumCopies = (mode & 0x10) != 0;
-  FixPrnPageSize(line, width, height, inNumCopies);
+  FixPrnPageSize(line, road.width, road.height, road.iscollate, inNumCopies);
   int outlen = 0;
-  find_pageend(line, outlen);
+  find_pageend(road, line, outlen);
   if (outlen != 0 && outlen != kCancelTrailerLen) Fail("ps_rewrite", "cut with a bad length");
 
-  job_canceled = 0;
-  RemoveJobTempFiles();
+  state.reset();  // the job's temporary files go with it
   unlink(job.c_str());
   CheckNoTempFileLeft("ps_rewrite");
-  ResetPrefilterState();
   return 0;
 }
 
@@ -174,15 +200,15 @@ int FuzzSizeChecks(const uint8_t* data, size_t size) {
   const char* body = nl ? nl + 1 : text + size;
   const std::string job = WriteScratchFile("size.ps", body, static_cast<size_t>(text + size - body));
 
-  std::string args[] = {"lumora-q", "42", "fuzz", "t", "1", options};
-  char* argv[7];
-  for (int i = 0; i < 6; ++i) argv[i] = &args[i][0];
-  argv[6] = nullptr;
+  QuietLog log;
+  RoadOutput out;
+  lumora::FdOutput device(out.fd);
+  std::unique_ptr<lumora::PsJobState> state = SizeJob(device, log, options);
   int w = 0, h = 0;
-  checkmediasize(argv, 0, &w, &h);
-  isA5PageSize(options.c_str(), job.c_str());
+  checkmediasize(*state, 0, &w, &h);
+  isA5PageSize(*state, options.c_str(), job.c_str());
   // The custom-size check runs grep on the job: only for custom sizes.
-  isSupportCustomPageSize(options.c_str(), job.c_str());
+  isSupportCustomPageSize(*state, options.c_str(), job.c_str());
   unlink(job.c_str());
   return 0;
 }

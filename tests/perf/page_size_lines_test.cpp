@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "prefilter_state.h"
 #include "ps_rewrite.h"
 
 namespace {
@@ -74,7 +73,6 @@ TEST(PageSizeLines, SameFindingsAsStrcasestr) {
       "P<</",
   };
   for (bool collate : {false, true}) {
-    iscollate = collate;
     bool inMine = false;
     bool inRef = false;
     for (int size : {0, 1}) {
@@ -84,13 +82,12 @@ TEST(PageSizeLines, SameFindingsAsStrcasestr) {
         std::string ref = original;
         const int w = size ? 595 : 0;
         const int h = size ? 842 : 0;
-        EXPECT_EQ(Reference(ref, w, h, collate, inRef), FixPrnPageSize(mine, w, h, inMine));
+        EXPECT_EQ(Reference(ref, w, h, collate, inRef), FixPrnPageSize(mine, w, h, collate, inMine));
         EXPECT_EQ(ref, mine);
         EXPECT_EQ(inRef, inMine);
       }
     }
   }
-  iscollate = false;
 }
 
 }  // namespace

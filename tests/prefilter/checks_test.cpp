@@ -65,13 +65,13 @@ class SupportChecks : public ::testing::TestWithParam<SupportCase> {};
 TEST_P(SupportChecks, DeviceIdFirstThenNickname) {
   const SupportCase& c = GetParam();
   TempDir dir;
-  setenv("PPD", MakePpd(dir, c.nickname).c_str(), 1);
+  const lumora::PsPrinterDescription printer = DescribePpd(MakePpd(dir, c.nickname));
   const char* id = c.device_id ? c.device_id : "";
   bool maple = false;
-  StderrCapture quiet;
-  EXPECT_EQ(c.supported, isSupportPrinter(id, c.device_id != nullptr, &maple));
+  StringLog log;
+  EXPECT_EQ(c.supported, isSupportPrinter(printer, log, id, c.device_id != nullptr, &maple));
   EXPECT_EQ(c.maple, maple);
-  EXPECT_EQ(c.larch, isLarchPrinter(id, c.device_id != nullptr));
+  EXPECT_EQ(c.larch, isLarchPrinter(printer, log, id, c.device_id != nullptr));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -125,36 +125,46 @@ TEST(RemoveStr, OptionsTakenOutInOrder) {
       {"x page-set=odd", "page-set", "x page-set=odd"},  // last option, no blank after it
       {"x=1", "y", "x=1"},
   };
+  StringLog log;
   for (const auto& c : cases) {
     std::vector<char> buf(c.in, c.in + strlen(c.in) + 1);
-    removestr(buf.data(), c.name, ' ');
+    removestr(log, buf.data(), c.name, ' ');
     EXPECT_STREQ(c.out, buf.data()) << c.in;
   }
 }
 
 class SizeChecks : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("PPD", MakePpd(dir, "Lumora MP2100 Series PS", "", "LongEdge").c_str(), 1); }
+  // A queue without a default size: the job's options, then the job file.
+  void SetUp() override { ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "LongEdge", ""); }
   std::string Job(const std::string& text) {
     std::string path = dir / "job.ps";
     WriteFile(path, text);
     return path;
   }
+  // The size checks of a job on this queue.
+  int CustomOk(const char* options, const std::string& path) {
+    StepJob job(ppd, options);
+    return isSupportCustomPageSize(*job, options, path.c_str());
+  }
+  bool A5(const char* options, const std::string& path) {
+    StepJob job(ppd, options);
+    return isA5PageSize(*job, options, path.c_str());
+  }
   TempDir dir;
+  std::string ppd;
   StderrCapture quiet;
 };
 
 TEST_F(SizeChecks, PageSizeFromPpd) {
   int w = 0, h = 0;
-  char a0[] = "q", a1[] = "1", opts[] = "PageSize=A4 media=Letter";
-  char* argv[] = {a0, a1, a1, a1, a1, opts, nullptr};
-  EXPECT_EQ(1, checkmediasize(argv, 0, &w, &h));
+  StepJob a4(ppd, "PageSize=A4 media=Letter");
+  EXPECT_EQ(1, checkmediasize(*a4, 0, &w, &h));
   EXPECT_EQ(595, w);  // 595.3 in the PPD, truncated
   EXPECT_EQ(842, h);
-  char none[] = "media=A5";
-  argv[5] = none;
+  StepJob none(ppd, "media=Tabloid");
   w = h = 0;
-  EXPECT_EQ(0, checkmediasize(argv, 0, &w, &h));
+  EXPECT_EQ(0, checkmediasize(*none, 0, &w, &h));
   EXPECT_EQ(0, w + h);
 }
 
@@ -174,26 +184,26 @@ TEST_F(SizeChecks, CustomRangeFromMediaBox) {
       {"/pdfSetupPaper { pop } def\n", 1},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(c.ok, isSupportCustomPageSize("PageSize=Custom.1x1", Job(std::string("%!PS\n") + c.line).c_str()))
+    EXPECT_EQ(c.ok, CustomOk("PageSize=Custom.1x1", Job(std::string("%!PS\n") + c.line)))
         << c.line;
   // Not custom: the job file is not even looked at.
   std::string wide = Job("<</Type/Page/MediaBox [0 0 200 792]\n");
-  EXPECT_EQ(1, isSupportCustomPageSize("PageSize=Letter media=Custom.1x1", wide.c_str()));
-  EXPECT_EQ(0, isSupportCustomPageSize("media=Custom.200x792", wide.c_str()));
+  EXPECT_EQ(1, CustomOk("PageSize=Letter media=Custom.1x1", wide));
+  EXPECT_EQ(0, CustomOk("media=Custom.200x792", wide));
 }
 
 TEST_F(SizeChecks, CustomRangeOnRealJobs) {
   std::string ok = Job(MakePs(dir, 2, 612, 792));
-  EXPECT_EQ(1, isSupportCustomPageSize("PageSize=Custom.612x792", ok.c_str()));
+  EXPECT_EQ(1, CustomOk("PageSize=Custom.612x792", ok));
   std::string narrow = Job(MakePs(dir, 2, 200, 792));
-  EXPECT_EQ(0, isSupportCustomPageSize("PageSize=Custom.200x792", narrow.c_str()));
+  EXPECT_EQ(0, CustomOk("PageSize=Custom.200x792", narrow));
 }
 
 TEST_F(SizeChecks, PathIsNeverSeenByAShell) {
   mkdir((dir / "x").c_str(), 0700);
   std::string path = dir / "x/a b;touch pwned1;$(touch pwned2)'\"`touch pwned3`";
   WriteFile(path, "<</Type/Page/MediaBox [0 0 200 792]\n");
-  EXPECT_EQ(0, isSupportCustomPageSize("PageSize=Custom", path.c_str()));
+  EXPECT_EQ(0, CustomOk("PageSize=Custom", path));
   EXPECT_EQ(2u, ListDir(dir.path()).size());  // queue.ppd and x
   EXPECT_EQ(1u, ListDir(dir / "x").size());
 }
@@ -219,12 +229,12 @@ TEST_F(SizeChecks, A5LongEdge) {
       {"PageSize=A5", "", true},
       {"PageSize=A4", "<</Type/Page/MediaBox [0 0 420 595]\n", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.a5, isA5PageSize(c.options, Job(c.line).c_str())) << c.line;
-  EXPECT_FALSE(isA5PageSize("", (dir / "missing").c_str()));
+  for (const auto& c : cases) EXPECT_EQ(c.a5, A5(c.options, Job(c.line))) << c.line;
+  EXPECT_FALSE(A5("", dir / "missing"));
   // The PPD's default feed edge decides without the option.
-  setenv("PPD", MakePpd(dir, "Lumora MP2100 Series PS", "", "ShortEdge").c_str(), 1);
-  EXPECT_FALSE(isA5PageSize("PageSize=A5", ""));
-  EXPECT_TRUE(isA5PageSize("PageSize=A5 FeedEdge=LongEdge", ""));
+  ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "ShortEdge", "");
+  EXPECT_FALSE(A5("PageSize=A5", ""));
+  EXPECT_TRUE(A5("PageSize=A5 FeedEdge=LongEdge", ""));
 }
 
 }  // namespace

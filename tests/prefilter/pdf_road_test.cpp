@@ -11,7 +11,6 @@
 
 #include "child_process.h"
 #include "pdf_road.h"
-#include "prefilter_state.h"
 #include "prefilter_test_util.h"
 
 using namespace pftest;
@@ -42,30 +41,26 @@ std::string WithoutCreationDate(std::string ps) {
 
 class PdfRoad : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetPrefilterState();
-    gDeviceIdTimeout = 0.2;
-    setenv("TMPDIR", spool.path().c_str(), 1);
-  }
-  void TearDown() override { ResetPrefilterState(); }
+  void SetUp() override { setenv("TMPDIR", spool.path().c_str(), 1); }
 
-  // CreatRotateDuplex on a fresh copy of an n-page PDF; returns the turned pages.
+  // CreatRotateDuplex on a fresh copy of an n-page PDF; returns the turned
+  // pages. The job stays (with its temporary files) until jobs is cleared.
   std::string Rotate(int pages, const std::string& options, const std::string& duplex_default = "None") {
-    setenv("PPD", MakePpd(dir, kLarch, duplex_default).c_str(), 1);
+    lumora::PsJobHooks hooks;
+    hooks.lmqpdfPath = lmqpdf;
+    jobs.emplace_back(new StepJob(MakePpd(dir, kLarch, duplex_default), options, "1", hooks));
     std::string path = dir / "in.pdf";
     WriteFile(path, ReadFile(MakePdf(dir, pages)));
-    char a0[] = "q", a1[] = "1";
-    std::vector<char> opts(options.begin(), options.end());
-    opts.push_back('\0');
-    char* argv[] = {a0, a1, a1, a1, a1, opts.data(), nullptr};
     std::string job = path;
     StderrCapture capture;
-    CreatRotateDuplex(argv, job);
+    CreatRotateDuplex(**jobs.back(), job);
     log = capture.Stop();
     rotated = job != path;
     return TurnedPages(job);
   }
 
+  std::vector<std::unique_ptr<StepJob>> jobs;
+  std::string lmqpdf = "/opt/lumora/bin/lmqpdf";
   TempDir dir, spool;
   std::string log;
   bool rotated = false;
@@ -81,8 +76,8 @@ TEST_F(PdfRoad, EvenPagesTurnedForLongEdge) {
   // Without either text the PPD's default decides; "noDuplex" overrides it.
   EXPECT_EQ("2,4", Rotate(3 + 2, "Duplex=DuplexTumble", "DuplexNoTumble"));
   EXPECT_EQ("", Rotate(5, "noDuplex", "DuplexNoTumble"));
-  EXPECT_EQ(3u, ListDir(spool.path()).size());  // the rotated copies the job still holds
-  RemoveJobTempFiles();
+  EXPECT_EQ(3u, ListDir(spool.path()).size());  // the rotated copies the jobs still hold
+  jobs.clear();
   EXPECT_TRUE(ListDir(spool.path()).empty());
 }
 
@@ -95,9 +90,10 @@ TEST_F(PdfRoad, OldSystemQpdfMeansTheDriversOwnTool) {
   for (const char* version : {"7.1.0", "10.6.3"}) {
     WriteFile(fake, std::string("#!/bin/sh\necho 'qpdf version ") + version + "'\n");
     chmod(fake.c_str(), 0700);
-    EXPECT_EQ(std::string(version) == "10.6.3", getqpdfversion()) << version;
+    StepJob job(MakePpd(dir, kLarch));
+    EXPECT_EQ(std::string(version) == "10.6.3", getqpdfversion(*job)) << version;
   }
-  gLmqpdfPath = dir / "no-lmqpdf";
+  lmqpdf = dir / "no-lmqpdf";
   WriteFile(fake, "#!/bin/sh\necho 'qpdf version 7.1.0'\n");
   EXPECT_EQ("", Rotate(5, "Duplex=DuplexNoTumble"));
   EXPECT_NE(std::string::npos, log.find("Unable get page count of the inputfile!"));
@@ -123,7 +119,7 @@ TEST_F(PdfRoad, WholeRoadConvertsWithCopiesOneAndOptionsRemoved) {
   setenv("PPD", ppd.c_str(), 1);
   {
     StderrCapture quiet;
-    RunProgram({"/usr/lib/cups/filter/pdftops", "17", "user", "title", "1", "Duplex=DuplexNoTumble x=1", turned}, fd);
+    RunProgram({"/usr/lib/cups/filter/pdftops", "17", "user", "title", "1", "Duplex=DuplexNoTumble x=1", turned}, {}, fd);
   }
   close(fd);
   EXPECT_TRUE(WithoutCreationDate(ReadFile(expected)) == WithoutCreationDate(run.out));

@@ -14,8 +14,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "prefilter_job.h"
-#include "prefilter_state.h"
+#include <cups/ppd.h>
+
+#include "ps_filter.h"
 
 namespace pftest {
 
@@ -55,7 +56,7 @@ TempDir::~TempDir() {
 }
 
 std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex,
-                    const std::string& feed_edge) {
+                    const std::string& feed_edge, const std::string& page_size) {
   std::string ppd =
       "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
       "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LUMORA.PPD\"\n"
@@ -63,7 +64,9 @@ std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::
       "*ShortNickName: \"" + nickname + "\"\n*NickName: \"" + nickname + "\"\n"
       "*PSVersion: \"(3010.000) 0\"\n*LanguageLevel: \"3\"\n*ColorDevice: False\n"
       "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n*TTRasterizer: Type42\n"
-      "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n"
+
+      "*OpenUI *PageSize: PickOne\n" +
+      (page_size.empty() ? std::string() : "*DefaultPageSize: " + page_size + "\n") +
       "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
       "*PageSize A5/A5: \"<</PageSize[420 595]>>setpagedevice\"\n"
       "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n*CloseUI: *PageSize\n"
@@ -148,6 +151,11 @@ std::string FourHundredPages() {
   return WrapPjl(ps + "%%EOF\n");
 }
 
+std::string JobClose(const std::string& job) {
+  const size_t at = job.rfind("\x1b%-12345X@PJL");
+  return at == std::string::npos ? std::string() : job.substr(at);
+}
+
 int PageComments(const std::string& text) {
   int n = 0;
   for (size_t at = text.find("%%Page:"); at != std::string::npos; at = text.find("%%Page:", at + 1)) ++n;
@@ -204,17 +212,47 @@ std::string StderrCapture::Stop() {
 
 namespace {
 
-int RecordStatusThread(pthread_t* thread, cancel_query_arg* arg) {
-  ++gHookLog.status_threads;
-  gHookLog.uri = arg->deviceUri;
-  gHookLog.job_id = arg->jobId;
-  *thread = 0;
-  return 0;
+// The line of RunJob's side-channel threads: counts them, talks to nobody.
+class CountingLine : public DeviceLine {
+ public:
+  void KeepAlive() override {}
+  bool JobCancelledAtPrinter(const cancel_query_arg&) override { return false; }
+};
+
+std::mutex gHookMutex;
+
+std::unique_ptr<DeviceLine> OpenCountingLine(DeviceLineUse use, const std::string& uri) {
+  std::lock_guard<std::mutex> hold(gHookMutex);
+  if (use == DeviceLineUse::kStatus) {
+    ++gHookLog.status_threads;
+    gHookLog.uri = uri;
+  } else {
+    ++gHookLog.keepalive_starts;
+  }
+  return std::unique_ptr<DeviceLine>(new CountingLine);
 }
-void RecordKeepaliveStart(char**) { ++gHookLog.keepalive_starts; }
-void RecordKeepaliveStop() { ++gHookLog.keepalive_stops; }
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 
 }  // namespace
+
+lumora::PsPrinterDescription DescribePpd(const std::string& ppdPath) {
+  ppd_file_t* ppd = ppdOpenFile(ppdPath.c_str());
+  if (ppd == nullptr) return lumora::PsPrinterDescription();
+  lumora::PsPrinterDescription printer = DescribePsPrinter(ppd);
+  ppdClose(ppd);
+  return printer;
+}
+
+StepJob::StepJob(const std::string& ppd, const std::string& options, const std::string& copies,
+                 lumora::PsJobHooks hooks)
+    : printer(DescribePpd(ppd)),
+      state(new lumora::PsJobState(printer, {"lumora-q", "1", "u", "t", copies, options}, device,
+                                   log, std::move(hooks))) {}
 
 // Descriptors 3 and 4 are /dev/null as under cupsfilter: the side-channel
 // query fails at once, and no test file can land on descriptor 4.
@@ -235,13 +273,7 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   setenv("TMPDIR", tmpdir.c_str(), 1);
   setenv("CUPS_SERVER", "/nonexistent-lumora/cups.sock", 1);
   unsetenv("DEVICE_URI");
-  ResetPrefilterState();
-  gRefusalPause = 0;
-  gDeviceIdTimeout = 0.2;
-  if (!pdftops.empty()) gPdftopsPath = pdftops;
   gHookLog = HookLog();
-  gPrefilterHooks = PrefilterHooks{RecordStatusThread, RecordKeepaliveStart, RecordKeepaliveStop};
-  if (canceled) SetJobCanceled();
 
   static int counter = 0;
   std::string in_path = CacheDir() / ("in-" + std::to_string(++counter));
@@ -256,10 +288,24 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  lumora::FdOutput device(out_fd);
+  lumora::StderrLog log;
+  PsFilterIo io;
+  io.device = &device;
+  io.log = &log;
+  io.inFd = in_fd;
+  io.deviceIdTimeout = 0.2;
+  io.adjustHooks = [&](lumora::PsJobHooks& hooks) {
+    hooks.refusalPauseSeconds = 0;
+    if (!pdftops.empty()) hooks.pdftopsPath = pdftops;
+    if (canceled) hooks.cancelled = [] { return true; };
+    hooks.deviceUri = std::string("socket://counted.invalid");
+    hooks.deviceLine = OpenCountingLine;
+  };
   JobRun run;
   {
     StderrCapture capture;
-    run.status = pstoLumoraJob(static_cast<int>(all.size()), argv.data(), in_fd, out_fd);
+    run.status = pstoLumoraJob(static_cast<int>(all.size()), argv.data(), io);
     run.err = capture.Stop();
   }
   close(in_fd);
@@ -267,7 +313,9 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   run.out = ReadFile(out_path);
   unlink(in_path.c_str());
   unlink(out_path.c_str());
-  ResetPrefilterState();
+  gHookLog.keepalive_stops = Count(run.err, "End::g_bDammyEnd = 1\n");
+  const size_t at = run.err.find(",jobid:");
+  if (at != std::string::npos) gHookLog.job_id = atoi(run.err.c_str() + at + 7);
   return run;
 }
 

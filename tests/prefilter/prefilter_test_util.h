@@ -4,8 +4,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "ps_job.h"
+#include "ps_job_state.h"
 
 namespace pftest {
 
@@ -26,9 +31,10 @@ class TempDir {
 };
 
 // A PPD of the given nickname; duplex and feed_edge are default choices of
-// the "Duplex" and "FeedEdge" options (none when empty).
+// the "Duplex" and "FeedEdge" options (none when empty), page_size the
+// default PageSize (a queue without one when empty).
 std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex = "",
-                    const std::string& feed_edge = "");
+                    const std::string& feed_edge = "", const std::string& page_size = "A4");
 
 // A PDF of n pages, page k showing "Page k", made by ghostscript.
 std::string MakePdf(const TempDir& dir, int pages, const std::string& name = "job.pdf");
@@ -36,6 +42,10 @@ std::string MakePdf(const TempDir& dir, int pages, const std::string& name = "jo
 std::string MakePs(const TempDir& dir, int pages, int w = 595, int h = 842);
 // The PJL lines a PPD's JCL puts around a PostScript job.
 std::string WrapPjl(const std::string& ps, const std::string& job_name = "job");
+
+// How a job file closes its PJL job: its last universal exit that opens
+// PJL, and what follows (empty without one).
+std::string JobClose(const std::string& job);
 
 // A job of 400 pages of about 2.3 KB, each opened by its page comment.
 std::string FourHundredPages();
@@ -61,19 +71,62 @@ struct JobRun {
 
 // Runs pstoLumoraJob in this process: argv[0] "lumora-q" then args (5 or 6
 // entries), input bytes on the input descriptor, PPD as given, TMPDIR set to
-// tmpdir. Thread starts are recorded, not made. pdftops replaces the
-// system converter when given.
+// tmpdir. The side-channel threads talk to a line that only counts them.
+// pdftops replaces the system converter when given.
 JobRun RunJob(const std::vector<std::string>& args, const std::string& input, const std::string& ppd,
               const std::string& tmpdir, bool canceled = false, const std::string& pdftops = "");
-// What the job hooks saw in the last RunJob.
+// What the job's threads did in the last RunJob.
 struct HookLog {
   int status_threads = 0;
   int keepalive_starts = 0;
-  int keepalive_stops = 0;
+  int keepalive_stops = 0;  // Waitpthread calls
   std::string uri;
   int job_id = 0;
 };
 extern HookLog gHookLog;
+
+// A device that keeps the bytes.
+class StringDevice : public lumora::ByteOutput {
+ public:
+  bool Write(const void* data, size_t len) override {
+    bytes.append(static_cast<const char*>(data), len);
+    return true;
+  }
+  std::string bytes;
+};
+
+// A log that keeps its lines (from any thread).
+class StringLog : public lumora::LogOutput {
+ public:
+  void Line(const char* text) override {
+    std::lock_guard<std::mutex> hold(mutex_);
+    text_ += text;
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return text_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string text_;
+};
+
+// The printer a queue's PPD file describes.
+lumora::PsPrinterDescription DescribePpd(const std::string& ppdPath);
+
+// A job's state for calling its steps one by one: the printer from a PPD
+// file, the given options and copies, the bytes collected, the log lines on
+// standard error. Its temporary files go with it.
+struct StepJob {
+  explicit StepJob(const std::string& ppd, const std::string& options = "",
+                   const std::string& copies = "1", lumora::PsJobHooks hooks = {});
+  lumora::PsJobState& operator*() { return *state; }
+  lumora::PsPrinterDescription printer;
+  StringDevice device;
+  lumora::StderrLog log;
+  std::unique_ptr<lumora::PsJobState> state;
+};
 
 // Descriptors 3 and 4 of this process become /dev/null, as under
 // cupsfilter: side-channel queries fail at once and no test file lands there.

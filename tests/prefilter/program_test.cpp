@@ -11,8 +11,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "prefilter_state.h"
 #include "prefilter_test_util.h"
+#include "ps_filter.h"
 #include "ps_rewrite.h"
 #include "support_check.h"
 
@@ -143,7 +143,7 @@ TEST_F(Program, UnsupportedPrinterRefusedWithoutReadingInput) {
   EXPECT_EQ("", f.ReadAll());
   EXPECT_EQ(1, f.Wait());
   EXPECT_EQ(0, lseek(in, 0, SEEK_CUR));
-  EXPECT_EQ(0u, f.Err().find("cups api can't find 1284 information.\n"));
+  EXPECT_EQ(0u, f.Err().find("DEBUG: cups api can't find 1284 information.\n"));
   EXPECT_NE(std::string::npos, f.Err().find("ERROR:当前打印机不可打印，请使用正确的打印机\n"));
   EXPECT_TRUE(ListDir(spool.path()).empty());
 }
@@ -181,7 +181,9 @@ TEST_F(Program, SigtermCutsAtNextPage) {
   kill(f.pid, SIGTERM);
   std::string out = first + f.ReadAll();
   EXPECT_EQ(0, f.Wait());
-  EXPECT_EQ(job.substr(0, job.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen), out);
+  EXPECT_EQ(job.substr(0, job.find("%%Page:")) + std::string(kCancelTrailer, kCancelTrailerLen) +
+                JobClose(job),
+            out);
   EXPECT_NE(std::string::npos, f.Err().find("cancel_job =1\n"));
   EXPECT_TRUE(ListDir(spool.path()).empty());
 }
@@ -189,7 +191,7 @@ TEST_F(Program, SigtermCutsAtNextPage) {
 TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
   const std::string path = dir / "400-pages.prn";
   WriteFile(path, FourHundredPages());
-  const std::string trailer(kCancelTrailer, kCancelTrailerLen);
+  const std::string trailer = std::string(kCancelTrailer, kCancelTrailerLen) + JobClose(ReadFile(path));
   int pagesAfter[2] = {0, 0};
   for (int maple = 0; maple < 2; ++maple) {
     Filter f({"3", "u", "t", "1", "", path},
@@ -251,23 +253,24 @@ TEST(DeviceIdQuery, AnswersOfTheBackend) {
   for (const auto& c : cases) {
     SideChannel backend(c.mode);
     dup2(backend.filter_end, 4);
-    ResetPrefilterState();
-    gDeviceIdTimeout = 0.3;
+    lumora::PsJobHooks hooks;
+    hooks.deviceId = [](char* id, int* len) { return QueryDeviceIdOverSideChannel(id, len, 0.3); };
+    TempDir dir;
+    StepJob job(MakePpd(dir, "Lumora MP2100 Series PS"), "", "1", hooks);
     char buf[512];
     memset(buf, 'z', sizeof(buf));
     int len = 511;
     StderrCapture capture;
-    EXPECT_EQ(c.ok, query1284info(buf, &len)) << c.mode[0];
+    EXPECT_EQ(c.ok, query1284info(*job, buf, &len)) << c.mode[0];
     std::string log = capture.Stop();
     EXPECT_STREQ(c.ok ? kMapleId : "", buf);
     if (c.ok) {
       EXPECT_EQ(static_cast<int>(strlen(kMapleId)), len);
     }
-    EXPECT_EQ(c.ok ? "" : "cups api can't find 1284 information.\n", log);
+    EXPECT_EQ(c.ok ? "" : "DEBUG: cups api can't find 1284 information.\n", log);
   }
   dup2(saved, 4);
   close(saved);
-  ResetPrefilterState();
 }
 
 // A backend that reads the side channel and never answers: the first

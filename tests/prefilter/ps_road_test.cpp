@@ -9,7 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include "prefilter_state.h"
+#include "ps_filter.h"
 #include "prefilter_test_util.h"
 #include "ps_rewrite.h"
 
@@ -92,9 +92,11 @@ TEST_F(PsRoad, A5LongEdgeAndDeferredMediaSelection) {
   ReplaceAll(expected, "595 842 pdfSetupPaper", "420 595 pdfSetupPaper");
   EXPECT_EQ(expected, run.out);
   EXPECT_NE(std::string::npos, run.err.find("Modified <</DeferredMediaSelection\n"));
-  // Without a PageSize the job's own A5 MediaBox, fractions and all, tells.
+  // Without a PageSize, on a queue without a default size, the job's own A5
+  // MediaBox, fractions and all, tells.
   in = WrapPjl("%!PS\n<</Type/Page/MediaBox [0 0 419.53 595.28]\n");
-  run = RunJob({"6", "u", "t", "1", ""}, in, Ppd("MP2650"), spool.path());
+  const std::string noDefault = MakePpd(dir, "Lumora MP2650 Series PS", "", "LongEdge", "");
+  run = RunJob({"6", "u", "t", "1", ""}, in, noDefault, spool.path());
   EXPECT_EQ(Rewritten(in, "6", "", "@PJL SET PAPER=A5L\r\n"), run.out);
 }
 
@@ -134,18 +136,21 @@ TEST_F(PsRoad, CancelCutsAtNextPage) {
   std::string ps = MakePs(dir, 3);
   std::string in = WrapPjl(ps);
   size_t first_page = in.find("%%Page:");
+  // After the trailer the PJL job is closed as the job file closes it.
+  const std::string close = JobClose(in);
+  ASSERT_EQ("\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X", close);
   // Plain copy: the block holding the first page comment is cut there.
   JobRun run = RunJob({"1", "u", "t", "1", ""}, in, Ppd("OP3100"), spool.path(), true);
-  EXPECT_EQ(in.substr(0, first_page) + kTrailer, run.out);
+  EXPECT_EQ(in.substr(0, first_page) + kTrailer + close, run.out);
   EXPECT_NE(std::string::npos, run.err.find("find page end\n"));
   // Maple, line by line.
   run = RunJob({"1", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool.path(), true);
   std::string full = Rewritten(in, "1", "612 792");
-  EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer, run.out);
+  EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer + close, run.out);
   // Collating: the cut ends the copies, the end of job follows.
   run = RunJob({"1", "u", "t", "2", "Collate=True"}, in, Ppd("MP2100"), spool.path(), true);
-  full = Rewritten(in, "1", "");
-  EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer + kEoj, run.out);
+  full = Rewritten(in, "1", "595 842");
+  EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer + kEoj + close, run.out);
   ExpectNoTempFiles();
 }
 
@@ -155,28 +160,17 @@ TEST_F(PsRoad, CancelCutsAtNextPage) {
 TEST_F(PsRoad, CancelFromTheStatusThreadWhileTheOutputIsFull) {
   const std::string path = dir / "400-pages.prn";
   WriteFile(path, FourHundredPages());
-  setenv("PPD", Ppd("MP2100").c_str(), 1);
-  setenv("CUPS_SERVER", "/nonexistent-lumora/cups.sock", 1);
-  std::string args[] = {"lumora-q", "4", "u", "t", "2", "", path};
-  char* argv[] = {&args[0][0], &args[1][0], &args[2][0], &args[3][0], &args[4][0], &args[5][0], &args[6][0], nullptr};
+  const lumora::PsPrinterDescription printer = DescribePpd(Ppd("MP2100"));
   for (bool collate : {false, true}) {
-    ResetPrefilterState();
-    gPrefilterHooks.start_status_thread = [](pthread_t* thread, cancel_query_arg*) {
-      *thread = 0;
-      return 0;
-    };
-    ismaple = true;
-    iscollate = collate;
-    copies = collate ? 2 : 0;
     int p[2];
     ASSERT_EQ(0, pipe(p));
-    gOutFd = p[1];
+    lumora::FdOutput device(p[1]);
+    StringLog quiet;
+    lumora::PsJob job(printer, {"lumora-q", "4", "u", "t", "2", collate ? "Collate=True" : ""},
+                      {path, -1}, device, quiet);
     SlowRead r;
-    std::thread backend([&] { r = ReadSlowlyAndCancel(p[0], SetJobCanceled); });
-    {
-      StderrCapture quiet;
-      WritePSdataToStdout(argv, path);
-    }
+    std::thread backend([&] { r = ReadSlowlyAndCancel(p[0], [&] { job.Cancel(); }); });
+    EXPECT_EQ(0, job.Run());
     close(p[1]);
     backend.join();
     close(p[0]);
@@ -185,16 +179,16 @@ TEST_F(PsRoad, CancelFromTheStatusThreadWhileTheOutputIsFull) {
     const std::string beyond = r.out.substr(r.at + r.held);
     EXPECT_EQ(0, PageComments(beyond)) << collate;
     EXPECT_LE(beyond.size(), 4096u + kTrailer.size() + kEoj.size()) << collate;
-    const std::string end = collate ? kTrailer + kEoj : kTrailer;
+    const std::string end = (collate ? kTrailer + kEoj : kTrailer) + JobClose(ReadFile(path));
     EXPECT_EQ(end, r.out.substr(r.out.size() - std::min(end.size(), r.out.size()))) << collate;
   }
-  ResetPrefilterState();
 }
 
 TEST_F(PsRoad, EndSetupBeforePageIsNoBoundary) {
   std::string block = "x\n%%EndSetup\n%%Page: 1 1\nmore\n%%Page: 2 2\n";
   int len = -1;
-  EXPECT_FALSE(find_pageend(block, len));
+  StepJob step(Ppd("MP2100"));
+  EXPECT_FALSE(find_pageend(*step, block, len));
   EXPECT_EQ(0, len);
 }
 

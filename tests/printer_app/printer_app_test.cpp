@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app_driver.h"
 #include "app_drivers.h"
+#include "app_strings.h"
 #include "app_system.h"
 #include "pdf_filter.h"
 #include "raster_adapter.h"
@@ -256,6 +258,51 @@ TEST(AppSystem, RemoteAdministratorsNeedAPassword) {
   AuthSettings settings{"lumora-printer-app", "root"};
   EXPECT_EQ(CheckCredentials(settings, "", ""), HTTP_STATUS_UNAUTHORIZED);
   EXPECT_EQ(CheckCredentials(settings, "root", "not the password"), HTTP_STATUS_UNAUTHORIZED);
+}
+
+// Every name a driver offers (vendor options and their values, papers,
+// sources) has a text of its own in every language the application serves,
+// in the web pages' catalogs and in the files IPP clients fetch.
+TEST(AppStrings, EveryOfferedNameIsNamedInEveryLanguage) {
+  lumora_test::TempDir tmp;
+  pappl_system_t* system = papplSystemCreate(PAPPL_SOPTIONS_NONE, "l10n", 0, nullptr,
+                                             tmp.File("").c_str(), nullptr,
+                                             PAPPL_LOGLEVEL_FATAL, nullptr, false);
+  ASSERT_NE(system, nullptr);
+  AddAppStrings(system);
+  std::vector<std::string> keys = {kFooterHtml,
+                                   "Turn the printed stack over and put it back in the tray to "
+                                   "print the back sides"};
+  for (int i = 0; i < kAppDriverCount; i++) {
+    pappl_pr_driver_data_t data{};
+    ipp_t* attrs = nullptr;
+    ASSERT_TRUE(DriverCallback(system, kAppDrivers[i].name, "", "", &data, &attrs, nullptr));
+    ippDelete(attrs);
+    for (int v = 0; v < data.num_vendor; v++) {
+      for (const char* suffix : {"", ".true", ".false"}) {
+        keys.push_back(data.vendor[v] + std::string(suffix));
+      }
+    }
+    for (int m = 0; m < data.num_media; m++) {
+      if (strncmp(data.media[m], "custom_", 7) != 0) keys.push_back(std::string("media.") + data.media[m]);
+    }
+    for (int m = 0; m < data.num_source; m++) keys.push_back(std::string("media-source.") + data.source[m]);
+  }
+  ASSERT_GT(kAppStringsCount, 2);
+  for (int f = 0; f < kAppStringsCount; f++) {
+    const AppStringsFile& file = kAppStrings[f];
+    SCOPED_TRACE(file.language);
+    pappl_loc_t* loc = papplSystemFindLoc(system, file.language);
+    ASSERT_NE(loc, nullptr);
+    const std::string data = file.data;
+    for (const std::string& key : keys) {
+      EXPECT_NE(data.find("\"" + key + "\" = \""), std::string::npos) << key;
+      if (std::string(file.language) != "en") {
+        EXPECT_STRNE(papplLocGetString(loc, key.c_str()), key.c_str()) << key;
+      }
+    }
+  }
+  papplSystemDelete(system);
 }
 
 TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {

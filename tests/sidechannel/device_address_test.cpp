@@ -65,7 +65,7 @@ TEST(DeviceAddress, HostNameToAddress) {
   if (!sidetest::PrivateNetwork()) GTEST_SKIP() << "name look-ups only inside a private network";
   auto bad = Probe({"ip", "no-such-printer.invalid"});
   EXPECT_EQ(bad.out, "result=1 address=\n");
-  EXPECT_EQ(bad.err, " gethostbyname error for host:no-such-printer.invalid\n");
+  EXPECT_EQ(bad.err, "DEBUG:  gethostbyname error for host:no-such-printer.invalid\n");
 }
 
 }  // namespace

@@ -29,9 +29,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void cancel_job(int) { SetJobCanceled(); }
+lumora::StderrLog gLog;
+// The probe's one job: its cancel flag is raised by SIGTERM, which also
+// ends the job's waits.
+volatile sig_atomic_t gSigterm = 0;
+volatile sig_atomic_t gSigtermWakeFd = -1;
+SideJob& Job() {
+  static const WakeEvent wake;
+  gSigtermWakeFd = wake.fd();
+  static SideJob job(gLog, SideTimings::FromEnvironment(), [] { return gSigterm != 0; }, wake.fd());
+  return job;
+}
 
-// Threads of this process still alive (the main thread counts).
+void cancel_job(int) {
+  gSigterm = 1;
+  RaiseWakeFd(gSigtermWakeFd);
+}
+
 // Threads of the process, those of an emulator running it included: a
 // thread has ended when the count is back to what it was before.
 int LiveThreads() {
@@ -53,19 +67,19 @@ long MsSince(Clock::time_point start) {
 int Host(const char* uri, bool dnssd) {
   char host[kHostBufferSize] = {0};
   int port = 9100;
-  int rc = dnssd ? getPrinterHostNameFromDNSSDUri(uri, host, &port)
-                 : getPrinterHostNameFromUri(uri, host, &port);
+  int rc = dnssd ? getPrinterHostNameFromDNSSDUri(gLog, uri, host, &port)
+                 : getPrinterHostNameFromUri(gLog, uri, host, &port);
   printf("result=%d host=%s port=%d\n", rc, host, port);
   return 0;
 }
 
 int Keepalive(int runMs, int sigtermMs, char* argv0) {
+  KeepAliveThread keepAlive(Job());
   signal(SIGTERM, cancel_job);
   const int alone = LiveThreads();
-  char* argv[] = {argv0, nullptr};
   auto start = Clock::now();
-  Creatpthread(argv);
-  printf("thread=%s\n", dummy_thread != 0 ? "started" : "none");
+  Creatpthread(keepAlive, getenv("DEVICE_URI"), argv0);
+  printf("thread=%s\n", keepAlive.started ? "started" : "none");
   bool sent = false;
   bool ended = false;
   while (MsSince(start) < runMs) {
@@ -73,7 +87,7 @@ int Keepalive(int runMs, int sigtermMs, char* argv0) {
       kill(getpid(), SIGTERM);
       sent = true;
     }
-    if (dummy_thread != 0 && !ended && LiveThreads() == alone) {
+    if (keepAlive.started && !ended && LiveThreads() == alone) {
       ended = true;
       printf("thread_ended_ms=%ld\n", MsSince(start));
     }
@@ -81,40 +95,39 @@ int Keepalive(int runMs, int sigtermMs, char* argv0) {
   }
   printf("ended_before_wait=%d\n", ended ? 1 : 0);
   fflush(stdout);
-  Waitpthread();
-  printf("joined g_bdummyEnd=%d\n", static_cast<int>(g_bdummyEnd.load()));
+  Waitpthread(keepAlive);
+  printf("joined g_bdummyEnd=%d\n", static_cast<int>(keepAlive.g_bdummyEnd.load()));
   return 0;
 }
 
 int KeepaliveStop(int runMs) {
-  char argv0[] = "queue";
-  char* argv[] = {argv0, nullptr};
-  Creatpthread(argv);
+  KeepAliveThread keepAlive(Job());
+  Creatpthread(keepAlive, getenv("DEVICE_URI"), "queue");
   SleepMs(runMs);
   auto start = Clock::now();
-  Waitpthread();
+  Waitpthread(keepAlive);
   printf("wait_ms=%ld\n", MsSince(start));
   return 0;
 }
 
 int Status(const char* uri, const char* owner, int runMs) {
-  static cancel_query_arg arg;  // lives as long as the process
+  cancel_query_arg arg;
   memset(&arg, 0, sizeof(arg));
   snprintf(arg.deviceUri, sizeof(arg.deviceUri), "%s", uri);
   snprintf(arg.jobOwner, sizeof(arg.jobOwner), "%s", owner);
   arg.jobId = 42;
+  StatusThread thread(Job());
   const int alone = LiveThreads();
   auto start = Clock::now();
-  err_thread = pthread_create(&status_thread, nullptr, Printer_cancle_query_tread, &arg);
-  if (err_thread != 0) return 1;
+  if (thread.Start(arg) != 0) return 1;
   bool ended = false;
   while (MsSince(start) < runMs && !ended) {
     SleepMs(20);
     ended = LiveThreads() == alone;
   }
-  printf("job_canceled=%d thread_ended=%d\n", job_canceled.load(), ended ? 1 : 0);
+  printf("job_canceled=%d thread_ended=%d\n", Job().Cancelled() ? 1 : 0, ended ? 1 : 0);
   fflush(stdout);
-  _exit(0);  // the thread is never joined: it ends with the process
+  return 0;  // the job's end stops and joins the thread
 }
 
 }  // namespace
@@ -127,25 +140,27 @@ int main(int argc, char** argv) {
   if (cmd == "dnssd" && argc == 3) return Host(argv[2], true);
   if (cmd == "ip" && argc == 3) {
     char address[kAddressTextSize] = {0};
-    int rc = GetIpByHostname(argv[2], address);
+    int rc = GetIpByHostname(gLog, argv[2], address);
     printf("result=%d address=%s\n", rc, address);
     return 0;
   }
   if (cmd == "keepalive-once" && argc == 3) {
+    KeepAliveThread keepAlive(Job());
     auto start = Clock::now();
-    SenddummyCmdToNet(argv[2]);
+    SenddummyCmdToNet(keepAlive, argv[2]);
     printf("elapsed_ms=%ld\n", MsSince(start));
     return 0;
   }
   if (cmd == "querynet" && argc == 3) {
     std::vector<unsigned char> reply(kStatusReplySize, 0);
     int length = 0;
-    int rc = QueryStatusToNet(argv[2], reply.data(), &length);
+    StatusThread thread(Job());
+    int rc = QueryStatusToNet(thread, argv[2], reply.data(), &length);
     printf("result=%d length=%d\n", rc, length);
     return 0;
   }
   if (cmd == "findusb" && argc == 3) {
-    UsbDeviceSession session(FindUsbDeviceHandle(argv[2]));
+    UsbDeviceSession session = FindUsbDeviceHandle(gLog, argv[2]);
     if (session.get() == nullptr) {
       printf("device=none\n");
     } else {
@@ -154,11 +169,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd == "queryusb" && argc == 4) {
-    UsbDeviceSession session(FindUsbDeviceHandle(argv[2]));
+    UsbDeviceSession session = FindUsbDeviceHandle(gLog, argv[2]);
     for (int i = 0; i < atoi(argv[3]); ++i) {
       std::vector<unsigned char> reply(kStatusReplySize, 0);
       int count = -1;
-      int rc = QueryStatusToUsb(session.get(), reply.data(), kStatusReplySize, &count);
+      int rc = QueryStatusToUsb(gLog, session.get(), reply.data(), kStatusReplySize, &count);
       printf("result=%d count=%d first=%02x\n", rc, count, reply[0]);
     }
     return 0;

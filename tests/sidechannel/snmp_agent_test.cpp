@@ -139,7 +139,7 @@ TEST_F(SnmpPeer, KeepaliveDeviceFromEnvironmentOrArgumentZero) {
   // No DEVICE_URI and a bare queue name: no thread at all.
   auto none = Probe({"keepalive", "300", "-1", "queue"}, fast);
   EXPECT_EQ(none.out, "thread=none\nended_before_wait=0\njoined g_bdummyEnd=1\n");
-  EXPECT_EQ(none.err, "argv error\nEnd::g_bDammyEnd = 1\n");
+  EXPECT_EQ(none.err, "DEBUG: argv error\nDEBUG: End::g_bDammyEnd = 1\n");
   EXPECT_EQ(Received().size(), 0u);
   // No DEVICE_URI, argument 0 holding a URI: that printer is kept awake.
   auto argv0 = Probe({"keepalive", "300", "-1", "socket://127.0.0.1:9100"}, fast);
@@ -152,9 +152,9 @@ TEST_F(SnmpPeer, KeepaliveDeviceFromEnvironmentOrArgumentZero) {
   auto idle = Probe({"keepalive", "1200", "200", "queue"}, file);
   EXPECT_NE(idle.out.find("ended_before_wait=1\n"), std::string::npos) << idle.out;
   EXPECT_EQ(idle.err,
-            "<dnssd> resolvedURI : file:///tmp/lumora-out\n"
-            "<dnssd> httpSeparateURI success.cupsret=0, host=\n"
-            "End::g_bDammyEnd = 1\n");
+            "DEBUG: <dnssd> resolvedURI : file:///tmp/lumora-out\n"
+            "DEBUG: <dnssd> httpSeparateURI success.cupsret=0, host=\n"
+            "DEBUG: End::g_bDammyEnd = 1\n");
   EXPECT_EQ(Received().size(), before);
 }
 

@@ -55,7 +55,7 @@ TEST_F(UsbDevice, SerialNumberSearch) {
 TEST_F(UsbDevice, NoUsbDeviceAtAll) {
   auto r = ProbeWithUsb("[]", {"findusb", kUri}, nullptr);
   EXPECT_EQ(r.out, "device=none\n");
-  EXPECT_EQ(r.err, "gstopcl::SenddummyCmdToUsb: get device list failed\n");
+  EXPECT_EQ(r.err, "DEBUG: gstopcl::SenddummyCmdToUsb: get device list failed\n");
 }
 
 TEST_F(UsbDevice, StatusRequestReplies) {
@@ -70,9 +70,9 @@ TEST_F(UsbDevice, StatusRequestReplies) {
             "result=0 count=0 first=00\n"   // stalled: buffer stays zeroed
             "result=0 count=0 first=00\n");  // no data
   EXPECT_EQ(r.err,
-            "libusb find device handle\n\n\n\n"
-            "libusb_control_transfer fail (code=-9)\n"
-            "libusb_control_transfer fail (code=0)\n");
+            "DEBUG: libusb find device handle\nDEBUG: \nDEBUG: \nDEBUG: \n"
+            "DEBUG: libusb_control_transfer fail (code=-9)\n"
+            "DEBUG: libusb_control_transfer fail (code=0)\n");
   // Vendor request 0xC1/0 asking for the whole 1024-byte buffer.
   EXPECT_EQ(Count(rig, " status 1024 -> "), 5) << rig;
 }
@@ -118,7 +118,7 @@ TEST_F(UsbDevice, KeepaliveHoldsThePrinterUntilTheJobEnds) {
   auto held = ProbeWithUsb(printer, {"keepalive", "1600", "-1", "queue"}, &rig,
                            {{"DEVICE_URI", kUri}});
   EXPECT_EQ(held.out, "thread=started\nended_before_wait=0\njoined g_bdummyEnd=1\n");
-  EXPECT_EQ(held.err, "libusb find device handle\nEnd::g_bDammyEnd = 1\n");
+  EXPECT_EQ(held.err, "DEBUG: libusb find device handle\nDEBUG: End::g_bDammyEnd = 1\n");
   EXPECT_EQ(Count(rig, " status "), 0) << rig;
 
   // SIGTERM: the thread sees the cancel within one 700 ms hold and ends by itself.
@@ -131,7 +131,7 @@ TEST_F(UsbDevice, KeepaliveHoldsThePrinterUntilTheJobEnds) {
   auto absent = ProbeWithUsb(R"([{"devnum": 2, "serial": "OTHER"}])",
                              {"keepalive", "600", "-1", "queue"}, &rig, {{"DEVICE_URI", kUri}});
   EXPECT_NE(absent.out.find("ended_before_wait=1\n"), std::string::npos) << absent.out;
-  EXPECT_EQ(absent.err, "dummy_send::handle is null\nEnd::g_bDammyEnd = 1\n");
+  EXPECT_EQ(absent.err, "DEBUG: dummy_send::handle is null\nDEBUG: End::g_bDammyEnd = 1\n");
 }
 
 }  // namespace
