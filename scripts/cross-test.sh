@@ -33,10 +33,11 @@ for arch in "$@"; do
   start=$(date +%s)
   sysroot=$(bash scripts/cross-deps.sh "$arch" | tail -n 1)
   build=build-$arch
+  mkdir -p "$build"
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_BUILD_BENCH=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/cross-toolchain.cmake" \
-    -DLUMORA_CROSS_ARCH="$arch" -DLUMORA_CROSS_SYSROOT="$sysroot" > "$build.configure.log" 2>&1 || {
-    tail -n 30 "$build.configure.log"; exit 1; }
+    -DLUMORA_CROSS_ARCH="$arch" -DLUMORA_CROSS_SYSROOT="$sysroot" > "$build/configure.log" 2>&1 || {
+    tail -n 30 "$build/configure.log"; exit 1; }
   cmake --build "$build" -j"$jobs"
   built=$(date +%s)
   ctest --test-dir "$build" --output-on-failure -j"$jobs" -E "$EMULATED_OUT"
