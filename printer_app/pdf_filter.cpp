@@ -31,7 +31,7 @@ struct OptionsDeleter {
 
 // Sends the pages of the raster stream through the job; false when a page
 // was refused or the job stopped.
-bool PrintPages(pappl_job_t* job, AppJob& app, RenderedPages& pages, int copies) {
+bool PrintPages(pappl_job_t* job, AppJob& app, RenderedPages& pages, int copies, int* count) {
   cups_page_header2_t header;
   std::vector<uint8_t> line;
   bool ok = true;
@@ -44,6 +44,7 @@ bool PrintPages(pappl_job_t* job, AppJob& app, RenderedPages& pages, int copies)
       app.WriteLine(line.data());
     }
     ok = app.EndPage();
+    ++*count;
     papplJobSetImpressionsCompleted(job, 1);
   }
   return ok;
@@ -91,10 +92,12 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
     return false;
   }
   AppJob app(job, driver, *options, device);
-  bool pagesOk = PrintPages(job, app, gs, options->copies);
+  int pages = 0;
+  bool pagesOk = PrintPages(job, app, gs, options->copies, &pages);
   int status = gs.Finish(!pagesOk || papplJobIsCanceled(job));
   bool ok = app.EndJob() && pagesOk;
-  if (status != 0 && !papplJobIsCanceled(job)) {
+  // Ghostscript ends well on a document it cannot read, rendering nothing.
+  if ((status != 0 || (pagesOk && pages == 0)) && !papplJobIsCanceled(job)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript could not render the PDF (status %d).",
                 status);
     papplJobSetMessage(job, "The PDF could not be rendered.");
