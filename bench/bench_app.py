@@ -19,6 +19,7 @@ The targets: b <= 0.6 x (c + f), b <= a, first byte <= p.
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import socket
@@ -96,7 +97,7 @@ class App:
         self.work = work
         self.name = "lpa-bench-%d" % os.getpid()
         self.prog = os.path.join(work, self.name)
-        os.symlink(binary, self.prog)
+        os.symlink(os.path.abspath(binary), self.prog)
         s = socket.socket()
         s.bind(("127.0.0.1", 0))
         self.port = s.getsockname()[1]
@@ -120,23 +121,31 @@ class App:
 
     def print_job(self, pdf):
         """Print-Job, then Get-Job-Attributes until the job has ended."""
-        test = os.path.join(self.work, "print.test")
-        with open(test, "w") as f:
-            f.write("{ OPERATION Print-Job\n GROUP operation-attributes-tag\n"
-                    " ATTR charset attributes-charset utf-8\n"
-                    " ATTR naturalLanguage attributes-natural-language en\n"
-                    " ATTR uri printer-uri $uri\n ATTR name requesting-user-name bench\n"
-                    " ATTR mimeMediaType document-format application/pdf\n"
+        head = ("{ OPERATION %s\n GROUP operation-attributes-tag\n"
+                " ATTR charset attributes-charset utf-8\n"
+                " ATTR naturalLanguage attributes-natural-language en\n"
+                " ATTR uri printer-uri $uri\n ATTR name requesting-user-name bench\n")
+        submit = os.path.join(self.work, "print.test")
+        with open(submit, "w") as f:
+            f.write(head % "Print-Job" + " ATTR mimeMediaType document-format application/pdf\n"
                     " GROUP job-attributes-tag\n ATTR keyword media iso_a4_210x297mm\n"
-                    " FILE $filename\n STATUS successful-ok\n}\n"
-                    "{ OPERATION Get-Job-Attributes\n GROUP operation-attributes-tag\n"
-                    " ATTR charset attributes-charset utf-8\n"
-                    " ATTR naturalLanguage attributes-natural-language en\n"
-                    " ATTR uri printer-uri $uri\n ATTR integer job-id $job-id\n"
-                    " DELAY 0,0.05\n STATUS successful-ok\n"
-                    " EXPECT job-state WITH-VALUE 9 REPEAT-NO-MATCH\n REPEAT-LIMIT 100000\n}\n")
-        subprocess.run(["ipptool", "-T", "600", "-f", pdf, self.uri, test], check=True,
-                       stdout=subprocess.DEVNULL)
+                    " FILE $filename\n STATUS successful-ok\n}\n")
+        state = os.path.join(self.work, "state.test")
+        with open(state, "w") as f:
+            f.write(head % "Get-Job-Attributes" + " ATTR integer job-id $job_id\n"
+                    " ATTR keyword requested-attributes job-state\n STATUS successful-ok\n}\n")
+        out = subprocess.run(["ipptool", "-tv", "-f", pdf, self.uri, submit], check=True,
+                             capture_output=True, text=True).stdout
+        job = re.search(r"job-id \(integer\) = (\d+)", out).group(1)
+        while True:
+            out = subprocess.run(["ipptool", "-tv", "-d", "job_id=" + job, self.uri, state],
+                                 capture_output=True, text=True).stdout
+            m = re.search(r"job-state \(enum\) = (\S+)", out)
+            if m and m.group(1) in ("completed", "aborted", "canceled"):
+                if m.group(1) != "completed":
+                    sys.exit("bench_app.py: the job was %s" % m.group(1))
+                return
+            time.sleep(0.05)
 
     def peak_kb(self):
         with open("/proc/%d/status" % self.proc.pid) as f:
