@@ -16,6 +16,8 @@
 
 namespace lumora_app {
 
+const char kAppVersion[] = LUMORA_VERSION;
+
 namespace {
 
 std::string StateHome() {

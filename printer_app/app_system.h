@@ -16,6 +16,9 @@ namespace lumora_app {
 
 constexpr const char* kAppName = "lumora-printer-app";
 constexpr int kDefaultPort = 8000;
+// The driver's version (the top entry of debian/changelog), as --version
+// and the server report it.
+extern const char kAppVersion[];
 
 struct AppContext {
   AppContext(int argc, char* argv[]);

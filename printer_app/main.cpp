@@ -11,7 +11,7 @@ int main(int argc, char* argv[]) {
   // A printer that goes away is a write error, not the end of the server.
   signal(SIGPIPE, SIG_IGN);
   lumora_app::AppContext ctx(argc, argv);
-  return papplMainloop(argc, argv, "1.0.0", "Lumora printer application",
+  return papplMainloop(argc, argv, lumora_app::kAppVersion, "Lumora printer application",
                        static_cast<int>(ctx.drivers.size()), ctx.drivers.data(),
                        lumora_app::AutoAddCallback, lumora_app::DriverCallback, nullptr, nullptr,
                        lumora_app::SystemCallback, nullptr, &ctx);

@@ -65,6 +65,8 @@ std::optional<std::string> ReasonText(ppd_file_t* ppd, const CupsBinding& cups, 
   return std::string(text);
 }
 
+// The queue's default choice of an option (the PPD's *Default line, which
+// lpadmin -o writes).
 std::optional<std::string> DefaultChoice(ppd_file_t* ppd, const char* key) {
   ppd_option_t* option = ppdFindOption(ppd, key);
   if (option == nullptr) return std::nullopt;
@@ -176,6 +178,10 @@ lumora::PrinterDescription DescribePrinter(ppd_file_t* ppd, const CupsBinding& c
   p.defaultImageRotation = DefaultChoice(ppd, "ImageRotation");
   p.defaultNegativePrint = DefaultChoice(ppd, "NegativePrint");
   p.defaultDensity = DefaultChoice(ppd, "Density");
+  p.defaultDPI1200 = DefaultChoice(ppd, "DPI1200");
+  p.defaultCollate = DefaultChoice(ppd, "Collate");
+  p.defaultFineMode = DefaultChoice(ppd, "FineMode");
+  p.defaultOutputOrder = DefaultChoice(ppd, "outputorder");
   return p;
 }
 

@@ -69,40 +69,46 @@ const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform) {
 void checkOptionKey(std::string& work, const char* jobOptions,
                     const lumora::PrinterDescription& printer, lumora::LogOutput& log) {
   using lumora::Logf;
-  static const char* const kKeys[] = {"InputSlot",     "FeedLongEdge",  "TonerMode",
-                                      "ImageRotation", "NegativePrint", "Density"};
-  const std::optional<std::string>* const kDefaults[] = {
-      &printer.defaultInputSlot,     &printer.defaultFeedLongEdge,   &printer.defaultTonerMode,
-      &printer.defaultImageRotation, &printer.defaultNegativePrint, &printer.defaultDensity};
-  if (jobOptions == nullptr) jobOptions = "";
-  for (size_t i = 0; i < sizeof(kKeys) / sizeof(kKeys[0]); ++i) {
-    const char* key = kKeys[i];
-    const std::optional<std::string>& value = *kDefaults[i];
-    std::string noKey = std::string("no") + key;
-    if (strstr(jobOptions, noKey.c_str()) != nullptr || strstr(jobOptions, key) != nullptr) {
-      continue;  // the job chose this one itself
-    }
+  using Default = std::optional<std::string> lumora::PrinterDescription::*;
+  // The options whose values the job settings read from the option string
+  // (Duplex, the page size and the resolution come in the page header,
+  // where the scheduler's raster filters put the queue's defaults). The
+  // first six say when the queue lacks them.
+  static const struct {
+    const char* key;
+    Default value;
+    bool reportMissing;
+  } kDefaults[] = {{"InputSlot", &lumora::PrinterDescription::defaultInputSlot, true},
+                   {"FeedLongEdge", &lumora::PrinterDescription::defaultFeedLongEdge, true},
+                   {"TonerMode", &lumora::PrinterDescription::defaultTonerMode, true},
+                   {"ImageRotation", &lumora::PrinterDescription::defaultImageRotation, true},
+                   {"NegativePrint", &lumora::PrinterDescription::defaultNegativePrint, true},
+                   {"Density", &lumora::PrinterDescription::defaultDensity, true},
+                   {"DPI1200", &lumora::PrinterDescription::defaultDPI1200, false},
+                   {"Collate", &lumora::PrinterDescription::defaultCollate, false},
+                   {"FineMode", &lumora::PrinterDescription::defaultFineMode, false},
+                   {"outputorder", &lumora::PrinterDescription::defaultOutputOrder, false}};
+  // What the job names itself, in any case and as "noKey", wins.
+  cups_option_t* named = nullptr;
+  const int numNamed = cupsParseOptions(jobOptions != nullptr ? jobOptions : "", 0, &named);
+  for (const auto& d : kDefaults) {
+    if (cupsGetOption(d.key, numNamed, named) != nullptr) continue;
+    const std::optional<std::string>& value = printer.*d.value;
     if (!value) {
-      Logf(log, "No find %s option\n", key);
-      if (strcmp(key, "Density") == 0) break;
+      if (d.reportMissing) Logf(log, "No find %s option\n", d.key);
       continue;
     }
-    if (strcmp(key, "InputSlot") == 0) {
+    if (strcmp(d.key, "InputSlot") == 0) {
       // At most 40 characters, as the printer's option text has always been.
       std::string item = " " + *value;
       if (item.size() > 40) item.resize(40);
       Logf(log, "DEBUG: %s\n", item.c_str());
       work += item;
-    } else if (strcmp(key, "Density") == 0) {
-      const int density = atoi(value->c_str());
-      if (density == 0) work += " Density=0";
-      else if (density == 2) work += " Density=2";
-      else if (density == 4) work += " Density=4";
-    } else if (strcasecmp(value->c_str(), "True") == 0) {
-      work += ' ';
-      work += key;
+    } else {
+      work += std::string(" ") + d.key + "=" + *value;
     }
   }
+  cupsFreeOptions(numNamed, named);
 }
 
 void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
@@ -192,16 +198,13 @@ void GatherJobSettings(JobSettings& s, const lumora::PrinterDescription& printer
   }
   lumora::Logf(log, "-------SupportManualDuplex is %d\n", s.supportManualDuplex);
 
-  // 4./5. Job options; PLATFORM_Z merges in the queue's defaults first.
+  // 4./5. Job options, with the queue's defaults for those the job does not
+  // name (every family).
   s.FreeOptions();
   if (jobOptions == nullptr) jobOptions = "";
-  if (s.platform == PLATFORM_Z) {
-    std::string work = jobOptions;
-    checkOptionKey(work, jobOptions, printer, log);
-    s.numOptions = cupsParseOptions(work.c_str(), 0, &s.options);
-  } else {
-    s.numOptions = cupsParseOptions(jobOptions, 0, &s.options);
-  }
+  std::string work = jobOptions;
+  checkOptionKey(work, jobOptions, printer, log);
+  s.numOptions = cupsParseOptions(work.c_str(), 0, &s.options);
 
   // 6. Option values.
   GetFunctionValue(s.fn, s.numOptions, s.options, header, log);

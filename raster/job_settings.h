@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Job settings of the raster filter, gathered for every page: the printer
 // family (platform) and its paper table, manual-duplex support, and the
-// twelve job options taken from the option string, the page header and,
-// on PLATFORM_Z, the PPD's defaults.
+// twelve job options taken from the option string, the page header and the
+// queue's defaults.
 #pragma once
 
 #include <cups/cups.h>
@@ -55,9 +55,10 @@ extern const int kRasterModelCount;
 // Table and platform of the model name (exact, case-sensitive), or none/0.
 const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform);
 
-// Appends the queue's defaults for InputSlot, FeedLongEdge, TonerMode,
-// ImageRotation, NegativePrint and Density to work, skipping those the
-// job's option string names.
+// Appends " key=choice" to work for each queue default (InputSlot,
+// FeedLongEdge, TonerMode, ImageRotation, NegativePrint, Density, DPI1200,
+// Collate, FineMode, outputorder) that the job's options do not name (in
+// any case, or as "noKey").
 void checkOptionKey(std::string& work, const char* jobOptions,
                     const lumora::PrinterDescription& printer, lumora::LogOutput& log);
 

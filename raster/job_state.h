@@ -7,10 +7,12 @@
 #include <cups/raster.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "command_stream.h"
 #include "job_settings.h"
@@ -89,6 +91,8 @@ struct RasterJobState {
   CommandStream stream;
   JobSettings settings;
   std::atomic<bool> cancelRequested{false};
+  std::mutex pauseMutex;                // Cancel wakes the manual-duplex pause
+  std::condition_variable pauseWake;
   JobEnding ending = JobEnding::kOpen;
   bool failed = false;           // the filter's status will be 1
   int jobCopies = 1;

@@ -6,10 +6,12 @@
 #include "raster_job.h"
 
 #include <cups/cups.h>
-#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include "band_image.h"
 #include "commands.h"
@@ -238,6 +240,10 @@ void FinishJobStream(RasterJobState& job) {
     job.log.Line("ERROR: Unable to read back the temporary spool file; pages are missing.\n");
     job.failed = true;
   }
+  // The job end goes to the printer whatever page the job stopped on: a
+  // manual-duplex job cancelled (or failed) on a back side still routes its
+  // output to the spool files only, and its job end would be lost there.
+  stream.sink.sendToDevice = 1;
   stream.SetMiddle(1);
   PrntDocEndInfo docEnd;
   docEnd.pageCount = stream.page;
@@ -247,6 +253,20 @@ void FinishJobStream(RasterJobState& job) {
     job.log.Line("ERROR: Unable to send print data to the printer; the job is stopped.\n");
     job.failed = true;
   }
+}
+
+// The pause a filter makes after a manual-duplex job, so that the user can
+// turn the stack before the next job comes: skipped after a cancel, and cut
+// short by one (Cancel wakes it at once, the cancel hook is polled).
+void PauseForTheStack(RasterJobState& job) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kPoll = std::chrono::milliseconds(20);
+  if (job.hooks.manualDuplexPauseSeconds == 0 || job.Cancelled()) return;
+  job.stream.SetMiddle(1);
+  const Clock::time_point end = Clock::now() + std::chrono::seconds(job.hooks.manualDuplexPauseSeconds);
+  std::unique_lock<std::mutex> lock(job.pauseMutex);
+  for (Clock::time_point now = Clock::now(); now < end && !job.Cancelled(); now = Clock::now())
+    job.pauseWake.wait_for(lock, std::min<Clock::duration>(end - now, kPoll));
 }
 
 }  // namespace
@@ -419,12 +439,14 @@ int RasterJob::EndJob() {
   if (job.ending == JobEnding::kFinishStream) FinishJobStream(job);
   job.ending = JobEnding::kStopWithoutStream;  // ended: nothing more is sent
   CloseSpoolFiles(job);
-  if (job.settings[FN_ManualDuplex] == 1 && job.hooks.manualDuplexPauseSeconds > 0) {
-    job.stream.SetMiddle(1);
-    sleep(job.hooks.manualDuplexPauseSeconds);
-  }
+  if (job.settings[FN_ManualDuplex] == 1) PauseForTheStack(job);
   job.stream.SetMiddle(0);
   if (job.stream.page == 0) {
+    if (job.Cancelled() && !job.failed) {
+      // Nothing went to the printer and nothing failed: the user's cancel.
+      job.log.Line("INFO: The job was cancelled before its first page; nothing was printed.\n");
+      return 0;
+    }
     job.log.Line("ERROR: No pages found!\n");
     return 1;
   }
@@ -439,6 +461,11 @@ bool RasterJob::ManualDuplex() const { return state_->settings[FN_ManualDuplex] 
 
 bool RasterJob::Cancelled() const { return state_->Cancelled(); }
 
-void RasterJob::Cancel() { state_->cancelRequested = true; }
+void RasterJob::Cancel() {
+  RasterJobState& job = *state_;
+  std::lock_guard<std::mutex> lock(job.pauseMutex);
+  job.cancelRequested = true;
+  job.pauseWake.notify_all();
+}
 
 }  // namespace lumora

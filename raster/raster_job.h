@@ -37,16 +37,20 @@ struct PrinterDescription {
   std::optional<std::string> supportManualDuplex; // cupsIPPReason "SupportManualDuplex" text
   std::optional<std::string> manualDuplexPrompt;  // cupsIPPReason "MDuplex" text
   float customMargins[4] = {0, 0, 0, 0};          // left, bottom, right, top, points
-  // Queue defaults that PLATFORM_Z jobs take for the options they do not
+  // The queue's defaults, which a job takes for the options it does not
   // name: the marked InputSlot default as "InputSlot=<choice>", and the
-  // default choice of FeedLongEdge, TonerMode, ImageRotation, NegativePrint
-  // and Density. Empty: the queue has no such option.
+  // default choice of each other option the job settings read from the
+  // options. Empty: the queue has no such option.
   std::optional<std::string> defaultInputSlot;
   std::optional<std::string> defaultFeedLongEdge;
   std::optional<std::string> defaultTonerMode;
   std::optional<std::string> defaultImageRotation;
   std::optional<std::string> defaultNegativePrint;
   std::optional<std::string> defaultDensity;
+  std::optional<std::string> defaultDPI1200;
+  std::optional<std::string> defaultCollate;
+  std::optional<std::string> defaultFineMode;
+  std::optional<std::string> defaultOutputOrder;  // the "outputorder" option
 };
 
 // The job as the scheduler names it.
@@ -73,7 +77,8 @@ struct JobHooks {
   // Threads that may compress one page; 0 = LUMORA_THREADS or the cores.
   unsigned threads = 0;
   // Seconds a manual-duplex job waits at its end before it reports (a
-  // filter gives the user time to turn the stack; 0 = none).
+  // filter gives the user time to turn the stack; 0 = none). A cancel ends
+  // the wait at once, and a cancelled job does not wait.
   unsigned manualDuplexPauseSeconds = 0;
   // Clock and host name for the job records (tests fix them).
   std::function<time_t()> clock;
@@ -115,7 +120,8 @@ class RasterJob {
   // compressed and sent. False when the job must stop (call EndJob).
   bool EndPage();
   // Ends the job: blank back side, collate and manual-duplex replays, job
-  // end. Returns the exit status of a filter (0 printed, 1 failed).
+  // end. Returns the exit status of a filter (0 printed or cancelled, 1
+  // failed or no page at all).
   int EndJob();
 
   // Pages accepted so far.
@@ -125,7 +131,7 @@ class RasterJob {
   // The job is cancelled (by the hook or by Cancel).
   bool Cancelled() const;
   // Cancels from any thread: the page in progress is finished, the job end
-  // follows.
+  // follows; a manual-duplex pause in EndJob ends.
   void Cancel();
 
  private:

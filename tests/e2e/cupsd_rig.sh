@@ -129,7 +129,8 @@ rig_setup() {
   fi
   chmod 0755 "$rig/out"
 
-  rig_write_config "$rig" "$rig/data" $'FileDevice Yes\nSetEnv LUMORA_TEST_BACKEND_DIR '"$rig/out"
+  # RIG_EXTRA_CONF: more cups-files.conf lines (SetEnv for the filters).
+  rig_write_config "$rig" "$rig/data" $'FileDevice Yes\nSetEnv LUMORA_TEST_BACKEND_DIR '"$rig/out"$'\n'"${RIG_EXTRA_CONF:-}"
   echo "$rig"
 }
 

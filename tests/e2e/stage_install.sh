@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # The install rules: `cmake --install` into a DESTDIR puts both filters into
-# CUPS's filter directory (0755) and every PPD into the PPD directory, and the
-# uninstall target takes all of it away again.  Leaves the staged driver in
+# CUPS's filter directory (0755), every PPD into the PPD directory and the
+# programs' manual pages into section 1, and the uninstall target takes all of it away again.  Leaves the staged driver in
 # STAGE for the end-to-end tests.
 #   stage_install.sh BUILD_DIR STAGE FILTER_DIR PPD_DIR PPD_COUNT
 set -euo pipefail
@@ -22,6 +22,10 @@ check_tree() {  # check_tree ROOT
   local n
   n=$(find "$root$ppd_dir" -name 'Lumora-*.ppd' 2>/dev/null | wc -l)
   [ "$n" -eq "$ppd_count" ] || fail "$n PPD files in $ppd_dir, expected $ppd_count"
+  for f in lumora-inspect lumora-printer-app; do  # the programs built, with their pages
+    [ ! -x "$build/bin/$f" ] || [ -n "$(find "$root" -path "*/man/man1/$f.1")" ] \
+      || fail "manual page of $f not installed"
+  done
 }
 
 # Install and uninstall in a scratch tree first (the manifest is then

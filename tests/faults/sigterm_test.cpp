@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // SIGTERM at random moments, a hundred runs of each filter. Whatever the
 // moment: every record written is whole with a valid checksum, no temporary
-// file is left, and the exit status is the filter's: rastertoLumora 0 once a
-// page was started (1 before), pstoLumora 0 with its output either the whole
+// file is left, and the exit status is the filter's: rastertoLumora 0 (a
+// cancel is no failure, even before the first page), pstoLumora 0 with its output either the whole
 // job or the job cut at a page boundary and closed by the cancel trailer.
 // A signal that arrives before a filter installed its handler ends it with
 // no output at all; that is counted and allowed.
@@ -113,7 +113,7 @@ TEST(Sigterm, RasterFilterAtRandomMoments) {
       continue;
     }
     const bool pageStarted = r.err.find("PAGE: 1 ") != std::string::npos;
-    EXPECT_EQ(pageStarted ? 0 : 1, r.status);
+    EXPECT_EQ(0, r.status);  // a cancel is no failure, before the first page either
     (pageStarted ? afterPage : beforePage)++;
     if (r.out.empty()) continue;
     inspect::ReadOptions o;
@@ -148,8 +148,9 @@ bool CatchesSigterm(pid_t pid) {
   return false;
 }
 
-// Cancelled while waiting for the first page header: the job ends with
-// status 1 and sends nothing (the random runs rarely land there).
+// Cancelled while waiting for the first page header: the job sends nothing
+// and ends with status 0 and an INFO line, not as a failure (the random
+// runs rarely land there).
 TEST(Sigterm, RasterFilterBeforeTheFirstPage) {
   TempDir dir;
   const std::string ppd = dir.File("z.ppd");
@@ -197,10 +198,11 @@ TEST(Sigterm, RasterFilterBeforeTheFirstPage) {
   int status = 0;
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status)) << errData;
-  EXPECT_EQ(1, WEXITSTATUS(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
   EXPECT_EQ("", outData);
   EXPECT_EQ(std::string::npos, errData.find("PAGE: 1"));
-  EXPECT_NE(std::string::npos, errData.find("ERROR: No pages found!"));
+  EXPECT_TRUE(ErrorLines(errData).empty()) << ErrorLines(errData)[0];
+  EXPECT_NE(std::string::npos, errData.find("INFO: The job was cancelled before its first page"));
   EXPECT_EQ(2u, lumora_test::ListDir(dir.path()).size()) << "only the PPD and the raster";
 }
 

@@ -205,13 +205,19 @@ check_removal() {  # check_removal FILE-LIST BASELINE
   check "no file or directory of the driver left in /usr, /etc, /opt, dpkg's records" [ -z "$left" ]
 }
 
-# The printer application's package: installed, its service enabled (the
-# maintainer scripts work without a running systemd), purged without a trace.
+# The printer application's package: installed with its manual page and what
+# its jobs run, its service enabled (the maintainer scripts work without a
+# running systemd), purged without a trace.
 check_app() {  # check_app DEB BASELINE
   local deb=$1 baseline=$2 left
   apt_get install "$deb"
-  check "$APP: program, systemd unit and its document installed" \
-    all_files /usr/bin/$APP /lib/systemd/system/$APP.service /usr/share/doc/$APP/printer-app.md.gz
+  check "$APP: program, manual page, systemd unit and its document installed" \
+    all_files /usr/bin/$APP /usr/share/man/man1/$APP.1.gz /lib/systemd/system/$APP.service \
+    /usr/share/doc/$APP/printer-app.md.gz
+  check "$APP: depends on ghostscript (PDF jobs)" \
+    grep -q -E "(^|, )ghostscript( |,|$)" <<< "$(dpkg-query -W -f='${Depends}' "$APP")"
+  check "$APP: --version is the package's upstream version" \
+    [ "$($APP --version)" = "$(dpkg-query -W -f='${Version}' "$APP" | sed 's/^[0-9]*://; s/[^0-9.].*//')" ]
   check "$APP: service enabled on install" \
     [ -n "$(find /etc/systemd/system -name $APP.service -type l)" ]
   check "$APP: recommends avahi-daemon" \

@@ -10,6 +10,20 @@ source "$(dirname "$0")/app_lib.sh"
 app_begin
 W=$APP_WORK
 
+# The program and its manual page: the version is debian/changelog's top
+# entry, and the page names every sub-command and option of --help.
+version=$(sed -n '1s/^[^ ]* (\([0-9.]*\).*/\1/p' "$APP_SRC/../../debian/changelog")
+check "--version is debian/changelog's ($version)" [ "$("$APP" --version)" = "$version" ]
+MANWIDTH=200 man --warnings -l "$APP_SRC/../../printer_app/lumora-printer-app.1" \
+  > "$W/man.txt" 2> "$W/man.err"
+check "manual page renders without warnings" [ ! -s "$W/man.err" ]
+missing=""
+for word in $("$APP" --help | sed -n 's/^  \([a-z]\+\|-[a-z]\) .*/\1/p'); do
+  grep -q -E "^ {7}(.*, )?$word( |,|$)" "$W/man.txt" || missing+=" $word"
+done
+check "manual page describes every sub-command and option of --help${missing:+ (not:$missing)}" \
+  [ -z "$missing" ]
+
 pwg_pages "$W/sample.pwg" 600 true < "$APP_SRC/../e2e/sample_document.ps"
 devices hazel:keep hazelm:keep cedar:keep cedarm:keep elm:keep
 server_start

@@ -191,23 +191,31 @@ TEST(JobOptions, PpdDefaultsAreAddedOnlyForOptionsTheJobDidNotName) {
 
   std::string work;
   checkOptionKey(work, "", Describe(ppd), gQuiet);
-  EXPECT_EQ(work, " InputSlot=ManualFeed TonerMode Density=4");
+  EXPECT_EQ(work, " InputSlot=ManualFeed TonerMode=True NegativePrint=False Density=4");
 
-  // "noTonerMode" and any mention of a key keep the job's own choice.
+  // What the job names keeps its own choice: "noTonerMode", and any case.
   work.clear();
-  checkOptionKey(work, "noTonerMode InputSlot=Auto", Describe(ppd), gQuiet);
+  checkOptionKey(work, "noTonerMode inputslot=Auto negativeprint=true", Describe(ppd), gQuiet);
   EXPECT_EQ(work, " Density=4");
   ppdClose(ppd);
 
-  // A default density other than 0, 2 or 4 appends nothing.
-  WriteFile(path, RasterPpd("Lumora Cedar C200 Series",
+  // Every default density, and the options read on every family.
+  WriteFile(path, RasterPpd("Lumora Elm E300 Series",
                             "*OpenUI *Density: PickOne\n*DefaultDensity: 3\n"
-                            "*Density 3: \"\"\n*CloseUI: *Density\n"));
+                            "*Density 3: \"\"\n*CloseUI: *Density\n"
+                            "*OpenUI *DPI1200: Boolean\n*DefaultDPI1200: True\n"
+                            "*DPI1200 True: \"\"\n*CloseUI: *DPI1200\n"
+                            "*OpenUI *Collate: Boolean\n*DefaultCollate: True\n"
+                            "*Collate True: \"\"\n*CloseUI: *Collate\n"
+                            "*OpenUI *FineMode: Boolean\n*DefaultFineMode: True\n"
+                            "*FineMode True: \"\"\n*CloseUI: *FineMode\n"
+                            "*OpenUI *outputorder: PickOne\n*Defaultoutputorder: True\n"
+                            "*outputorder True: \"\"\n*CloseUI: *outputorder\n"));
   ppd = ppdOpenFile(path.c_str());
   ASSERT_NE(ppd, nullptr);
   work.clear();
-  checkOptionKey(work, "", Describe(ppd), gQuiet);
-  EXPECT_EQ(work, "");
+  checkOptionKey(work, "FineMode=False", Describe(ppd), gQuiet);
+  EXPECT_EQ(work, " Density=3 DPI1200=True Collate=True outputorder=True");
   ppdClose(ppd);
 }
 
