@@ -48,22 +48,23 @@ off_t FileSize(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
+}  // namespace
+
 // The PostScript of pdftops always ends with its "%%EOF" comment. The
 // converter does not report a write that failed (a full disk under the
-// temporary directory), so a file without it is cut short.
+// temporary directory), so a file without it is cut short. Offsets are
+// off_t: a file past 2 GiB is read at its end on 32-bit systems too.
 bool EndsWithEofComment(const std::string& path) {
   const off_t size = FileSize(path);
   FILE* f = fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   char tail[256];
-  const long from = size > static_cast<off_t>(sizeof(tail)) ? static_cast<long>(size - sizeof(tail)) : 0;
+  const off_t from = size > static_cast<off_t>(sizeof(tail)) ? size - static_cast<off_t>(sizeof(tail)) : 0;
   size_t n = 0;
-  if (fseek(f, from, SEEK_SET) == 0) n = fread(tail, 1, sizeof(tail), f);
+  if (fseeko(f, from, SEEK_SET) == 0) n = fread(tail, 1, sizeof(tail), f);
   fclose(f);
   return std::string(tail, n).find("%%EOF") != std::string::npos;
 }
-
-}  // namespace
 
 bool getqpdfversion(lumora::PsJobState& job) {
   ChildResult r = RunProgram({job.hooks.qpdfPath, "--version"}, job.hooks.childEnvironment, -1,

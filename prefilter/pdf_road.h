@@ -25,6 +25,9 @@ void CreatRotateDuplex(lumora::PsJobState& job, std::string& path);
 // 1 on success, -1 when pdftops cannot run, fails or writes nothing.
 int pdf2ps(lumora::PsJobState& job, std::string& path);
 
+// The file ends with the "%%EOF" comment of a complete PostScript job.
+bool EndsWithEofComment(const std::string& path);
+
 // Takes the first occurrence of str out of text, through the next sep
 // (the blank); nothing when no sep follows it.
 void removestr(lumora::LogOutput& log, char* text, const char* str, char sep);

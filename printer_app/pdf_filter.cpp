@@ -2,20 +2,13 @@
 #include "pdf_filter.h"
 
 #include <cups/raster.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <memory>
 
 #include "app_drivers.h"
 #include "app_system.h"
 #include "raster_adapter.h"
-
-extern char** environ;
+#include "rendered_pages.h"
 
 namespace lumora_app {
 
@@ -32,70 +25,26 @@ void PagePoints(const AppDriver& driver, const pappl_media_col_t& media, int* w,
   *h = static_cast<int>(std::lround(media.size_length * 72.0 / 2540.0));
 }
 
-// A child process with its standard output on a pipe; killed and reaped
-// when it goes.
-class Child {
- public:
-  bool Start(const std::vector<std::string>& args) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-      close(fds[0]);
-      pid_ = -1;
-      return false;
-    }
-    out_ = fds[0];
-    return true;
-  }
-  int Output() const { return out_; }
-  // Exit status (-1 when killed or never started).
-  int Wait(bool kill) {
-    if (out_ >= 0) close(out_);
-    out_ = -1;
-    if (pid_ <= 0) return -1;
-    if (kill) ::kill(pid_, SIGTERM);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  ~Child() { Wait(true); }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
-
 struct OptionsDeleter {
   void operator()(pappl_pr_options_t* o) const { papplJobDeletePrintOptions(o); }
 };
 
 // Sends the pages of the raster stream through the job; false when a page
 // was refused or the job stopped.
-bool PrintPages(pappl_job_t* job, AppJob& app, cups_raster_t* ras, int copies) {
+bool PrintPages(pappl_job_t* job, AppJob& app, RenderedPages& pages, int copies, int* count) {
   cups_page_header2_t header;
   std::vector<uint8_t> line;
   bool ok = true;
-  while (ok && !papplJobIsCanceled(job) && cupsRasterReadHeader2(ras, &header)) {
+  while (ok && !papplJobIsCanceled(job) && pages.ReadHeader2(&header)) {
     header.NumCopies = static_cast<unsigned>(copies);
     if (!app.StartPage(header)) return false;
     line.assign(header.cupsBytesPerLine, 0xFF);
     for (unsigned y = 0; y < header.cupsHeight && !papplJobIsCanceled(job); y++) {
-      if (cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) == 0) break;
+      if (pages.ReadPixels(line.data(), header.cupsBytesPerLine) == 0) break;
       app.WriteLine(line.data());
     }
     ok = app.EndPage();
+    ++*count;
     papplJobSetImpressionsCompleted(job, 1);
   }
   return ok;
@@ -132,21 +81,23 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
   std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options(
       papplJobCreatePrintOptions(job, INT32_MAX, false));
   if (!options) return false;
-  Child gs;
-  if (!gs.Start(GhostscriptArgs(ctx.ghostscript, driver, *options, JobResolution(job),
-                                papplJobGetFilename(job)))) {
+  // The pages render on the free cores while the job encodes them.
+  RenderedPages gs;
+  const auto args = GhostscriptArgs(ctx.ghostscript, driver, *options, JobResolution(job),
+                                    papplJobGetFilename(job));
+  if (!gs.Start(RendererArgs(args, RendererCount()))) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot run %s to render the PDF.",
                 ctx.ghostscript.c_str());
     papplJobSetMessage(job, "Cannot render the PDF.");
     return false;
   }
   AppJob app(job, driver, *options, device);
-  cups_raster_t* ras = cupsRasterOpen(gs.Output(), CUPS_RASTER_READ);
-  bool pagesOk = ras && PrintPages(job, app, ras, options->copies);
-  if (ras) cupsRasterClose(ras);
-  int status = gs.Wait(!pagesOk || papplJobIsCanceled(job));
+  int pages = 0;
+  bool pagesOk = PrintPages(job, app, gs, options->copies, &pages);
+  int status = gs.Finish(!pagesOk || papplJobIsCanceled(job));
   bool ok = app.EndJob() && pagesOk;
-  if (status != 0 && !papplJobIsCanceled(job)) {
+  // Ghostscript ends well on a document it cannot read, rendering nothing.
+  if ((status != 0 || (pagesOk && pages == 0)) && !papplJobIsCanceled(job)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript could not render the PDF (status %d).",
                 status);
     papplJobSetMessage(job, "The PDF could not be rendered.");

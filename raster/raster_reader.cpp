@@ -151,6 +151,15 @@ RasterReader::RasterReader(int fd, size_t bufferSize)
   open_ = ReadSync();
 }
 
+RasterReader::RasterReader(ReadFunction read, void* context, size_t bufferSize)
+    : fd_(-1), read_(read), readContext_(context), bufferSize_(std::max<size_t>(bufferSize, 1)) {
+  open_ = ReadSync();
+}
+
+ssize_t RasterReader::ReadSource(uint8_t* dst, size_t n) {
+  return read_ ? read_(readContext_, dst, n) : read(fd_, dst, n);
+}
+
 std::unique_ptr<RasterReader> RasterReader::Open(int fd) {
   auto reader = std::make_unique<RasterReader>(fd);
   if (!reader->IsOpen()) reader.reset();
@@ -177,7 +186,7 @@ bool RasterReader::ReadSync() {
 ssize_t RasterReader::ReadDirect(uint8_t* dst, size_t n) {
   size_t total = 0;
   while (total < n) {
-    const ssize_t got = read(fd_, dst + total, n - total);
+    const ssize_t got = ReadSource(dst + total, n - total);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got < 0) return -1;
     if (got == 0) break;
@@ -190,7 +199,7 @@ ssize_t RasterReader::ReadDirect(uint8_t* dst, size_t n) {
 bool RasterReader::Fill() {
   ssize_t got;
   do {
-    got = read(fd_, buffer_.get(), bufferSize_);
+    got = ReadSource(buffer_.get(), bufferSize_);
   } while (got < 0 && (errno == EINTR || errno == EAGAIN));
   if (got <= 0) return false;
   in_ = buffer_.get();

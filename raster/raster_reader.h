@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cups/raster.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,10 @@ class RasterReader {
   // cupsRasterOpen(fd, CUPS_RASTER_READ) does. bufferSize is the read-ahead
   // of compressed streams (any size from 1 byte gives the same results).
   explicit RasterReader(int fd, size_t bufferSize = kDefaultBufferSize);
+  // The same over a read function (as cupsRasterOpenIO): read(context,
+  // buffer, n) returns what read(2) would (bytes, 0 at the end, -1).
+  using ReadFunction = ssize_t (*)(void* context, void* buffer, size_t n);
+  RasterReader(ReadFunction read, void* context, size_t bufferSize = kDefaultBufferSize);
   RasterReader(const RasterReader&) = delete;
   RasterReader& operator=(const RasterReader&) = delete;
 
@@ -55,6 +60,7 @@ class RasterReader {
 
   bool ReadSync();
   ssize_t ReadDirect(uint8_t* dst, size_t n);
+  ssize_t ReadSource(uint8_t* dst, size_t n);
   bool Fill();
   bool Read(uint8_t* dst, size_t n);
   bool ReadSlow(uint8_t* dst, size_t n);
@@ -76,6 +82,8 @@ class RasterReader {
   bool SwapsSamples() const;
 
   int fd_;
+  ReadFunction read_ = nullptr;
+  void* readContext_ = nullptr;
   bool open_ = false;
   uint32_t sync_ = 0;
   bool compressed_ = false;

@@ -10,7 +10,14 @@
 # build-deb/, then checked with lintian: an error fails the script.
 # The version is the top entry of debian/changelog.
 # Installs what it needs to build them (debhelper, lintian, the
-# Build-Depends of debian/control). Environment:
+# Build-Depends of debian/control).
+#   scripts/package.sh [--arch ARCH]...
+# --arch (repeated, or a comma-separated list) names the architectures to
+# build for: the machine's own (the default), arm64 and armhf, which are
+# cross-built (dpkg-buildpackage -a) against the sysroot of
+# scripts/cross-deps.sh. With more than one, the packages of every
+# architecture must hold the same files but for the architecture's name.
+# Environment:
 #   LUMORA_PACKAGE_JOBS=N   parallel compile jobs (default: nproc)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -74,34 +81,99 @@ copy_tree() {
   fi
 }
 
+# build_arch ARCH VERSION PROFILES: the packages of one architecture into
+# $dist.
+build_arch() {
+  local arch=$1 version=$2 profiles=$3 cross=() sysroot=""
+  local here=$work/$arch
+  if [ "$arch" != "$native" ]; then
+    sysroot=$(bash "$root/scripts/cross-deps.sh" "$arch" | tail -n 1)
+    # -d: the target's libraries are in the sysroot, not installed.
+    cross=(-a"$arch" -d)
+  fi
+  log "building version $version for $arch${profiles:+ (profile $profiles)} in $here"
+  rm -rf "$here"
+  local src=$here/lumora-driver-$version
+  copy_tree "$src"
+  if ! (cd "$src" && LUMORA_CROSS_SYSROOT=$sysroot DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
+          dpkg-buildpackage -b -uc -us "${cross[@]}" ${profiles:+-P"$profiles"}) > "$here/build.log" 2>&1; then
+    tail -n 60 "$here/build.log"
+    log "dpkg-buildpackage failed (whole log: $here/build.log)"
+    return 1
+  fi
+  local f
+  for f in "$here"/*.deb "$here"/*.ddeb "$here"/*.buildinfo "$here"/*.changes; do
+    [ -e "$f" ] && mv "$f" "$dist/"
+  done
+  rm -rf "$src"
+  log "lintian ($arch)"
+  lintian --fail-on error "$dist"/*_"$arch".changes
+}
+
+# file_list DEB: its files, the architecture's names made alike.
+file_list() {
+  dpkg-deb -c "$1" | awk '{print $1, $NF}' \
+    | sed -E 's/(x86_64|aarch64|arm)-linux-gnu(eabihf)?/TRIPLET/g'
+}
+
+# same_files ARCH...: every package holds the same files on each
+# architecture (the debug symbols: as many files).
+same_files() {
+  local first=$1 arch deb other rc=0
+  shift
+  for deb in "$dist"/*_"$first".deb; do
+    for arch in "$@"; do
+      other=${deb%_"$first".deb}_$arch.deb
+      if [ ! -e "$other" ]; then
+        log "no $(basename "$other")"
+        rc=1
+      elif [[ $deb == *-dbgsym_* ]]; then
+        [ "$(dpkg-deb -c "$deb" | wc -l)" = "$(dpkg-deb -c "$other" | wc -l)" ] || {
+          log "$(basename "$deb") and $(basename "$other") differ in their number of files"
+          rc=1
+        }
+      elif ! diff <(file_list "$deb") <(file_list "$other") > "$work/files.diff"; then
+        log "$(basename "$deb") and $(basename "$other") hold other files:"
+        cat "$work/files.diff"
+        rc=1
+      fi
+    done
+  done
+  [ $rc = 0 ] && log "the packages of $first and $* hold the same files"
+  return $rc
+}
+
 main() {
+  local arches=() a
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --arch) [ $# -ge 2 ] || { echo "package: --arch needs an architecture" >&2; return 2; }
+              IFS=, read -ra a <<< "$2"; arches+=("${a[@]}"); shift 2 ;;
+      --arch=*) IFS=, read -ra a <<< "${1#--arch=}"; arches+=("${a[@]}"); shift ;;
+      *) echo "usage: package.sh [--arch amd64|arm64|armhf]..." >&2; return 2 ;;
+    esac
+  done
+  native=$(dpkg --print-architecture)
+  [ ${#arches[@]} -gt 0 ] || arches=("$native")
+  for a in "${arches[@]}"; do
+    case "$a" in
+      "$native"|arm64|armhf) ;;
+      *) echo "package: cannot build for $a (only $native, arm64 and armhf)" >&2; return 2 ;;
+    esac
+  done
+
   install_tools
   local version profiles=""
   version=$(dpkg-parsechangelog -l debian/changelog -S Version)
   [ -f printer_app/CMakeLists.txt ] || profiles=pkg.lumora.noapp
   install_build_deps "$profiles"
 
-  log "building version $version${profiles:+ (profile $profiles)} in $work"
-  rm -rf "$work"
-  local src=$work/lumora-driver-$version
-  copy_tree "$src"
-  if ! (cd "$src" && DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
-          dpkg-buildpackage -b -uc -us ${profiles:+-P"$profiles"}) > "$work/build.log" 2>&1; then
-    tail -n 60 "$work/build.log"
-    log "dpkg-buildpackage failed (whole log: $work/build.log)"
-    return 1
-  fi
-
-  rm -rf "$dist"
-  mkdir -p "$dist"
-  local f
-  for f in "$work"/*.deb "$work"/*.ddeb "$work"/*.buildinfo "$work"/*.changes; do
-    [ -e "$f" ] && mv "$f" "$dist/"
+  rm -rf "$work" "$dist"
+  mkdir -p "$work" "$dist"
+  for a in "${arches[@]}"; do
+    build_arch "$a" "$version" "$profiles"
   done
-  rm -rf "$src"
-
-  log "lintian"
-  lintian --fail-on error "$dist"/*.changes
+  [ ${#arches[@]} -lt 2 ] || same_files "${arches[@]}"
   log "packages in dist/:"
   (cd "$dist" && ls -1 -- *.deb)
 }

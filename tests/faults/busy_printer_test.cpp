@@ -75,7 +75,7 @@ TEST_P(BusyPrinter, CancelWhileBlockedInAWriteEndsThePageAndTheJob) {
   l.env = {{"PPD", ppd}, {"TMPDIR", spool}, {"LUMORA_KEEPALIVE_INTERVAL_MS", "15"}};
 
   const Outcome whole = RunFilter(l);
-  ASSERT_EQ(0, whole.status) << whole.err;
+  ASSERT_EQ(0, whole.status) << "signal " << whole.signal << "\n" << whole.err;
   const inspect::JobStream all = Read(whole.out);
   ASSERT_TRUE(all.ok());
   ASSERT_GT(all.pages.size(), static_cast<size_t>(c.stallAtPage + 2));

@@ -10,6 +10,8 @@
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <time.h>
+
+#include <cstdint>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,10 +29,12 @@ const char kLarchNick[] = "Lumora LP5100 Series PS";
 
 namespace {
 
-long NowUs() {
+// Microseconds of the monotonic clock: 64 bits, also where long has 32
+// (armhf), whose long wraps after 36 minutes of uptime.
+int64_t NowUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000000L + ts.tv_nsec / 1000;
+  return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
 }
 
 // The scheduler's environment for a filter, plus the sanitizer settings of
@@ -66,7 +70,7 @@ Outcome RunFilter(const Launch& l) {
 
   if (l.output == Output::kClosedPipe) close(outPipe[0]);  // nobody will ever read
   fcntl(outPipe[1], F_SETPIPE_SZ, l.pipeBytes);
-  const long start = NowUs();
+  const int64_t start = NowUs();
   pid_t pid = fork();
   if (pid == 0) {
     int in = open(l.stdinFile.empty() ? "/dev/null" : l.stdinFile.c_str(), O_RDONLY);
@@ -92,15 +96,15 @@ Outcome RunFilter(const Launch& l) {
   Outcome r;
   bool outOpen = l.output == Output::kPipe, errOpen = true;
   if (l.output == Output::kDevFull) close(outPipe[0]);
-  const long deadline = start + static_cast<long>(l.watchdogSeconds) * 1000000L;
-  long stallStart = -1;  // when the busy printer stopped reading
+  const int64_t deadline = start + int64_t{l.watchdogSeconds} * 1000000;
+  int64_t stallStart = -1;  // when the busy printer stopped reading
   auto terminate = [&]() {
     kill(pid, SIGTERM);
     r.termSent = true;
     r.outAtTerm = static_cast<long>(r.out.size());
   };
   while (outOpen || errOpen) {
-    long now = NowUs();
+    const int64_t now = NowUs();
     if (l.termAfterUs >= 0 && !r.termSent && now - start >= l.termAfterUs) terminate();
     if (stallStart < 0 && l.stallAfterOutBytes >= 0 &&
         static_cast<long>(r.out.size()) >= l.stallAfterOutBytes)
@@ -114,14 +118,14 @@ Outcome RunFilter(const Launch& l) {
       r.hung = true;
       break;
     }
-    long waitUs = deadline - now;
-    if (l.termAfterUs >= 0 && !r.termSent) waitUs = std::min(waitUs, start + l.termAfterUs - now);
-    if (stalled) waitUs = std::min(waitUs, 2000L);
+    int64_t waitUs = deadline - now;
+    if (l.termAfterUs >= 0 && !r.termSent) waitUs = std::min<int64_t>(waitUs, start + l.termAfterUs - now);
+    if (stalled) waitUs = std::min<int64_t>(waitUs, 2000);
     pollfd fds[2];
     int n = 0, outIdx = -1, errIdx = -1;
     if (outOpen && !stalled) { fds[n] = {outPipe[0], POLLIN, 0}; outIdx = n++; }
     if (errOpen) { fds[n] = {errPipe[0], POLLIN, 0}; errIdx = n++; }
-    int ms = static_cast<int>(std::max(0L, waitUs / 1000));
+    int ms = static_cast<int>(std::max<int64_t>(0, waitUs / 1000));
     if (poll(fds, n, ms) <= 0) continue;
     char buf[65536];
     if (outIdx >= 0 && fds[outIdx].revents) {

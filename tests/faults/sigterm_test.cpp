@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <cstdint>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,18 +29,20 @@ namespace {
 
 constexpr int kRuns = 100;
 
-long NowUs() {
+// Microseconds of the monotonic clock: 64 bits, also where long has 32
+// (armhf), whose long wraps after 36 minutes of uptime.
+int64_t NowUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000000L + ts.tv_nsec / 1000;
+  return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
 }
 
 // How long one uninterrupted run takes, so that the signals spread over the
 // whole job (not an assertion: only the range of the random delays).
 long DurationUs(const Launch& l, Outcome* full) {
-  const long start = NowUs();
+  const int64_t start = NowUs();
   *full = RunFilter(l);
-  return std::max(2000L, NowUs() - start);
+  return static_cast<long>(std::max<int64_t>(2000, NowUs() - start));
 }
 
 // Every other run the signal comes at a random time over the whole run

@@ -3,7 +3,10 @@
 // same entry function the libFuzzer target drives. Built with the normal
 // compiler, so the replay runs in every build (and under the sanitizers in
 // the sanitizer build).
-//   lumora_corpus_replay TARGET PATH...   (files or folders)
+//   lumora_corpus_replay TARGET PATH... [--digests FILE]   (files or folders)
+// With --digests, the digest of what the driver makes of each input (see
+// FuzzOutput) is compared with the one FILE records for the input's file
+// name; LUMORA_FUZZ_RECORD=1 prints the lines of FILE instead.
 // The filters' own messages go to /dev/null unless LUMORA_FUZZ_VERBOSE is
 // set; failures and sanitizer reports stay on standard error.
 #include <dirent.h>
@@ -16,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +49,36 @@ void Collect(const std::string& path, std::vector<std::string>& files) {
   for (const auto& n : names) Collect(path + "/" + n, files);
 }
 
+// FNV-1a, 64 bits, and the length.
+std::string Digest(const std::string& s) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char ch : s) {
+    h ^= ch;
+    h *= 1099511628211ull;
+  }
+  char buf[40];
+  snprintf(buf, sizeof buf, "%016llx-%zu", static_cast<unsigned long long>(h), s.size());
+  return buf;
+}
+
+// "NAME DIGEST" lines.
+std::map<std::string, std::string> ReadDigests(const std::string& path) {
+  std::map<std::string, std::string> table;
+  std::ifstream in(path);
+  if (!in) {
+    fprintf(stderr, "lumora_corpus_replay: cannot read %s\n", path.c_str());
+    exit(2);
+  }
+  std::string name, digest;
+  while (in >> name >> digest) table[name] = digest;
+  return table;
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,7 +92,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<std::string> files;
-  for (int i = 2; i < argc; ++i) Collect(argv[i], files);
+  std::string digestFile;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--digests" && i + 1 < argc) {
+      digestFile = argv[++i];
+      continue;
+    }
+    Collect(argv[i], files);
+  }
+  const bool record = getenv("LUMORA_FUZZ_RECORD") != nullptr;
+  std::map<std::string, std::string> recorded;
+  if (!digestFile.empty() && !record) recorded = ReadDigests(digestFile);
   if (files.empty()) {
     fprintf(stderr, "lumora_corpus_replay: empty corpus for %s\n", argv[1]);
     return 2;
@@ -75,12 +119,24 @@ int main(int argc, char** argv) {
     close(null);
   }
 
+  int mismatches = 0;
   for (const auto& f : files) {
     std::ifstream in(f, std::ios::binary);
     std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     dprintf(report, "%s: %s (%zu bytes)\n", argv[1], f.c_str(), data.size());
     entry(data.data(), data.size());
+    std::string out;
+    if (digestFile.empty() || !lumora_fuzz::FuzzOutput(argv[1], data.data(), data.size(), out))
+      continue;
+    const std::string name = BaseName(f), digest = Digest(out);
+    if (record) {
+      printf("%s %s\n", name.c_str(), digest.c_str());
+    } else if (recorded[name] != digest) {
+      dprintf(report, "%s: %s makes %s, recorded %s\n", argv[1], name.c_str(), digest.c_str(),
+              recorded[name].empty() ? "nothing" : recorded[name].c_str());
+      ++mismatches;
+    }
   }
   dprintf(report, "%s: %zu inputs replayed\n", argv[1], files.size());
-  return 0;
+  return mismatches == 0 ? 0 : 1;
 }

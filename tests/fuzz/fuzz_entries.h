@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace lumora_fuzz {
 
@@ -52,5 +53,12 @@ struct FuzzTarget {
 extern const FuzzTarget kFuzzTargets[];
 extern const size_t kFuzzTargetCount;
 FuzzEntry FindFuzzTarget(const char* name);
+
+// What the driver makes of one input of the targets that make something,
+// with the clock and the host masked: the job stream of raster_page_loop,
+// the JSON report of job_stream_reader. False for the other targets. The
+// replay compares its digests with recorded ones, so that every build and
+// architecture is shown to make the same bytes.
+bool FuzzOutput(const char* target, const uint8_t* data, size_t size, std::string& out);
 
 }  // namespace lumora_fuzz

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz entries of the side channel's SNMP reply check and of the job-stream
 // reader, and the table of every target.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -8,6 +10,8 @@
 #include "fuzz_support.h"
 #include "job_stream_reader.h"
 #include "snmp_datagram.h"
+#include "stream_report.h"
+#include "test_support.h"
 
 namespace lumora_fuzz {
 
@@ -49,6 +53,28 @@ const FuzzTarget kFuzzTargets[] = {
     {"raster_reader", FuzzRasterReader},
 };
 const size_t kFuzzTargetCount = sizeof(kFuzzTargets) / sizeof(kFuzzTargets[0]);
+
+bool FuzzOutput(const char* target, const uint8_t* data, size_t size, std::string& out) {
+  out.clear();
+  if (strcmp(target, "job_stream_reader") == 0) {
+    inspect::ReadOptions options;
+    options.keepPixels = false;
+    options.maxPixels = 16u << 20;
+    out = inspect::FormatJson(inspect::ReadJobStream(data, size, options));
+    return true;
+  }
+  if (strcmp(target, "raster_page_loop") != 0) return false;
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* mem = open_memstream(&buf, &len);
+  if (mem == nullptr) return false;
+  RunRasterPageLoop(data, size, mem);
+  fclose(mem);
+  out.assign(buf, len);
+  free(buf);
+  lumora_test::MaskVolatile(out);
+  return true;
+}
 
 FuzzEntry FindFuzzTarget(const char* name) {
   for (size_t i = 0; i < kFuzzTargetCount; ++i)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "child_process.h"
@@ -147,6 +148,32 @@ TEST_F(PdfRoad, FailedConversionIsAnError) {
     EXPECT_EQ(0, gHookLog.keepalive_starts);
     EXPECT_EQ(1, gHookLog.keepalive_stops);
     EXPECT_TRUE(ListDir(spool.path()).empty());
+  }
+}
+
+// The end of the converted PostScript is found in files past 2 GiB too
+// (sparse here), where a 32-bit long cannot hold the offset.
+TEST_F(PdfRoad, EofCommentFoundAtTheEndOfLargeFiles) {
+  const struct {
+    off_t holeBytes;
+    const char* tail;
+    bool complete;
+  } cases[] = {
+      {0, "%!PS\nshowpage\n%%EOF\n", true},
+      {0, "%!PS\nshowpage\n", false},
+      {(off_t{1} << 31) + 17, "showpage\n%%EOF\n", true},
+      {(off_t{1} << 32) + 5, "showpage\n%%EOF\n", true},
+      {(off_t{1} << 31) + 17, "showpage\n", false},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir / "large.ps";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const size_t len = strlen(c.tail);
+    ASSERT_EQ(static_cast<ssize_t>(len), pwrite(fd, c.tail, len, c.holeBytes));
+    close(fd);
+    EXPECT_EQ(c.complete, EndsWithEofComment(path)) << c.holeBytes << " " << c.tail;
+    unlink(path.c_str());
   }
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -21,6 +22,7 @@
 #include "app_system.h"
 #include "pdf_filter.h"
 #include "raster_adapter.h"
+#include "rendered_pages.h"
 #include "test_support.h"
 
 using namespace lumora_app;
@@ -437,6 +439,63 @@ TEST(AppPdf, GhostscriptRendersTheJobsPaperAndResolution) {
   EXPECT_TRUE(has(custom, "-dDEVICEWIDTHPOINTS=283"));
   EXPECT_TRUE(has(custom, "-dDEVICEHEIGHTPOINTS=567"));
   EXPECT_TRUE(has(custom, "-r600"));
+}
+
+// Two renderers split a whole document between them (odd and even pages);
+// a page range stays on one.
+TEST(AppPdf, TwoRenderersTakeTheOddAndEvenPages) {
+  const std::vector<std::string> args = {"gs", "-r600", "-sOutputFile=%stdout", "-f", "in.pdf"};
+  const auto two = RendererArgs(args, 2);
+  ASSERT_EQ(2u, two.size());
+  EXPECT_EQ((std::vector<std::string>{"gs", "-r600", "-sOutputFile=%stdout", "-sPageList=odd", "-f",
+                                      "in.pdf"}),
+            two[0]);
+  EXPECT_EQ("-sPageList=even", two[1][3]);
+  EXPECT_EQ(1u, RendererArgs(args, 1).size());
+  std::vector<std::string> range = args;
+  range.insert(range.begin() + 1, "-dFirstPage=2");
+  EXPECT_EQ((std::vector<std::vector<std::string>>{range}), RendererArgs(range, 2));
+}
+
+// The pages of one renderer and of two read back alike, in order, for
+// documents of one, two and five pages; a renderer that cannot start fails.
+TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
+  lumora_test::TempDir dir;
+  auto read = [](RenderedPages& pages) {
+    std::string all;
+    cups_page_header2_t h;
+    while (pages.ReadHeader2(&h)) {
+      all.append(reinterpret_cast<const char*>(&h.cupsHeight), sizeof h.cupsHeight);
+      std::vector<uint8_t> line(h.cupsBytesPerLine);
+      for (unsigned y = 0; y < h.cupsHeight; y++) {
+        if (pages.ReadPixels(line.data(), h.cupsBytesPerLine) == 0) return all + "short";
+        all.append(line.begin(), line.end());
+      }
+    }
+    return all;
+  };
+  for (int count : {1, 2, 5}) {
+    std::string ps = "%!PS\n/Helvetica findfont 40 scalefont setfont\n";
+    for (int i = 1; i <= count; i++)
+      ps += "100 " + std::to_string(100 * i) + " moveto (page " + std::to_string(i) + ") show showpage\n";
+    lumora_test::WriteFile(dir.File("in.ps"), ps);
+    const std::string pdf = dir.File("in.pdf");
+    ASSERT_EQ(0, system(("gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" + pdf + " " +
+                         dir.File("in.ps")).c_str()));
+    const std::vector<std::string> args = {
+        "gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pwgraster", "-dcupsColorSpace=18",
+        "-dcupsBitsPerColor=8", "-r50", "-sOutputFile=%stdout", "-f", pdf};
+    RenderedPages one, two;
+    ASSERT_TRUE(one.Start(RendererArgs(args, 1)));
+    ASSERT_TRUE(two.Start(RendererArgs(args, 2)));
+    const std::string a = read(one), b = read(two);
+    EXPECT_EQ(0, one.Finish(false));
+    EXPECT_EQ(0, two.Finish(false));
+    EXPECT_GT(a.size(), static_cast<size_t>(count) * 400) << count;
+    EXPECT_TRUE(a == b) << count << " pages: " << a.size() << " against " << b.size() << " bytes";
+  }
+  RenderedPages none;
+  EXPECT_FALSE(none.Start({{dir.File("no-such-renderer")}}));
 }
 
 }  // namespace

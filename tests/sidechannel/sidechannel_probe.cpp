@@ -46,7 +46,8 @@ void cancel_job(int) {
   RaiseWakeFd(gSigtermWakeFd);
 }
 
-// Threads of this process still alive (the main thread counts).
+// Threads of the process, those of an emulator running it included: a
+// thread has ended when the count is back to what it was before.
 int LiveThreads() {
   int n = 0;
   if (DIR* dir = opendir("/proc/self/task")) {
@@ -75,6 +76,7 @@ int Host(const char* uri, bool dnssd) {
 int Keepalive(int runMs, int sigtermMs, char* argv0) {
   KeepAliveThread keepAlive(Job());
   signal(SIGTERM, cancel_job);
+  const int alone = LiveThreads();
   auto start = Clock::now();
   Creatpthread(keepAlive, getenv("DEVICE_URI"), argv0);
   printf("thread=%s\n", keepAlive.started ? "started" : "none");
@@ -85,7 +87,7 @@ int Keepalive(int runMs, int sigtermMs, char* argv0) {
       kill(getpid(), SIGTERM);
       sent = true;
     }
-    if (keepAlive.started && !ended && LiveThreads() == 1) {
+    if (keepAlive.started && !ended && LiveThreads() == alone) {
       ended = true;
       printf("thread_ended_ms=%ld\n", MsSince(start));
     }
@@ -115,12 +117,13 @@ int Status(const char* uri, const char* owner, int runMs) {
   snprintf(arg.jobOwner, sizeof(arg.jobOwner), "%s", owner);
   arg.jobId = 42;
   StatusThread thread(Job());
+  const int alone = LiveThreads();
   auto start = Clock::now();
   if (thread.Start(arg) != 0) return 1;
   bool ended = false;
   while (MsSince(start) < runMs && !ended) {
     SleepMs(20);
-    ended = LiveThreads() == 1;
+    ended = LiveThreads() == alone;
   }
   printf("job_canceled=%d thread_ended=%d\n", Job().Cancelled() ? 1 : 0, ended ? 1 : 0);
   fflush(stdout);

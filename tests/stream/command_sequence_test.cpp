@@ -3,6 +3,7 @@
 // dialects byte for byte, and the failure text of every step.
 #include <unistd.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 
@@ -91,17 +92,20 @@ TEST_F(CommandTest, JobOwnerIsCutTo32Bytes) {
 
 TEST_F(CommandTest, JobTimeIsAlways18Characters) {
   char buf[19];
-  for (time_t t : {static_cast<time_t>(-30610224000LL),   // 1 January 1000
-                   static_cast<time_t>(253402300799LL),   // 31 December 9999, 23:59:59
-                   static_cast<time_t>(0)}) {
-    gNow = t;
+  // The widest years a time_t holds: 1000 to 9999 where it has 64 bits,
+  // 1901 to 2038 where it has 32 (armhf).
+  const bool wide = sizeof(time_t) >= 8;
+  const long long first = wide ? -30610224000LL : INT32_MIN;  // 1 January 1000 / 13 December 1901
+  const long long last = wide ? 253402300799LL : INT32_MAX;   // 31 December 9999, 23:59:59 / 19 January 2038
+  for (long long t : {first, last, 0LL}) {
+    gNow = static_cast<time_t>(t);
     GetSendTimePJL(job_, buf);
     EXPECT_EQ(strlen(buf), 18u) << buf;
     EXPECT_EQ(std::string(buf + 16), "\r\n");
   }
-  gNow = 253402300799LL;
+  gNow = static_cast<time_t>(last);
   GetSendTimePJL(job_, buf);
-  EXPECT_STREQ(buf, "59:23:31:12:9999\r\n");
+  EXPECT_STREQ(buf, wide ? "59:23:31:12:9999\r\n" : "14:03:19:01:2038\r\n");
   gNow = 1796634300;
 }
 

@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""PDF documents through the printer application against the classic chain.
+
+For each document (Debian's 42-page ghostscript colour-management guide from
+ghostscript-doc, and the project's own ten text pages made from
+bench/text_page.ps), on a Hazel printer at 600 dpi on A4, the median of RUNS:
+  (a) ghostscript piped into rastertoLumora;
+  (b) the application: Print-Job with ipptool to the job's completion, a
+      server of its own and a network printer on 127.0.0.1 that keeps what
+      it gets; also the time to the first byte at that printer and the
+      server's peak resident memory (VmHWM) after the job;
+  (c) ghostscript alone to raster (to /dev/null);
+  (f) rastertoLumora alone on (c)'s raster;
+  (p) the first page alone: ghostscript of page 1 piped into rastertoLumora.
+The targets: b <= 0.6 x (c + f), b <= a, first byte <= p.
+
+  bench_app.py --bin BUILD/bin --ppd-dir BUILD/ppd-files [--runs N]
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+GUIDE = "/usr/share/doc/ghostscript/GS9_Color_Management.pdf"
+MODEL = "Lumora Hazel H1 Series"
+DRIVER = "lumora_hazel_h1"
+GS = ["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pwgraster",
+      "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-r600", "-dDEVICEWIDTHPOINTS=595",
+      "-dDEVICEHEIGHTPOINTS=842", "-dFIXEDMEDIA", "-dPDFFitPage"]
+
+
+def text_pdf(src, work):
+    """Ten text pages (bench/text_page.ps with ten seeds) as a PDF."""
+    text = open(os.path.join(src, "text_page.ps")).read()
+    head, body = text.split("%%Page: 1 1", 1)
+    body = body.replace("%%EOF", "").replace("%%Trailer", "")
+    ps = head.replace("%%Pages: 1", "%%Pages: 10")
+    for i in range(10):
+        ps += "%%%%Page: %d %d\n/seed %d def\n" % (i + 1, i + 1, 12345 + i) + body
+    path = os.path.join(work, "text10.ps")
+    with open(path, "w") as f:
+        f.write(ps + "%%EOF\n")
+    pdf = os.path.join(work, "text10.pdf")
+    subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+                    "-sOutputFile=" + pdf, path], check=True)
+    return pdf
+
+
+def timed(cmd, env=None):
+    start = time.monotonic()
+    subprocess.run(cmd, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.monotonic() - start
+
+
+class Printer:
+    """A network printer on 127.0.0.1: counts the bytes of each connection
+    and notes when the first came."""
+
+    def __init__(self):
+        self.srv = socket.socket()
+        self.srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.srv.bind(("127.0.0.1", 0))
+        self.srv.listen(4)
+        self.port = self.srv.getsockname()[1]
+        self.jobs = []  # [first byte time, bytes, end time]
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            conn, _ = self.srv.accept()
+            job = [None, 0, None]
+            self.jobs.append(job)
+            while True:
+                data = conn.recv(1 << 16)
+                if not data:
+                    break
+                if job[0] is None:
+                    job[0] = time.monotonic()
+                job[1] += len(data)
+            job[2] = time.monotonic()
+            conn.close()
+
+
+class App:
+    """The application's server with its own port, spool and state."""
+
+    def __init__(self, binary, work, printer):
+        self.work = work
+        self.name = "lpa-bench-%d" % os.getpid()
+        self.prog = os.path.join(work, self.name)
+        os.symlink(os.path.abspath(binary), self.prog)
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        self.port = s.getsockname()[1]
+        s.close()
+        self.proc = subprocess.Popen(
+            [self.prog, "server", "-o", "server-port=%d" % self.port, "-o",
+             "spool-directory=" + os.path.join(work, "spool"), "-o",
+             "state-file=" + os.path.join(work, "app.state"), "-o",
+             "log-file=" + os.path.join(work, "app.log"), "-o", "log-level=warn", "-o",
+             "server-options=no-tls"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(300):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), 1).close()
+                break
+            except OSError:
+                time.sleep(0.1)
+        subprocess.run([self.prog, "add", "-d", "bench", "-m", DRIVER, "-v",
+                        "socket://127.0.0.1:%d" % printer.port], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.uri = "ipp://localhost:%d/ipp/print/bench" % self.port
+
+    def print_job(self, pdf):
+        """Print-Job, then Get-Job-Attributes until the job has ended."""
+        head = ("{ OPERATION %s\n GROUP operation-attributes-tag\n"
+                " ATTR charset attributes-charset utf-8\n"
+                " ATTR naturalLanguage attributes-natural-language en\n"
+                " ATTR uri printer-uri $uri\n ATTR name requesting-user-name bench\n")
+        submit = os.path.join(self.work, "print.test")
+        with open(submit, "w") as f:
+            f.write(head % "Print-Job" + " ATTR mimeMediaType document-format application/pdf\n"
+                    " GROUP job-attributes-tag\n ATTR keyword media iso_a4_210x297mm\n"
+                    " FILE $filename\n STATUS successful-ok\n}\n")
+        state = os.path.join(self.work, "state.test")
+        with open(state, "w") as f:
+            f.write(head % "Get-Job-Attributes" + " ATTR integer job-id $job_id\n"
+                    " ATTR keyword requested-attributes job-state\n STATUS successful-ok\n}\n")
+        out = subprocess.run(["ipptool", "-tv", "-f", pdf, self.uri, submit], check=True,
+                             capture_output=True, text=True).stdout
+        job = re.search(r"job-id \(integer\) = (\d+)", out).group(1)
+        while True:
+            out = subprocess.run(["ipptool", "-tv", "-d", "job_id=" + job, self.uri, state],
+                                 capture_output=True, text=True).stdout
+            m = re.search(r"job-state \(enum\) = (\S+)", out)
+            if m and m.group(1) in ("completed", "aborted", "canceled"):
+                if m.group(1) != "completed":
+                    sys.exit("bench_app.py: the job was %s" % m.group(1))
+                return
+            time.sleep(0.05)
+
+    def peak_kb(self):
+        with open("/proc/%d/status" % self.proc.pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+        return 0
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+        for sock in ("/run/%s.sock" % self.name,
+                     os.path.join(os.environ.get("TMPDIR", "/tmp"), "%s%d.sock" % (self.name, os.getuid()))):
+            if os.path.exists(sock):
+                os.unlink(sock)
+
+
+def bench_document(args, work, name, pdf):
+    env = dict(os.environ, PPD=os.path.join(args.ppd_dir, MODEL.replace(" ", "-") + ".ppd"),
+               LUMORA_KEEPALIVE_INTERVAL_MS="100000000")
+    filt = os.path.join(args.bin, "rastertoLumora")
+    raster = os.path.join(work, "doc.pwg")
+    subprocess.run(GS + ["-sOutputFile=" + raster, "-f", pdf], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    chain = "%s -sOutputFile=- -f %s 2>/dev/null | %s 1 bench doc 1 '' > /dev/null 2>&1" % (
+        " ".join(GS), pdf, filt)
+    first = "%s -dFirstPage=1 -dLastPage=1 -sOutputFile=- -f %s 2>/dev/null | %s 1 bench doc 1 '' " \
+            "> /dev/null 2>&1" % (" ".join(GS), pdf, filt)
+    t = {k: [] for k in ("a", "b", "c", "f", "p", "ttfb")}
+    peak = []
+    for _ in range(args.runs):
+        t["a"].append(timed(["sh", "-c", chain], env))
+        t["c"].append(timed(GS + ["-sOutputFile=/dev/null", "-f", pdf]))
+        t["f"].append(timed([filt, "1", "bench", "doc", "1", "", raster], env))
+        t["p"].append(timed(["sh", "-c", first], env))
+        # A server of its own for each run: its peak memory is this job's.
+        appdir = tempfile.mkdtemp(dir=work)
+        printer = Printer()
+        app = App(os.path.join(args.bin, "lumora-printer-app"), appdir, printer)
+        try:
+            start = time.monotonic()
+            app.print_job(pdf)
+            t["b"].append(time.monotonic() - start)
+            for _ in range(100):  # the last bytes reach the printer
+                if printer.jobs and printer.jobs[-1][2] is not None:
+                    break
+                time.sleep(0.05)
+            t["ttfb"].append(printer.jobs[-1][0] - start)
+            peak.append(app.peak_kb())
+        finally:
+            app.stop()
+            shutil.rmtree(appdir, ignore_errors=True)
+    m = {k: statistics.median(v) for k, v in t.items()}
+    page8 = 4960 * 7016
+    print("%-26s a %5.2f s  b %5.2f s  c %5.2f s  f %5.2f s  b/(c+f) %.2f  b/a %.2f  "
+          "first byte %.2f s  first page %.2f s  peak %5.0f MB (%.1f pages of raster)" % (
+              name, m["a"], m["b"], m["c"], m["f"], m["b"] / (m["c"] + m["f"]), m["b"] / m["a"],
+              m["ttfb"], m["p"], max(peak) / 1024, max(peak) * 1024 / page8))
+    sys.stdout.flush()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--ppd-dir", required=True)
+    ap.add_argument("--src", default=os.path.dirname(os.path.abspath(__file__)))
+    ap.add_argument("--runs", type=int, default=3)
+    args = ap.parse_args()
+    if not os.path.exists(GUIDE):
+        sys.exit("bench_app.py: %s is missing (apt install ghostscript-doc)" % GUIDE)
+    work = tempfile.mkdtemp(prefix="lumora-bench-app-")
+    try:
+        print("median of %d runs, %d cores" % (args.runs, os.cpu_count()))
+        bench_document(args, work, "42-page guide (PDF)", GUIDE)
+        bench_document(args, work, "10 text pages (PDF)", text_pdf(args.src, work))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
