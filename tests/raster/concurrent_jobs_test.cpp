@@ -124,7 +124,11 @@ std::string RunFilter(const JobCase& c, const std::string& ppd, const std::strin
                       const TempDir& dir) {
   RunOptions o;
   o.argv = {BinPath("rastertoLumora"), "7", "bob", "concurrent", "1", c.options, raster};
-  o.env = {{"PPD", ppd}, {"TMPDIR", dir.path()}, {"LUMORA_MANUAL_DUPLEX_PAUSE", "0"}};
+  // No keep-alive filler: a slow (instrumented) run must not add one.
+  o.env = {{"PPD", ppd},
+           {"TMPDIR", dir.path()},
+           {"LUMORA_MANUAL_DUPLEX_PAUSE", "0"},
+           {"LUMORA_KEEPALIVE_INTERVAL_MS", "100000000"}};
   RunResult r = RunProgram(o);
   EXPECT_EQ(r.status, 0) << c.name << "\n" << r.err;
   MaskVolatile(r.out);
