@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app_auth.h"
+#include "app_file_device.h"
 #include "app_strings.h"
+#include "app_system.h"
 #include "ps_driver.h"
 #include "raster_adapter.h"
 
@@ -144,6 +147,7 @@ int OfferedResolutions(const AppDriver& driver, int* out) {
 }
 
 void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
+  GuardPrinterPage(printer);
   // The printer reports nothing back: one toner supply of unknown level.
   pappl_supply_t toner{};
   toner.color = PAPPL_SUPPLY_COLOR_BLACK;
@@ -154,9 +158,17 @@ void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
   papplPrinterSetSupplies(printer, 1, &toner);
 }
 
-bool DriverCallback(pappl_system_t* system, const char* driverName,
-                    const char* /*deviceUri*/, const char* /*deviceId*/,
-                    pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*cbData*/) {
+bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
+                    const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs,
+                    void* cbData) {
+  // Every printer, added or loaded from the state, comes through here.
+  const auto* ctx = static_cast<const AppContext*>(cbData);
+  std::string refusal = DeviceRefusal(deviceUri, ctx ? ctx->fileDirectory : "");
+  if (!refusal.empty()) {
+    if (system) papplLog(system, PAPPL_LOGLEVEL_ERROR, "Device '%s' refused: %s.", deviceUri,
+                         refusal.c_str());
+    return false;
+  }
   const AppDriver* driver = FindAppDriver(driverName ? driverName : "");
   if (!driver) return PsDriverCallback(driverName, data, attrs);
   data->extension = const_cast<AppDriver*>(driver);

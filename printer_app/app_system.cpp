@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app_driver.h"
+#include "app_file_device.h"
 #include "app_drivers.h"
 #include "app_strings.h"
 #include "pdf_filter.h"
@@ -168,6 +169,11 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
   std::string logFile = Option(n, options, "log-file", "");
   ctx.auth.pamService = Option(n, options, "auth-service", kAppName);
   ctx.auth.adminGroup = Option(n, options, "admin-group", DefaultAdminGroup());
+  ctx.fileDirectory = Option(n, options, "file-device-directory", "");
+  if (!ctx.fileDirectory.empty() && !(why = CheckFileDirectory(ctx.fileDirectory)).empty()) {
+    fprintf(stderr, "%s: -o file-device-directory: %s\n", kAppName, why.c_str());
+    return nullptr;
+  }
   pappl_system_t* system = papplSystemCreate(
       ServerOptions(Option(n, options, "server-options", ""), remote),
       Option(n, options, "server-name", "Lumora Printers").c_str(), port, "_print,_universal",

@@ -27,6 +27,7 @@ struct AppContext {
   std::vector<pappl_pr_driver_t> drivers;
   std::string stateFile;     // set by the system callback
   AuthSettings auth;         // set by the system callback
+  std::string fileDirectory; // where printers may have file devices ("": nowhere)
   std::string ghostscript = "gs";
 };
 

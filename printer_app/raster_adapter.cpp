@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "app_auth.h"
 #include "app_driver.h"
 #include "app_strings.h"
 
@@ -325,6 +326,7 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devic
 namespace lumora_app {
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
+  if (!RawStreamAllowed(job)) return false;
   int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   DeviceOutput output(device);

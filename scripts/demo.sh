@@ -159,7 +159,8 @@ echo "server: http://localhost:$app_port/ (log $app_out/app.log)"
 for model in "${models[@]}"; do
   name=${model// /-}
   driver="lumora_$(echo "$model" | tr 'A-Z ' 'a-z_')"
-  "$app" add -u "ipp://localhost:$app_port/ipp/system" -d "$name" -m "$driver" \
+  # (Administration goes through the control socket.)
+  "$app" add -d "$name" -m "$driver" \
     -v "socket://127.0.0.1:$(cat "$app_out/devices/$name.port")"
   "$app" submit -u "ipp://localhost:$app_port/ipp/print/$name" -t "Lumora sample" "$out/sample.pdf" > /dev/null
   echo "printer $name (driver $driver): sample submitted"

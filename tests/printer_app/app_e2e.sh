@@ -107,6 +107,8 @@ boxes=(72,650,72,72 200,500,100,50 300,100,150,150)
 make_box_pdf "$W/boxes.pdf" "${boxes[@]}"
 source "$APP_SRC/cups_rig.sh"
 cups_start "$W/cups"
+# (The conformance suite's last jobs may still be printing.)
+wait_for 120 printer_idle cedar || true
 before=$(ls "$W/dev" | grep -c '^cedar-')
 lpadmin -p lumora -E -v "$(printer_uri cedar)" -m everywhere
 lp -d lumora -t boxes "$W/boxes.pdf" > /dev/null

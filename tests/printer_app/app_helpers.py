@@ -22,6 +22,17 @@
   app_helpers.py absurd-pwg OUT
       a PWG raster page whose header claims 100000 x 100000 pixels on an A4
       sheet, followed by a few lines
+  app_helpers.py ipp URL USER PASSWORD OPERATION [NAME=VALUE...]
+      one IPP request to URL (http:// or https://, any certificate), with
+      Basic credentials unless USER is empty; prints the HTTP status, then
+      (on 200) the IPP status and any job-id or printer-id. NAME: as
+      (requesting-user-name), job-id, printer-id, format, document (a file),
+      last (last-document), name, driver, device (Create-Printer), location
+      (Set-*-Attributes)
+  app_helpers.py web URL USER PASSWORD [ACTION]
+      GET of a web page, or with ACTION the POST of the page's form (its
+      session token read from the page) with that action; prints the HTTP
+      status
 """
 import base64
 import http.client
@@ -136,6 +147,115 @@ def pause_printer(uri, user, password):
     print(conn.getresponse().status)
 
 
+OPERATIONS = {
+    "Print-Job": 0x02, "Create-Job": 0x05, "Send-Document": 0x06, "Cancel-Job": 0x08, "Get-Job-Attributes": 0x09,
+    "Hold-Job": 0x0C, "Release-Job": 0x0D, "Pause-Printer": 0x10, "Resume-Printer": 0x11,
+    "Set-Printer-Attributes": 0x13, "Enable-Printer": 0x22, "Disable-Printer": 0x23,
+    "Hold-New-Jobs": 0x25, "Release-Held-New-Jobs": 0x26, "Cancel-Current-Job": 0x2D,
+    "Cancel-Jobs": 0x38, "Create-Printer": 0x4C, "Delete-Printer": 0x4E,
+    "Pause-All-Printers": 0x5D, "Resume-All-Printers": 0x61, "Set-System-Attributes": 0x62,
+    "Shutdown-All-Printers": 0x63, "Find-Devices": 0x402B,
+}
+# NAME=VALUE of the command line: (attribute, group tag, value tag)
+REQUEST_ATTRS = {
+    "as": ("requesting-user-name", 0x01, 0x42), "job-id": ("job-id", 0x01, 0x21),
+    "printer-id": ("printer-id", 0x01, 0x21), "format": ("document-format", 0x01, 0x49),
+    "name": ("printer-name", 0x04, 0x42), "driver": ("smi55357-driver", 0x01, 0x44),
+    "device": ("smi55357-device-uri", 0x01, 0x45), "last": ("last-document", 0x01, 0x22),
+}
+
+
+def connect(url):
+    m = re.fullmatch(r"(https?)://([^:/]+):(\d+)(/.*)", url)
+    scheme, host, port, resource = m.group(1), m.group(2), int(m.group(3)), m.group(4)
+    if scheme == "https":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        return http.client.HTTPSConnection(host, port, context=context, timeout=60), resource
+    return http.client.HTTPConnection(host, port, timeout=60), resource
+
+
+def basic(user, password):
+    if not user:
+        return {}
+    return {"Authorization": "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()}
+
+
+def ipp_value(tag, value):
+    if tag == 0x21:
+        return struct.pack(">i", int(value))
+    return bytes([value == "true"]) if tag == 0x22 else value.encode()
+
+
+def ipp_request(url, user, password, operation, pairs):
+    op = OPERATIONS[operation]
+    conn, resource = connect(url)
+    host = url.split("/")[2]
+    target = ("ipps://" if url.startswith("https") else "ipp://") + host + resource
+    system = resource.startswith("/ipp/system")
+    attrs = [("attributes-charset", 0x01, 0x47, "utf-8"),
+             ("attributes-natural-language", 0x01, 0x48, "en"),
+             ("system-uri" if system else "printer-uri", 0x01, 0x45, target)]
+    if op == 0x4C:
+        attrs.append(("printer-service-type", 0x01, 0x44, "print"))
+    document = b""
+    for pair in pairs:
+        key, value = pair.split("=", 1)
+        if key == "document":
+            with open(value, "rb") as f:
+                document = f.read()
+        elif key == "location":
+            attrs.append(("system-location" if system else "printer-location",
+                          0x0A if system else 0x04, 0x41, value))
+        else:
+            attrs.append(REQUEST_ATTRS[key] + (value,))
+    body = struct.pack(">BBHI", 2, 0, op, 1)
+    group = None
+    for name, group_tag, tag, value in sorted(attrs, key=lambda a: a[1]):
+        if group_tag != group:
+            body += bytes([group_tag])
+            group = group_tag
+        v = ipp_value(tag, value)
+        body += struct.pack(">BH", tag, len(name)) + name.encode() + struct.pack(">H", len(v)) + v
+    body += b"\x03" + document
+    headers = {"Content-Type": "application/ipp", **basic(user, password)}
+    conn.request("POST", resource, body=body, headers=headers)
+    response = conn.getresponse()
+    reply = response.read()
+    if response.status != 200 or len(reply) < 8:
+        print(response.status)
+        return
+    found = [f"0x{struct.unpack('>H', reply[2:4])[0]:04x}"]
+    for key in (b"job-id", b"printer-id"):
+        k = reply.find(b"\x21" + struct.pack(">H", len(key)) + key + b"\x00\x04")
+        if k >= 0:
+            start = k + 3 + len(key) + 2
+            found.append(f"{key.decode()}={struct.unpack('>i', reply[start:start + 4])[0]}")
+    print(" ".join(["200"] + found))
+
+
+def web(url, user, password, action=None):
+    conn, resource = connect(url)
+    if action is None:
+        conn.request("GET", resource, headers=basic(user, password))
+        response = conn.getresponse()
+        response.read()
+        print(response.status)
+        return
+    conn.request("GET", resource)
+    page = conn.getresponse().read().decode(errors="replace")
+    token = re.search(r'name="session" value="([^"]*)"', page)
+    form = f"action={action}&session={token.group(1) if token else ''}"
+    headers = {"Content-Type": "application/x-www-form-urlencoded", **basic(user, password)}
+    conn.close()
+    conn, resource = connect(url)
+    conn.request("POST", resource, body=form, headers=headers)
+    response = conn.getresponse()
+    response.read()
+    print(response.status)
+
+
 def mask(data):
     date = b"\x0b\x08\x1f"
     p = data.find(date)
@@ -199,6 +319,10 @@ def main(argv):
         pause_printer(argv[2], argv[3], argv[4])
     elif len(argv) == 3 and argv[1] == "absurd-pwg":
         absurd_pwg(argv[2])
+    elif len(argv) >= 6 and argv[1] == "ipp":
+        ipp_request(argv[2], argv[3], argv[4], argv[5], argv[6:])
+    elif len(argv) in (5, 6) and argv[1] == "web":
+        web(argv[2], argv[3], argv[4], argv[5] if len(argv) == 6 else None)
     else:
         sys.stderr.write(__doc__)
         return 2

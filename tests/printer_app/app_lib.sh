@@ -38,7 +38,9 @@ app_end() {
   local status=$?
   server_stop
   # PAPPL leaves its local socket behind.
+  # (The server's own: a link to the socket in a private directory.)
   rm -f "/run/lpa-test-$$.sock" "${TMPDIR:-/tmp}/lpa-test-$$$(id -u).sock"
+  rm -rf "/run/lpa-test-$$".?????? "${TMPDIR:-/tmp}/lpa-test-$$$(id -u)".??????
   [ -z "$DEVICES_PID" ] || kill "$DEVICES_PID" 2>/dev/null || true
   [ -z "${CUPSD_PID:-}" ] || { kill "$CUPSD_PID" 2>/dev/null || true; }
   if [ "$FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
@@ -164,6 +166,16 @@ printer_reasons() {
     '  ATTR uri printer-uri $uri' '  ATTR keyword requested-attributes printer-state-reasons' \
     '  STATUS successful-ok' '}' > "$APP_WORK/reasons.test"
   ipptool -tv "$(printer_uri "$1")" "$APP_WORK/reasons.test" | sed -n 's/.*printer-state-reasons (.*) = //p'
+}
+# printer_idle PRINTER: no job is printing or waiting.
+printer_idle() {
+  printf '%s\n' '{ OPERATION Get-Printer-Attributes' '  GROUP operation-attributes-tag' \
+    '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
+    '  ATTR uri printer-uri $uri' '  ATTR keyword requested-attributes printer-state,queued-job-count' \
+    '  STATUS successful-ok' '}' > "$APP_WORK/idle.test"
+  ipptool -tv "$(printer_uri "$1")" "$APP_WORK/idle.test" > "$APP_WORK/idle.out" &&
+    grep -q "printer-state (enum) = idle" "$APP_WORK/idle.out" &&
+    grep -q "queued-job-count (integer) = 0" "$APP_WORK/idle.out"
 }
 job_is() { [ "$(job_state "$1" "$2")" = "$3" ]; }
 # wait_job PRINTER ID [SECONDS]: completed, aborted, canceled or timeout.

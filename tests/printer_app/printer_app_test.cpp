@@ -5,6 +5,7 @@
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -13,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app_auth.h"
 #include "app_driver.h"
+#include "app_file_device.h"
 #include "app_drivers.h"
 #include "app_strings.h"
 #include "app_system.h"
@@ -258,10 +261,109 @@ TEST(AppSystem, SpoolDirectoryIsPrivate) {
   EXPECT_EQ(DefaultStateFile(0), "/var/lib/lumora-printer-app/lumora-printer-app.state");
 }
 
-TEST(AppSystem, RemoteAdministratorsNeedAPassword) {
+TEST(AppAuth, AdministratorsNeedAPassword) {
   AuthSettings settings{"lumora-printer-app", "root"};
-  EXPECT_EQ(CheckCredentials(settings, "", ""), HTTP_STATUS_UNAUTHORIZED);
-  EXPECT_EQ(CheckCredentials(settings, "root", "not the password"), HTTP_STATUS_UNAUTHORIZED);
+  EXPECT_EQ(CheckCredentials(settings, "", ""), Identity::kRefused);
+  EXPECT_EQ(CheckCredentials(settings, "root", "not the password"), Identity::kRefused);
+}
+
+// What each request needs, and the answer for each identity: anonymous,
+// refused credentials, an ordinary user, an administrator.
+TEST(AppAuth, RequestsAndTheirAnswers) {
+  constexpr http_status_t ok = HTTP_STATUS_CONTINUE, who = HTTP_STATUS_UNAUTHORIZED,
+                          no = HTTP_STATUS_FORBIDDEN;
+  struct Case {
+    const char* name;
+    RequestFacts facts;
+    bool submitterNamed;
+    http_status_t anonymous, user, admin;
+  } cases[] = {
+      {"print", {false, false, IPP_OP_PRINT_JOB, false, false}, false, ok, ok, ok},
+      {"look at a job of another", {false, false, IPP_OP_GET_JOB_ATTRIBUTES, true, false}, false, ok, ok, ok},
+      {"raw stream", {false, false, IPP_OP_PRINT_JOB, false, true}, false, who, no, ok},
+      {"raw stream by Create-Job", {false, false, IPP_OP_CREATE_JOB, false, true}, false, who, no, ok},
+      {"raw document", {false, false, IPP_OP_SEND_DOCUMENT, false, true}, true, who, no, ok},
+      {"document of its own job", {false, false, IPP_OP_SEND_DOCUMENT, true, false}, true, ok, no, ok},
+      {"document of another's job", {false, false, IPP_OP_SEND_DOCUMENT, true, false}, false, who, no, ok},
+      {"cancel its anonymous job", {false, false, IPP_OP_CANCEL_JOB, true, false}, true, ok, no, ok},
+      {"cancel another's job", {false, false, IPP_OP_CANCEL_JOB, true, false}, false, who, no, ok},
+      {"release another's job", {false, false, IPP_OP_RELEASE_JOB, true, false}, false, who, no, ok},
+      {"hold another's job", {false, false, IPP_OP_HOLD_JOB, true, false}, false, who, no, ok},
+      {"pause", {false, false, IPP_OP_PAUSE_PRINTER, true, false}, false, who, no, ok},
+      {"add a printer", {false, false, IPP_OP_CREATE_PRINTER, true, false}, false, who, no, ok},
+      {"disable (print group asked)", {false, false, IPP_OP_DISABLE_PRINTER, false, false}, false, who, no, ok},
+      {"enable (print group asked)", {false, false, IPP_OP_ENABLE_PRINTER, false, false}, false, who, no, ok},
+      {"cancel the current job", {false, false, IPP_OP_CANCEL_CURRENT_JOB, false, false}, false, who, no, ok},
+      {"web form or logs", {true, true, IPP_OP_CUPS_NONE, true, false}, false, who, no, ok},
+      {"web page with forms", {true, false, IPP_OP_CUPS_NONE, true, false}, false, ok, ok, ok},
+  };
+  for (const Case& c : cases) {
+    Need need = RequiredRight(c.facts);
+    EXPECT_EQ(Decide(need, Identity::kAnonymous, c.submitterNamed), c.anonymous) << c.name;
+    EXPECT_EQ(Decide(need, Identity::kRefused, c.submitterNamed), who) << c.name;
+    EXPECT_EQ(Decide(need, Identity::kUser, c.submitterNamed), c.user) << c.name;
+    EXPECT_EQ(Decide(need, Identity::kAdministrator, c.submitterNamed), c.admin) << c.name;
+  }
+}
+
+TEST(AppFileDevice, OnlyUnderTheAllowedDirectory) {
+  const std::string dir = "/srv/lumora";
+  const struct {
+    const char* uri;
+    const char* allowedUnder;  // the directory, or "" for none
+    bool allowed;
+  } cases[] = {
+      {"socket://192.0.2.10:9100", "", true},
+      {"usb://Lumora/Elm%20E200?serial=1", "", true},
+      {"file:///dev/usb/lp0", "", true},
+      {"file:///dev/lp1", "", true},
+      {"file:///dev/lpx", dir.c_str(), false},
+      {"file:///dev/mem", dir.c_str(), false},
+      {"file:///srv/lumora/office.prn", "", false},
+      {"file:///srv/lumora/office.prn", dir.c_str(), true},
+      {"file:///srv/lumora/office.prn?ext=pcl", dir.c_str(), true},
+      {"file:///srv/lumora/", dir.c_str(), true},
+      {"file:///srv/lumora/sub/office.prn", dir.c_str(), true},
+      {"file:///srv/lumora2/office.prn", dir.c_str(), false},
+      {"file:///srv/lumora/../shadow", dir.c_str(), false},
+      {"file:///srv/lumora/./office.prn", dir.c_str(), false},
+      {"file:///srv//lumora/office.prn", dir.c_str(), false},
+      {"file:///etc/passwd", dir.c_str(), false},
+      {"file:relative.prn", dir.c_str(), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DeviceRefusal(c.uri, c.allowedUnder).empty(), c.allowed) << c.uri;
+  }
+}
+
+TEST(AppFileDevice, OpensOnlyPlainFilesOfItsOwn) {
+  lumora_test::TempDir tmp;
+  std::string out = tmp.File("out");
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  EXPECT_EQ(CheckFileDirectory(out), "");
+  std::string why;
+  int fd = OpenFileDevice(out + "/office.prn", "job", "prn", &why);  // created
+  ASSERT_GE(fd, 0) << why;
+  close(fd);
+  fd = OpenFileDevice(out, "Report 1/2", "pcl", &why);  // one file per job
+  ASSERT_GE(fd, 0) << why;
+  close(fd);
+  EXPECT_EQ(access((out + "/Report 1_2.pcl").c_str(), F_OK), 0);
+  lumora_test::WriteFile(tmp.File("secret"), "root's own");
+  ASSERT_EQ(symlink(tmp.File("secret").c_str(), (out + "/link.prn").c_str()), 0);
+  ASSERT_EQ(link(tmp.File("secret").c_str(), (out + "/hard.prn").c_str()), 0);
+  ASSERT_EQ(mkfifo((out + "/fifo.prn").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(out.c_str(), tmp.File("via").c_str()), 0);
+  for (const std::string& bad : {out + "/link.prn", out + "/hard.prn", out + "/fifo.prn",
+                                 tmp.File("via") + "/office.prn"}) {
+    EXPECT_LT(OpenFileDevice(bad, "job", "prn", &why), 0) << bad;
+    EXPECT_NE(why, "") << bad;
+  }
+  EXPECT_EQ(lumora_test::ReadFile(tmp.File("secret")), "root's own");
+  ASSERT_EQ(chmod(out.c_str(), 0777), 0);  // writable by others: refused
+  EXPECT_LT(OpenFileDevice(out + "/office.prn", "job", "prn", &why), 0);
+  EXPECT_NE(CheckFileDirectory(out), "");
+  EXPECT_NE(CheckFileDirectory(tmp.File("via")), "");
 }
 
 // Every name a driver offers (vendor options and their values, papers,

@@ -1,0 +1,191 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "app_server.h"
+
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app_driver.h"
+#include "app_file_device.h"
+
+namespace lumora_app {
+
+namespace {
+
+std::string BaseName(const char* argv0) {
+  std::string path = argv0 ? argv0 : kAppName;
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// connect(2) to a domain socket: 0, or the errno.
+int TryConnect(const std::string& path) {
+  struct sockaddr_un addr {};
+  if (path.size() >= sizeof(addr.sun_path)) return ENAMETOOLONG;
+  addr.sun_family = AF_UNIX;
+  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return errno;
+  int rc = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0 ? 0 : errno;
+  close(fd);
+  return rc;
+}
+
+gid_t GroupId(const std::string& name) {
+  std::vector<char> buffer(16384);
+  struct group gr;
+  struct group* g = nullptr;
+  if (getgrnam_r(name.c_str(), &gr, buffer.data(), buffer.size(), &g) != 0 || !g) {
+    return static_cast<gid_t>(-1);
+  }
+  return g->gr_gid;
+}
+
+// "server -o NAME=VALUE ...": the options, or false on anything else.
+bool ServerOptions(int argc, char* argv[], int* count, cups_option_t** options) {
+  for (int i = 2; i < argc; i++) {
+    if (strcmp(argv[i], "-o") != 0 || i + 1 >= argc) {
+      fprintf(stderr, "%s: \"server\" takes only -o NAME=VALUE, not '%s'.\n", kAppName, argv[i]);
+      return false;
+    }
+    *count = cupsParseOptions(argv[++i], *count, options);
+  }
+  return true;
+}
+
+int RunServer(int argc, char* argv[], AppContext& ctx) {
+  int count = 0;
+  cups_option_t* options = nullptr;
+  if (!ServerOptions(argc, argv, &count, &options)) {
+    cupsFreeOptions(count, options);
+    return 1;
+  }
+  pappl_system_t* system = SystemCallback(count, options, &ctx);
+  cupsFreeOptions(count, options);
+  if (!system) {
+    fprintf(stderr, "%s: Failed to create a system.\n", kAppName);
+    return 1;
+  }
+  int status = 1;
+  {
+    uid_t uid = getuid();
+    ControlSocket control(ControlSocketPath(BaseName(argv[0]), uid),
+                          uid == 0 ? GroupId(ctx.auth.adminGroup) : static_cast<gid_t>(-1));
+    std::string why = control.Open(system);
+    if (why.empty()) {
+      papplSystemRun(system);
+      status = 0;
+    } else {
+      fprintf(stderr, "%s: %s\n", kAppName, why.c_str());
+    }
+  }
+  papplSystemDelete(system);
+  return status;
+}
+
+// Sub-commands that never reach a server, and command lines that name one
+// by URI.
+bool NeedsControlSocket(const AppContext& ctx, int argc, char* argv[]) {
+  if (ctx.subcommand == "server" || ctx.subcommand == "drivers") return false;
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "-u") || !strcmp(argv[i], "--help") || !strcmp(argv[i], "--version")) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool AsksForHelp(int argc, char* argv[]) {
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "--version")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string ControlSocketPath(const std::string& baseName, uid_t uid) {
+  if (uid == 0) return "/run/" + baseName + ".sock";
+  return std::string(papplGetTempDir()) + "/" + baseName + std::to_string(uid) + ".sock";
+}
+
+std::string ControlSocket::Open(pappl_system_t* system) {
+  if (TryConnect(path_) == 0) return "a server already listens on " + path_;
+  std::string base = path_.substr(0, path_.rfind(".sock"));
+  std::vector<char> name(base.begin(), base.end());
+  for (char c : std::string(".XXXXXX")) name.push_back(c);
+  name.push_back('\0');
+  if (!mkdtemp(name.data())) return base + ".XXXXXX: " + strerror(errno);
+  dir_ = name.data();
+  // Root's server: its admin group may reach the socket too.
+  if (group_ != static_cast<gid_t>(-1) && (chown(dir_.c_str(), geteuid(), group_) != 0 ||
+                                           chmod(dir_.c_str(), 0750) != 0)) {
+    return dir_ + ": " + strerror(errno);
+  }
+  socket_ = dir_ + "/control.sock";
+  if (!papplSystemAddListeners(system, socket_.c_str())) return "cannot listen on " + socket_;
+  // The directory keeps others out; the socket itself is not theirs either.
+  if (chmod(socket_.c_str(), 0660) != 0 ||
+      (group_ != static_cast<gid_t>(-1) && chown(socket_.c_str(), geteuid(), group_) != 0)) {
+    return socket_ + ": " + strerror(errno);
+  }
+  std::string link = dir_ + ".link";
+  if (symlink(socket_.c_str(), link.c_str()) != 0) return link + ": " + strerror(errno);
+  if (rename(link.c_str(), path_.c_str()) != 0) {
+    std::string why = path_ + ": " + strerror(errno);
+    unlink(link.c_str());
+    return why;
+  }
+  linked_ = true;
+  return "";
+}
+
+ControlSocket::~ControlSocket() {
+  if (linked_) {
+    char target[4096];
+    ssize_t n = readlink(path_.c_str(), target, sizeof(target) - 1);
+    // Only our own link: a later server may have taken the path.
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == socket_) unlink(path_.c_str());
+  }
+  if (!socket_.empty()) unlink(socket_.c_str());
+  if (!dir_.empty()) rmdir(dir_.c_str());
+}
+
+std::string ControlSocketRefusal(const std::string& baseName, uid_t uid) {
+  if (uid == 0) return "";
+  struct stat st;
+  if (lstat(ControlSocketPath(baseName, uid).c_str(), &st) == 0) return "";
+  std::string system = ControlSocketPath(baseName, 0);
+  if (TryConnect(system) != EACCES) return "";
+  return "the server's control socket (" + system +
+         ") admits only root and the members of its admin group.\n"
+         "Print and look over IPP instead, for example: " +
+         baseName + " submit -u ipp://localhost:8000/ipp/print/PRINTER FILE";
+}
+
+int RunCommand(int argc, char* argv[]) {
+  // Before any other device call: the application's file scheme in place
+  // of PAPPL's.
+  RegisterDeviceSchemes();
+  AppContext ctx(argc, argv);
+  if (ctx.subcommand == "server" && !AsksForHelp(argc, argv)) return RunServer(argc, argv, ctx);
+  if (NeedsControlSocket(ctx, argc, argv)) {
+    std::string why = ControlSocketRefusal(BaseName(argv[0]), getuid());
+    if (!why.empty()) {
+      fprintf(stderr, "%s: %s\n", BaseName(argv[0]).c_str(), why.c_str());
+      return 1;
+    }
+  }
+  return papplMainloop(argc, argv, kAppVersion, "Lumora printer application",
+                       static_cast<int>(ctx.drivers.size()), ctx.drivers.data(), AutoAddCallback,
+                       DriverCallback, nullptr, nullptr, SystemCallback, nullptr, &ctx);
+}
+
+}  // namespace lumora_app
