@@ -12,6 +12,7 @@
 #include "app_driver.h"
 #include "app_file_device.h"
 #include "app_drivers.h"
+#include "app_state.h"
 #include "app_strings.h"
 #include "pdf_filter.h"
 #include "ps_driver.h"
@@ -81,7 +82,7 @@ pappl_loglevel_t LogLevel(const std::string& name) {
 }
 
 bool SaveState(pappl_system_t* system, void* data) {
-  return papplSystemSaveState(system, static_cast<AppContext*>(data)->stateFile.c_str());
+  return SaveStateFile(system, static_cast<AppContext*>(data)->stateFile);
 }
 
 std::string DefaultAdminGroup() { return getgrnam("lpadmin") ? "lpadmin" : "root"; }
@@ -191,6 +192,7 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
       return nullptr;
     }
   }
+  RemoveUnfinishedStates(ctx.stateFile);
   papplSystemLoadState(system, ctx.stateFile.c_str());
   papplSystemSetSaveCallback(system, SaveState, &ctx);
   return system;
