@@ -9,12 +9,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app_discovery.h"
 #include "app_driver.h"
 #include "app_file_device.h"
 #include "app_drivers.h"
 #include "app_state.h"
 #include "app_strings.h"
+#include "image_filter.h"
 #include "pdf_filter.h"
+#include "raster_adapter.h"
 #include "ps_driver.h"
 
 namespace lumora_app {
@@ -92,10 +95,14 @@ void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemSetPrinterDrivers(system, static_cast<int>(ctx.drivers.size()), ctx.drivers.data(),
                                AutoAddCallback, CreateCallback, DriverCallback, &ctx);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, &ctx);
+  // Found before PAPPL's own image converters (to PWG raster).
+  papplSystemAddMIMEFilter(system, "image/jpeg", kRawFormat, ImageFilter, nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", kRawFormat, ImageFilter, nullptr);
   AddPsFilters(system, ctx);
   papplSystemSetAdminGroup(system, ctx.auth.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
   papplSystemSetFooterHTML(system, kFooterHtml);
+  GuardAddPrinterPage(system);
   AddAppStrings(system);
   // The system keeps its own copy.
   pappl_version_t version = {"lumora-printer-app", "", LUMORA_VERSION, {LUMORA_VERSION_PARTS}};
