@@ -43,6 +43,7 @@ http_status_t Refuse(pappl_client_t* client, ipp_status_t status, const std::str
   while (httpRead2(http, buffer, sizeof(buffer)) > 0) {
   }
   ipp_t* response = papplClientGetResponse(client);
+  httpSetKeepAlive(http, HTTP_KEEPALIVE_OFF);
   papplClientRespond(client, HTTP_STATUS_OK, nullptr, "application/ipp", 0, ippLength(response));
   httpShutdown(http);
   return HTTP_STATUS_BAD_REQUEST;
