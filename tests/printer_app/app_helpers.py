@@ -347,7 +347,10 @@ def retry_print(uri, path, seconds):
 
 
 def job_state(host, port, resource, uri, job_id):
-    status, reply = post_ipp(host, port, resource, job_request(0x0009, uri, job_id=job_id))
+    # Only the state: PAPPL 1.3.1 copies a job's state message without
+    # its lock while the job changes it.
+    asked = ipp_attr(0x44, "requested-attributes", "job-state")
+    status, reply = post_ipp(host, port, resource, job_request(0x0009, uri, asked, job_id=job_id))
     return reply_int(reply, b"job-state", 0x23) if status == 0 else None
 
 
