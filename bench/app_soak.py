@@ -41,6 +41,7 @@ class Device:
     def __init__(self, work, name, mode, rnd):
         self.work, self.name, self.mode, self.rnd = work, name, mode, rnd
         self.cut = set()
+        self.count = 0  # connections so far
         self.srv = socket.socket()
         self.srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.srv.bind(("127.0.0.1", 0))
@@ -49,10 +50,10 @@ class Device:
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
-        count = 0
         while True:
             conn, _ = self.srv.accept()
-            count += 1
+            self.count += 1
+            count = self.count
             limit = None
             if self.mode == "vanish" and self.rnd.random() < 0.2:
                 limit = self.rnd.randrange(2000, 60000)
@@ -87,9 +88,12 @@ def submit(uri, fmt, data, copies, title):
         return (h.reply_int(reply, b"job-id") if status == 0 else None), busy, status
 
 
-def client(uri, jobs, docs, rnd, results):
+def client(uri, device, jobs, docs, rnd, results):
+    """One job at a time: the job's stream is the device's connection made
+    while it ran (None when it made none)."""
     host, port, resource = h.split_uri(uri)
     for n in range(jobs):
+        before = device.count
         kind = rnd.choice(list(docs))
         fmt, data, pages = docs[kind]
         copies = rnd.choice([1, 1, 1, 2, 3])
@@ -105,19 +109,11 @@ def client(uri, jobs, docs, rnd, results):
             if state in (7, 8, 9):
                 break
             time.sleep(0.1)
+        time.sleep(0.2)  # the device sees the connection end
+        made = device.count - before
         results.append({"id": job_id, "kind": kind, "pages": pages * copies, "state": state,
-                        "busy": busy, "status": status})
-
-
-def opened_devices(log, printer):
-    """Job ids in the order their device was opened for the printer."""
-    ids = []
-    pattern = re.compile(r"\[Printer %s\] Opening device for job (\d+)\." % re.escape(printer))
-    for path in (log + ".O", log):
-        if os.path.exists(path):
-            with open(path, errors="replace") as f:
-                ids += [int(m.group(1)) for m in map(pattern.search, f) if m]
-    return ids
+                        "busy": busy, "status": status,
+                        "stream": device.count if made == 1 else None if made == 0 else -made})
 
 
 def inspect(tool, path):
@@ -149,8 +145,8 @@ def main(argv):
     for i, (name, _, _) in enumerate(PRINTERS):
         uri = f"ipp://localhost:{port}/ipp/print/{name}"
         share = int(jobs) // 4 + (1 if i < int(jobs) % 4 else 0)
-        t = threading.Thread(target=client, args=(uri, share, docs, random.Random(rnd.random()),
-                                                   results[name]))
+        t = threading.Thread(target=client, args=(uri, devices[name], share, docs,
+                                                   random.Random(rnd.random()), results[name]))
         t.start()
         threads.append(t)
     for t in threads:
@@ -159,7 +155,6 @@ def main(argv):
     faults = 0
     totals = {"completed": 0, "canceled": 0, "aborted": 0, "busy": 0, "pages": 0}
     for name, _, _ in PRINTERS:
-        order = opened_devices(f"{work}/../app.log", name)
         for r in results[name]:
             totals["busy"] += r["busy"]
             state = {7: "canceled", 8: "aborted", 9: "completed"}.get(r["state"])
@@ -169,7 +164,11 @@ def main(argv):
                 faults += 1
                 continue
             totals[state] += 1
-            k = order.index(r["id"]) + 1 if r["id"] in order else None
+            k = r["stream"]
+            if k is not None and k < 0:
+                print(f"FAULT {name}: job {r['id']} made {-k} connections to its printer")
+                faults += 1
+                continue
             path = f"{work}/{name}-{k}.prn" if k else None
             whole, commands, pages = (inspect(tool, path) if path and os.path.exists(path)
                                       else (False, False, 0))
