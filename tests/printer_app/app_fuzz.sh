@@ -18,7 +18,7 @@ make_box_pdf "$W/box.pdf" 72,650,72,72
 devices elm:keep
 server_start
 add_printer elm lumora_elm_e200 elm
-result=$(python3 "$APP_SRC/ipp_fuzz.py" "$(printer_uri elm)" "${APP_FUZZ_REQUESTS:-1500}" \
+result=$(python3 "$APP_SRC/ipp_fuzz.py" "$(printer_uri elm)" "${APP_FUZZ_REQUESTS:-1200}" \
   "${APP_FUZZ_SEED:-24}" "$W/blank.pwg" "$W/page.jpg" "$W/box.pdf")
 check "fuzz: $result" grep -q "healthy=yes" <<< "$result"
 check "fuzz: no request left without an answer" grep -q "silent=0 " <<< "$result"
