@@ -367,7 +367,10 @@ def race(uri, path, fmt, rounds):
     host, port, resource = split_uri(uri)
     with open(path, "rb") as f:
         document = f.read()
-    body = job_request(0x0002, uri, ipp_attr(0x49, "document-format", fmt)) + document
+    # A small paper: the race is in starting and cancelling jobs, not in
+    # the page.
+    extra = ipp_attr(0x49, "document-format", fmt) + b"\x02" + ipp_attr(0x44, "media", "iso_a6_105x148mm")
+    body = job_request(0x0002, uri, extra) + document
     terminal = 0
     for _ in range(int(rounds)):
         status, reply = post_ipp(host, port, resource, body)
