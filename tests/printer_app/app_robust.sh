@@ -118,5 +118,9 @@ check "after the kill: the four printers are back ($printers)" [ "$printers" = "
 check "after the kill: no unfinished state file left" \
   bash -c "! ls '$W'/app.state.new-* 2>/dev/null | grep -q ."
 check "server still serving" server_alive
-# The reloaded jobs need not print before the server stops.
-"$APP" cancel -d race -a > /dev/null 2>&1 || true
+# PAPPL 1.3.1 does not start the pending jobs it reloads, and waits a
+# minute for them on SIGTERM: the server is ended at once (a sanitizer
+# report would have come when the fault happened).
+kill -9 "$SERVER_PID"
+wait "$SERVER_PID" 2> /dev/null || true
+SERVER_PID=""
