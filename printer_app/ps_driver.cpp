@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app_driver.h"
+#include "app_pages.h"
 #include "app_system.h"
 #include "ps_convert.h"
 #include "ps_print.h"
@@ -140,12 +141,6 @@ bool EndRasterDocument(pappl_job_t* job, pappl_pr_options_t* /*options*/,
   return PrintPsDocument(job, device, doc->path.c_str(), "image/pwg-raster", true);
 }
 
-void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
-              const char* message) {
-  const char* text = message && *message ? message : "Identify-Printer";
-  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
-}
-
 }  // namespace
 
 bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_t** attrs) {
@@ -160,9 +155,9 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
   data->rwriteline_cb = WriteRasterLine;
   data->rendpage_cb = EndRasterPage;
   data->rendjob_cb = EndRasterDocument;
-  data->identify_cb = Identify;
-  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
-  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_NONE;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_NONE;
+  FillIconsAndTestPage(data);
   data->ppm = 20;
   data->has_supplies = true;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
