@@ -79,16 +79,21 @@ bool ListDevice(const char* info, const char* uri, const char* id, void* data) {
 // socket:// URI, or "" when it is not one.
 std::string SocketUri(const std::string& text) {
   std::string host = text, port = "9100";
+  size_t close = text.rfind(']');
   size_t colon = text.rfind(':');
-  if (colon != std::string::npos && text.find(']', colon) == std::string::npos &&
-      (text[0] == '[' || text.find(':') == colon)) {
+  if (colon != std::string::npos && (close == std::string::npos || colon > close)) {
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
   }
   char* end = nullptr;
   long number = strtol(port.c_str(), &end, 10);
   if (host.empty() || port.empty() || *end || number < 1 || number > 65535) return "";
-  if (host.find_first_of(" /?#@") != std::string::npos) return "";
+  // An IPv6 address stands in brackets; nothing else takes a colon.
+  bool bracketed = host.front() == '[' && host.back() == ']';
+  if (host.find_first_of(" /?#@") != std::string::npos ||
+      (!bracketed && host.find(':') != std::string::npos)) {
+    return "";
+  }
   return "socket://" + host + ":" + std::to_string(number);
 }
 

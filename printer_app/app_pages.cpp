@@ -163,13 +163,13 @@ void AddPrinterPages(pappl_printer_t* printer) {
   if (!(papplSystemGetOptions(papplPrinterGetSystem(printer)) & PAPPL_SOPTIONS_WEB_INTERFACE)) {
     return;
   }
-  AddPage(printer, "/media", MediaPage);
-  AddPage(printer, "/printing", DefaultsPage);
-  AddPage(printer, "/supplies", SuppliesPage);
+  AddPage(printer, "media", MediaPage);
+  AddPage(printer, "printing", DefaultsPage);
+  AddPage(printer, "supplies", SuppliesPage);
   if (ManualDuplex(printer)) {
-    AddPage(printer, "/two-sided", TwoSidedPage);
+    AddPage(printer, "two-sided", TwoSidedPage);
     char path[1024];
-    papplPrinterGetPath(printer, "/two-sided", path, sizeof(path));
+    papplPrinterGetPath(printer, "two-sided", path, sizeof(path));
     papplPrinterAddLink(printer, kTwoSidedLink, path,
                         PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
   }

@@ -29,7 +29,11 @@ extern "C" void _papplPrinterCopyStateNoLock(pappl_printer_t* printer, ipp_tag_t
   ipp_attribute_t* message = ippFindAttribute(ipp, "printer-state-message", IPP_TAG_TEXT);
   if (!message) return;
   const std::string text = lumora_app::WaitingStateMessage(printer);
-  if (!text.empty()) ippSetString(ipp, &message, 0, text.c_str());
+  if (text.empty()) return;
+  // (PAPPL's value is a constant string: ippSetString would keep a pointer
+  // to ours.)
+  ippDeleteAttribute(ipp, message);
+  ippAddString(ipp, group_tag, IPP_TAG_TEXT, "printer-state-message", nullptr, text.c_str());
 }
 
 int main(int argc, char* argv[]) {
