@@ -122,6 +122,12 @@ void FillVendor(pappl_system_t* system, pappl_pr_driver_data_t* data, ipp_t** at
   AddStringsAttributes(system, *attrs);
 }
 
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
+              const char* message) {
+  const char* text = message && *message ? message : "Identify-Printer";
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
+}
+
 void FillCallbacks(pappl_pr_driver_data_t* data) {
   data->rstartjob_cb = RasterStartJob;
   data->rstartpage_cb = RasterStartPage;
@@ -182,10 +188,12 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
   data->orient_default = IPP_ORIENT_PORTRAIT;
-  // No Identify-Printer: the printers have no command to show or sound
-  // anything, so it is not offered.
-  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_NONE;
-  data->identify_default = PAPPL_IDENTIFY_ACTIONS_NONE;
+  // Identify-Printer (IPP Everywhere requires it): the printers have no
+  // command to show or sound anything; the request goes to the printer's
+  // log and events, and the web page does not offer it (app_strings.h).
+  data->identify_cb = Identify;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   FillIconsAndTestPage(data);
   // 8-bit gray only: the job screens the page itself.
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;

@@ -141,6 +141,12 @@ bool EndRasterDocument(pappl_job_t* job, pappl_pr_options_t* /*options*/,
   return PrintPsDocument(job, device, doc->path.c_str(), "image/pwg-raster", true);
 }
 
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
+              const char* message) {
+  const char* text = message && *message ? message : "Identify-Printer";
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
+}
+
 }  // namespace
 
 bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_t** attrs) {
@@ -155,8 +161,9 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
   data->rwriteline_cb = WriteRasterLine;
   data->rendpage_cb = EndRasterPage;
   data->rendjob_cb = EndRasterDocument;
-  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_NONE;
-  data->identify_default = PAPPL_IDENTIFY_ACTIONS_NONE;
+  data->identify_cb = Identify;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   FillIconsAndTestPage(data);
   data->ppm = 20;
   data->has_supplies = true;

@@ -140,7 +140,7 @@ check "no test page file left in the spool" bash -c "! ls '$W/spool' | grep -q t
 sleep 1
 check "the test page stream reads back, two-sided by hand as the defaults say" \
   bash -c "'$APP_INSPECT' --pbm '$W/tp' '$W/dev/web-$((before + 1)).prn' > '$W/tp.summary.txt' 2>&1 && grep -q '^Manual duplex command' '$W/tp.summary.txt' && grep -q '^density: 0' <(sed 's/^ *@[0-9]* *//' '$W/tp.summary.txt')"
-check "Identify Printer is not offered" bash -c "! grep -q 'identify-printer' '$W/md-page.html'"
+check "Identify Printer is not offered" bash -c "! grep -q 'value=\"identify-printer' '$W/shots/waiting.html'"
 
 # page | path | texts the page must show
 pages=(
