@@ -171,9 +171,7 @@ for page in /logs:200 /logfile.txt:206; do
   as_three "web ${page%:*}" 401 403 "${page#*:}" web "$local_url${page%:*}"
 done
 as_three "web /addprinter" 401 403 200 web "$local_url/addprinter"
-# (No D-Bus or avahi here: PAPPL 1.3.1 aborted on this page.)
-check "web /addprinter says why discovery is unavailable" \
-  bash -c "curl -s -u lpa-admin:admin-secret '$local_url/addprinter' | grep -q 'discovery is unavailable'"
+# (No D-Bus or avahi here: PAPPL 1.3.1's own page aborted the server.)
 check "web /addprinter: server still serving" server_alive
 # Pages with forms: anyone may look, only administrators post.
 for page in /config /office/config /office/printing /office/media /office/delete \
