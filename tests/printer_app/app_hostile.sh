@@ -59,7 +59,9 @@ python3 "$HELPERS" stalled-print "$(printer_uri slow)" "$W/sample.pwg" 0.5 "$W/s
   > "$W/slow.status" &
 submitter=$!
 check "cancel: the job is printing" wait_for 30 job_is slow 1 processing
-sleep 0.5
+# (The job asks the printer for its supplies first: its page has begun
+# once the printer has bytes of it.)
+check "cancel: its page reaches the printer" wait_for 30 test -s "$W/dev/slow-1.prn"
 printf '%s\n' '{ OPERATION Cancel-Job' '  GROUP operation-attributes-tag' \
   '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
   '  ATTR uri printer-uri $uri' '  ATTR integer job-id $job_id' \
