@@ -30,11 +30,16 @@
   app_helpers.py race PRINTER-URI FILE FORMAT ROUNDS
       each round a job printed to its end, then a job cancelled as soon as
       it is taken; prints "rounds=N terminal=N" (terminal: both jobs ended)
+  app_helpers.py drop-print PRINTER-URI PDF COUNT
+      COUNT Print-Job requests whose connection is reset in the middle of
+      the document, while another client asks for Get-Printers; prints
+      "dropped=N silent=N" (silent: Get-Printers unanswered within 20 s)
   app_helpers.py kill-in-save PID STATE-FILE SECONDS
       SIGKILL to the server while it has its state file (or a new one
       beside it) open; prints the file it had open, or "none"
   app_helpers.py ipp URL USER PASSWORD OPERATION [NAME=VALUE...]
-      one IPP request to URL (http:// or https://, any certificate), with
+      one IPP request to URL (http://, https:// with any certificate, or
+      unix:SOCKET-PATH:RESOURCE), with
       Basic credentials unless USER is empty; prints the HTTP status, then
       (on 200) the IPP status and any job-id or printer-id. NAME: as
       (requesting-user-name), job-id, printer-id, format, document (a file),
@@ -195,7 +200,21 @@ def media_col(name, size_name):
             + struct.pack(">BHH", 0x37, 0, 0))
 
 
+class UnixConnection(http.client.HTTPConnection):
+    def __init__(self, path):
+        super().__init__("localhost", timeout=60)
+        self.path = path
+
+    def connect(self):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.settimeout(60)
+        self.sock.connect(self.path)
+
+
 def connect(url):
+    if url.startswith("unix:"):
+        path, resource = url[5:].split(":", 1)
+        return UnixConnection(path), resource
     m = re.fullmatch(r"(https?)://([^:/]+):(\d+)(/.*)", url)
     scheme, host, port, resource = m.group(1), m.group(2), int(m.group(3)), m.group(4)
     if scheme == "https":
@@ -221,7 +240,7 @@ def ipp_value(tag, value):
 def ipp_request(url, user, password, operation, pairs):
     op = OPERATIONS[operation]
     conn, resource = connect(url)
-    host = url.split("/")[2]
+    host = "localhost" if url.startswith("unix:") else url.split("/")[2]
     target = ("ipps://" if url.startswith("https") else "ipp://") + host + resource
     system = resource.startswith("/ipp/system")
     attrs = [("attributes-charset", 0x01, 0x47, "utf-8"),
@@ -354,11 +373,12 @@ def retry_print(uri, path, seconds):
     print(" ".join(f"{k}={v}" for k, v in counts.items()))
 
 
+ALL = ipp_attr(0x44, "requested-attributes", "all")
+
+
 def job_state(host, port, resource, uri, job_id):
-    # Only the state: PAPPL 1.3.1 copies a job's state message without
-    # its lock while the job changes it.
-    asked = ipp_attr(0x44, "requested-attributes", "job-state")
-    status, reply = post_ipp(host, port, resource, job_request(0x0009, uri, asked, job_id=job_id))
+    # All of the job's attributes, as a client polling a printing job asks.
+    status, reply = post_ipp(host, port, resource, job_request(0x0009, uri, ALL, job_id=job_id))
     return reply_int(reply, b"job-state", 0x23) if status == 0 else None
 
 
@@ -367,8 +387,46 @@ def wait_terminal(host, port, resource, uri, job_id, limit=60):
     while time.time() < end:
         if job_state(host, port, resource, uri, job_id) in (7, 8, 9):
             return True
+        post_ipp(host, port, resource, job_request(0x000A, uri, ALL))  # Get-Jobs
         time.sleep(0.02)
     return False
+
+
+def drop_print(uri, path, count):
+    """Print-Job requests whose connection is reset in the middle of the
+    document, while the server saves its state and answers Get-Printers."""
+    host, port, resource = split_uri(uri)
+    with open(path, "rb") as f:
+        document = f.read()
+    body = job_request(0x0002, uri, ipp_attr(0x49, "document-format", "application/pdf"))
+    system = (struct.pack(">BBHI", 2, 0, 0x004F, 1) + b"\x01"
+              + ipp_attr(0x47, "attributes-charset", "utf-8")
+              + ipp_attr(0x48, "attributes-natural-language", "en")
+              + ipp_attr(0x45, "system-uri", f"ipp://{host}:{port}/ipp/system") + b"\x03")
+    done = threading.Event()
+
+    def poll():
+        while not done.is_set():
+            post_ipp(host, port, "/ipp/system", system)
+
+    poller = threading.Thread(target=poll)
+    poller.start()
+    silent = 0
+    for _ in range(int(count)):
+        s = socket.create_connection((host, port), timeout=20)
+        s.sendall(f"POST {resource} HTTP/1.1\r\nHost: {host}\r\nContent-Type: application/ipp\r\n"
+                  f"Content-Length: {len(body) + len(document)}\r\n\r\n".encode()
+                  + body + document[: len(document) // 2])
+        time.sleep(0.005)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        s.close()
+        status, _ = post_ipp(host, port, "/ipp/system", system)
+        silent += status is None
+        if silent:
+            break
+    done.set()
+    poller.join()
+    print(f"dropped={count} silent={silent}")
 
 
 def race(uri, path, fmt, rounds):
@@ -545,6 +603,8 @@ def main(argv):
         retry_print(argv[2], argv[3], argv[4])
     elif len(argv) == 6 and argv[1] == "race":
         race(argv[2], argv[3], argv[4], argv[5])
+    elif len(argv) == 5 and argv[1] == "drop-print":
+        drop_print(argv[2], argv[3], argv[4])
     elif len(argv) == 5 and argv[1] == "kill-in-save":
         kill_in_save(argv[2], argv[3], argv[4])
     elif len(argv) >= 6 and argv[1] == "ipp":
