@@ -13,8 +13,9 @@
 
 #include "faults_support.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
@@ -65,9 +66,9 @@ class HostileArgs : public ::testing::Test {
     EXPECT_FALSE(r.hung) << what;
     EXPECT_EQ(0, r.signal) << what << "\n" << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
     EXPECT_TRUE(r.status == 0 || r.status == 1) << what << " status " << r.status;
-    EXPECT_TRUE(lumora_test::ListDir(canary).empty()) << what << ": a command ran";
-    EXPECT_TRUE(lumora_test::ListDir(work).empty()) << what << ": a file appeared in the working directory";
-    EXPECT_TRUE(lumora_test::ListDir(tmp).empty()) << what << ": temporary files left";
+    EXPECT_TRUE(ListDir(canary).empty()) << what << ": a command ran";
+    EXPECT_TRUE(ListDir(work).empty()) << what << ": a file appeared in the working directory";
+    EXPECT_TRUE(ListDir(tmp).empty()) << what << ": temporary files left";
   }
 
   TempDir dir;
@@ -92,27 +93,27 @@ TEST_F(HostileArgs, NoCommandRunsAndNoFileEscapes) {
   const std::string oddName = "job $(touch name-canary) `touch name-canary2`;touch name-canary3;'\"\n";
 
   // The canaries do show a shell: one value through sh -c creates its file.
-  lumora_test::RunOptions shell;
+  RunOptions shell;
   shell.argv = {"/bin/sh", "-c", "echo " + values[0]};
-  lumora_test::RunProgram(shell);
-  ASSERT_EQ(1u, lumora_test::ListDir(canary).size());
+  RunProgram(shell);
+  ASSERT_EQ(1u, ListDir(canary).size());
   unlink((canary + "/dollar").c_str());
 
   std::map<std::string, int> statuses;
   for (const Road& road : roads) {
     // The PPD under a hostile path too.
     const std::string ppd = files + "/" + road.name + " $(touch ppd-canary);'.ppd";
-    lumora_test::WriteFile(ppd, road.raster ? lumora_test::RasterPpd(road.model) : PsPpdText(road.model));
+    WriteFile(ppd, road.raster ? RasterPpd(road.model) : PsPpdText(road.model));
     std::string job = files + "/" + oddName + road.name;
     if (road.raster) {
       MakeRasterJob(job, 2, 72, 72);
     } else {
       const std::string ps = files + "/" + road.name + ".ps";
-      lumora_test::WriteFile(ps, PsJobText(3));
+      WriteFile(ps, PsJobText(3));
       if (road.pdf) {
         ASSERT_TRUE(MakePdfJob(ps, job));
       } else {
-        lumora_test::WriteFile(job, PsJobText(3));
+        WriteFile(job, PsJobText(3));
       }
     }
     for (size_t i = 0; i < values.size(); ++i) {
@@ -145,3 +146,5 @@ TEST_F(HostileArgs, NoCommandRunsAndNoFileEscapes) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -14,8 +14,9 @@
 #include "faults_support.h"
 #include "job_stream_reader.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
@@ -65,9 +66,9 @@ class Hostile : public ::testing::Test {
   Outcome Filter(const std::string& raster, const std::string& ppdText,
                  const std::string& options = "", bool setPpd = true) {
     const std::string input = dir.File("in-" + std::to_string(++runs));
-    lumora_test::WriteFile(input, raster);
+    WriteFile(input, raster);
     const std::string ppd = dir.File("q-" + std::to_string(runs) + ".ppd");
-    lumora_test::WriteFile(ppd, ppdText);
+    WriteFile(ppd, ppdText);
     Launch l;
     l.program = RasterFilter();
     l.stdinFile = input;
@@ -78,7 +79,7 @@ class Hostile : public ::testing::Test {
     Outcome r = RunFilter(l);
     EXPECT_FALSE(r.hung);
     EXPECT_EQ(0, r.signal) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty());
+    EXPECT_TRUE(ListDir(spool).empty());
     return r;
   }
 
@@ -96,7 +97,7 @@ class Hostile : public ::testing::Test {
 
   TempDir dir;
   std::string spool = dir.File("spool");
-  std::string ppdZ = lumora_test::RasterPpd(kRasterModelZ);
+  std::string ppdZ = RasterPpd(kRasterModelZ);
   int runs = 0;
 };
 
@@ -183,17 +184,17 @@ TEST_F(Hostile, MissingAndAbsurdPpds) {
   } ppds[] = {
       {"empty file", ""},
       {"not a PPD", "hello\n\x01\x02\x03"},
-      {"no model name", lumora_test::RasterPpd("").replace(
-                            lumora_test::RasterPpd("").find("*ModelName"), 15, "*Product2: \"x")},
-      {"unknown model", lumora_test::RasterPpd("Lumora Nonesuch Series")},
+      {"no model name", RasterPpd("").replace(
+                            RasterPpd("").find("*ModelName"), 15, "*Product2: \"x")},
+      {"unknown model", RasterPpd("Lumora Nonesuch Series")},
       {"unknown platform value",
-       lumora_test::RasterPpd("Lumora Nonesuch Series", "*cupsIPPReason PlatForm/PLATFORM_Q: \"\"\n")},
+       RasterPpd("Lumora Nonesuch Series", "*cupsIPPReason PlatForm/PLATFORM_Q: \"\"\n")},
       {"absurd margins",
-       lumora_test::RasterPpd("Lumora Nonesuch Series",
+       RasterPpd("Lumora Nonesuch Series",
                               "*cupsIPPReason PlatForm/PLATFORM_C: \"\"\n*HWMargins: 1e38 -1e38 nan 5\n")},
-      {"huge margins", lumora_test::RasterPpd(kRasterModelZ, "*HWMargins: 1000000 1000000 0 0\n")},
+      {"huge margins", RasterPpd(kRasterModelZ, "*HWMargins: 1000000 1000000 0 0\n")},
       {"absurd defaults",
-       lumora_test::RasterPpd(
+       RasterPpd(
            kRasterModelZ,
            "*cupsIPPReason SupportManualDuplex/TRUE: \"\"\n*cupsIPPReason MDuplex/" +
                std::string(3000, 'M') +
@@ -208,7 +209,7 @@ TEST_F(Hostile, MissingAndAbsurdPpds) {
   }
   // A queue whose PPD names no printer family: nothing is sent, and the job
   // is not reported as printed.
-  Outcome unknown = Filter(job, lumora_test::RasterPpd("Lumora Nonesuch Series"));
+  Outcome unknown = Filter(job, RasterPpd("Lumora Nonesuch Series"));
   EXPECT_EQ(1, unknown.status);
   EXPECT_EQ("", unknown.out);
   EXPECT_NE(std::string::npos, unknown.err.find("Lumora Nonesuch Series"));
@@ -216,3 +217,5 @@ TEST_F(Hostile, MissingAndAbsurdPpds) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -6,8 +6,9 @@
 
 #include "faults_support.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
@@ -23,7 +24,7 @@ class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
     mkdir(spool.c_str(), 0700);
-    lumora_test::WriteFile(dir.File("ps.ppd.in"), "");
+    WriteFile(dir.File("ps.ppd.in"), "");
   }
 
   // The filter's launch for a road with a job of `pages` pages.
@@ -31,15 +32,15 @@ class Faults : public ::testing::Test {
     Launch l;
     const std::string ppd = dir.File(std::string(road.name) + ".ppd");
     if (road.raster) {
-      lumora_test::WriteFile(ppd, lumora_test::RasterPpd(road.model));
+      WriteFile(ppd, RasterPpd(road.model));
       l.program = RasterFilter();
       l.stdinFile = MakeRasterJob(dir.File(std::string(road.name) + ".ras"), pages, 144, 144,
                                   static_cast<unsigned>(std::stoi(road.copies)));
     } else {
-      lumora_test::WriteFile(ppd, PsPpdText(road.model));
+      WriteFile(ppd, PsPpdText(road.model));
       l.program = PsFilter();
       const std::string ps = dir.File(std::string(road.name) + ".ps");
-      lumora_test::WriteFile(ps, PsJobText(pages, 20000));
+      WriteFile(ps, PsJobText(pages, 20000));
       l.stdinFile = ps;
       if (road.model == kLarchNick) {
         l.stdinFile = dir.File(std::string(road.name) + ".pdf");
@@ -82,7 +83,7 @@ TEST_F(Faults, PrinterGoneStopsEveryRoadWithAnError) {
     l.output = Output::kClosedPipe;
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty()) << road.name;
+    EXPECT_TRUE(ListDir(spool).empty()) << road.name;
   }
 }
 
@@ -92,7 +93,7 @@ TEST_F(Faults, FullDeviceStopsEveryRoadWithAnError) {
     l.output = Output::kDevFull;
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty()) << road.name;
+    EXPECT_TRUE(ListDir(spool).empty()) << road.name;
   }
 }
 
@@ -124,12 +125,14 @@ TEST_F(Faults, FullTemporaryDirectory) {
     ASSERT_EQ(0, full.status) << road.name << full.err;
     const size_t written = road.model == kLarchNick || road.raster
                                ? full.out.size()
-                               : lumora_test::ReadFile(l.stdinFile).size();
+                               : ReadFile(l.stdinFile).size();
     tiny.LeaveFree(static_cast<size_t>(written * c.room));
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(lumora_test::ListDir(tiny.tmpdir()).empty()) << road.name;
+    EXPECT_TRUE(ListDir(tiny.tmpdir()).empty()) << road.name;
   }
 }
 
 }  // namespace
+
+}  // namespace lumora::test

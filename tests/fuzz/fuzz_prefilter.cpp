@@ -18,7 +18,7 @@
 #include "ps_rewrite.h"
 #include "url_decode.h"
 
-namespace lumora_fuzz {
+namespace lumora::test::fuzz {
 
 namespace {
 
@@ -213,4 +213,4 @@ int FuzzSizeChecks(const uint8_t* data, size_t size) {
   return 0;
 }
 
-}  // namespace lumora_fuzz
+}  // namespace lumora::test::fuzz

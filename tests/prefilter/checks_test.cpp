@@ -13,7 +13,9 @@
 #include "support_check.h"
 #include "url_decode.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
@@ -55,7 +57,7 @@ TEST(ModelTables, FollowModelsTsv) {
 
 struct SupportCase {
   const char* name;
-  const char* device_id;  // nullptr: the query failed
+  const char* deviceId;  // nullptr: the query failed
   const char* nickname;
   bool supported, maple, larch;
 };
@@ -66,12 +68,12 @@ TEST_P(SupportChecks, DeviceIdFirstThenNickname) {
   const SupportCase& c = GetParam();
   TempDir dir;
   const lumora::PsPrinterDescription printer = DescribePpd(MakePpd(dir, c.nickname));
-  const char* id = c.device_id ? c.device_id : "";
+  const char* id = c.deviceId ? c.deviceId : "";
   bool maple = false;
   StringLog log;
-  EXPECT_EQ(c.supported, isSupportPrinter(printer, log, id, c.device_id != nullptr, &maple));
+  EXPECT_EQ(c.supported, isSupportPrinter(printer, log, id, c.deviceId != nullptr, &maple));
   EXPECT_EQ(c.maple, maple);
-  EXPECT_EQ(c.larch, isLarchPrinter(printer, log, id, c.device_id != nullptr));
+  EXPECT_EQ(c.larch, isLarchPrinter(printer, log, id, c.deviceId != nullptr));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -238,3 +240,5 @@ TEST_F(SizeChecks, A5LongEdge) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -13,7 +13,9 @@
 #include "pdf_road.h"
 #include "prefilter_test_util.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
@@ -45,10 +47,10 @@ class PdfRoad : public ::testing::Test {
 
   // CreatRotateDuplex on a fresh copy of an n-page PDF; returns the turned
   // pages. The job stays (with its temporary files) until jobs is cleared.
-  std::string Rotate(int pages, const std::string& options, const std::string& duplex_default = "None") {
+  std::string Rotate(int pages, const std::string& options, const std::string& duplexDefault = "None") {
     lumora::PsJobHooks hooks;
     hooks.lmqpdfPath = lmqpdf;
-    jobs.emplace_back(new StepJob(MakePpd(dir, kLarch, duplex_default), options, "1", hooks));
+    jobs.emplace_back(new StepJob(MakePpd(dir, kLarch, duplexDefault), options, "1", hooks));
     std::string path = dir / "in.pdf";
     WriteFile(path, ReadFile(MakePdf(dir, pages)));
     std::string job = path;
@@ -106,8 +108,8 @@ TEST_F(PdfRoad, WholeRoadConvertsWithCopiesOneAndOptionsRemoved) {
   std::string ppd = MakePpd(dir, kLarch);
   JobRun run = RunJob({"17", "user", "title", "3", options, pdf}, "", ppd, spool.path());
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(1, gHookLog.keepalive_starts);
-  EXPECT_EQ(1, gHookLog.keepalive_stops);
+  EXPECT_EQ(1, gHookLog.keepaliveStarts);
+  EXPECT_EQ(1, gHookLog.keepaliveStops);
   EXPECT_TRUE(ListDir(spool.path()).empty());
   EXPECT_EQ(ReadFile(MakePdf(dir, 3)), ReadFile(pdf));  // the scheduler's file is left alone
 
@@ -145,8 +147,8 @@ TEST_F(PdfRoad, FailedConversionIsAnError) {
     EXPECT_EQ("", run.out);
     EXPECT_NE(std::string::npos, run.err.find("DEBUG: fail to change file from pdf to ps.\n"));
     EXPECT_NE(std::string::npos, run.err.find("ERROR: "));
-    EXPECT_EQ(0, gHookLog.keepalive_starts);
-    EXPECT_EQ(1, gHookLog.keepalive_stops);
+    EXPECT_EQ(0, gHookLog.keepaliveStarts);
+    EXPECT_EQ(1, gHookLog.keepaliveStops);
     EXPECT_TRUE(ListDir(spool.path()).empty());
   }
 }
@@ -193,3 +195,5 @@ TEST_F(PdfRoad, JobTextsRunNothing) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -16,7 +16,9 @@
 #include "ps_rewrite.h"
 #include "support_check.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
@@ -37,7 +39,7 @@ class SideChannel {
     ClaimSideChannelFds();
     int sv[2];
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv);
-    filter_end = sv[0];
+    filterEnd = sv[0];
     std::vector<std::string> args = {ResponderPath()};
     args.insert(args.end(), mode.begin(), mode.end());
     pid_ = fork();
@@ -52,11 +54,11 @@ class SideChannel {
     close(sv[1]);
   }
   ~SideChannel() {
-    if (filter_end >= 0) close(filter_end);
+    if (filterEnd >= 0) close(filterEnd);
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
-  int filter_end = -1;
+  int filterEnd = -1;
 
  private:
   pid_t pid_ = -1;
@@ -65,12 +67,12 @@ class SideChannel {
 struct Filter {
   pid_t pid = -1;
   int out = -1;  // read end of its standard output
-  std::string err_path;
+  std::string errPath;
 
-  Filter(const std::vector<std::string>& args, const std::string& ppd, int in_fd, int fd4,
+  Filter(const std::vector<std::string>& args, const std::string& ppd, int inFd, int fd4,
          const std::string& tmpdir, const std::vector<std::string>& extraEnv = {}) {
     static int counter = 0;
-    err_path = tmpdir + "/../stderr-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    errPath = tmpdir + "/../stderr-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     int p[2];
     pipe2(p, O_CLOEXEC);
     out = p[0];
@@ -81,8 +83,8 @@ struct Filter {
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     pid = fork();
     if (pid == 0) {
-      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(in_fd, 0);
+      int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(inFd, 0);
       dup2(p[1], 1);
       dup2(err, 2);
       if (fd4 >= 0)
@@ -112,8 +114,8 @@ struct Filter {
     close(out);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string Err() { return ReadFile(err_path); }
-  ~Filter() { unlink(err_path.c_str()); }
+  std::string Err() { return ReadFile(errPath); }
+  ~Filter() { unlink(errPath.c_str()); }
 };
 
 class Program : public ::testing::Test {
@@ -153,20 +155,20 @@ TEST_F(Program, DeviceIdOverSideChannelDecides) {
   std::string other = MakePpd(dir, "Other Printer");
   {
     SideChannel backend({"id", kMapleId});
-    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filter_end, spool.path());
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool.path());
     std::string out = f.ReadAll();
     EXPECT_EQ(0, f.Wait()) << f.Err();
     EXPECT_NE(std::string::npos, out.find("\r\n@PJL SET JOBID=11\r\n"));  // maple rewriting
   }
   {
     SideChannel backend({"id", "MFG:Lumora;MDL:MP2310 series;"});
-    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filter_end, spool.path());
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool.path());
     EXPECT_EQ("", f.ReadAll());
     EXPECT_EQ(1, f.Wait());
   }
   {
     SideChannel backend({"id", "MFG:Lumora;MDL:LP5310 series;CLS:PRINTER;"});
-    Filter f({"12", "u", "t", "1", "", MakePdf(dir, 2)}, other, Input(""), backend.filter_end, spool.path());
+    Filter f({"12", "u", "t", "1", "", MakePdf(dir, 2)}, other, Input(""), backend.filterEnd, spool.path());
     EXPECT_EQ(0u, f.ReadAll().find("%!PS-Adobe-3.0"));  // the PDF road
     EXPECT_EQ(0, f.Wait()) << f.Err();
   }
@@ -244,15 +246,15 @@ TEST_F(Program, NetworkKeepAliveDoesNotHoldTheJobEnd) {
 
 // query1284info in this process, over a socket pair on descriptor 4.
 TEST(DeviceIdQuery, AnswersOfTheBackend) {
-  const std::string too_long(600, 'x');
+  const std::string tooLong(600, 'x');
   const struct {
     std::vector<std::string> mode;
     bool ok;
-  } cases[] = {{{"id", kMapleId}, true}, {{"none"}, false}, {{"silent"}, false}, {{"id", too_long}, false}};
+  } cases[] = {{{"id", kMapleId}, true}, {{"none"}, false}, {{"silent"}, false}, {{"id", tooLong}, false}};
   int saved = dup(4);
   for (const auto& c : cases) {
     SideChannel backend(c.mode);
-    dup2(backend.filter_end, 4);
+    dup2(backend.filterEnd, 4);
     lumora::PsJobHooks hooks;
     hooks.deviceId = [](char* id, int* len) { return QueryDeviceIdOverSideChannel(id, len, 0.3); };
     TempDir dir;
@@ -308,3 +310,5 @@ TEST(DeviceIdQuery, UnansweredQueryIsNotAskedAgainInTheJob) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

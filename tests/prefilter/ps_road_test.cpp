@@ -13,7 +13,9 @@
 #include "prefilter_test_util.h"
 #include "ps_rewrite.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
@@ -34,8 +36,8 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 // name line, page sizes forced.
 std::string Rewritten(std::string job, const std::string& jobid, const std::string& size,
                       const std::string& extra = "") {
-  size_t name_end = job.find("\r\n") + 2;
-  job.insert(name_end, "@PJL SET JOBOWNER=\"" + Hostname() + "\"\r\n@PJL SET JOBID=" + jobid + "\r\n" + extra);
+  size_t nameEnd = job.find("\r\n") + 2;
+  job.insert(nameEnd, "@PJL SET JOBOWNER=\"" + Hostname() + "\"\r\n@PJL SET JOBID=" + jobid + "\r\n" + extra);
   if (!size.empty()) ReplaceAll(job, "<</Type/Page/MediaBox [0 0 595 842]\n", "<</Type/Page/MediaBox [0 0 " + size + "]\n");
   return job;
 }
@@ -52,7 +54,7 @@ TEST_F(PsRoad, PlainFamilyIsCopiedUnchanged) {
   JobRun run = RunJob({"7", "u", "t", "1", ""}, job, Ppd("OP3100"), spool.path());
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(job, run.out);
-  EXPECT_EQ(0, gHookLog.status_threads);
+  EXPECT_EQ(0, gHookLog.statusThreads);
   ExpectNoTempFiles();
   // Named on the command line: nothing is read from the input, the file stays.
   std::string path = dir / "named.prn";
@@ -73,8 +75,8 @@ TEST_F(PsRoad, MapleHeaderAndPageSize) {
   JobRun run = RunJob({"42", "u", "t", "1", "PageSize=Letter"}, job, Ppd("MP2100"), spool.path());
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(Rewritten(job, "42", "612 792"), run.out);
-  EXPECT_EQ(1, gHookLog.status_threads);
-  EXPECT_EQ(42, gHookLog.job_id);
+  EXPECT_EQ(1, gHookLog.statusThreads);
+  EXPECT_EQ(42, gHookLog.jobId);
   EXPECT_NE(std::string::npos, run.err.find("uri:,jobid:42,jobower:" + Hostname() + "\n"));
   ExpectNoTempFiles();
   // Without a PageSize the sizes stay as they are.
@@ -135,13 +137,13 @@ TEST_F(PsRoad, LongLinesPassWhole) {
 TEST_F(PsRoad, CancelCutsAtNextPage) {
   std::string ps = MakePs(dir, 3);
   std::string in = WrapPjl(ps);
-  size_t first_page = in.find("%%Page:");
+  size_t firstPage = in.find("%%Page:");
   // After the trailer the PJL job is closed as the job file closes it.
   const std::string close = JobClose(in);
   ASSERT_EQ("\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X", close);
   // Plain copy: the block holding the first page comment is cut there.
   JobRun run = RunJob({"1", "u", "t", "1", ""}, in, Ppd("OP3100"), spool.path(), true);
-  EXPECT_EQ(in.substr(0, first_page) + kTrailer + close, run.out);
+  EXPECT_EQ(in.substr(0, firstPage) + kTrailer + close, run.out);
   EXPECT_NE(std::string::npos, run.err.find("find page end\n"));
   // Maple, line by line.
   run = RunJob({"1", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool.path(), true);
@@ -233,3 +235,5 @@ TEST(QueueLookup, DecodedLowerCaseLastSegment) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

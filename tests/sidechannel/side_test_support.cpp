@@ -23,10 +23,10 @@
 
 extern char** environ;
 
-namespace sidetest {
+namespace lumora::test::sidechannel {
 namespace {
 
-bool g_privateNetwork = false;
+bool gPrivateNetwork = false;
 
 // Brings the namespace's loopback interface up.
 bool LoopbackUp() {
@@ -84,7 +84,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const EnvList& extra, const st
 
 }  // namespace
 
-bool PrivateNetwork() { return g_privateNetwork; }
+bool PrivateNetwork() { return gPrivateNetwork; }
 
 RunResult Run(const std::vector<std::string>& argv, const EnvList& env) {
   TempDir dir;
@@ -175,12 +175,12 @@ bool UsbEmulationAvailable() {
   return available;
 }
 
-}  // namespace sidetest
+}  // namespace lumora::test::sidechannel
 
 int main(int argc, char** argv) {
   // Own loopback for the SNMP agents: port 161 free, nothing leaves it.
   // Done before any thread starts; children inherit it.
-  if (unshare(CLONE_NEWNET) == 0 && sidetest::LoopbackUp()) sidetest::g_privateNetwork = true;
+  if (unshare(CLONE_NEWNET) == 0 && lumora::test::sidechannel::LoopbackUp()) lumora::test::sidechannel::gPrivateNetwork = true;
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

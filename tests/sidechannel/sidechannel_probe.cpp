@@ -25,6 +25,8 @@
 #include "side_timing.h"
 #include "sidechannel.h"
 
+namespace lumora::test {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -132,7 +134,11 @@ int Status(const char* uri, const char* owner, int runMs) {
 
 }  // namespace
 
+}  // namespace lumora::test
+
 int main(int argc, char** argv) {
+  using namespace lumora;
+  using namespace lumora::test;
   setvbuf(stdout, nullptr, _IONBF, 0);
   setvbuf(stderr, nullptr, _IONBF, 0);
   std::string cmd = argc > 1 ? argv[1] : "";

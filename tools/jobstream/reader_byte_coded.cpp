@@ -6,7 +6,7 @@
 #include "jbig_page_decoder.h"
 #include "reader_internal.h"
 
-namespace inspect {
+namespace lumora::inspect {
 
 namespace {
 
@@ -48,7 +48,7 @@ const uint8_t kTonerBeech[40] = {0x0B, 0x28, 0x1E, 0x00, 0x17, 0x26, 0x00, 0x30,
 class ByteCodedReader {
  public:
   ByteCodedReader(StreamCursor& cur, Dialect dialect)
-      : cur_(cur), out_(cur.out()), dialect_(dialect), isC_(dialect == Dialect::C) {}
+      : cur_(cur), out_(cur.out()), dialect_(dialect), isC_(dialect == Dialect::kC) {}
 
   void Run();
 
@@ -72,12 +72,12 @@ class ByteCodedReader {
 };
 
 bool ByteCodedReader::ReadRecord(Record& rec) {
-  cur_.skipFillers();
-  if (cur_.atEnd()) return false;
+  cur_.SkipFillers();
+  if (cur_.AtEnd()) return false;
   size_t off = cur_.pos();
   const uint8_t* b = cur_.at(off);
   if (b[0] != 0x0B)
-    cur_.stop(off, "expected a record (0x0B) or a 00 00 filler, found " + cur_.describeAt(off));
+    cur_.stop(off, "expected a record (0x0B) or a 00 00 filler, found " + cur_.DescribeAt(off));
   cur_.need(3, "a record header");
   unsigned len = b[1], type = b[2];
   if (len < 4 || len > 48)
@@ -140,12 +140,12 @@ void ByteCodedReader::JobItemFrom(const Record& rec, const std::string& detail) 
 
 void ByteCodedReader::ReadPjlLines() {
   size_t off = cur_.pos();
-  cur_.expectBytes(kPjlHeader, 15, "the PJL header (ESC %-12345X@PJL)");
+  cur_.ExpectBytes(kPjlHeader, 15, "the PJL header (ESC %-12345X@PJL)");
   out_.job.items.push_back({off, 15, "PJL header", "@PJL"});
   for (;;) {
     off = cur_.pos();
-    if (!cur_.startsWith("@PJL", 4)) {
-      if (cur_.atEnd()) cur_.stop(off, "stream ends inside the PJL preamble");
+    if (!cur_.StartsWith("@PJL", 4)) {
+      if (cur_.AtEnd()) cur_.stop(off, "stream ends inside the PJL preamble");
       cur_.stop(off, "expected a PJL line (\"@PJL ...\") ending with \"@PJL ENTER LANGUAGE=PL\"");
     }
     size_t len = 0;
@@ -180,11 +180,11 @@ std::string FlagsText(int flags) {
 
 void ByteCodedReader::ReadJobStartC() {
   size_t off = cur_.pos();
-  cur_.expectBytes(kUelC, 9, "UEL_CMD_C");
+  cur_.ExpectBytes(kUelC, 9, "UEL_CMD_C");
   out_.job.items.push_back({off, 9, "UEL_CMD_C", ""});
   JobItemFrom(Expect(0x16, "of the job start"), "");
   off = cur_.pos();
-  cur_.expectBytes(kEndOfJob, kEndOfJobLen, "the empty PJL job (@PJL EOJ)");
+  cur_.ExpectBytes(kEndOfJob, kEndOfJobLen, "the empty PJL job (@PJL EOJ)");
   out_.job.items.push_back({off, kEndOfJobLen, "PJL EOJ", "empty PJL job"});
   off = cur_.pos();
   size_t len = 0;
@@ -196,7 +196,7 @@ void ByteCodedReader::ReadJobStartC() {
     cur_.warn(off, "firmware version text \"" + out_.job.firmware + "\" does not start with \"versions=\"");
   out_.job.items.push_back({off, len, "firmware version", out_.job.firmware});
   cur_.skip(len);
-  cur_.skipFillers();
+  cur_.SkipFillers();
   ReadPjlLines();
 
   Record r = Expect(0x11, "of the job start");
@@ -247,7 +247,7 @@ void ByteCodedReader::ReadImageC(Page& page, const Record& raster) {
   page.stripeLines = Le16(raster.bytes + 11);
   JbigHeader head;
   if (ReadJbigHeader(jbig, length, head)) page.jbigL0 = head.l0;
-  cur_.expectBytes(kUelC, 9, "UEL_CMD_C after the JBIG image " + where);
+  cur_.ExpectBytes(kUelC, 9, "UEL_CMD_C after the JBIG image " + where);
 
   unsigned sum = 0;
   for (uint32_t i = 0; i < length; i++) sum += jbig[i];
@@ -424,10 +424,10 @@ void ByteCodedReader::ReadJobEnd(const Record& first) {
     if (first.bytes[3] != 0x80) cur_.warn(first.offset, "query status record has value " + Hex(first.bytes[3]));
     Expect(0x17, "of the job end");
   }
-  cur_.skipFillers();
-  cur_.expectBytes(kEndOfJob, kEndOfJobLen, "the PJL end of job after the reset record");
-  cur_.skipFillers();  // a keep-alive may still come after the job
-  if (!cur_.atEnd())
+  cur_.SkipFillers();
+  cur_.ExpectBytes(kEndOfJob, kEndOfJobLen, "the PJL end of job after the reset record");
+  cur_.SkipFillers();  // a keep-alive may still come after the job
+  if (!cur_.AtEnd())
     cur_.stop(cur_.pos(), std::to_string(cur_.left()) + " bytes follow the end of the job");
   out_.jobEnd = true;
 }
@@ -500,4 +500,4 @@ void ReadByteCodedJob(StreamCursor& cur, Dialect dialect) {
   reader.Run();
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect

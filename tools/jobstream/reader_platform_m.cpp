@@ -8,7 +8,7 @@
 #include "reader_internal.h"
 #include "stream/command_bytes.h"  // command codes and parameter ids of the dialect
 
-namespace inspect {
+namespace lumora::inspect {
 
 namespace {
 
@@ -72,7 +72,7 @@ class PlatformMReader {
 };
 
 bool PlatformMReader::ReadCommand(MCommand& cmd) {
-  if (cur_.atEnd()) return false;
+  if (cur_.AtEnd()) return false;
   size_t off = cur_.pos();
   cur_.need(16, "a command header");
   const uint8_t* h = cur_.at(off);
@@ -80,7 +80,7 @@ bool PlatformMReader::ReadCommand(MCommand& cmd) {
   uint16_t paramLength = Be16(h + 12), magic = Be16(h + 14);
   if (magic != 0x5A5A)
     cur_.stop(off + 14, "expected a command header with magic 0x5A5A, found " + Hex(magic, 4) +
-                            " (the header starts with " + cur_.describeAt(off) + ")");
+                            " (the header starts with " + cur_.DescribeAt(off) + ")");
   const char* name = CommandName(command);
   if (!name) cur_.stop(off + 4, "unknown command code " + std::to_string(command));
   if (length < 16) cur_.stop(off, std::string(name) + " has length " + std::to_string(length));
@@ -155,7 +155,7 @@ void PlatformMReader::ReadPage(const MCommand& start) {
     i++;
   }
   page.paperCode = v[0];
-  page.paperName = PaperName(Dialect::M, page.paperCode);
+  page.paperName = PaperName(Dialect::kM, page.paperCode);
   page.longEdge = page.paperCode == 61;
   if (custom) {
     page.paperWidth = v[2];
@@ -238,9 +238,9 @@ void PlatformMReader::ReadPage(const MCommand& start) {
 }
 
 void PlatformMReader::Run() {
-  cur_.expectBytes("\x1B%-12345X", 9, "UEL_CMD");
+  cur_.ExpectBytes("\x1B%-12345X", 9, "UEL_CMD");
   out_.job.items.push_back({0, 9, "UEL_CMD", ""});
-  cur_.expectBytes("JZJZ", 4, "\"JZJZ\"");
+  cur_.ExpectBytes("JZJZ", 4, "\"JZJZ\"");
   out_.job.items.push_back({9, 4, "JZJZ", ""});
 
   static const uint16_t kToner[36] = {0,   81,  115, 110, 150, 122, 100, 150, 200, 100, 81,  100,
@@ -274,8 +274,8 @@ void PlatformMReader::Run() {
     } else if (cmd.command == END_DOC_CMD) {
       out_.jobEndOffset = cmd.offset;
       if (out_.pages.empty()) cur_.warn(cmd.offset, "job ends without any page");
-      cur_.expectBytes("\x1B%-12345X", 9, "UEL_CMD after END_DOC_CMD");
-      if (!cur_.atEnd())
+      cur_.ExpectBytes("\x1B%-12345X", 9, "UEL_CMD after END_DOC_CMD");
+      if (!cur_.AtEnd())
         cur_.stop(cur_.pos(), std::to_string(cur_.left()) + " bytes follow the end of the job");
       out_.jobEnd = true;
       return;
@@ -292,4 +292,4 @@ void ReadPlatformMJob(StreamCursor& cur) {
   reader.Run();
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect

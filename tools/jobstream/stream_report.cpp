@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace inspect {
+namespace lumora::inspect {
 
 namespace {
 
@@ -242,4 +242,4 @@ std::string FormatSummary(const JobStream& s, const std::string& name, const Pag
   return out;
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect
