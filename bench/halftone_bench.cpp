@@ -24,7 +24,7 @@ constexpr int kLines = 6784;
 
 // Text: white page, lines of glyph-sized black blocks in the text area.
 const std::vector<uint8_t>& TextPage() {
-  static const std::vector<uint8_t> page = [] {
+  static const std::vector<uint8_t> kPage = [] {
     std::vector<uint8_t> p(static_cast<size_t>(kWidth) * kLines, 255);
     uint32_t seed = 12345;
     for (int line = 400; line + 50 < kLines - 400; line += 100) {
@@ -38,12 +38,12 @@ const std::vector<uint8_t>& TextPage() {
     }
     return p;
   }();
-  return page;
+  return kPage;
 }
 
 // Photo: smooth gray gradients with mild noise.
 const std::vector<uint8_t>& PhotoPage() {
-  static const std::vector<uint8_t> page = [] {
+  static const std::vector<uint8_t> kPage = [] {
     std::vector<uint8_t> p(static_cast<size_t>(kWidth) * kLines);
     uint32_t seed = 777;
     for (int y = 0; y < kLines; ++y)
@@ -54,7 +54,7 @@ const std::vector<uint8_t>& PhotoPage() {
       }
     return p;
   }();
-  return page;
+  return kPage;
 }
 
 void Screen(benchmark::State& state, const std::vector<uint8_t>& page, int platform, int dpi1200,

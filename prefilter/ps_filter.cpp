@@ -87,8 +87,8 @@ PsPrinterDescription DescribePsPrinter(ppd_file_t* ppd) {
 void cancel_job(int) {
   gPsSigterm.raised = 1;
   RaiseWakeFd(gPsSigterm.wakeFd);
-  static const char msg[] = "DEBUG: cancel_job =1\n";
-  ssize_t ignored = write(2, msg, sizeof(msg) - 1);
+  static const char kMsg[] = "DEBUG: cancel_job =1\n";
+  ssize_t ignored = write(2, kMsg, sizeof(kMsg) - 1);
   (void)ignored;
 }
 

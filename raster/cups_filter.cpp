@@ -157,8 +157,8 @@ void CancelJob(int) { Canceled = 1; }
 
 void SendDummyCommand(int) {
   if (g_ismiddlepage == 0) {
-    static const char filler[2] = {0, 0};
-    ssize_t r = write(gKeepAliveFd, filler, sizeof(filler));
+    static const char kFiller[2] = {0, 0};
+    ssize_t r = write(gKeepAliveFd, kFiller, sizeof(kFiller));
     (void)r;
   }
 }

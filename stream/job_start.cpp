@@ -244,34 +244,34 @@ void GetSendTimePJL(const CommandStream& job, char* buf) {
 }
 
 void GetTonerParamCmdForAlder(uint8_t* buf) {
-  static const uint8_t head[15] = {0x0B, 0x24, 0x1E, 0x00, 0x1E, 0x24, 0x26, 0x2F,
-                                   0x50, 0x06, 0x20, 0x20, 0x20, 0x28, 0x2C};
-  static const uint8_t tail[3] = {0x0A, 0x00, 0xC8};
-  memcpy(buf, head, sizeof(head));
+  static const uint8_t kHead[15] = {0x0B, 0x24, 0x1E, 0x00, 0x1E, 0x24, 0x26, 0x2F,
+                                    0x50, 0x06, 0x20, 0x20, 0x20, 0x28, 0x2C};
+  static const uint8_t kTail[3] = {0x0A, 0x00, 0xC8};
+  memcpy(buf, kHead, sizeof(kHead));
   memset(buf + 15, 0x20, 18);
-  memcpy(buf + 33, tail, sizeof(tail));
-  static_assert(sizeof(head) + 18 + sizeof(tail) == kTonerParamAlderLen, "Alder toner record");
+  memcpy(buf + 33, kTail, sizeof(kTail));
+  static_assert(sizeof(kHead) + 18 + sizeof(kTail) == kTonerParamAlderLen, "Alder toner record");
 }
 
 void GetTonerParamCmdForBirch(uint8_t* buf) {
-  static const uint8_t head[15] = {0x0B, 0x28, 0x1E, 0x00, 0x17, 0x26, 0x00, 0x30,
-                                   0x40, 0x20, 0x17, 0x20, 0x20, 0x00, 0x00};
-  static const uint8_t tail[8] = {0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x59};
-  memcpy(buf, head, sizeof(head));
+  static const uint8_t kHead[15] = {0x0B, 0x28, 0x1E, 0x00, 0x17, 0x26, 0x00, 0x30,
+                                    0x40, 0x20, 0x17, 0x20, 0x20, 0x00, 0x00};
+  static const uint8_t kTail[8] = {0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x59};
+  memcpy(buf, kHead, sizeof(kHead));
   memset(buf + 15, 0x20, 17);
-  memcpy(buf + 32, tail, sizeof(tail));
-  static_assert(sizeof(head) + 17 + sizeof(tail) == kTonerParamBirchLen, "Birch toner record");
+  memcpy(buf + 32, kTail, sizeof(kTail));
+  static_assert(sizeof(kHead) + 17 + sizeof(kTail) == kTonerParamBirchLen, "Birch toner record");
 }
 
 void GetTonerParamCmdForPlatformM(uint8_t* buf) {
-  static const uint16_t values[kTonerParamCount] = {
+  static const uint16_t kValues[kTonerParamCount] = {
       0,   81,  115, 110, 150, 122, 100, 150, 200, 100, 81,  100,
       100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
       120, 135, 150, 180, 200, 120, 150, 190, 350, 400, 100, 100};
   SetCmdType(buf, kTonerParamLenM, TONER_PARAM, 0, 0, kCmdMagic);
   for (size_t i = 0; i < kTonerParamCount; ++i) {
-    buf[kCmdHeaderLen + 2 * i] = static_cast<uint8_t>(values[i] >> 8);
-    buf[kCmdHeaderLen + 2 * i + 1] = static_cast<uint8_t>(values[i]);
+    buf[kCmdHeaderLen + 2 * i] = static_cast<uint8_t>(kValues[i] >> 8);
+    buf[kCmdHeaderLen + 2 * i + 1] = static_cast<uint8_t>(kValues[i]);
   }
 }
 

@@ -134,8 +134,8 @@ bool SendDataToFile(CommandStream& job, const Route& route, const void* data, si
 }
 
 bool Insert00(CommandStream& job, const Route& route) {
-  static const uint8_t filler[2] = {0x00, 0x00};
-  if (SendDataToFile(job, route, filler, sizeof(filler), true)) return true;
+  static const uint8_t kFiller[2] = {0x00, 0x00};
+  if (SendDataToFile(job, route, kFiller, sizeof(kFiller), true)) return true;
   job.lastError.Prepend("Insert00() :: Send 00 00 to file Fail0 ==  \n");
   return false;
 }

@@ -23,27 +23,27 @@ struct Road {
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir(spool.c_str(), 0700);
-    WriteFile(dir.File("ps.ppd.in"), "");
+    mkdir(spool_.c_str(), 0700);
+    WriteFile(dir_.File("ps.ppd.in"), "");
   }
 
   // The filter's launch for a road with a job of `pages` pages.
   Launch For(const Road& road, int pages, const std::string& tmpdir) {
     Launch l;
-    const std::string ppd = dir.File(std::string(road.name) + ".ppd");
+    const std::string ppd = dir_.File(std::string(road.name) + ".ppd");
     if (road.raster) {
       WriteFile(ppd, RasterPpd(road.model));
       l.program = RasterFilter();
-      l.stdinFile = MakeRasterJob(dir.File(std::string(road.name) + ".ras"), pages, 144, 144,
+      l.stdinFile = MakeRasterJob(dir_.File(std::string(road.name) + ".ras"), pages, 144, 144,
                                   static_cast<unsigned>(std::stoi(road.copies)));
     } else {
       WriteFile(ppd, PsPpdText(road.model));
       l.program = PsFilter();
-      const std::string ps = dir.File(std::string(road.name) + ".ps");
+      const std::string ps = dir_.File(std::string(road.name) + ".ps");
       WriteFile(ps, PsJobText(pages, 20000));
       l.stdinFile = ps;
       if (road.model == kLarchNick) {
-        l.stdinFile = dir.File(std::string(road.name) + ".pdf");
+        l.stdinFile = dir_.File(std::string(road.name) + ".pdf");
         EXPECT_TRUE(MakePdfJob(ps, l.stdinFile));
       }
     }
@@ -64,8 +64,8 @@ class Faults : public ::testing::Test {
             {"pdf_larch", false, kLarchNick, "Duplex=DuplexNoTumble"}};
   }
 
-  TempDir dir;
-  std::string spool = dir.File("spool");
+  TempDir dir_;
+  std::string spool_ = dir_.File("spool");
 };
 
 void ExpectStoppedWithError(const Outcome& r, const char* road) {
@@ -79,21 +79,21 @@ void ExpectStoppedWithError(const Outcome& r, const char* road) {
 TEST_F(Faults, PrinterGoneStopsEveryRoadWithAnError) {
   for (const Road& road : Roads()) {
     // Enough pages that the job outlives the first failed write.
-    Launch l = For(road, road.raster ? 6 : 8, spool);
+    Launch l = For(road, road.raster ? 6 : 8, spool_);
     l.output = Output::kClosedPipe;
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(ListDir(spool).empty()) << road.name;
+    EXPECT_TRUE(ListDir(spool_).empty()) << road.name;
   }
 }
 
 TEST_F(Faults, FullDeviceStopsEveryRoadWithAnError) {
   for (const Road& road : Roads()) {
-    Launch l = For(road, 2, spool);
+    Launch l = For(road, 2, spool_);
     l.output = Output::kDevFull;
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(ListDir(spool).empty()) << road.name;
+    EXPECT_TRUE(ListDir(spool_).empty()) << road.name;
   }
 }
 
@@ -102,7 +102,7 @@ TEST_F(Faults, FullDeviceStopsEveryRoadWithAnError) {
 // PostScript job, the collated-copy file, the converted PDF): the filter
 // must fail loudly instead of printing a job with parts missing.
 TEST_F(Faults, FullTemporaryDirectory) {
-  TinyTmpfs tiny(dir.path(), 8192);
+  TinyTmpfs tiny(dir_.path(), 8192);
   if (!tiny.ok()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
   const struct {
     Road road;

@@ -49,8 +49,8 @@ const std::string& ScratchDir() {
 }
 
 const std::string& ScratchTmp() {
-  static const std::string tmp = ScratchDir() + "/tmp";
-  return tmp;
+  static const std::string kTmp = ScratchDir() + "/tmp";
+  return kTmp;
 }
 
 std::string WriteScratchFile(const std::string& name, const void* data, size_t size) {

@@ -22,7 +22,7 @@ using namespace prefilter;
 
 namespace {
 
-const char* kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2310 series;CLS:PRINTER;";
+const char* const kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2310 series;CLS:PRINTER;";
 
 // Puts fd on descriptor 4 of a child about to exec (kept across the exec).
 void OntoFd4(int fd) {
@@ -121,18 +121,18 @@ struct Filter {
 class Program : public ::testing::Test {
  protected:
   int Input(const std::string& data) {
-    std::string path = dir / ("input-" + std::to_string(++inputs));
+    std::string path = dir_ / ("input-" + std::to_string(++inputs_));
     WriteFile(path, data);
     return open(path.c_str(), O_RDONLY | O_CLOEXEC);
   }
-  TempDir dir, spool;
-  int inputs = 0;
+  TempDir dir_, spool_;
+  int inputs_ = 0;
 };
 
 TEST_F(Program, WrongArgumentCount) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"1", "u"},
                                                std::vector<std::string>{"1", "u", "t", "1", "", "f", "x"}}) {
-    Filter f(args, MakePpd(dir, "Lumora MP2100 Series PS"), Input(""), -1, spool.path());
+    Filter f(args, MakePpd(dir_, "Lumora MP2100 Series PS"), Input(""), -1, spool_.path());
     EXPECT_EQ("", f.ReadAll());
     EXPECT_EQ(1, f.Wait());
     EXPECT_EQ("ERROR: Usage: pstoLumora job-id user title copies options [file]\n", f.Err());
@@ -140,44 +140,44 @@ TEST_F(Program, WrongArgumentCount) {
 }
 
 TEST_F(Program, UnsupportedPrinterRefusedWithoutReadingInput) {
-  int in = Input(WrapPjl(MakePs(dir, 1)));
-  Filter f({"1", "u", "t", "1", ""}, MakePpd(dir, "Other Printer"), in, -1, spool.path());
+  int in = Input(WrapPjl(MakePs(dir_, 1)));
+  Filter f({"1", "u", "t", "1", ""}, MakePpd(dir_, "Other Printer"), in, -1, spool_.path());
   EXPECT_EQ("", f.ReadAll());
   EXPECT_EQ(1, f.Wait());
   EXPECT_EQ(0, lseek(in, 0, SEEK_CUR));
   EXPECT_EQ(0u, f.Err().find("DEBUG: cups api can't find 1284 information.\n"));
   EXPECT_NE(std::string::npos, f.Err().find("ERROR:当前打印机不可打印，请使用正确的打印机\n"));
-  EXPECT_TRUE(ListDir(spool.path()).empty());
+  EXPECT_TRUE(ListDir(spool_.path()).empty());
 }
 
 TEST_F(Program, DeviceIdOverSideChannelDecides) {
-  std::string job = WrapPjl(MakePs(dir, 1));
-  std::string other = MakePpd(dir, "Other Printer");
+  std::string job = WrapPjl(MakePs(dir_, 1));
+  std::string other = MakePpd(dir_, "Other Printer");
   {
     SideChannel backend({"id", kMapleId});
-    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool.path());
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool_.path());
     std::string out = f.ReadAll();
     EXPECT_EQ(0, f.Wait()) << f.Err();
     EXPECT_NE(std::string::npos, out.find("\r\n@PJL SET JOBID=11\r\n"));  // maple rewriting
   }
   {
     SideChannel backend({"id", "MFG:Lumora;MDL:MP2310 series;"});
-    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool.path());
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool_.path());
     EXPECT_EQ("", f.ReadAll());
     EXPECT_EQ(1, f.Wait());
   }
   {
     SideChannel backend({"id", "MFG:Lumora;MDL:LP5310 series;CLS:PRINTER;"});
-    Filter f({"12", "u", "t", "1", "", MakePdf(dir, 2)}, other, Input(""), backend.filterEnd, spool.path());
+    Filter f({"12", "u", "t", "1", "", MakePdf(dir_, 2)}, other, Input(""), backend.filterEnd, spool_.path());
     EXPECT_EQ(0u, f.ReadAll().find("%!PS-Adobe-3.0"));  // the PDF road
     EXPECT_EQ(0, f.Wait()) << f.Err();
   }
-  EXPECT_TRUE(ListDir(spool.path()).empty());
+  EXPECT_TRUE(ListDir(spool_.path()).empty());
 }
 
 TEST_F(Program, SigtermCutsAtNextPage) {
-  std::string job = WrapPjl(MakePs(dir, 4));
-  Filter f({"2", "u", "t", "1", ""}, MakePpd(dir, "Lumora OP3100 Series PS"), Input(job), -1, spool.path());
+  std::string job = WrapPjl(MakePs(dir_, 4));
+  Filter f({"2", "u", "t", "1", ""}, MakePpd(dir_, "Lumora OP3100 Series PS"), Input(job), -1, spool_.path());
   char first;
   ASSERT_EQ(1, read(f.out, &first, 1));  // copying has begun; the pipe holds it back
   kill(f.pid, SIGTERM);
@@ -187,18 +187,18 @@ TEST_F(Program, SigtermCutsAtNextPage) {
                 JobClose(job),
             out);
   EXPECT_NE(std::string::npos, f.Err().find("cancel_job =1\n"));
-  EXPECT_TRUE(ListDir(spool.path()).empty());
+  EXPECT_TRUE(ListDir(spool_.path()).empty());
 }
 
 TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
-  const std::string path = dir / "400-pages.prn";
+  const std::string path = dir_ / "400-pages.prn";
   WriteFile(path, FourHundredPages());
   const std::string trailer = std::string(kCancelTrailer, kCancelTrailerLen) + JobClose(ReadFile(path));
   int pagesAfter[2] = {0, 0};
   for (int maple = 0; maple < 2; ++maple) {
     Filter f({"3", "u", "t", "1", "", path},
-             MakePpd(dir, maple ? "Lumora MP2100 Series PS" : "Lumora OP3100 Series PS"), Input(""), -1,
-             spool.path());
+             MakePpd(dir_, maple ? "Lumora MP2100 Series PS" : "Lumora OP3100 Series PS"), Input(""), -1,
+             spool_.path());
     SlowRead r = ReadSlowlyAndCancel(f.out, [&] { kill(f.pid, SIGTERM); });
     EXPECT_EQ(0, f.Wait());
     ASSERT_GT(r.at, 0u);
@@ -225,8 +225,8 @@ TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
 // thread is in its 2 s wait for a reply or its 5 s pause when the copy ends,
 // and the job ends at once all the same, well before the next exchange.
 TEST_F(Program, NetworkKeepAliveDoesNotHoldTheJobEnd) {
-  Filter f({"5", "u", "t", "1", "", MakePdf(dir, 5)}, MakePpd(dir, "Lumora LP5200 Series PS"), Input(""), -1,
-           spool.path(), {"DEVICE_URI=socket://127.0.0.1:9100"});
+  Filter f({"5", "u", "t", "1", "", MakePdf(dir_, 5)}, MakePpd(dir_, "Lumora LP5200 Series PS"), Input(""), -1,
+           spool_.path(), {"DEVICE_URI=socket://127.0.0.1:9100"});
   using Clock = std::chrono::steady_clock;
   auto last = Clock::now();
   std::string out;

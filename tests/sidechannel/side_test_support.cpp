@@ -168,11 +168,11 @@ std::string Hex(const unsigned char* data, size_t size) {
 std::string RigPath(const std::string& name) { return std::string(LUMORA_SIDECHANNEL_RIGS) + "/" + name; }
 
 bool UsbEmulationAvailable() {
-  static const bool available =
+  static const bool kAvailable =
       Run({"/usr/bin/python3", "-c",
            "import gi; gi.require_version('UMockdev', '1.0'); from gi.repository import UMockdev"})
           .status == 0;
-  return available;
+  return kAvailable;
 }
 
 }  // namespace lumora::test::sidechannel

@@ -37,7 +37,7 @@ lumora::StderrLog gLog;
 volatile sig_atomic_t gSigterm = 0;
 volatile sig_atomic_t gSigtermWakeFd = -1;
 SideJob& Job() {
-  static const WakeEvent wake;
+  static WakeEvent wake;
   gSigtermWakeFd = wake.fd();
   static SideJob job(gLog, SideTimings::FromEnvironment(), [] { return gSigterm != 0; }, wake.fd());
   return job;

@@ -30,25 +30,25 @@ std::string Hex(uint64_t value, int digits) {
 
 // ---- cursor ----
 
-void StreamCursor::skip(size_t count) {
+void StreamCursor::Skip(size_t count) {
   pos_ = count > left() ? size_ : pos_ + count;
 }
 
-void StreamCursor::stop(size_t offset, const std::string& message) const {
+void StreamCursor::Stop(size_t offset, const std::string& message) const {
   throw StreamStop{offset, message};
 }
 
-void StreamCursor::error(size_t offset, const std::string& message) {
+void StreamCursor::Error(size_t offset, const std::string& message) {
   out_.errors.push_back({offset, message});
 }
 
-void StreamCursor::warn(size_t offset, const std::string& message) {
+void StreamCursor::Warn(size_t offset, const std::string& message) {
   out_.warnings.push_back({offset, message});
 }
 
-void StreamCursor::need(size_t count, const std::string& what) const {
+void StreamCursor::Need(size_t count, const std::string& what) const {
   if (count > left())
-    stop(pos_, "stream ends inside " + what + " (" + std::to_string(count) + " bytes needed, " +
+    Stop(pos_, "stream ends inside " + what + " (" + std::to_string(count) + " bytes needed, " +
                    std::to_string(left()) + " left)");
 }
 
@@ -57,13 +57,13 @@ bool StreamCursor::StartsWith(const char* text, size_t len) const {
 }
 
 void StreamCursor::ExpectBytes(const char* bytes, size_t len, const std::string& what) {
-  if (AtEnd()) stop(pos_, "stream ends where " + what + " should follow");
+  if (AtEnd()) Stop(pos_, "stream ends where " + what + " should follow");
   size_t n = len < left() ? len : left();
   for (size_t i = 0; i < n; i++)
     if (data_[pos_ + i] != uint8_t(bytes[i]))
-      stop(pos_ + i, "expected " + what + ", found byte " + Hex(data_[pos_ + i]) +
+      Stop(pos_ + i, "expected " + what + ", found byte " + Hex(data_[pos_ + i]) +
                          " at its byte " + std::to_string(i));
-  if (n < len) need(len, what);
+  if (n < len) Need(len, what);
   pos_ += len;
 }
 
@@ -80,7 +80,7 @@ size_t StreamCursor::SkipFillers() {
   size_t count = 0;
   while (pos_ < size_ && data_[pos_] == 0) {
     if (pos_ + 1 >= size_ || data_[pos_ + 1] != 0)
-      stop(pos_, "single 00 byte: fillers are 00 00 pairs");
+      Stop(pos_, "single 00 byte: fillers are 00 00 pairs");
     pos_ += 2;
     count++;
   }
@@ -130,9 +130,9 @@ void FinishPage(StreamCursor& cur, Page&& page) {
 
 void NoteManualDuplex(StreamCursor& cur, size_t offset) {
   JobStream& out = cur.out();
-  if (out.pages.empty()) cur.warn(offset, "manual-duplex command before the first page");
+  if (out.pages.empty()) cur.Warn(offset, "manual-duplex command before the first page");
   if (!out.manualDuplex.empty())
-    cur.warn(offset, "second manual-duplex command (the first is at byte " +
+    cur.Warn(offset, "second manual-duplex command (the first is at byte " +
                          std::to_string(out.manualDuplex.front().offset) + ")");
   out.manualDuplex.push_back({offset, out.pages.size()});
 }

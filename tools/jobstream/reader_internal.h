@@ -39,14 +39,14 @@ class StreamCursor {
   size_t left() const { return size_ - pos_; }
   bool AtEnd() const { return pos_ >= size_; }
   const uint8_t* at(size_t offset) const { return data_ + offset; }
-  void skip(size_t count);  // within bounds only (checked with need)
+  void Skip(size_t count);  // within bounds only (checked with Need)
 
-  [[noreturn]] void stop(size_t offset, const std::string& message) const;
-  void error(size_t offset, const std::string& message);
-  void warn(size_t offset, const std::string& message);
+  [[noreturn]] void Stop(size_t offset, const std::string& message) const;
+  void Error(size_t offset, const std::string& message);
+  void Warn(size_t offset, const std::string& message);
 
   // Throws "truncated" unless count bytes are left.
-  void need(size_t count, const std::string& what) const;
+  void Need(size_t count, const std::string& what) const;
   bool StartsWith(const char* text, size_t len) const;
   // Consumes exactly these bytes or stops with "expected <what>".
   void ExpectBytes(const char* bytes, size_t len, const std::string& what);
