@@ -10,6 +10,7 @@
 
 #include "app_auth.h"
 #include "app_file_device.h"
+#include "app_pages.h"
 #include "app_strings.h"
 #include "app_system.h"
 #include "ps_driver.h"
@@ -125,8 +126,6 @@ void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
               const char* message) {
   const char* text = message && *message ? message : "Identify-Printer";
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
-  papplSystemAddEvent(papplPrinterGetSystem(printer), printer, nullptr,
-                      PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s", text);
 }
 
 void FillCallbacks(pappl_pr_driver_data_t* data) {
@@ -148,12 +147,14 @@ int OfferedResolutions(const AppDriver& driver, int* out) {
 
 void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
   GuardPrinterPage(printer);
-  // The printer reports nothing back: one toner supply of unknown level.
+  AddPrinterPages(printer);
+  // Until the printer reports its supplies (PollSupplies): one toner
+  // supply of unknown level.
   pappl_supply_t toner{};
   toner.color = PAPPL_SUPPLY_COLOR_BLACK;
   papplCopyString(toner.description, "Black Toner", sizeof(toner.description));
   toner.is_consumed = true;
-  toner.level = -1;
+  toner.level = -2;  // the Printer MIB's "unknown"
   toner.type = PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE;
   papplPrinterSetSupplies(printer, 1, &toner);
 }
@@ -187,11 +188,13 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
   data->orient_default = IPP_ORIENT_PORTRAIT;
-  // Identify-Printer: the printer has no panel to show a message on; the
-  // request and its message go to the printer's log and events.
+  // Identify-Printer (IPP Everywhere requires it): the printers have no
+  // command to show or sound anything; the request goes to the printer's
+  // log and events, and the web page does not offer it (app_strings.h).
   data->identify_cb = Identify;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  FillIconsAndTestPage(data);
   // 8-bit gray only: the job screens the page itself.
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
@@ -213,6 +216,18 @@ const char* AutoAddCallback(const char* /*deviceInfo*/, const char* /*deviceUri*
   if (driver) return driver->name;
   const PsDriver* ps = MatchPsDriver(deviceId ? deviceId : "");
   return ps ? ps->name : nullptr;
+}
+
+std::string JobMediaSource(pappl_job_t* job) {
+  if (ipp_attribute_t* attr = papplJobGetAttribute(job, "media-col")) {
+    ipp_t* col = ippGetCollection(attr, 0);
+    ipp_attribute_t* source = col ? ippFindAttribute(col, "media-source", IPP_TAG_ZERO) : nullptr;
+    const char* name = source ? ippGetString(source, 0, nullptr) : nullptr;
+    if (name && *name) return name;
+  }
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
+  return data.media_default.source[0] ? data.media_default.source : "auto";
 }
 
 int DensityLevel(int darknessConfigured, int printDarkness) {

@@ -44,6 +44,12 @@ const char* AutoAddCallback(const char* deviceInfo, const char* deviceUri,
 std::string JobOptionString(const AppDriver& driver, const pappl_pr_options_t& options,
                             bool dpi1200);
 
+// The paper source of the job: the media-source of its media-col, else the
+// printer's default source ("auto" unless changed). A job naming only a
+// size does not go to whichever source holds that paper: PAPPL's pick,
+// the first such source, is the manual slot on every raster model.
+std::string JobMediaSource(pappl_job_t* job);
+
 // Density 0..4 from printer-darkness-configured and the job's print-darkness.
 int DensityLevel(int darknessConfigured, int printDarkness);
 

@@ -2,10 +2,62 @@
 #include "app_strings.h"
 
 #include <cups/language.h>
+#include <string.h>
+
+#include <pthread.h>
 
 #include <cctype>
+#include <string>
+#include <vector>
 
 namespace lumora_app {
+
+namespace {
+
+// PAPPL 1.3.1's localization of one language (loc-private.h): its texts
+// are looked up by key and the first text loaded for a key wins.
+struct PapplLocPair {
+  char* key;
+  char* text;
+};
+struct PapplLoc {
+  pthread_rwlock_t rwlock;
+  pappl_system_t* system;
+  char* name;
+  cups_array_t* pairs;
+};
+
+// The keys of a strings file of ours: "key" = "text"; one a line.
+std::vector<std::string> Keys(const char* data) {
+  std::vector<std::string> keys;
+  for (const char* line = data; line && *line;) {
+    const char* end = strchr(line, '\n');
+    std::string text(line, end ? static_cast<size_t>(end - line) : strlen(line));
+    std::string key;
+    for (size_t i = 1; text.size() > 1 && text[0] == '"' && i < text.size() && text[i] != '"'; i++) {
+      if (text[i] == '\\' && i + 1 < text.size()) i++;
+      key += text[i];
+    }
+    if (!key.empty()) keys.push_back(key);
+    line = end ? end + 1 : nullptr;
+  }
+  return keys;
+}
+
+// The driver's names win over PAPPL's own where PAPPL has a catalog of the
+// language (English: PAPPL calls ISO B5 "B5 Envelope" and the manual-
+// duplex wait "Load paper."): PAPPL's texts of our keys are dropped before
+// ours are loaded. Called before the system runs (no other thread reads).
+void DropPapplTexts(pappl_system_t* system, const char* language, const char* data) {
+  auto* loc = reinterpret_cast<PapplLoc*>(papplSystemFindLoc(system, language));
+  if (!loc || !loc->pairs) return;
+  for (const std::string& key : Keys(data)) {
+    PapplLocPair search{const_cast<char*>(key.c_str()), nullptr};
+    if (void* found = cupsArrayFind(loc->pairs, &search)) cupsArrayRemove(loc->pairs, found);
+  }
+}
+
+}  // namespace
 
 const AppStringsFile kAppStrings[] = {
 #include "app_strings.inc"
@@ -19,6 +71,7 @@ std::string StringsPath(const std::string& language) {
 void AddAppStrings(pappl_system_t* system) {
   for (const AppStringsFile& f : kAppStrings) {
     const std::string path = StringsPath(f.language);
+    DropPapplTexts(system, f.language, f.data);
     // The localization stays with the system when the resource goes.
     papplSystemAddStringsData(system, path.c_str(), f.language, f.data);
     papplSystemRemoveResource(system, path.c_str());

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "app_driver.h"
+#include "app_pages.h"
 #include "app_file_device.h"
 #include "app_drivers.h"
 #include "app_strings.h"
@@ -51,7 +53,6 @@ pappl_soptions_t ServerOptions(const std::string& list, bool remote) {
   } kNames[] = {{"dnssd-host", PAPPL_SOPTIONS_DNSSD_HOST, true},
                 {"raw-socket", PAPPL_SOPTIONS_RAW_SOCKET, true},
                 {"web-network", PAPPL_SOPTIONS_WEB_NETWORK, true},
-                {"web-security", PAPPL_SOPTIONS_WEB_SECURITY, true},
                 {"web-tls", PAPPL_SOPTIONS_WEB_TLS, true},
                 {"no-tls", PAPPL_SOPTIONS_NO_TLS, true},
                 {"no-web-interface", PAPPL_SOPTIONS_WEB_INTERFACE, false},
@@ -61,12 +62,35 @@ pappl_soptions_t ServerOptions(const std::string& list, bool remote) {
     size_t end = list.find(',', pos);
     if (end == std::string::npos) end = list.size();
     std::string word = list.substr(pos, end - pos);
+    // PAPPL's security page sets an access password and groups that
+    // nothing checks here (administration is PAM and -o admin-group).
+    if (word == "web-security") {
+      fprintf(stderr, "%s: web-security is not offered: administrators are root and the "
+              "members of the admin group (-o admin-group=NAME).\n", kAppName);
+    }
     for (const auto& n : kNames) {
       if (word == n.name) soptions = n.set ? (soptions | n.bit) : (soptions & ~n.bit);
     }
     pos = end + 1;
   }
   return soptions;
+}
+
+// The systems this process created and their contexts.
+struct ContextList {
+  std::mutex mutex;
+  std::vector<std::pair<pappl_system_t*, AppContext*>> list;
+};
+
+ContextList& Contexts() {
+  static ContextList contexts;
+  return contexts;
+}
+
+void RegisterContext(pappl_system_t* system, AppContext* ctx) {
+  ContextList& c = Contexts();
+  std::lock_guard<std::mutex> lock(c.mutex);
+  c.list.emplace_back(system, ctx);
 }
 
 pappl_loglevel_t LogLevel(const std::string& name) {
@@ -96,6 +120,7 @@ void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
   papplSystemSetFooterHTML(system, kFooterHtml);
   AddAppStrings(system);
+  AddSystemPages(system);
   // The system keeps its own copy.
   pappl_version_t version = {"lumora-printer-app", "", LUMORA_VERSION, {LUMORA_VERSION_PARTS}};
   papplSystemSetVersions(system, 1, &version);
@@ -113,6 +138,15 @@ AppContext::AppContext(int argc, char* argv[]) {
     const PsDriver& d = kPsDrivers[i];
     drivers.push_back({d.name, d.description, d.deviceId, nullptr});
   }
+}
+
+AppContext* SystemContext(pappl_system_t* system) {
+  ContextList& c = Contexts();
+  std::lock_guard<std::mutex> lock(c.mutex);
+  for (const auto& [s, ctx] : c.list) {
+    if (s == system) return ctx;
+  }
+  return nullptr;
 }
 
 std::string DefaultStateFile(uid_t uid) {
@@ -158,6 +192,7 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
     fprintf(stderr, "%s: %s\n", kAppName, why.c_str());
     return nullptr;
   }
+  ctx.spoolDirectory = spool;
   const char* stateFile = cupsGetOption("state-file", n, options);
   ctx.stateFile = stateFile ? stateFile : privateServer ? tmp + ".state" : DefaultStateFile(uid);
   if (!stateFile && !privateServer) {
@@ -180,6 +215,8 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
       spool.c_str(), logFile.empty() ? nullptr : logFile.c_str(),
       LogLevel(Option(n, options, "log-level", "warn")), nullptr, false);
   if (!system) return nullptr;
+  ctx.waits = std::make_unique<DuplexWaits>(ctx.stateFile + ".waits");
+  RegisterContext(system, &ctx);
   Configure(system, ctx);
   // Only a real server listens on the network, and by default only on the
   // loopback interface; the other sub-commands run this callback too.
@@ -192,6 +229,7 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
     }
   }
   papplSystemLoadState(system, ctx.stateFile.c_str());
+  ctx.waits->Restore(system);
   papplSystemSetSaveCallback(system, SaveState, &ctx);
   return system;
 }

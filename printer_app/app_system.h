@@ -7,10 +7,15 @@
 
 #include <pappl/pappl.h>
 
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app_auth.h"
+#include "duplex_wait.h"
 
 namespace lumora_app {
 
@@ -26,10 +31,20 @@ struct AppContext {
   std::string subcommand;    // "server", "add", ... ("" when none is named)
   std::vector<pappl_pr_driver_t> drivers;
   std::string stateFile;     // set by the system callback
+  std::string spoolDirectory;  // set by the system callback
   AuthSettings auth;         // set by the system callback
   std::string fileDirectory; // where printers may have file devices ("": nowhere)
   std::string ghostscript = "gs";
+  std::unique_ptr<DuplexWaits> waits;  // set by the system callback
+  struct {
+    std::mutex mutex;
+    std::map<pappl_printer_t*, time_t> quietUntil;  // no supplies asked before then
+  } supplyPolls;
 };
+
+// The context of a system this process created, or nullptr. (PAPPL hands
+// the raster callbacks no data of the application's.)
+AppContext* SystemContext(pappl_system_t* system);
 
 // Where a server keeps its state and spool files by default: for root under
 // /var/lib and /var/spool, for others under $XDG_STATE_HOME (or

@@ -60,8 +60,12 @@ std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver&
   // The raster resolution: 1200 dpi only where the model takes a 1200-dpi
   // raster; elsewhere 1200-dpi output is made from a 600-dpi raster.
   int dpi = asked >= 1200 && ResolutionCount(driver) > 1 ? 1200 : 600;
+  // Ghostscript writes some of its messages ("**** Error: Page drawing
+  // error occurred.") to its standard output, in among the raster: they go
+  // to its standard error instead.
   std::vector<std::string> args = {
-      gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE", "-sDEVICE=pwgraster",
+      gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sstdout=%stderr", "-dNOINTERPOLATE",
+      "-sDEVICE=pwgraster",
       "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-r" + std::to_string(dpi),
       "-dDEVICEWIDTHPOINTS=" + std::to_string(width),
       "-dDEVICEHEIGHTPOINTS=" + std::to_string(height), "-dFIXEDMEDIA", "-dPDFFitPage",

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app_driver.h"
+#include "app_pages.h"
 #include "app_system.h"
 #include "ps_convert.h"
 #include "ps_print.h"
@@ -163,6 +164,7 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
   data->identify_cb = Identify;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  FillIconsAndTestPage(data);
   data->ppm = 20;
   data->has_supplies = true;
   data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;

@@ -8,7 +8,9 @@
 
 #include "app_auth.h"
 #include "app_driver.h"
+#include "app_pages.h"
 #include "app_strings.h"
+#include "app_system.h"
 
 namespace lumora_app {
 
@@ -49,7 +51,7 @@ void JobLog::Line(const char* text) {
   // Progress lines come every 128 raster lines: kept for debugging.
   if (info && line.find("% complete") != std::string::npos) level = PAPPL_LOGLEVEL_DEBUG;
   papplLogJob(job_, level, "%s", line.c_str());
-  if (info) {
+  if (info && !keep_) {
     size_t start = line.find_first_not_of(' ', strlen("INFO:"));
     if (start != std::string::npos) papplJobSetMessage(job_, "%s", line.c_str() + start);
   }
@@ -92,18 +94,26 @@ const uint8_t* HalfScale::Finish() {
 namespace {
 
 // The turn-the-stack prompt while the printer waits for the stack: the
-// printer's state (media-needed, with the text in the state-change event),
-// and the job's state message, both in the server's language (PAPPL keeps
-// no language of the job); the log keeps the PPD's text.
+// printer's state (media-needed; the prompt as its state message and in
+// the state-change event) and the job's state message, both in the
+// server's language (PAPPL keeps no language of the job), kept until the
+// printer's next job, across restarts; the log keeps the PPD's text.
 void ShowManualDuplexPrompt(pappl_job_t* job, const std::string& prompt) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
-  pappl_system_t* system = papplPrinterGetSystem(printer);
-  const std::string text = ServerText(system, prompt);
-  papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
-  papplSystemAddEvent(system, printer, job, PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s",
-                      text.c_str());
-  papplJobSetMessage(job, "%s", text.c_str());
+  if (AppContext* ctx = SystemContext(papplPrinterGetSystem(printer))) {
+    if (ctx->waits) ctx->waits->Begin(printer, papplJobGetID(job), prompt);
+  }
+  ShowWait(printer, job, prompt);
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "%s", prompt.c_str());
+}
+
+// A new job on the printer: it no longer waits for a stack.
+void EndWait(pappl_printer_t* printer) {
+  if (AppContext* ctx = SystemContext(papplPrinterGetSystem(printer))) {
+    if (ctx->waits) ctx->waits->End(printer);
+  }
+  papplPrinterSetReasons(printer, PAPPL_PREASON_NONE,
+                         PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_OFFLINE);
 }
 
 // PAPPL 1.3 looks a vendor attribute's printer default up among the job's
@@ -170,18 +180,22 @@ AppJob::AppJob(pappl_job_t* job, const AppDriver& driver, const pappl_pr_options
                pappl_device_t* device)
     : job_(job), driver_(driver), printer_(DescribePrinter(driver)), output_(device), log_(job) {
   // A new job: the printer is reachable again and no stack waits.
-  papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_NONE,
-                         PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_OFFLINE);
+  EndWait(papplJobGetPrinter(job));
+  PollSupplies(job, device);
   ticket_.jobId = std::to_string(papplJobGetID(job));
   const char* name = papplJobGetName(job);
   ticket_.title = name ? name : "";
   asked1200_ = JobResolution(job) >= 1200;
   VendorOptions vendor(job, options);
-  ticket_.options = JobOptionString(driver, vendor.Options(), false);
-  dpi1200Options_ = JobOptionString(driver, vendor.Options(), true);
+  pappl_pr_options_t jobOptions = vendor.Options();
+  papplCopyString(jobOptions.media.source, JobMediaSource(job).c_str(),
+                  sizeof(jobOptions.media.source));
+  ticket_.options = JobOptionString(driver, jobOptions, false);
+  dpi1200Options_ = JobOptionString(driver, jobOptions, true);
   hooks_.cancelled = [job] { return papplJobIsCanceled(job); };
-  hooks_.manualDuplexPrompt = [job](const std::string& prompt) {
-    ShowManualDuplexPrompt(job, prompt);
+  hooks_.manualDuplexPrompt = [this](const std::string& prompt) {
+    log_.KeepMessage();
+    ShowManualDuplexPrompt(job_, prompt);
   };
 }
 

@@ -33,14 +33,18 @@ class DeviceOutput : public lumora::ByteOutput {
 };
 
 // The job's log lines into PAPPL's job log ("INFO:" lines also become the
-// job's state message).
+// job's state message, until a message is kept).
 class JobLog : public lumora::LogOutput {
  public:
   explicit JobLog(pappl_job_t* job) : job_(job) {}
   void Line(const char* text) override;
+  // The job's message stays (the manual-duplex prompt): later lines go to
+  // the log only.
+  void KeepMessage() { keep_ = true; }
 
  private:
   pappl_job_t* job_;
+  bool keep_ = false;
 };
 
 // Halves a 1200-dpi page to 600 dpi for the models whose raster is 600 dpi

@@ -98,11 +98,15 @@ void RenderedPages::Drain(Renderer* r) {
       r->changed.notify_all();
       return;
     }
+    if (r->rest) {
+      r->unread += static_cast<size_t>(n);
+      continue;
+    }
     std::vector<uint8_t> chunk(buffer.data(), buffer.data() + n);
     r->held += chunk.size();
     r->chunks.push_back(std::move(chunk));
     r->changed.notify_all();
-    r->changed.wait(lock, [r] { return r->held < kAheadBytes || r->stop; });
+    r->changed.wait(lock, [r] { return r->held < kAheadBytes || r->stop || r->rest; });
   }
 }
 
@@ -152,14 +156,25 @@ unsigned RenderedPages::ReadPixels(unsigned char* p, unsigned len) {
 
 int RenderedPages::Stop(Renderer& r, bool kill) {
   if (r.pid > 0 && kill) ::kill(r.pid, SIGTERM);
+  size_t unread = 0;
   {
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.stop = true;
+    // A renderer killed may block on a full pipe: it ends once the drain
+    // thread has gone and the pipe is closed. One waited for is read to its
+    // end, so that its status is its own and not that of a closed pipe.
+    if (kill) {
+      r.stop = true;
+    } else {
+      r.rest = true;
+      r.unread += r.held;
+    }
     r.changed.notify_all();
   }
-  // A renderer the job stopped reading may block on a full pipe: it ends
-  // once the drain thread has gone and the pipe is closed.
   if (r.drain.joinable()) r.drain.join();
+  if (!kill) {
+    std::lock_guard<std::mutex> lock(r.mutex);
+    unread = r.unread;
+  }
   if (r.out >= 0) close(r.out);
   r.out = -1;
   int status = 0;
@@ -168,6 +183,7 @@ int RenderedPages::Stop(Renderer& r, bool kill) {
     }
   }
   r.pid = -1;
+  if (unread > 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

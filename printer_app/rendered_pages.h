@@ -51,7 +51,10 @@ class RenderedPages {
   unsigned ReadHeader2(cups_page_header2_t* header);
   // Lines of that page, as RasterReader::ReadPixels.
   unsigned ReadPixels(unsigned char* p, unsigned len);
-  // Stops (kill) or waits for the renderers; 0 when every one succeeded.
+  // Stops (kill) or waits for the renderers; 0 when every one succeeded
+  // and the job read all it wrote (a renderer that wrote more than the
+  // pages read, such as messages among its raster, lost pages: -1). A
+  // renderer waited for is read to its end, never left on a closed pipe.
   int Finish(bool kill);
 
  private:
@@ -66,6 +69,8 @@ class RenderedPages {
     size_t held = 0;
     bool ended = false;   // the renderer's output has ended
     bool stop = false;    // the job wants no more of it
+    bool rest = false;    // the job reads no more: the rest is drained, unread
+    size_t unread = 0;    // bytes the job did not read
     std::unique_ptr<lumora::RasterReader> reader;
     bool opened = false;
   };

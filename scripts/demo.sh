@@ -165,14 +165,19 @@ for model in "${models[@]}"; do
   "$app" submit -u "ipp://localhost:$app_port/ipp/print/$name" -t "Lumora sample" "$out/sample.pdf" > /dev/null
   echo "printer $name (driver $driver): sample submitted"
 done
+printf '%s\n' '{ OPERATION Get-Job-Attributes' '  GROUP operation-attributes-tag' \
+  '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
+  '  ATTR uri printer-uri $uri' '  ATTR integer job-id 1' '  ATTR keyword requested-attributes job-state' \
+  '  STATUS successful-ok' '  EXPECT job-state OF-TYPE enum IN-GROUP job-attributes-tag WITH-VALUE >6' '}' \
+  > "$app_out/job-ended.test"
 for model in "${models[@]}"; do
   name=${model// /-}
   dir="$app_out/$name"
   mkdir -p "$dir"
-  # Done when the printer has no active job left.
+  # Done when the printer's job (its first) has ended: "jobs" lists the
+  # ended jobs too.
   for _ in $(seq 1 600); do
-    [ -s "$app_out/devices/$name-1.prn" ] &&
-      [ -z "$("$app" jobs -u "ipp://localhost:$app_port/ipp/print/$name" 2>/dev/null)" ] && break
+    ipptool -t "ipp://localhost:$app_port/ipp/print/$name" "$app_out/job-ended.test" > /dev/null 2>&1 && break
     sleep 0.1
   done
   cp "$app_out/devices/$name-1.prn" "$dir/job.prn" 2>/dev/null || true

@@ -4,9 +4,8 @@
 # rastertoLumora on a rendered raster, pstoLumora's PostScript road (maple
 # rewriting with collated copies) and its PDF road (larch: qpdf, pdftops).
 # Exits non-zero when valgrind reports any error or leak (definite, indirect
-# or possible; memory the libraries keep until exit is not a leak). The one
-# suppression (scripts/valgrind.supp) is the status thread that runs until
-# the process ends.
+# or possible; memory the libraries keep until exit is not a leak). No
+# suppression: every thread a job starts is joined before it ends.
 #   scripts/valgrind.sh [BUILD_DIR]      (default: build, a normal build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -60,7 +59,6 @@ road() {
        valgrind --quiet --error-exitcode=1 --leak-check=full \
          --show-leak-kinds=definite,indirect,possible \
          --errors-for-leak-kinds=definite,indirect,possible \
-         --suppressions="$PWD/scripts/valgrind.supp" \
          --log-file="$WORK/$name.valgrind" \
          "$filter" 42 valgrind "valgrind job" 2 "$options" "$input" \
          > "$WORK/$name.out" 2> "$WORK/$name.err" 3>&- 4>&-; then

@@ -75,10 +75,14 @@ FOOTER = "Lumora printer application"
 def fixing_script(fixed_rows, locale):
     """A script putting the page's text nodes that hold exactly one of
     PAPPL's fixed texts into the language."""
-    table = json.dumps({text: row[locale] for text, row in fixed_rows}, ensure_ascii=False)
+    table = json.dumps({text: row[locale] for text, row in fixed_rows} if locale else {},
+                       ensure_ascii=False)
     return ("<script>(function(){var m=" + table + ",w=document.createTreeWalker("
             "document.body,NodeFilter.SHOW_TEXT),n,t;while((n=w.nextNode())){t=n.nodeValue.trim();"
-            "if(Object.prototype.hasOwnProperty.call(m,t))n.nodeValue=m[t];}})();</script>")
+            "if(Object.prototype.hasOwnProperty.call(m,t))n.nodeValue=m[t];}"
+            # Identify-Printer reaches no printer: not offered on the page.
+            "document.querySelectorAll('input[value=identify-printer]')"
+            ".forEach(function(e){e.form.remove();});})();</script>")
 
 
 def ipp_language(locale):
@@ -104,7 +108,8 @@ def build(models_path, app_path, pappl_path, fixed_path):
     texts = app_texts(app_rows)
     if FOOTER not in dict(texts):
         raise SystemExit(f"{app_path} has no row for the footer {FOOTER!r}")
-    out = [("en", strings_file(texts))]
+    out = [("en", strings_file([(k, v + fixing_script(fixed_rows, None) if k == FOOTER else v)
+                                for k, v in texts]))]
     for locale in languages:
         if locale not in strings.languages:
             raise SystemExit(f"ppd/strings.tsv has no column {locale}")

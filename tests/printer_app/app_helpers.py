@@ -33,7 +33,15 @@
       GET of a web page, or with ACTION the POST of the page's form (its
       session token read from the page) with that action; prints the HTTP
       status
+  app_helpers.py form URL USER PASSWORD NAME=VALUE...
+      the POST of the page's form with these fields, as a browser sends it
+      (session token read from the page); prints the HTTP status and the
+      page it leads to (Location), then the banner of the answer, if any
+  app_helpers.py supply-agent
+      pass_persist handler of snmpd for the Printer MIB (.1.3.6.1.2.1.43):
+      one black toner cartridge at 73 percent
 """
+import urllib.parse
 import base64
 import http.client
 import os
@@ -256,6 +264,60 @@ def web(url, user, password, action=None):
     print(response.status)
 
 
+def form(url, user, password, pairs):
+    conn, resource = connect(url)
+    conn.request("GET", resource, headers=basic(user, password))
+    page = conn.getresponse().read().decode(errors="replace")
+    conn.close()
+    token = re.search(r'name="session" value="([^"]*)"', page)
+    fields = [("session", token.group(1) if token else "")] + [p.split("=", 1) for p in pairs]
+    headers = {"Content-Type": "application/x-www-form-urlencoded", **basic(user, password)}
+    conn, resource = connect(url)
+    conn.request("POST", resource, body=urllib.parse.urlencode(fields), headers=headers)
+    response = conn.getresponse()
+    answer = response.read().decode(errors="replace")
+    banner = re.search(r'<div class="banner">([^<]*)</div>', answer)
+    print(response.status, response.getheader("Location", "-"), banner.group(1) if banner else "")
+
+
+# The Printer MIB of one black toner cartridge: (OID, type, value), sorted.
+PRINTER_MIB = [
+    (".1.3.6.1.2.1.43.5.1.1.2.1", "integer", "1"),             # prtGeneralCurrentLocalization
+    (".1.3.6.1.2.1.43.7.1.1.4.1.1", "integer", "106"),         # character set: UTF-8
+    (".1.3.6.1.2.1.43.11.1.1.3.1.1", "integer", "1"),          # colorant index
+    (".1.3.6.1.2.1.43.11.1.1.4.1.1", "integer", "3"),          # class: consumed
+    (".1.3.6.1.2.1.43.11.1.1.5.1.1", "integer", "3"),          # type: toner
+    (".1.3.6.1.2.1.43.11.1.1.6.1.1", "string", "Black Toner Cartridge LT-100"),
+    (".1.3.6.1.2.1.43.11.1.1.7.1.1", "integer", "19"),         # unit: percent
+    (".1.3.6.1.2.1.43.11.1.1.8.1.1", "integer", "100"),        # max capacity
+    (".1.3.6.1.2.1.43.11.1.1.9.1.1", "integer", "73"),         # level
+    (".1.3.6.1.2.1.43.12.1.1.4.1.1", "string", "black"),       # colorant
+]
+
+
+def oid_key(oid):
+    return [int(p) for p in oid.strip(".").split(".")]
+
+
+def supply_agent():
+    lines = iter(sys.stdin.readline, "")
+    for line in lines:
+        cmd = line.strip()
+        if cmd == "PING":
+            print("PONG", flush=True)
+        elif cmd in ("get", "getnext"):
+            oid = next(lines).strip()
+            if cmd == "get":
+                found = [row for row in PRINTER_MIB if row[0] == oid]
+            else:
+                found = [row for row in PRINTER_MIB if oid_key(row[0]) > oid_key(oid)]
+            print("\n".join(found[0]) if found else "NONE", flush=True)
+        elif cmd == "set":
+            next(lines)
+            next(lines)
+            print("not-writable", flush=True)
+
+
 def mask(data):
     date = b"\x0b\x08\x1f"
     p = data.find(date)
@@ -321,6 +383,10 @@ def main(argv):
         absurd_pwg(argv[2])
     elif len(argv) >= 6 and argv[1] == "ipp":
         ipp_request(argv[2], argv[3], argv[4], argv[5], argv[6:])
+    elif len(argv) >= 5 and argv[1] == "form":
+        form(argv[2], argv[3], argv[4], argv[5:])
+    elif len(argv) == 2 and argv[1] == "supply-agent":
+        supply_agent()
     elif len(argv) in (5, 6) and argv[1] == "web":
         web(argv[2], argv[3], argv[4], argv[5] if len(argv) == 6 else None)
     else:

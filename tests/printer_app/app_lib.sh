@@ -43,6 +43,8 @@ app_end() {
   rm -rf "/run/lpa-test-$$".?????? "${TMPDIR:-/tmp}/lpa-test-$$$(id -u)".??????
   [ -z "$DEVICES_PID" ] || kill "$DEVICES_PID" 2>/dev/null || true
   [ -z "${CUPSD_PID:-}" ] || { kill "$CUPSD_PID" 2>/dev/null || true; }
+  local pid
+  for pid in ${EXTRA_PIDS:-}; do kill "$pid" 2>/dev/null || true; done
   if [ "$FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
     echo "---- last lines of the server log ----" >&2
     tail -n 40 "$APP_WORK/app.log" >&2 2>/dev/null || true
@@ -234,4 +236,43 @@ pwg_pages() {
   local out=$1 dpi=$2 duplex=${3:-false}
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -dcupsColorSpace=18 -dcupsBitsPerColor=8 \
     -r"$dpi" -sPAPERSIZE=a4 -dFIXEDMEDIA -dDuplex="$duplex" -sOutputFile="$out" - > /dev/null
+}
+
+# make_accounts: in the test's own mount namespace, an administrator
+# (lpa-admin / admin-secret, group lpa-admins) and a user (lpa-user /
+# user-secret), checked by PAM through the shipped PAM service.
+make_accounts() {
+  mkdir -p "$APP_WORK/etc"
+  cp /etc/passwd /etc/group /etc/shadow "$APP_WORK/etc/"
+  cp -a /etc/pam.d "$APP_WORK/etc/pam.d"
+  cp "$APP_SRC/../../printer_app/lumora-printer-app.pam" "$APP_WORK/etc/pam.d/lumora-printer-app"
+  printf '%s\n' "lpa-admin:x:4701:4701::/nonexistent:/usr/sbin/nologin" \
+    "lpa-user:x:4702:4702::/nonexistent:/usr/sbin/nologin" >> "$APP_WORK/etc/passwd"
+  printf '%s\n' "lpa-admins:x:4701:" "lpa-user:x:4702:" >> "$APP_WORK/etc/group"
+  printf '%s\n' "lpa-admin:$(openssl passwd -6 admin-secret):19000:0:99999:7:::" \
+    "lpa-user:$(openssl passwd -6 user-secret):19000:0:99999:7:::" >> "$APP_WORK/etc/shadow"
+  local f
+  for f in passwd group shadow pam.d; do mount --bind "$APP_WORK/etc/$f" "/etc/$f"; done
+}
+
+# printer_attr PRINTER NAME: the values of one printer attribute, as ipptool
+# prints them.
+printer_attr() {
+  printf '%s\n' '{ OPERATION Get-Printer-Attributes' '  GROUP operation-attributes-tag' \
+    '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
+    '  ATTR uri printer-uri $uri' "  ATTR keyword requested-attributes $2" \
+    '  STATUS successful-ok' '}' > "$APP_WORK/attr.test"
+  ipptool -tv "$(printer_uri "$1")" "$APP_WORK/attr.test" | sed -n "s/^ *$2 ([^)]*) = //p"
+}
+
+# browse LANGUAGE URL OUT-BASE: the page as headless Chromium builds it
+# (OUT-BASE.html) and shows it (OUT-BASE.png).
+browse() {
+  local flags=(--headless --no-sandbox --disable-gpu --disable-quic --no-first-run
+               --disable-background-networking --disable-component-update --disable-sync
+               --lang="$1" --accept-lang="$1" --window-size=1200,900)
+  timeout 60 "$CHROMIUM" "${flags[@]}" --user-data-dir="$(mktemp -d "$APP_WORK/chrome.XXXXXX")" \
+    --dump-dom "$2" > "$3.html" 2> /dev/null
+  timeout 60 "$CHROMIUM" "${flags[@]}" --user-data-dir="$(mktemp -d "$APP_WORK/chrome.XXXXXX")" \
+    --screenshot="$3.png" "$2" > /dev/null 2>&1
 }

@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""The printer application's icon and test page.
+
+  gen_app_assets.py OUT_FILE
+
+writes OUT_FILE (C++ byte arrays, included by printer_app/app_pages.cpp):
+the icon as PNG images of 48, 128 and 512 pixels (the web pages' icons and
+printer-icons), drawn here, and the test page as a one-page PDF.
+"""
+import os
+import struct
+import sys
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from lumora_models import write_if_changed  # noqa: E402
+
+BACKGROUND = (31, 78, 121)
+WHITE = (255, 255, 255)
+PAPER = (236, 240, 244)
+INK = (31, 78, 121)
+
+
+def rounded(x, y, box, radius):
+    """(x, y) lies in the rectangle box = (x0, y0, x1, y1) with round corners."""
+    x0, y0, x1, y1 = box
+    if not (x0 <= x <= x1 and y0 <= y <= y1):
+        return False
+    cx = min(max(x, x0 + radius), x1 - radius)
+    cy = min(max(y, y0 + radius), y1 - radius)
+    return (x - cx) ** 2 + (y - cy) ** 2 <= radius ** 2
+
+
+# The icon on a unit square: (colour, box, corner radius), the last that
+# holds a point wins.
+SHAPES = [
+    (BACKGROUND, (0.0, 0.0, 1.0, 1.0), 0.18),
+    (PAPER, (0.30, 0.14, 0.70, 0.44), 0.02),        # the sheet going in
+    (WHITE, (0.14, 0.38, 0.86, 0.74), 0.07),        # the printer's body
+    (BACKGROUND, (0.24, 0.62, 0.76, 0.66), 0.01),   # the output slot
+    (PAPER, (0.28, 0.64, 0.72, 0.88), 0.02),        # the printed sheet
+    (INK, (0.34, 0.70, 0.66, 0.72), 0.0),           # its lines of text
+    (INK, (0.34, 0.75, 0.60, 0.77), 0.0),
+    (INK, (0.34, 0.80, 0.64, 0.82), 0.0),
+    (BACKGROUND, (0.72, 0.44, 0.78, 0.50), 0.03),   # the power light
+]
+
+
+def pixel(x, y):
+    for colour, box, radius in reversed(SHAPES):
+        if rounded(x, y, box, radius):
+            return colour + (255,)
+    return (0, 0, 0, 0)
+
+
+def icon_png(size):
+    samples = 2 if size > 128 else 4
+    rows = []
+    for py in range(size):
+        row = bytearray([0])
+        for px in range(size):
+            acc = [0, 0, 0, 0]
+            for sy in range(samples):
+                for sx in range(samples):
+                    c = pixel((px + (sx + 0.5) / samples) / size, (py + (sy + 0.5) / samples) / size)
+                    for i in range(4):
+                        acc[i] += c[i] * (c[3] if i < 3 else 255)
+            alpha = acc[3] / 255
+            n = samples * samples
+            row += bytes([int(acc[i] / alpha + 0.5) if alpha else 0 for i in range(3)])
+            row.append(int(alpha / n + 0.5))
+        rows.append(bytes(row))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    return (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
+
+
+def test_page_pdf():
+    """An A4 page: a frame, the title, a ramp of eleven grays, fine lines."""
+    ops = ["0 G 1 w 36 36 523 770 re S",
+           "BT /F2 28 Tf 56 760 Td (Lumora Test Page) Tj ET",
+           "BT /F1 12 Tf 56 730 Td (This page comes from the Lumora printer application.) Tj "
+           "0 -16 Td (When it printed whole, the printer, its driver and its connection work.) Tj ET"]
+    for i in range(11):
+        gray = i / 10
+        ops.append(f"{1 - gray:.1f} g {56 + i * 44} 600 40 80 re f")
+        ops.append(f"0 g BT /F1 9 Tf {62 + i * 44} 586 Td ({i * 10}%) Tj ET")
+    for i in range(40):
+        ops.append(f"0 G 0.{1 + i % 5} w {56 + i * 12} 300 m {56 + i * 12} 560 l S")
+    for i in range(12):
+        ops.append(f"0 G 0.5 w 56 {100 + i * 15} m 539 {120 + i * 15} l S")
+    stream = "\n".join(ops).encode()
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
+        b"/Resources << /Font << /F1 5 0 R /F2 6 0 R >> >> >>",
+        b"<< /Length %d >>\nstream\n" % len(stream) + stream + b"\nendstream",
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >>",
+    ]
+    out = bytearray(b"%PDF-1.4\n")
+    offsets = []
+    for n, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    return bytes(out)
+
+
+def c_array(name, data):
+    body = ",".join(str(b) for b in data)
+    return f"const unsigned char {name}[] = {{{body}}};\nconst size_t {name}Size = {len(data)};\n"
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.stderr.write(__doc__)
+        return 2
+    text = "// Generated by tools/gen_app_assets.py; do not edit.\n"
+    for name, size in (("kIconSmall", 48), ("kIconMedium", 128), ("kIconLarge", 512)):
+        text += c_array(name, icon_png(size))
+    text += c_array("kTestPagePdf", test_page_pdf())
+    os.makedirs(os.path.dirname(os.path.abspath(argv[1])), exist_ok=True)
+    write_if_changed(argv[1], text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
