@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace lumora_test {
+namespace lumora::test {
 
 void RemoveTree(const std::string& path) {
   DIR* d = opendir(path.c_str());
@@ -250,4 +250,4 @@ void MaskVolatile(std::string& s) {
   }
 }
 
-}  // namespace lumora_test
+}  // namespace lumora::test

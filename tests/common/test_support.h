@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora_test {
+namespace lumora::test {
 
 // A temporary directory removed with everything in it when it goes.
 class TempDir {
@@ -98,4 +98,8 @@ std::string RasterPpd(const std::string& modelName, const std::string& extra = "
 // JOBOWNER lines.
 void MaskVolatile(std::string& stream);
 
-}  // namespace lumora_test
+}  // namespace lumora::test
+
+// The printer application's tests still name these helpers lumora_test::
+// (until they move into lumora::test with the application).
+namespace lumora_test = lumora::test;

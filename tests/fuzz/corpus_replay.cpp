@@ -28,6 +28,8 @@
 
 extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void* fd);
 
+namespace lumora::test {
+
 namespace {
 
 void Collect(const std::string& path, std::vector<std::string>& files) {
@@ -81,12 +83,15 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
+}  // namespace lumora::test
+
 int main(int argc, char** argv) {
+  using namespace lumora::test;
   if (argc < 3) {
     fprintf(stderr, "usage: %s TARGET PATH...\n", argv[0]);
     return 2;
   }
-  lumora_fuzz::FuzzEntry entry = lumora_fuzz::FindFuzzTarget(argv[1]);
+  lumora::test::fuzz::FuzzEntry entry = lumora::test::fuzz::FindFuzzTarget(argv[1]);
   if (entry == nullptr) {
     fprintf(stderr, "lumora_corpus_replay: unknown target %s\n", argv[1]);
     return 2;
@@ -110,7 +115,7 @@ int main(int argc, char** argv) {
 
   // Keep a descriptor on the real standard error for reports.
   const int report = dup(2);
-  lumora_fuzz::gReportFd = report;
+  lumora::test::fuzz::gReportFd = report;
   if (getenv("LUMORA_FUZZ_VERBOSE") == nullptr) {
     if (__sanitizer_set_report_fd != nullptr)
       __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(report)));
@@ -126,7 +131,7 @@ int main(int argc, char** argv) {
     dprintf(report, "%s: %s (%zu bytes)\n", argv[1], f.c_str(), data.size());
     entry(data.data(), data.size());
     std::string out;
-    if (digestFile.empty() || !lumora_fuzz::FuzzOutput(argv[1], data.data(), data.size(), out))
+    if (digestFile.empty() || !lumora::test::fuzz::FuzzOutput(argv[1], data.data(), data.size(), out))
       continue;
     const std::string name = BaseName(f), digest = Digest(out);
     if (record) {

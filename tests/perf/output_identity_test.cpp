@@ -24,7 +24,7 @@
 
 #include "test_support.h"
 
-namespace lumora_test {
+namespace lumora::test {
 namespace {
 
 const char kHazel[] = "Lumora Hazel H1 Series";     // PLATFORM_C
@@ -253,4 +253,4 @@ TEST_F(OutputIdentity, StreamsMatchRecordedDigestsForEveryThreadCount) {
 }
 
 }  // namespace
-}  // namespace lumora_test
+}  // namespace lumora::test

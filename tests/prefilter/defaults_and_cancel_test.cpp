@@ -14,7 +14,9 @@
 #include "ps_filter.h"
 #include "ps_rewrite.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
@@ -163,3 +165,5 @@ TEST(Cancel, NothingNewStartsAndTheJobEndsWithStatusZero) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -19,7 +19,9 @@
 #include "raster_job.h"
 #include "test_support.h"
 
-using namespace lumora_test;
+namespace lumora::test {
+
+using namespace lumora::test;
 
 namespace {
 
@@ -161,3 +163,5 @@ TEST(ConcurrentJobs, EightJobsAtOnceWriteTheFiltersStreams) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -14,7 +14,7 @@
 #include "command_stream.h"
 #include "records.h"
 
-namespace stream_test {
+namespace lumora::test::stream {
 
 // "0B 04 18 D9" -> bytes.
 inline std::string H(const char* hex) {
@@ -87,10 +87,14 @@ class QuietLog : public lumora::LogOutput {
   std::string lines;
 };
 
-// A fresh job's command stream with the device bytes captured in memory.
+// A fresh job's command stream on its first page, with the device bytes
+// captured in memory and the sink's faults counted.
 class StreamTest : public ::testing::Test {
  protected:
-  StreamTest() : job_(device_, log_) { job_.page = 1; }
+  StreamTest() : job_(device_, log_), page_(Route{1, true, nullptr}) {
+    job_.route.page = 1;
+    job_.sink.onFault = [this](OutputFault f) { ++faults_[f == OutputFault::kDevice ? 0 : 1]; };
+  }
   // Everything written since the last call.
   std::string Take() {
     std::string bytes;
@@ -110,6 +114,8 @@ class StreamTest : public ::testing::Test {
   MemoryDevice device_;
   QuietLog log_;
   CommandStream job_;
+  StreamPage page_;
+  int faults_[2] = {0, 0};  // device, spool
 };
 
-}  // namespace stream_test
+}  // namespace lumora::test::stream
