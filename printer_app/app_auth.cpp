@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app_requests.h"
 #include "raster_adapter.h"
 
 // PAPPL 1.3.1's own page of a printer (exported by libpappl, not declared in
@@ -240,6 +241,8 @@ http_status_t AuthCallback(pappl_client_t* client, const char* group, gid_t /*gr
     papplLogClient(client, PAPPL_LOGLEVEL_INFO, "%s refused: %s (%s).", RequestName(facts),
                    httpStatus(status), why);
   }
+  // Allowed: what PAPPL cannot handle is answered here.
+  if (status == HTTP_STATUS_CONTINUE && !facts.web) status = CheckRequest(client);
   return status;
 }
 

@@ -265,6 +265,15 @@ bool Offered(const AppDriver& driver, unsigned dpi) {
   return std::find(res, res + n, static_cast<int>(dpi)) != res + n;
 }
 
+// The header's colour space as the number the stream holds: a client may
+// send any 32-bit value, most of them no cups_cspace_t.
+unsigned ColorSpace(const cups_page_header2_t& h) {
+  unsigned value;
+  static_assert(sizeof(value) == sizeof(h.cupsColorSpace), "colour space field");
+  memcpy(&value, &h.cupsColorSpace, sizeof(value));
+  return value;
+}
+
 // The raster's width (or height) in pixels fits the page size in points.
 bool Fits(unsigned pixels, unsigned points, unsigned dpi) {
   double expected = points * static_cast<double>(dpi) / 72.0;
@@ -278,9 +287,8 @@ std::string CheckPageHeader(const AppDriver& driver, const cups_page_header2_t& 
   if (h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 8) {
     snprintf(why, sizeof(why), "%u-bit raster (%u bits per pixel) where 8-bit gray was announced",
              h.cupsBitsPerColor, h.cupsBitsPerPixel);
-  } else if (h.cupsColorSpace != CUPS_CSPACE_SW && h.cupsColorSpace != CUPS_CSPACE_W) {
-    snprintf(why, sizeof(why), "colour space %u where 8-bit gray was announced",
-             static_cast<unsigned>(h.cupsColorSpace));
+  } else if (ColorSpace(h) != CUPS_CSPACE_SW && ColorSpace(h) != CUPS_CSPACE_W) {
+    snprintf(why, sizeof(why), "colour space %u where 8-bit gray was announced", ColorSpace(h));
   } else if (h.HWResolution[0] != h.HWResolution[1] || !Offered(driver, h.HWResolution[0])) {
     snprintf(why, sizeof(why), "resolution %ux%u dpi is not offered", h.HWResolution[0],
              h.HWResolution[1]);

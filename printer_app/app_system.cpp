@@ -14,8 +14,11 @@
 #include "app_pages.h"
 #include "app_file_device.h"
 #include "app_drivers.h"
+#include "app_state.h"
 #include "app_strings.h"
+#include "image_filter.h"
 #include "pdf_filter.h"
+#include "raster_adapter.h"
 #include "ps_driver.h"
 
 namespace lumora_app {
@@ -105,7 +108,7 @@ pappl_loglevel_t LogLevel(const std::string& name) {
 }
 
 bool SaveState(pappl_system_t* system, void* data) {
-  return papplSystemSaveState(system, static_cast<AppContext*>(data)->stateFile.c_str());
+  return SaveStateFile(system, static_cast<AppContext*>(data)->stateFile);
 }
 
 std::string DefaultAdminGroup() { return getgrnam("lpadmin") ? "lpadmin" : "root"; }
@@ -115,6 +118,9 @@ void Configure(pappl_system_t* system, AppContext& ctx) {
   papplSystemSetPrinterDrivers(system, static_cast<int>(ctx.drivers.size()), ctx.drivers.data(),
                                AutoAddCallback, CreateCallback, DriverCallback, &ctx);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, &ctx);
+  // Found before PAPPL's own image converters (to PWG raster).
+  papplSystemAddMIMEFilter(system, "image/jpeg", kRawFormat, ImageFilter, nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", kRawFormat, ImageFilter, nullptr);
   AddPsFilters(system, ctx);
   papplSystemSetAdminGroup(system, ctx.auth.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", AuthCallback, &ctx.auth);
@@ -228,6 +234,7 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
       return nullptr;
     }
   }
+  RemoveUnfinishedStates(ctx.stateFile);
   papplSystemLoadState(system, ctx.stateFile.c_str());
   ctx.waits->Restore(system);
   papplSystemSetSaveCallback(system, SaveState, &ctx);

@@ -7,6 +7,7 @@
 
 #include "app_drivers.h"
 #include "app_system.h"
+#include "job_gate.h"
 #include "raster_adapter.h"
 #include "rendered_pages.h"
 
@@ -79,16 +80,17 @@ std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver&
   return args;
 }
 
-bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
-  const AppContext& ctx = *static_cast<const AppContext*>(data);
+namespace {
+
+bool PrintPdf(pappl_job_t* job, pappl_device_t* device, const AppContext& ctx,
+              const std::string& pdf) {
   const AppDriver& driver = JobDriver(job);
   std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options(
       papplJobCreatePrintOptions(job, INT32_MAX, false));
   if (!options) return false;
   // The pages render on the free cores while the job encodes them.
   RenderedPages gs;
-  const auto args = GhostscriptArgs(ctx.ghostscript, driver, *options, JobResolution(job),
-                                    papplJobGetFilename(job));
+  const auto args = GhostscriptArgs(ctx.ghostscript, driver, *options, JobResolution(job), pdf);
   if (!gs.Start(RendererArgs(args, RendererCount()))) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot run %s to render the PDF.",
                 ctx.ghostscript.c_str());
@@ -100,8 +102,11 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
   bool pagesOk = PrintPages(job, app, gs, options->copies, &pages);
   int status = gs.Finish(!pagesOk || papplJobIsCanceled(job));
   bool ok = app.EndJob() && pagesOk;
-  // Ghostscript ends well on a document it cannot read, rendering nothing.
-  if ((status != 0 || (pagesOk && pages == 0)) && !papplJobIsCanceled(job)) {
+  // A printer gone stops the renderers: that is the job's reason, not the
+  // PDF (the job has said so). Ghostscript ends well on a document it
+  // cannot read, rendering nothing.
+  if (app.DeviceFailed() || papplJobIsCanceled(job)) return ok;
+  if (status != 0 || (pagesOk && pages == 0)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript could not render the PDF (status %d).",
                 status);
     papplJobSetMessage(job, "The PDF could not be rendered.");
@@ -109,6 +114,18 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
     ok = false;
   }
   return ok;
+}
+
+}  // namespace
+
+bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
+  return GuardJob(job, "The PDF job", [&] {
+    JobClaim claim(job);
+    if (!claim.Held()) return true;
+    const std::string pdf = JobDocument(job);
+    if (pdf.empty()) return false;
+    return PrintPdf(job, device, *static_cast<const AppContext*>(data), pdf);
+  });
 }
 
 }  // namespace lumora_app

@@ -13,6 +13,7 @@
 #include "app_driver.h"
 #include "app_pages.h"
 #include "app_system.h"
+#include "job_gate.h"
 #include "ps_convert.h"
 #include "ps_print.h"
 
@@ -69,7 +70,13 @@ void FillPsVendor(pappl_pr_driver_data_t* data, ipp_t** attrs) {
 // A document of the drivers' own format: PostScript for pstoLumora as it
 // is, without conversion.
 bool PrintPsFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
-  return PrintPsDocument(job, device, papplJobGetFilename(job), kPsDriverFormat, false);
+  return GuardJob(job, "The PostScript job", [&] {
+    JobClaim claim(job);
+    if (!claim.Held()) return true;
+    const std::string document = JobDocument(job);
+    return !document.empty() &&
+           PrintPsDocument(job, device, document.c_str(), kPsDriverFormat, false);
+  });
 }
 
 // PAPPL reads PWG and Apple raster documents itself, as they come, and
@@ -138,7 +145,10 @@ bool EndRasterDocument(pappl_job_t* job, pappl_pr_options_t* /*options*/,
   if (!doc || doc->refused || papplJobIsCanceled(job)) return false;
   cupsRasterClose(doc->raster);
   doc->raster = nullptr;
-  return PrintPsDocument(job, device, doc->path.c_str(), "image/pwg-raster", true);
+  return GuardJob(job, "The PostScript job", [&] {
+    JobClaim claim(job);
+    return claim.Held() && PrintPsDocument(job, device, doc->path.c_str(), "image/pwg-raster", true);
+  });
 }
 
 void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
@@ -202,8 +212,14 @@ const PsDriver* PrinterPsDriver(pappl_printer_t* printer) {
 }
 
 bool PsFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
-  const char* format = papplJobGetFormat(job);
-  return PrintPsDocument(job, device, papplJobGetFilename(job), format ? format : "", true);
+  return GuardJob(job, "The PostScript job", [&] {
+    JobClaim claim(job);
+    if (!claim.Held()) return true;
+    const std::string document = JobDocument(job);
+    const char* format = papplJobGetFormat(job);
+    return !document.empty() &&
+           PrintPsDocument(job, device, document.c_str(), format ? format : "", true);
+  });
 }
 
 void AddPsFilters(pappl_system_t* system, AppContext& ctx) {

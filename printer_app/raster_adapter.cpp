@@ -11,6 +11,7 @@
 #include "app_pages.h"
 #include "app_strings.h"
 #include "app_system.h"
+#include "job_gate.h"
 
 namespace lumora_app {
 
@@ -273,7 +274,22 @@ bool AppJob::EndJob() {
 
 namespace {
 
-AppJob* JobOf(pappl_job_t* job) { return static_cast<AppJob*>(papplJobGetData(job)); }
+// A job whose pages PAPPL hands the raster callbacks (a client's PWG or
+// Apple raster): the claim on its device from the first callback to the
+// last.
+struct RasterCallbackJob {
+  explicit RasterCallbackJob(pappl_job_t* job) : claim(job) {}
+  JobClaim claim;
+  std::unique_ptr<AppJob> app;
+};
+
+RasterCallbackJob* StateOf(pappl_job_t* job) {
+  return static_cast<RasterCallbackJob*>(papplJobGetData(job));
+}
+AppJob* JobOf(pappl_job_t* job) {
+  RasterCallbackJob* state = StateOf(job);
+  return state ? state->app.get() : nullptr;
+}
 
 // The page header PAPPL makes for the job itself. PAPPL hands a driver the
 // client's page header only when it is 8-bit; for a 1-bit page it hands its
@@ -292,47 +308,56 @@ bool IsPapplOwnHeader(pappl_job_t* job, const cups_page_header2_t& header) {
 }  // namespace
 
 bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  delete JobOf(job);
-  papplJobSetData(job, new AppJob(job, JobDriver(job), *options, device));
-  return true;
+  return GuardJob(job, "The raster job", [&] {
+    // One raster job per PAPPL job: a second thread of the same job waits
+    // for the device, then finds the job claimed.
+    auto state = std::make_unique<RasterCallbackJob>(job);
+    if (!state->claim.Held() || StateOf(job)) return false;
+    state->app = std::make_unique<AppJob>(job, JobDriver(job), *options, device);
+    papplJobSetData(job, state.release());
+    return true;
+  });
 }
 
 bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/,
                      unsigned /*page*/) {
-  AppJob* app = JobOf(job);
-  if (!app) return false;
-  if (IsPapplOwnHeader(job, options->header)) {
-    app->Refuse("the raster sent is not the 8-bit gray that was announced");
-    return false;
-  }
-  // PAPPL prints a client's raster once whatever "copies" says; the job
-  // makes the copies, as the filter does for a raster with NumCopies.
-  cups_page_header2_t header = options->header;
-  if (options->copies > 1 && header.NumCopies <= 1) {
-    header.NumCopies = static_cast<unsigned>(options->copies);
-  }
-  return app->StartPage(header);
+  return GuardJob(job, "The raster page", [&] {
+    AppJob* app = JobOf(job);
+    if (!app) return false;
+    if (IsPapplOwnHeader(job, options->header)) {
+      app->Refuse("the raster sent is not the 8-bit gray that was announced");
+      return false;
+    }
+    // PAPPL prints a client's raster once whatever "copies" says; the job
+    // makes the copies, as the filter does for a raster with NumCopies.
+    cups_page_header2_t header = options->header;
+    if (options->copies > 1 && header.NumCopies <= 1) {
+      header.NumCopies = static_cast<unsigned>(options->copies);
+    }
+    return app->StartPage(header);
+  });
 }
 
 bool RasterWriteLine(pappl_job_t* job, pappl_pr_options_t* /*options*/,
                      pappl_device_t* /*device*/, unsigned /*y*/, const unsigned char* line) {
-  if (AppJob* app = JobOf(job)) app->WriteLine(line);
-  return true;
+  return GuardJob(job, "The raster line", [&] {
+    if (AppJob* app = JobOf(job)) app->WriteLine(line);
+    return true;
+  });
 }
 
 bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
                    unsigned /*page*/) {
-  AppJob* app = JobOf(job);
-  return app && app->EndPage();
+  return GuardJob(job, "The raster page", [&] {
+    AppJob* app = JobOf(job);
+    return app && app->EndPage();
+  });
 }
 
 bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
-  AppJob* app = JobOf(job);
-  if (!app) return false;
-  bool ok = app->EndJob();
+  std::unique_ptr<RasterCallbackJob> state(StateOf(job));
   papplJobSetData(job, nullptr);
-  delete app;
-  return ok;
+  return GuardJob(job, "The raster job", [&] { return state && state->app && state->app->EndJob(); });
 }
 
 }  // namespace lumora_app
@@ -340,8 +365,11 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devic
 namespace lumora_app {
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
+  JobClaim claim(job);
+  if (!claim.Held()) return true;
   if (!RawStreamAllowed(job)) return false;
-  int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+  const std::string document = JobDocument(job);
+  int fd = document.empty() ? -1 : open(document.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   DeviceOutput output(device);
   char buffer[65536];

@@ -86,6 +86,8 @@ class AppJob {
   bool EndJob();
   // The job's document cannot be printed: the job is aborted with the reason.
   void Refuse(const std::string& why);
+  // The printer stopped taking the job's data (the job has said so).
+  bool DeviceFailed() const { return output_.Failed(); }
 
  private:
   void DeviceGone();

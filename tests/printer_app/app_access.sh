@@ -115,6 +115,11 @@ id=2
 as_three "Delete-Printer" 401 403 200 ipp "$system" Delete-Printer printer-id="$id"
 check "Delete-Printer, admin: gone" bash -c "! '$APP' printers | grep -qx added"
 
+# A default naming a size that is no paper: refused, the server serving.
+unknown=$(ipp "$printer" lpa-admin admin-secret Set-Printer-Attributes media-col-default=no_such_size)
+check "Set-Printer-Attributes, unknown media-col-default: refused ($unknown)" [ "$unknown" = "200 0x040b" ]
+check "unknown media-col-default: server still serving" server_alive
+
 # Jobs: one of root's (the control socket), one sent without credentials.
 ipp "$printer" lpa-admin admin-secret Pause-Printer > /dev/null
 root_job=$("$APP" submit -d office "$W/box.pdf" 2>&1 | grep -o '[0-9]*$')
@@ -165,14 +170,17 @@ printer_stopped() { ipptool -tv "$(printer_uri office)" "$W/state.test" | grep -
 for page in /logs:200 /logfile.txt:206; do
   as_three "web ${page%:*}" 401 403 "${page#*:}" web "$local_url${page%:*}"
 done
-as_three "web /addprinter" 401 403 - web "$local_url/addprinter"
+as_three "web /addprinter" 401 403 200 web "$local_url/addprinter"
+# (No D-Bus or avahi here: PAPPL 1.3.1's own page aborted the server.)
+check "web /addprinter: server still serving" server_alive
 # Pages with forms: anyone may look, only administrators post.
 for page in /config /office/config /office/printing /office/media /office/delete \
   /office/cancelall; do
   as_three "web $page" 200 200 200 web "$local_url$page"
   as_three "web $page, posted" 401 403 - web "$local_url$page" save
 done
-for action in pause-printer hold-new-jobs identify-printer set-as-default; do
+for action in pause-printer resume-printer hold-new-jobs release-held-new-jobs identify-printer \
+  set-as-default; do
   as_three "printer page form $action" 401 403 - web "$local_url/office" "$action"
 done
 check "remote printer page form pause-printer, anonymous: 401" \

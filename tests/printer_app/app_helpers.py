@@ -19,9 +19,20 @@
   app_helpers.py pause-printer PRINTER-URI USER PASSWORD
       Pause-Printer over TLS (any certificate) with Basic credentials;
       prints the HTTP status code
-  app_helpers.py absurd-pwg OUT
+  app_helpers.py absurd-pwg OUT [COLOR-SPACE]
       a PWG raster page whose header claims 100000 x 100000 pixels on an A4
-      sheet, followed by a few lines
+      sheet, followed by a few lines; with COLOR-SPACE an A4 page of that
+      cupsColorSpace number
+  app_helpers.py retry-print PRINTER-URI FILE SECONDS
+      Print-Job of a PWG raster file sent again on server-error-busy (as
+      CUPS's ipp backend does) until it is taken or SECONDS pass; prints
+      "busy=N taken=N silent=N" (silent: no answer within 20 s)
+  app_helpers.py race PRINTER-URI FILE FORMAT ROUNDS
+      each round a job printed to its end, then a job cancelled as soon as
+      it is taken; prints "rounds=N terminal=N" (terminal: both jobs ended)
+  app_helpers.py kill-in-save PID STATE-FILE SECONDS
+      SIGKILL to the server while it has its state file (or a new one
+      beside it) open; prints the file it had open, or "none"
   app_helpers.py ipp URL USER PASSWORD OPERATION [NAME=VALUE...]
       one IPP request to URL (http:// or https://, any certificate), with
       Basic credentials unless USER is empty; prints the HTTP status, then
@@ -157,7 +168,7 @@ def pause_printer(uri, user, password):
 
 OPERATIONS = {
     "Print-Job": 0x02, "Create-Job": 0x05, "Send-Document": 0x06, "Cancel-Job": 0x08, "Get-Job-Attributes": 0x09,
-    "Hold-Job": 0x0C, "Release-Job": 0x0D, "Pause-Printer": 0x10, "Resume-Printer": 0x11,
+    "Validate-Job": 0x04, "Cancel-My-Jobs": 0x39, "Hold-Job": 0x0C, "Release-Job": 0x0D, "Pause-Printer": 0x10, "Resume-Printer": 0x11,
     "Set-Printer-Attributes": 0x13, "Enable-Printer": 0x22, "Disable-Printer": 0x23,
     "Hold-New-Jobs": 0x25, "Release-Held-New-Jobs": 0x26, "Cancel-Current-Job": 0x2D,
     "Cancel-Jobs": 0x38, "Create-Printer": 0x4C, "Delete-Printer": 0x4E,
@@ -170,7 +181,18 @@ REQUEST_ATTRS = {
     "printer-id": ("printer-id", 0x01, 0x21), "format": ("document-format", 0x01, 0x49),
     "name": ("printer-name", 0x04, 0x42), "driver": ("smi55357-driver", 0x01, 0x44),
     "device": ("smi55357-device-uri", 0x01, 0x45), "last": ("last-document", 0x01, 0x22),
+    "compression": ("compression", 0x01, 0x44),
 }
+# NAME=VALUE naming a media-col collection with that media-size-name.
+MEDIA_COLS = {"media-col-default": 0x04, "media-col": 0x02}
+
+
+def media_col(name, size_name):
+    member = b"media-size-name"
+    return (struct.pack(">BH", 0x34, len(name)) + name.encode() + b"\x00\x00"
+            + struct.pack(">BHH", 0x4A, 0, len(member)) + member
+            + struct.pack(">BHH", 0x44, 0, len(size_name)) + size_name.encode()
+            + struct.pack(">BHH", 0x37, 0, 0))
 
 
 def connect(url):
@@ -213,6 +235,8 @@ def ipp_request(url, user, password, operation, pairs):
         if key == "document":
             with open(value, "rb") as f:
                 document = f.read()
+        elif key in MEDIA_COLS:
+            attrs.append((key, MEDIA_COLS[key], None, value))
         elif key == "location":
             attrs.append(("system-location" if system else "printer-location",
                           0x0A if system else 0x04, 0x41, value))
@@ -224,6 +248,9 @@ def ipp_request(url, user, password, operation, pairs):
         if group_tag != group:
             body += bytes([group_tag])
             group = group_tag
+        if tag is None:
+            body += media_col(name, value)
+            continue
         v = ipp_value(tag, value)
         body += struct.pack(">BH", tag, len(name)) + name.encode() + struct.pack(">H", len(v)) + v
     body += b"\x03" + document
@@ -262,6 +289,131 @@ def web(url, user, password, action=None):
     response = conn.getresponse()
     response.read()
     print(response.status)
+
+
+def post_ipp(host, port, resource, body, timeout=20):
+    """One IPP request on a connection of its own: (status code, reply body)
+    or (None, b"") when no answer comes in time."""
+    conn = http.client.HTTPConnection(host, port, timeout=timeout)
+    try:
+        conn.request("POST", resource, body=body, headers={"Content-Type": "application/ipp"})
+        response = conn.getresponse()
+        reply = response.read()
+    except (socket.timeout, TimeoutError):
+        return None, b""
+    except (ConnectionError, http.client.HTTPException):
+        return -1, b""
+    finally:
+        conn.close()
+    if response.status != 200 or len(reply) < 8:
+        return -response.status, reply
+    return struct.unpack(">H", reply[2:4])[0], reply
+
+
+def job_request(op, uri, extra=b"", job_id=None):
+    body = (struct.pack(">BBHI", 2, 0, op, 1) + b"\x01"
+            + ipp_attr(0x47, "attributes-charset", "utf-8")
+            + ipp_attr(0x48, "attributes-natural-language", "en")
+            + ipp_attr(0x45, "printer-uri", uri)
+            + ipp_attr(0x42, "requesting-user-name", "tester"))
+    if job_id is not None:
+        body += struct.pack(">BH", 0x21, 6) + b"job-id" + struct.pack(">Hi", 4, job_id)
+    return body + extra + b"\x03"
+
+
+def reply_int(reply, key, tag=0x21):
+    k = reply.find(bytes([tag]) + struct.pack(">H", len(key)) + key + b"\x00\x04")
+    if k < 0:
+        return None
+    start = k + 3 + len(key) + 2
+    return struct.unpack(">i", reply[start:start + 4])[0]
+
+
+def split_uri(uri):
+    m = re.fullmatch(r"ipp://([^:/]+):(\d+)(/.*)", uri)
+    return m.group(1), int(m.group(2)), m.group(3)
+
+
+def retry_print(uri, path, seconds):
+    host, port, resource = split_uri(uri)
+    with open(path, "rb") as f:
+        document = f.read()
+    body = job_request(0x0002, uri, ipp_attr(0x49, "document-format", "image/pwg-raster")) + document
+    counts = {"busy": 0, "taken": 0, "silent": 0}
+    end = time.time() + float(seconds)
+    while time.time() < end:
+        status, _ = post_ipp(host, port, resource, body)
+        if status is None:
+            counts["silent"] += 1
+        elif status == 0x0507:
+            counts["busy"] += 1
+            time.sleep(0.02)
+        elif status == 0:
+            counts["taken"] += 1
+            break
+    print(" ".join(f"{k}={v}" for k, v in counts.items()))
+
+
+def job_state(host, port, resource, uri, job_id):
+    # Only the state: PAPPL 1.3.1 copies a job's state message without
+    # its lock while the job changes it.
+    asked = ipp_attr(0x44, "requested-attributes", "job-state")
+    status, reply = post_ipp(host, port, resource, job_request(0x0009, uri, asked, job_id=job_id))
+    return reply_int(reply, b"job-state", 0x23) if status == 0 else None
+
+
+def wait_terminal(host, port, resource, uri, job_id, limit=60):
+    end = time.time() + limit
+    while time.time() < end:
+        if job_state(host, port, resource, uri, job_id) in (7, 8, 9):
+            return True
+        time.sleep(0.02)
+    return False
+
+
+def race(uri, path, fmt, rounds):
+    host, port, resource = split_uri(uri)
+    with open(path, "rb") as f:
+        document = f.read()
+    # A small paper: the race is in starting and cancelling jobs, not in
+    # the page.
+    extra = ipp_attr(0x49, "document-format", fmt) + b"\x02" + ipp_attr(0x44, "media", "iso_a6_105x148mm")
+    body = job_request(0x0002, uri, extra) + document
+    terminal = 0
+    for _ in range(int(rounds)):
+        status, reply = post_ipp(host, port, resource, body)
+        first = reply_int(reply, b"job-id") if status == 0 else None
+        if first is None or not wait_terminal(host, port, resource, uri, first):
+            break
+        status, reply = post_ipp(host, port, resource, body)
+        second = reply_int(reply, b"job-id") if status == 0 else None
+        if second is None:
+            break
+        post_ipp(host, port, resource, job_request(0x0008, uri, job_id=second))
+        if not wait_terminal(host, port, resource, uri, second):
+            break
+        terminal += 1
+    print(f"rounds={rounds} terminal={terminal}")
+
+
+def kill_in_save(pid, state, seconds):
+    end = time.time() + float(seconds)
+    fds = f"/proc/{pid}/fd"
+    while time.time() < end:
+        try:
+            names = os.listdir(fds)
+        except OSError:
+            break
+        for name in names:
+            try:
+                target = os.readlink(f"{fds}/{name}")
+            except OSError:
+                continue
+            if target.startswith(state):
+                os.kill(int(pid), 9)
+                print(target)
+                return
+    print("none")
 
 
 def form(url, user, password, pairs):
@@ -344,8 +496,9 @@ def same_stream(expected, actual):
     return 1
 
 
-def absurd_pwg(out):
-    """A PWG raster (RaS2) page header of 1796 bytes with a huge page."""
+def absurd_pwg(out, color_space=None):
+    """A PWG raster (RaS2) page header of 1796 bytes with a huge page (or
+    an A4 page of an odd colour space)."""
     header = bytearray(1796)
 
     def put(offset, value):
@@ -364,8 +517,15 @@ def absurd_pwg(out):
     put(396, 0)            # cupsColorOrder: chunky
     put(400, 18)           # cupsColorSpace: sGray
     put(420, 1)            # cupsNumColors
+    lines = b"\x00\xff" * 64
+    if color_space is not None:
+        put(372, 4960)
+        put(376, 7016)
+        put(392, 4960)
+        put(400, color_space)
+        lines = b"\x00\xff" * 7016
     with open(out, "wb") as f:
-        f.write(b"RaS2" + bytes(header) + b"\x00\xff" * 64)
+        f.write(b"RaS2" + bytes(header) + lines)
 
 
 def main(argv):
@@ -379,8 +539,14 @@ def main(argv):
         stalled_print(argv[2], argv[3], argv[4], argv[5])
     elif len(argv) == 5 and argv[1] == "pause-printer":
         pause_printer(argv[2], argv[3], argv[4])
-    elif len(argv) == 3 and argv[1] == "absurd-pwg":
-        absurd_pwg(argv[2])
+    elif len(argv) in (3, 4) and argv[1] == "absurd-pwg":
+        absurd_pwg(argv[2], int(argv[3]) if len(argv) == 4 else None)
+    elif len(argv) == 5 and argv[1] == "retry-print":
+        retry_print(argv[2], argv[3], argv[4])
+    elif len(argv) == 6 and argv[1] == "race":
+        race(argv[2], argv[3], argv[4], argv[5])
+    elif len(argv) == 5 and argv[1] == "kill-in-save":
+        kill_in_save(argv[2], argv[3], argv[4])
     elif len(argv) >= 6 and argv[1] == "ipp":
         ipp_request(argv[2], argv[3], argv[4], argv[5], argv[6:])
     elif len(argv) >= 5 and argv[1] == "form":

@@ -15,6 +15,7 @@ pwg_pages "$W/sample.pwg" 600 < "$sample"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -dcupsColorSpace=3 -dcupsBitsPerColor=1 \
   -r600 -sPAPERSIZE=a4 -dFIXEDMEDIA -sOutputFile="$W/onebit.pwg" "$sample" > /dev/null
 python3 "$HELPERS" absurd-pwg "$W/absurd.pwg"
+python3 "$HELPERS" absurd-pwg "$W/colorspace.pwg" 1000
 head -c 20000 /dev/urandom > "$W/noise.bin"
 { echo "%PDF-1.4"; head -c 20000 /dev/urandom; } > "$W/broken.pdf"
 
@@ -37,6 +38,7 @@ refused() {
 refused "1-bit raster announced as 8-bit" "$W/onebit.pwg" image/pwg-raster \
   "the raster sent is not the 8-bit gray that was announced"
 refused "absurd page size" "$W/absurd.pwg" image/pwg-raster "does not fit a 595x842 point page"
+refused "colour space out of range" "$W/colorspace.pwg" image/pwg-raster "colour space 1000 where"
 refused "unknown format" "$W/noise.bin" application/octet-stream \
   "Unable to process job with format 'application/octet-stream'"
 refused "broken PDF" "$W/broken.pdf" application/pdf "could not render the PDF"
@@ -57,7 +59,9 @@ python3 "$HELPERS" stalled-print "$(printer_uri slow)" "$W/sample.pwg" 0.5 "$W/s
   > "$W/slow.status" &
 submitter=$!
 check "cancel: the job is printing" wait_for 30 job_is slow 1 processing
-sleep 0.5
+# (The job asks the printer for its supplies first: its page has begun
+# once the printer has bytes of it.)
+check "cancel: its page reaches the printer" wait_for 30 test -s "$W/dev/slow-1.prn"
 printf '%s\n' '{ OPERATION Cancel-Job' '  GROUP operation-attributes-tag' \
   '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
   '  ATTR uri printer-uri $uri' '  ATTR integer job-id $job_id' \

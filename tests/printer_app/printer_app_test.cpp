@@ -18,6 +18,8 @@
 #include "app_driver.h"
 #include "app_file_device.h"
 #include "app_drivers.h"
+#include "app_requests.h"
+#include "image_filter.h"
 #include "app_strings.h"
 #include "app_system.h"
 #include "pdf_filter.h"
@@ -514,3 +516,64 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
 }
 
 }  // namespace
+
+// An A4 page at 600 dpi with the Elm's margins: where each image goes.
+TEST(AppImages, PlacedAsScalingAndOrientationAsk) {
+  const int margins[4] = {118, 236, 118, 236};
+  const int areaW = 4960 - 236, areaH = 7016 - 472;
+  struct Case {
+    unsigned w, h;
+    int ppi;
+    pappl_scaling_t scaling;
+    ipp_orient_t orient;
+    bool rotate;
+    int width, height;  // -1: fills the area's width (or height)
+  } cases[] = {
+      {1000, 2000, 0, PAPPL_SCALING_AUTO, IPP_ORIENT_NONE, false, -1, areaH},  // fit
+      {2000, 1000, 0, PAPPL_SCALING_AUTO, IPP_ORIENT_NONE, true, -1, areaH},   // turned
+      {2000, 1000, 0, PAPPL_SCALING_AUTO, IPP_ORIENT_PORTRAIT, false, areaW, -1},
+      {300, 600, 300, PAPPL_SCALING_AUTO, IPP_ORIENT_NONE, false, 600, 1200},  // own size
+      {300, 600, 0, PAPPL_SCALING_NONE, IPP_ORIENT_NONE, false, 900, 1800},    // 200 ppi
+      {1000, 1000, 0, PAPPL_SCALING_FILL, IPP_ORIENT_NONE, false, 7016, 7016},
+  };
+  for (const Case& c : cases) {
+    Placement p = lumora_app::PlaceImage(c.w, c.h, c.ppi, 4960, 7016, margins, 600, c.scaling,
+                                         c.orient);
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+    EXPECT_EQ(p.rotate, c.rotate);
+    if (c.width > 0) {
+      EXPECT_EQ(p.width, c.width);
+    }
+    if (c.height > 0) {
+      EXPECT_EQ(p.height, c.height);
+    }
+    // Centred in the area (the page for fill).
+    bool fill = c.scaling == PAPPL_SCALING_FILL;
+    EXPECT_EQ(p.x, (fill ? 0 : 236 / 2) + ((fill ? 4960 : areaW) - p.width) / 2);
+    EXPECT_EQ(p.y, (fill ? 0 : 236) + ((fill ? 7016 : areaH) - p.height) / 2);
+  }
+}
+
+TEST(AppRequests, MediaColsNamingNoPaperAreFound) {
+  struct Case {
+    const char* name;
+    int x, y;
+    bool problem;
+  } cases[] = {{"iso_a4_210x297mm", 0, 0, false}, {"no_such_size", 0, 0, true},
+               {"custom_my_100x200mm", 0, 0, false}, {"", 0, 0, true},
+               {nullptr, 21000, 29700, false}, {nullptr, 0, 0, true}, {nullptr, -1, 5, true}};
+  for (const Case& c : cases) {
+    ipp_t* col = ippNew();
+    if (c.name) {
+      ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-size-name", nullptr, c.name);
+    } else {
+      ipp_t* size = ippNew();
+      ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", c.x);
+      ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", c.y);
+      ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
+      ippDelete(size);
+    }
+    EXPECT_EQ(!lumora_app::MediaColProblem(col).empty(), c.problem) << (c.name ? c.name : "size");
+    ippDelete(col);
+  }
+}
