@@ -92,8 +92,21 @@ void SkipPageLines(RasterReader& ras, const cups_page_header2_t& header) {
   }
 }
 
-// Hands every page of the raster to the job.
-void FeedPages(RasterReader& ras, RasterJob& job, LogOutput& log) {
+// The copy count of the job file's pages: the copies argument when it asks
+// for 2 to 9999 (the scheduler's limit), else what each page header says.
+// Only the first filter of a chain is given the job file, so when this
+// filter reads one no filter before it has put the count into the headers.
+unsigned FileCopies(int argc, char* argv[]) {
+  if (argc != 7) return 0;
+  char* end = nullptr;
+  const long n = strtol(argv[4], &end, 10);
+  return end != argv[4] && *end == '\0' && n > 1 && n <= 9999 ? static_cast<unsigned>(n) : 0;
+}
+
+// Hands every page of the raster to the job; a page that asks for one copy
+// gets fileCopies when that is set.
+void FeedPages(RasterReader& ras, RasterJob& job, LogOutput& log,
+               unsigned fileCopies) {
   cups_page_header2_t header {};
   for (;;) {
     if (ras.ReadHeader2(&header) == 0) {
@@ -101,6 +114,7 @@ void FeedPages(RasterReader& ras, RasterJob& job, LogOutput& log) {
       return;
     }
     log.Line("DEBUG: cupsRasterReadHeader2 return OK.\n");
+    if (fileCopies != 0 && header.NumCopies <= 1) header.NumCopies = fileCopies;
     const PageStart start = job.StartPage(header);
     if (start == PageStart::kStop) return;
     if (start == PageStart::kSkip) {
@@ -214,7 +228,7 @@ int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
   JobTicket ticket{argv[1], argv[3], argv[5]};
   RasterJob job(*printer, ticket, *io.device, log, FilterHooks(io, cups));
   if (ras)
-    FeedPages(*ras, job, log);
+    FeedPages(*ras, job, log, FileCopies(argc, argv));
   else  // an empty or unreadable raster stream holds no page
     log.Line("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n");
   const int status = job.EndJob();
