@@ -38,13 +38,13 @@ bool SendPage_Z(CommandStream& job, StreamPage& page, PrntBandInfo* band,
   band->dataLength = 0;
   uint8_t coverage[kCoverageLenZ];
   GetCoverageCmd_Z(page.coverage, coverage);
-  if (!SendStep(job, to, coverage, sizeof(coverage), "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
   uint8_t rasterImage[kRasterImageLen];
   GetRasterImageCmd(band, rasterImage);
-  if (!SendStep(job, to, rasterImage, sizeof(rasterImage),
-                "Prnt_SendPage() :: send cmdRasterImage Fail .  \n"))
+  if (!SendRecords(
+          job, to,
+          {{coverage, sizeof(coverage), "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n", kThen00},
+           {rasterImage, sizeof(rasterImage), "Prnt_SendPage() :: send cmdRasterImage Fail .  \n",
+            kNo00}}))
     return false;
   if (data.empty()) return true;  // a page of no lines has no bands
   return SendStep(job, to, data.data(), data.size(), kDataFail);

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -187,6 +188,19 @@ bool Insert00(CommandStream& job, const Route& route);
 // refuses them, puts the step's failure line in front of the failure text.
 bool SendStep(CommandStream& job, const Route& route, const void* data, size_t len,
               const char* failure, bool toSideFiles = true);
+// One record of a fixed sequence: its bytes, the line its failure puts in
+// front of the failure text, and whether the filler 00 00 follows it.
+constexpr bool kThen00 = true;
+constexpr bool kNo00 = false;
+struct RecordStep {
+  const void* data;
+  size_t len;
+  const char* failure;
+  bool then00;
+};
+// Sends the records in order (SendStep each, Insert00 after those that ask
+// for it) and stops at the first one refused.
+bool SendRecords(CommandStream& job, const Route& route, std::initializer_list<RecordStep> steps);
 // A failed step of the job: its line goes in front of the failure text and
 // the whole text is written into the job stream.
 void ReportStep(CommandStream& job, const Route& route, const char* line);

@@ -57,40 +57,26 @@ void ReadHostName(CommandStream& job) {
 }
 
 bool StartDoc_C(CommandStream& job, const PrntDocInfo* doc) {
-  const Route& to = job.route;
-  if (!SendStep(job, to, UEL_CMD_C, sizeof(UEL_CMD_C),
-                "Prnt_StartDoc() :: send UEL_CMD_C Fail 0 ==  \n") ||
-      !SendStep(job, to, abortCmd, sizeof(abortCmd),
-                "Prnt_StartDoc() :: send abortCmd Fail 0 ==  \n") ||
-      !SendStep(job, to, endOfJobCmd, kEndOfJobCmdLen,
-                "Prnt_StartDoc() :: send endOfJobCmd Fail 0 ==  \n") ||
-      !SendStep(job, to, fwVer, strlen(fwVer), "Prnt_StartDoc() :: send fw Version Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
-  if (!SendStep(job, to, PJLheader, kPJLheaderLen,
-                "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n") ||
-      !SendStep(job, to, pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlCmd Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
-
   uint8_t jobSpec[kJobSpecLenC];
   GetJobSpecCmd_C(doc, jobSpec);
-  if (!SendStep(job, to, jobSpec, sizeof(jobSpec), "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
   uint8_t tonerSave[kOneByteRecordLen];
   GetTonerSaveCmd(doc, tonerSave);
-  if (!SendStep(job, to, tonerSave, sizeof(tonerSave),
-                "Prnt_StartDoc() :: send cmdTonerSave Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
   uint8_t density[kOneByteRecordLen];
   GetDensityCmd(doc, density);
-  if (!SendStep(job, to, density, sizeof(density), "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n"))
-    return false;
   uint8_t sysTime[kSysTimeLen];
   GetSysTimeCmd(job, sysTime);
-  return SendStep(job, to, sysTime, sizeof(sysTime), "Prnt_StartDoc() :: send cmdSysTime Fail 0 ==  \n");
+  return SendRecords(
+      job, job.route,
+      {{UEL_CMD_C, sizeof(UEL_CMD_C), "Prnt_StartDoc() :: send UEL_CMD_C Fail 0 ==  \n", kNo00},
+       {abortCmd, sizeof(abortCmd), "Prnt_StartDoc() :: send abortCmd Fail 0 ==  \n", kNo00},
+       {endOfJobCmd, kEndOfJobCmdLen, "Prnt_StartDoc() :: send endOfJobCmd Fail 0 ==  \n", kNo00},
+       {fwVer, strlen(fwVer), "Prnt_StartDoc() :: send fw Version Fail 0 ==  \n", kThen00},
+       {PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n", kNo00},
+       {pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlCmd Fail 0 ==  \n", kThen00},
+       {jobSpec, sizeof(jobSpec), "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n", kThen00},
+       {tonerSave, sizeof(tonerSave), "Prnt_StartDoc() :: send cmdTonerSave Fail 0 ==  \n", kThen00},
+       {density, sizeof(density), "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n", kNo00},
+       {sysTime, sizeof(sysTime), "Prnt_StartDoc() :: send cmdSysTime Fail 0 ==  \n", kNo00}});
 }
 
 // The PJL lines of PLATFORM_Z: header, language version (Alder), job time
@@ -127,19 +113,16 @@ bool StartDoc_Z(CommandStream& job, const PrntDocInfo* doc) {
   Insert00(job, to);
   uint8_t fineMode[kOneByteRecordLen];
   GetFineModeCmd(doc, fineMode);
-  if (!SendStep(job, to, fineMode, sizeof(fineMode), "Prnt_StartDoc() :: send cmdFineMode Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
   uint8_t jobSpec[kJobSpecLenZ];
   GetJobSpecCmd_Z(doc, jobSpec);
-  if (!SendStep(job, to, jobSpec, sizeof(jobSpec), "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
   uint8_t density[kOneByteRecordLen];
   GetDensityCmd(doc, density);
-  if (!SendStep(job, to, density, sizeof(density), "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n"))
+  if (!SendRecords(
+          job, to,
+          {{fineMode, sizeof(fineMode), "Prnt_StartDoc() :: send cmdFineMode Fail 0 ==  \n", kThen00},
+           {jobSpec, sizeof(jobSpec), "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n", kThen00},
+           {density, sizeof(density), "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n", kThen00}}))
     return false;
-  Insert00(job, to);
 
   // Both toner records report their failure under the Alder name.
   const char* tonerFail = "Prnt_StartDoc() :: send cmdTonerParamAlder Fail 0 ==  \n";

@@ -147,6 +147,14 @@ bool SendStep(CommandStream& job, const Route& route, const void* data, size_t l
   return false;
 }
 
+bool SendRecords(CommandStream& job, const Route& route, std::initializer_list<RecordStep> steps) {
+  for (const RecordStep& step : steps) {
+    if (!SendStep(job, route, step.data, step.len, step.failure)) return false;
+    if (step.then00) Insert00(job, route);
+  }
+  return true;
+}
+
 void ReportStep(CommandStream& job, const Route& route, const char* line) {
   job.lastError.Prepend(line);
   WriteFailureText(job, route, job.lastError.c_str());

@@ -17,26 +17,21 @@ void PutLE16(uint8_t* p, uint16_t v) {
 bool StartPage_CZ(CommandStream& job, StreamPage& page, const PrntPageInfo* info, int platform) {
   const Route& to = page.route;
   page.coverage = 0;
-  Insert00(job, to);
   uint8_t pageSpec[kPageSpecLen];
   GetPageSpecCmd(info, pageSpec, platform);
-  if (!SendStep(job, to, pageSpec, sizeof(pageSpec),
-                "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n"))
-    return false;
-  Insert00(job, to);
   uint8_t customPaper[kCustomPaperLen];
   GetCustomPaperCmd(info, customPaper, platform);
-  if (!SendStep(job, to, customPaper, sizeof(customPaper),
-                "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n"))
-    return false;
   Insert00(job, to);
-  if (platform == PLATFORM_C) {
-    if (!SendStep(job, to, hostUseCmd, sizeof(hostUseCmd),
-                  "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n"))
-      return false;
-    Insert00(job, to);
-  }
-  return true;
+  if (!SendRecords(
+          job, to,
+          {{pageSpec, sizeof(pageSpec), "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n", kThen00},
+           {customPaper, sizeof(customPaper), "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n",
+            kThen00}}))
+    return false;
+  return platform != PLATFORM_C ||
+         SendRecords(job, to,
+                     {{hostUseCmd, sizeof(hostUseCmd),
+                       "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n", kThen00}});
 }
 
 struct PageParam {

@@ -38,6 +38,10 @@ std::vector<std::string> ListDir(const std::string& path);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 
+// A digest of bytes to record in a test: their FNV-1a hash (64 bits, hex),
+// a dash and their length.
+std::string Digest(const std::string& bytes);
+
 struct RunResult {
   int status = -1;        // exit status, or 128 + signal
   std::string out;        // standard output

@@ -23,6 +23,7 @@
 
 #include "faults_support.h"
 #include "job_stream_reader.h"
+#include "memory_output.h"
 #include "raster_job.h"
 
 namespace lumora::test {
@@ -32,29 +33,6 @@ using namespace faults;
 namespace {
 
 const char kPrompt[] = "Turn the printed stack over and put it back in the tray";
-
-// Keeps what it is given; once its budget is spent, fails every write (a
-// printer gone).
-class StringDevice : public lumora::ByteOutput {
- public:
-  bool Write(const void* data, size_t len) override {
-    if (len > budget) {
-      budget = 0;
-      return false;
-    }
-    budget -= len;
-    bytes.append(static_cast<const char*>(data), len);
-    return true;
-  }
-  std::string bytes;
-  size_t budget = SIZE_MAX;
-};
-
-class LineLog : public lumora::LogOutput {
- public:
-  void Line(const char* text) override { lines += text; }
-  std::string lines;
-};
 
 struct StepCase {
   const char* name;
@@ -107,9 +85,9 @@ struct StepRun {
 // The job as the filter drives it; the cancel is true from check `cancelAt`
 // on (never when negative); the device takes `budget` bytes.
 StepRun RunSteppedJob(const StepCase& c, long cancelAt, size_t budget = SIZE_MAX) {
-  StringDevice device;
+  MemoryDevice device;
   device.budget = budget;
-  LineLog log;
+  MemoryLog log;
   long polls = 0;
   lumora::JobHooks hooks;
   hooks.threads = c.threads;
@@ -241,7 +219,7 @@ TEST(ManualDuplexCancel, CancelFromAnotherThreadEndsThePause) {
     std::string seen;
     std::atomic<bool> ended{false};
   } device;
-  LineLog log;
+  MemoryLog log;
   lumora::JobHooks hooks;
   hooks.threads = 1;
   hooks.manualDuplexPauseSeconds = 3600;

@@ -25,6 +25,7 @@
 
 #include "fuzz_entries.h"
 #include "fuzz_support.h"
+#include "test_support.h"
 
 extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void* fd);
 
@@ -49,18 +50,6 @@ void Collect(const std::string& path, std::vector<std::string>& files) {
   closedir(d);
   std::sort(names.begin(), names.end());
   for (const auto& n : names) Collect(path + "/" + n, files);
-}
-
-// FNV-1a, 64 bits, and the length.
-std::string Digest(const std::string& s) {
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char ch : s) {
-    h ^= ch;
-    h *= 1099511628211ull;
-  }
-  char buf[40];
-  snprintf(buf, sizeof buf, "%016llx-%zu", static_cast<unsigned long long>(h), s.size());
-  return buf;
 }
 
 // "NAME DIGEST" lines.

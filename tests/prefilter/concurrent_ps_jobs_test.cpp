@@ -100,7 +100,7 @@ struct InProcess {
 
 InProcess RunInProcess(const JobCase& c, const lumora::PsPrinterDescription& printer,
                        const std::string& ppd, const std::string& job) {
-  StringDevice device;
+  MemoryDevice device;
   StringLog log;
   lumora::PsJobHooks hooks;
   hooks.childEnvironment = {"PPD=" + ppd};  // for pdftops

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_output.h"
 #include "ps_job.h"
 #include "ps_job_state.h"
 
@@ -85,16 +86,6 @@ struct HookLog {
 };
 extern HookLog gHookLog;
 
-// A device that keeps the bytes.
-class StringDevice : public lumora::ByteOutput {
- public:
-  bool Write(const void* data, size_t len) override {
-    bytes.append(static_cast<const char*>(data), len);
-    return true;
-  }
-  std::string bytes;
-};
-
 // A log that keeps its lines (from any thread).
 class StringLog : public lumora::LogOutput {
  public:
@@ -123,7 +114,7 @@ struct StepJob {
                    const std::string& copies = "1", lumora::PsJobHooks hooks = {});
   lumora::PsJobState& operator*() { return *state; }
   lumora::PsPrinterDescription printer;
-  StringDevice device;
+  MemoryDevice device;
   lumora::StderrLog log;
   std::unique_ptr<lumora::PsJobState> state;
 };
