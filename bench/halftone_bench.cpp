@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "halftone.h"
+#include "records.h"
+
+namespace lumora {
 
 namespace {
 
@@ -21,7 +24,7 @@ constexpr int kLines = 6784;
 
 // Text: white page, lines of glyph-sized black blocks in the text area.
 const std::vector<uint8_t>& TextPage() {
-  static const std::vector<uint8_t> page = [] {
+  static const std::vector<uint8_t> kPage = [] {
     std::vector<uint8_t> p(static_cast<size_t>(kWidth) * kLines, 255);
     uint32_t seed = 12345;
     for (int line = 400; line + 50 < kLines - 400; line += 100) {
@@ -35,12 +38,12 @@ const std::vector<uint8_t>& TextPage() {
     }
     return p;
   }();
-  return page;
+  return kPage;
 }
 
 // Photo: smooth gray gradients with mild noise.
 const std::vector<uint8_t>& PhotoPage() {
-  static const std::vector<uint8_t> page = [] {
+  static const std::vector<uint8_t> kPage = [] {
     std::vector<uint8_t> p(static_cast<size_t>(kWidth) * kLines);
     uint32_t seed = 777;
     for (int y = 0; y < kLines; ++y)
@@ -51,18 +54,26 @@ const std::vector<uint8_t>& PhotoPage() {
       }
     return p;
   }();
-  return page;
+  return kPage;
 }
 
 void Screen(benchmark::State& state, const std::vector<uint8_t>& page, int platform, int dpi1200,
             bool willow) {
   uint32_t coverage = 0;
   ScreenJob job{willow ? "Lumora Willow Plus Series" : "Lumora Birch", &coverage, nullptr};
-  const bool two_bit = platform == 3 && dpi1200;
-  std::vector<uint8_t> out(static_cast<size_t>(kWidth) * kLines / (two_bit ? 4 : 8));
+  const bool twoBit = platform == PLATFORM_M && dpi1200;
+  std::vector<uint8_t> out(static_cast<size_t>(kWidth) * kLines / (twoBit ? 4 : 8));
+  HalftoneRequest request;
+  request.src = page.data();
+  request.width = kWidth;
+  request.lines = kLines;
+  request.dst = out.data();
+  request.limit = kWidth;
+  request.dpi1200 = dpi1200 != 0;
+  request.platform = platform;
   for (auto _ : state) {
     coverage = 0;
-    HalftoneDither(job, page.data(), kWidth, kLines, out.data(), kWidth, 0, dpi1200, platform);
+    HalftoneDither(job, request);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
@@ -87,5 +98,7 @@ LUMORA_SCREEN_BENCH(M_600, 3, 0, false)
 LUMORA_SCREEN_BENCH(M_1200_2bit, 3, 1, false)
 
 }  // namespace
+
+}  // namespace lumora
 
 BENCHMARK_MAIN();

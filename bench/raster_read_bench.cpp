@@ -18,6 +18,8 @@
 
 #include "raster_reader.h"
 
+namespace lumora {
+
 namespace {
 
 // Reads every page of the file with either reader; the bytes of all rows read.
@@ -73,7 +75,10 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
+}  // namespace lumora
+
 int main(int argc, char** argv) {
+  using namespace lumora;
   benchmark::Initialize(&argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s [--benchmark_...] FILE.ras...\n", argv[0]);

@@ -28,10 +28,14 @@
 #include <cstring>
 #include <vector>
 
+#include "records.h"  // PrntPlatform
+
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+namespace lumora {
 
 namespace {
 
@@ -230,20 +234,22 @@ struct BitSink {
   }
 };
 
-bool SelectScreen(const char* model, int dpi1200, int platform, Screen* screen, bool* willow) {
-  *willow = platform == 2 && model != nullptr &&
+// The matrix of a job (and whether it is one of the Willow Plus's own);
+// false for no known platform.
+bool SelectScreen(const char* model, const HalftoneRequest& r, Screen* screen, bool* willow) {
+  *willow = r.platform == PLATFORM_Z && model != nullptr &&
             strncmp(model, kWillowPlus, sizeof(kWillowPlus) - 1) == 0;
   if (*willow) {
-    *screen = {dpi1200 ? &NEW_HT_HALFTONE_1200_Z[0][0] : &NEW_HT_TABLE_600_Z_M[0][0], 96, kOneBit};
-  } else if (platform == 2) {
-    *screen = {dpi1200 ? &HT_TABLE_1200_Z[0][0] : &HT_TABLE_600[0][0], 16, kOneBit};
-  } else if (platform == 1) {
-    if (dpi1200)
+    *screen = {r.dpi1200 ? &NEW_HT_HALFTONE_1200_Z[0][0] : &NEW_HT_TABLE_600_Z_M[0][0], 96, kOneBit};
+  } else if (r.platform == PLATFORM_Z) {
+    *screen = {r.dpi1200 ? &HT_TABLE_1200_Z[0][0] : &HT_TABLE_600[0][0], 16, kOneBit};
+  } else if (r.platform == PLATFORM_C) {
+    if (r.dpi1200)
       *screen = {&HT_TABLE_1200_C[0][0], 28, kOneBit};
     else
       *screen = {&HT_TABLE_600[0][0], 16, kOneBit};
-  } else if (platform == 3) {
-    *screen = {&HT_TABLE_600[0][0], 16, dpi1200 == 1 ? kTwoBit : kOneBit};
+  } else if (r.platform == PLATFORM_M) {
+    *screen = {&HT_TABLE_600[0][0], 16, r.dpi1200 ? kTwoBit : kOneBit};
   } else {
     return false;
   }
@@ -259,87 +265,104 @@ size_t Gcd(size_t a, size_t b) {
   return a;
 }
 
+// The matrix rows laid out for one call, and how a row is screened.
+struct RowScreen {
+  const uint8_t* pats;  // each matrix row repeated to len bytes
+  size_t period;
+  size_t len;
+  uint8_t flip;         // 0xFF: negative printing
+  bool twoBit;
+  LevelSteps steps;
+};
+
+// Rows that start on a byte boundary, screened straight into the output.
+uint64_t ScreenAligned(const RowScreen& rs, const HalftoneRequest& r) {
+  const size_t w = static_cast<size_t>(r.width);
+  const size_t rowBytes = w / (rs.twoBit ? 4 : 8);
+  uint64_t dots = 0;
+  size_t m = 0;  // matrix row of the current page row
+  uint8_t* out = r.dst;
+  for (uint32_t y = 0; y < r.lines; ++y) {
+    const uint8_t* s = r.src + static_cast<size_t>(y) * w;
+    const uint8_t* pat = rs.pats + m * rs.len;
+    if (rs.twoBit)
+      ScreenRow2(s, pat, rs.len, rowBytes, out, rs.flip, rs.steps);
+    else
+      dots += ScreenRow1(s, pat, rs.len, rowBytes, out, rs.flip);
+    out += rowBytes;
+    if (++m == rs.period) m = 0;
+  }
+  return dots;
+}
+
+// Rows that start inside a byte: each row is screened into a scratch row
+// that starts on a byte boundary, then shifted into the running output.
+uint64_t ScreenUnaligned(const RowScreen& rs, const HalftoneRequest& r) {
+  const size_t w = static_cast<size_t>(r.width);
+  const size_t pxPerByte = rs.twoBit ? 4 : 8;
+  const size_t whole = w / pxPerByte;
+  const size_t rest = w % pxPerByte;
+  std::vector<uint8_t> row(whole + 1);
+  BitSink sink{r.dst};
+  sink.flip = rs.flip;
+  size_t m = 0;
+  for (uint32_t y = 0; y < r.lines; ++y) {
+    const uint8_t* s = r.src + static_cast<size_t>(y) * w;
+    const uint8_t* pat = rs.pats + m * rs.len;
+    if (rs.twoBit)
+      ScreenRow2(s, pat, rs.len, whole, row.data(), 0, rs.steps);
+    else
+      ScreenRow1(s, pat, rs.len, whole, row.data(), 0);
+    for (size_t i = 0; i < whole; ++i) sink.Put(row[i], 8);
+    const size_t x0 = whole * pxPerByte;
+    const size_t o = x0 % rs.len;
+    for (size_t j = 0; j < rest; ++j) {
+      if (rs.twoBit)
+        sink.Put(Level2(s[x0 + j], pat[o + j]), 2);
+      else
+        sink.Put(s[x0 + j] < pat[o + j] ? 1u : 0u, 1);
+    }
+    if (++m == rs.period) m = 0;
+  }
+  return sink.dots;
+}
+
 }  // namespace
 
-int HalftoneDither(ScreenJob& job, const uint8_t* src, int width, uint32_t lines, uint8_t* dst,
-                   uint32_t limit, int negative, int dpi1200, int platform) {
+bool HalftoneDither(ScreenJob& job, const HalftoneRequest& request) {
   Screen screen{};
   bool willow = false;
-  SelectScreen(job.modelName, dpi1200, platform, &screen, &willow);
+  SelectScreen(job.modelName, request, &screen, &willow);
   if (job.log != nullptr)
     job.log->Line(willow ? "DEBUG: EXTERNAL IMPORT NEW_HALFTONE\n"
                          : "DEBUG: NO NEED TO EXTERNAL IMPORT NEW_HALFTONE\n");
-  return HalftoneDitherRows(job, src, width, lines, dst, limit, negative, dpi1200, platform);
+  return HalftoneDitherRows(job, request);
 }
 
-int HalftoneDitherRows(ScreenJob& job, const uint8_t* src, int width, uint32_t lines,
-                       uint8_t* dst, uint32_t limit, int negative, int dpi1200, int platform) {
-  (void)limit;  // the output does not depend on the raster's own size
+bool HalftoneDitherRows(ScreenJob& job, const HalftoneRequest& request) {
   Screen screen{};
   bool willow = false;
-  bool known = SelectScreen(job.modelName, dpi1200, platform, &screen, &willow);
-  if (src == nullptr || dst == nullptr || !known) return 0;
-  if (width <= 0 || lines == 0) return 1;
+  const bool known = SelectScreen(job.modelName, request, &screen, &willow);
+  if (request.src == nullptr || request.dst == nullptr || !known) return false;
+  if (request.width <= 0 || request.lines == 0) return true;
 
-  const size_t w = static_cast<size_t>(width);
   const size_t period = screen.period;
   const size_t len = period / Gcd(period, kBlock) * kBlock;  // lcm(period, 64)
-  const uint8_t flip = negative ? 0xFF : 0x00;
-  const bool two_bit = screen.mode == kTwoBit;
-  const size_t px_per_byte = two_bit ? 4 : 8;
-  const LevelSteps steps = two_bit ? FindLevelSteps() : LevelSteps{};
-
+  const bool twoBit = screen.mode == kTwoBit;
   // Each matrix row repeated to len bytes.
   std::vector<uint8_t> pats(period * len);
   for (size_t r = 0; r < period; ++r)
     for (size_t i = 0; i < len; ++i) pats[r * len + i] = screen.matrix[r * period + i % period];
 
-  uint64_t dots = 0;
-  size_t r = 0;  // matrix row of the current page row
-  if (w % px_per_byte == 0) {
-    const size_t row_bytes = w / px_per_byte;
-    uint8_t* out = dst;
-    for (uint32_t y = 0; y < lines; ++y) {
-      const uint8_t* s = src + static_cast<size_t>(y) * w;
-      const uint8_t* pat = &pats[r * len];
-      if (two_bit)
-        ScreenRow2(s, pat, len, row_bytes, out, flip, steps);
-      else
-        dots += ScreenRow1(s, pat, len, row_bytes, out, flip);
-      out += row_bytes;
-      if (++r == period) r = 0;
-    }
-  } else {
-    // Rows start inside a byte: screen each row into a scratch row that
-    // starts on a byte boundary, then shift it into the running output.
-    const size_t whole = w / px_per_byte;
-    const size_t rest = w % px_per_byte;
-    std::vector<uint8_t> row(whole + 1);
-    BitSink sink{dst};
-    sink.flip = flip;
-    for (uint32_t y = 0; y < lines; ++y) {
-      const uint8_t* s = src + static_cast<size_t>(y) * w;
-      const uint8_t* pat = &pats[r * len];
-      if (two_bit)
-        ScreenRow2(s, pat, len, whole, row.data(), 0, steps);
-      else
-        ScreenRow1(s, pat, len, whole, row.data(), 0);
-      for (size_t i = 0; i < whole; ++i) sink.Put(row[i], 8);
-      const size_t x0 = whole * px_per_byte;
-      const size_t o = x0 % len;
-      for (size_t j = 0; j < rest; ++j) {
-        if (two_bit)
-          sink.Put(Level2(s[x0 + j], pat[o + j]), 2);
-        else
-          sink.Put(s[x0 + j] < pat[o + j] ? 1u : 0u, 1);
-      }
-      if (++r == period) r = 0;
-    }
-    dots = sink.dots;
-  }
-
+  const RowScreen rows{pats.data(), period, len, request.negative ? uint8_t{0xFF} : uint8_t{0},
+                       twoBit, twoBit ? FindLevelSteps() : LevelSteps{}};
+  const uint64_t dots = static_cast<size_t>(request.width) % (twoBit ? 4 : 8) == 0
+                            ? ScreenAligned(rows, request)
+                            : ScreenUnaligned(rows, request);
   // The dot count is reported on PLATFORM_C and PLATFORM_Z only.
-  if ((platform == 1 || platform == 2) && job.coverage != nullptr)
+  if ((request.platform == PLATFORM_C || request.platform == PLATFORM_Z) && job.coverage != nullptr)
     *job.coverage += static_cast<uint32_t>(dots);
-  return 1;
+  return true;
 }
+
+}  // namespace lumora

@@ -14,6 +14,8 @@
 
 #include "ps_job_state.h"
 
+namespace lumora {
+
 namespace {
 
 bool SameFile(int a, int b) {
@@ -23,7 +25,7 @@ bool SameFile(int a, int b) {
 
 }  // namespace
 
-CancellableOutput::CancellableOutput(lumora::PsJobState& job)
+CancellableOutput::CancellableOutput(PsJobState& job)
     : job_(job), fd_(job.deviceFd), piece_(SIZE_MAX) {
   struct stat st;
   if (fd_ < 0) return;
@@ -99,10 +101,12 @@ size_t CancellableOutput::Write(const char* data, size_t len) {
   return done;
 }
 
-size_t CancellableOutput::SendFile(int in_fd, off_t* offset, size_t count) {
+size_t CancellableOutput::SendFile(int inFd, off_t* offset, size_t count) {
   if (fd_ < 0) {
     error_ = EINVAL;  // the block loop copies the file
     return 0;
   }
-  return Pump(count, [&](size_t, size_t piece) { return sendfile(fd_, in_fd, offset, piece); });
+  return Pump(count, [&](size_t, size_t piece) { return sendfile(fd_, inFd, offset, piece); });
 }
+
+}  // namespace lumora

@@ -13,15 +13,15 @@
 #include <cstddef>
 
 namespace lumora {
+
 struct PsJobState;
-}
 
 class CancellableOutput {
  public:
   // Pipes and sockets are switched to non-blocking writes for the life of
   // the object (their flags are restored after it), unless standard error
   // shares the pipe: then pieces of PIPE_BUF go out once poll() finds room.
-  explicit CancellableOutput(lumora::PsJobState& job);
+  explicit CancellableOutput(PsJobState& job);
   ~CancellableOutput();
   CancellableOutput(const CancellableOutput&) = delete;
   CancellableOutput& operator=(const CancellableOutput&) = delete;
@@ -29,9 +29,9 @@ class CancellableOutput {
   // Writes data until all of it is out or the job is cancelled; returns the
   // bytes written. A failed output sets the job's outputFailed and error().
   size_t Write(const char* data, size_t len);
-  // Copies up to count bytes of in_fd from *offset with sendfile(), with the
+  // Copies up to count bytes of inFd from *offset with sendfile(), with the
   // same stops; fewer bytes and error() 0 mean the end of the file.
-  size_t SendFile(int in_fd, off_t* offset, size_t count);
+  size_t SendFile(int inFd, off_t* offset, size_t count);
   // errno of the transfer that failed last; 0 when none did.
   int error() const { return error_; }
 
@@ -40,10 +40,12 @@ class CancellableOutput {
   size_t Pump(size_t len, Transfer transfer);
   void WaitForRoom() const;
 
-  lumora::PsJobState& job_;
+  PsJobState& job_;
   int fd_;
   int savedFlags_ = -1;   // flags to restore; -1 when they were not changed
   bool waitFirst_ = false;  // poll() before every piece (writes could block)
   size_t piece_;
   int error_ = 0;
 };
+
+}  // namespace lumora

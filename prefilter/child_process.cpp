@@ -16,6 +16,8 @@
 
 extern char** environ;
 
+namespace lumora {
+
 namespace {
 
 // Closes a descriptor when it goes out of scope.
@@ -94,15 +96,15 @@ class LogLines {
   std::string text_;
 };
 
-// Starts the program with its standard output on out_fd. The child starts
+// Starts the program with its standard output on outFd. The child starts
 // with default signal handling and nothing blocked, even though the filter
 // ignores SIGPIPE and catches SIGTERM.
 int Spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-          int out_fd, int err_fd, pid_t* pid) {
+          int outFd, int errFd, pid_t* pid) {
   SpawnSetup setup;
   posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&setup.actions, out_fd, 1);
-  if (err_fd >= 0) posix_spawn_file_actions_adddup2(&setup.actions, err_fd, 2);
+  posix_spawn_file_actions_adddup2(&setup.actions, outFd, 1);
+  if (errFd >= 0) posix_spawn_file_actions_adddup2(&setup.actions, errFd, 2);
   sigset_t defaults, empty;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -178,10 +180,10 @@ struct Pipe {
   }
 };
 
-// Runs the program; its output goes to out_fd, or through a pipe to sink
+// Runs the program; its output goes to outFd, or through a pipe to sink
 // (and with a job, its log through another pipe to the job's log).
 ChildResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-                int out_fd, const std::function<void(const char*, size_t)>* sink,
+                int outFd, const std::function<void(const char*, size_t)>* sink,
                 const SideJob* job) {
   ChildResult result;
   if (args.empty() || (job != nullptr && job->Cancelled())) {
@@ -194,7 +196,7 @@ ChildResult Run(const std::vector<std::string>& args, const std::vector<std::str
     return result;
   }
   pid_t pid = -1;
-  const int rc = Spawn(args, environment, sink ? output.ends[1].fd : out_fd, log.ends[1].fd, &pid);
+  const int rc = Spawn(args, environment, sink ? output.ends[1].fd : outFd, log.ends[1].fd, &pid);
   if (rc != 0) {
     result.error = rc;
     return result;
@@ -215,12 +217,12 @@ ChildResult Run(const std::vector<std::string>& args, const std::vector<std::str
 }  // namespace
 
 ChildResult RunProgram(const std::vector<std::string>& args,
-                       const std::vector<std::string>& environment, int out_fd,
-                       size_t capture_limit, const SideJob* job) {
-  if (out_fd >= 0) return Run(args, environment, out_fd, nullptr, job);
+                       const std::vector<std::string>& environment, int outFd,
+                       size_t captureLimit, const SideJob* job) {
+  if (outFd >= 0) return Run(args, environment, outFd, nullptr, job);
   std::string output;
   const std::function<void(const char*, size_t)> keep = [&](const char* data, size_t len) {
-    const size_t room = capture_limit - std::min(capture_limit, output.size());
+    const size_t room = captureLimit - std::min(captureLimit, output.size());
     output.append(data, std::min(room, len));
   };
   ChildResult result = Run(args, environment, -1, &keep, job);
@@ -235,8 +237,10 @@ ChildResult RunProgramInto(const std::vector<std::string>& args,
   return Run(args, environment, -1, &sink, job);
 }
 
-std::string FirstLine(const std::string& output, size_t max_len) {
+std::string FirstLine(const std::string& output, size_t maxLen) {
   size_t end = output.find('\n');
   if (end == std::string::npos) end = output.size();
-  return output.substr(0, std::min(end, max_len));
+  return output.substr(0, std::min(end, maxLen));
 }
+
+}  // namespace lumora

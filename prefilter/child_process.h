@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace lumora {
+
 class SideJob;
 
 struct ChildResult {
@@ -20,8 +22,8 @@ struct ChildResult {
 // Runs args[0] (looked up in PATH when it holds no '/') with args as its
 // argument vector, the process's environment with `environment` added
 // ("NAME=value", replacing a variable of that name) and standard input
-// from /dev/null, and waits for it. With out_fd >= 0 its standard output
-// goes to that descriptor; otherwise up to capture_limit bytes of it are
+// from /dev/null, and waits for it. With outFd >= 0 its standard output
+// goes to that descriptor; otherwise up to captureLimit bytes of it are
 // kept in output (the rest is read and dropped, so the program never
 // blocks on a full pipe). With a job given, the program's log lines go to
 // the job's log (a line without a CUPS level as a DEBUG line; after a cancel
@@ -29,8 +31,8 @@ struct ChildResult {
 // cancelled (error ECANCELED), and a program still running when it is
 // cancelled is ended with SIGTERM.
 ChildResult RunProgram(const std::vector<std::string>& args,
-                       const std::vector<std::string>& environment = {}, int out_fd = -1,
-                       size_t capture_limit = 65536, const SideJob* job = nullptr);
+                       const std::vector<std::string>& environment = {}, int outFd = -1,
+                       size_t captureLimit = 65536, const SideJob* job = nullptr);
 
 // The same with the program's standard output handed to sink piece by
 // piece as it comes (nothing is kept in output).
@@ -39,5 +41,7 @@ ChildResult RunProgramInto(const std::vector<std::string>& args,
                            const std::function<void(const char* data, size_t len)>& sink,
                            const SideJob* job = nullptr);
 
-// The first line of the output, without its line end, at most max_len bytes.
-std::string FirstLine(const std::string& output, size_t max_len);
+// The first line of the output, without its line end, at most maxLen bytes.
+std::string FirstLine(const std::string& output, size_t maxLen);
+
+}  // namespace lumora

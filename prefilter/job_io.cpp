@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+namespace lumora {
+
 FdCloser::~FdCloser() {
   if (fd >= 0) close(fd);
 }
@@ -27,3 +29,5 @@ bool WriteAll(int fd, const void* data, size_t len) {
   }
   return true;
 }
+
+}  // namespace lumora

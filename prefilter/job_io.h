@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace lumora {
+
 // Closes a descriptor when it goes out of scope (nothing for -1).
 struct FdCloser {
   int fd;
@@ -14,3 +16,5 @@ struct FdCloser {
 // Writes all of data to fd, retrying after signals and waiting for room on
 // a non-blocking descriptor; false on error.
 bool WriteAll(int fd, const void* data, size_t len);
+
+}  // namespace lumora

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace lumora {
+
 LineReader::~LineReader() {
   if (owned_ && fd_ >= 0) close(fd_);
 }
@@ -62,3 +64,5 @@ bool LineReader::Seek(off_t offset) {
   offset_ = offset;
   return true;
 }
+
+}  // namespace lumora

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace lumora {
+
 class LineReader {
  public:
   static constexpr size_t kMaxLinePiece = 1 << 20;
@@ -38,3 +40,5 @@ class LineReader {
   size_t end_ = 0;
   off_t offset_ = 0;
 };
+
+}  // namespace lumora

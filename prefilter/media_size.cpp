@@ -19,6 +19,8 @@
 #include "ps_job_state.h"
 #include "side_log.h"
 
+namespace lumora {
+
 namespace {
 
 // Job options parsed by libcups, freed on scope exit.
@@ -33,7 +35,7 @@ struct JobOptions {
 // First line of the job file holding the pattern, ignoring case, as
 // `grep -i PATTERN FILE -m 1 -s` prints it (at most 511 characters). grep
 // runs with an argument vector, so the path is never seen by a shell.
-std::string GrepFirstLine(lumora::PsJobState& job, const char* pattern, const char* path) {
+std::string GrepFirstLine(PsJobState& job, const char* pattern, const char* path) {
   ChildResult r = RunProgram(
       {job.hooks.grepPath, "-i", "-m", "1", "-s", "-e", pattern, "--", path ? path : ""},
       job.hooks.childEnvironment, -1, 4096, &job.side);
@@ -107,7 +109,7 @@ double PreviousNumber(const char* text, const char*& p) {
 
 // Reads the job file until a MediaBox or pdfSetupPaper line tells the size.
 // found_size is false when no line decides.
-bool ScanJobForA5(lumora::LogOutput& log, const char* path, bool* a5) {
+bool ScanJobForA5(LogOutput& log, const char* path, bool* a5) {
   *a5 = false;
   LineReader reader;
   if (!path || !reader.Open(path)) {
@@ -170,17 +172,17 @@ bool CustomDimensions(const char* text, float* w, float* l) {
 
 }  // namespace
 
-bool FindPageSize(const lumora::PsPrinterDescription& printer, const char* name,
-                  lumora::PsPageSize* size) {
+bool FindPageSize(const PsPrinterDescription& printer, const char* name,
+                  PsPageSize* size) {
   if (name == nullptr) return false;
   if (!strncmp(name, "Custom.", 7) && printer.variableSizes) {
     const auto custom = std::find_if(printer.pageSizes.begin(), printer.pageSizes.end(),
-                                     [](const lumora::PsPageSize& s) { return s.name == "Custom"; });
+                                     [](const PsPageSize& s) { return s.name == "Custom"; });
     if (custom == printer.pageSizes.end()) return false;
     *size = *custom;
     return CustomDimensions(name + 7, &size->width, &size->length);
   }
-  for (const lumora::PsPageSize& s : printer.pageSizes) {
+  for (const PsPageSize& s : printer.pageSizes) {
     if (strcasecmp(name, s.name.c_str()) == 0) {
       *size = s;
       return true;
@@ -189,13 +191,13 @@ bool FindPageSize(const lumora::PsPrinterDescription& printer, const char* name,
   return false;
 }
 
-int checkmediasize(lumora::PsJobState& job, int /*unused*/, int* w, int* h) {
+int checkmediasize(PsJobState& job, int /*unused*/, int* w, int* h) {
   if (!w || !h) return 0;
   // The job's PageSize (or media), else the queue's default.
-  const std::string effective = lumora::EffectiveOption(job, "PageSize");
+  const std::string effective = EffectiveOption(job, "PageSize");
   if (effective.empty()) return 0;
   const char* pagesize = effective.c_str();
-  lumora::PsPageSize size;
+  PsPageSize size;
   if (FindPageSize(job.printer, pagesize, &size)) {
     *w = static_cast<int>(size.width);
     *h = static_cast<int>(size.length);
@@ -204,8 +206,8 @@ int checkmediasize(lumora::PsJobState& job, int /*unused*/, int* w, int* h) {
   return 1;
 }
 
-int isSupportCustomPageSize(lumora::PsJobState& job, const char* options_text, const char* path) {
-  JobOptions options(options_text);
+int isSupportCustomPageSize(PsJobState& job, const char* optionsText, const char* path) {
+  JobOptions options(optionsText);
   bool custom = false;
   if (const char* pagesize = options.get("PageSize")) {
     Debugf(job.log, "PageSize:%s\n", pagesize);
@@ -213,7 +215,7 @@ int isSupportCustomPageSize(lumora::PsJobState& job, const char* options_text, c
   } else if (const char* media = options.get("media")) {
     Debugf(job.log, "media=%s\n", media);
     custom = strcasestr(media, "Custom") != nullptr;
-  } else if (const char* queueDefault = lumora::QueueDefault(job.printer, "PageSize")) {
+  } else if (const char* queueDefault = QueueDefault(job.printer, "PageSize")) {
     Debugf(job.log, "PageSize:%s\n", queueDefault);
     custom = strcasestr(queueDefault, "Custom") != nullptr;
   }
@@ -242,12 +244,12 @@ int isSupportCustomPageSize(lumora::PsJobState& job, const char* options_text, c
   return 1;
 }
 
-bool isA5PageSize(lumora::PsJobState& job, const char* options_text, const char* path) {
-  JobOptions options(options_text);
+bool isA5PageSize(PsJobState& job, const char* optionsText, const char* path) {
+  JobOptions options(optionsText);
   bool a5 = false;
   // The job's PageSize (or media), else the queue's default; a queue
   // without a default size leaves it to the job file.
-  const std::string pagesize = lumora::EffectiveOption(job, "PageSize");
+  const std::string pagesize = EffectiveOption(job, "PageSize");
   if (!pagesize.empty())
     a5 = strstr(pagesize.c_str(), "A5") != nullptr;
   else
@@ -264,3 +266,5 @@ bool isA5PageSize(lumora::PsJobState& job, const char* options_text, const char*
   if (!feedDefault) return true;
   return strcasestr(feedDefault, "LongEdge") != nullptr;
 }
+
+}  // namespace lumora

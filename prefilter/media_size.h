@@ -6,8 +6,8 @@
 #include "ps_job.h"
 
 namespace lumora {
+
 struct PsJobState;
-}
 
 // Printable range of custom sizes, in points, bounds included.
 constexpr float kCustomMinWidth = 211.0f;
@@ -18,16 +18,18 @@ constexpr float kCustomMaxHeight = 1010.0f;
 // The printer's page size of that name as the CUPS library's ppdPageSize
 // finds it: a choice named so (ignoring case), or for "Custom.WxH[unit]"
 // the custom size of those dimensions when the printer takes custom sizes.
-bool FindPageSize(const lumora::PsPrinterDescription& printer, const char* name,
-                  lumora::PsPageSize* size);
+bool FindPageSize(const PsPrinterDescription& printer, const char* name,
+                  PsPageSize* size);
 
 // Size of the job's "PageSize" option in the printer's sizes, truncated to
 // whole points, into *w and *h. 1 when the job names a PageSize, else 0.
-int checkmediasize(lumora::PsJobState& job, int unused, int* w, int* h);
+int checkmediasize(PsJobState& job, int unused, int* w, int* h);
 
 // 1 when the job may be printed, 0 when it asks for a custom size whose
 // first MediaBox or pdfSetupPaper in the job file is out of range.
-int isSupportCustomPageSize(lumora::PsJobState& job, const char* options, const char* path);
+int isSupportCustomPageSize(PsJobState& job, const char* options, const char* path);
 
 // The job is A5 paper fed long edge first.
-bool isA5PageSize(lumora::PsJobState& job, const char* options, const char* path);
+bool isA5PageSize(PsJobState& job, const char* options, const char* path);
+
+}  // namespace lumora

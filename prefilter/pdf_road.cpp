@@ -20,6 +20,8 @@
 #include "side_log.h"
 #include "support_check.h"
 
+namespace lumora {
+
 namespace {
 
 constexpr double kMinQpdfVersion = 8;
@@ -31,7 +33,7 @@ const char* const kRemovedOptions[] = {"page-set",  "noCollate",        "Collate
                                        "number-up", "OutputOrder",      "number-up-layout",
                                        "orientation-requested"};
 
-bool WantsLongEdgeRotation(lumora::PsJobState& job) {
+bool WantsLongEdgeRotation(PsJobState& job) {
   char deviceId[512] = "";
   int len = 511;
   bool idValid = query1284info(job, deviceId, &len);
@@ -39,7 +41,7 @@ bool WantsLongEdgeRotation(lumora::PsJobState& job) {
   const char* options = job.ticket.options.c_str();
   if (strstr(options, "noDuplex") || strstr(options, "DuplexNoTumble"))
     return strstr(options, "DuplexNoTumble") != nullptr;
-  const char* duplex = lumora::QueueDefault(job.printer, "Duplex");
+  const char* duplex = QueueDefault(job.printer, "Duplex");
   return duplex && strcasecmp(duplex, "DuplexNoTumble") == 0;
 }
 
@@ -66,7 +68,7 @@ bool EndsWithEofComment(const std::string& path) {
   return std::string(tail, n).find("%%EOF") != std::string::npos;
 }
 
-bool getqpdfversion(lumora::PsJobState& job) {
+bool getqpdfversion(PsJobState& job) {
   ChildResult r = RunProgram({job.hooks.qpdfPath, "--version"}, job.hooks.childEnvironment, -1,
                              65536, &job.side);
   if (!r.started) {
@@ -90,7 +92,7 @@ bool getqpdfversion(lumora::PsJobState& job) {
 namespace {
 
 // The page count of the PDF as the tool reports it; -1 when it cannot run.
-int PageCount(lumora::PsJobState& job, const std::string& tool, const std::string& path) {
+int PageCount(PsJobState& job, const std::string& tool, const std::string& path) {
   ChildResult count = RunProgram({tool, "--show-npages", path}, job.hooks.childEnvironment, -1,
                                  65536, &job.side);
   if (!count.started) return -1;
@@ -107,7 +109,7 @@ std::string EvenPages(int pages) {
 }
 
 // Turns the even pages of path into rotated; false (logged) when it failed.
-bool TurnEvenPages(lumora::PsJobState& job, const std::string& tool, const std::string& path,
+bool TurnEvenPages(PsJobState& job, const std::string& tool, const std::string& path,
                    const std::string& rotated) {
   const int pages = PageCount(job, tool, path);
   if (pages < 0) {
@@ -131,13 +133,13 @@ bool TurnEvenPages(lumora::PsJobState& job, const std::string& tool, const std::
 
 // pdftops's PostScript into the file fd; false (logged) when it did not
 // make a whole file.
-bool Convert(lumora::PsJobState& job, const std::string& path, const std::string& options,
+bool Convert(PsJobState& job, const std::string& path, const std::string& options,
              int fd) {
   // pdftops writes into a pipe and this process into the file: pdftops does
   // not report a write that failed (a full disk), and a file missing a piece
   // in its middle may still end with its trailer.
   int writeError = 0;
-  const lumora::PsJobTicket& t = job.ticket;
+  const PsJobTicket& t = job.ticket;
   ChildResult r = RunProgramInto(
       {job.hooks.pdftopsPath, t.jobId, t.user, t.title, "1", options, path},
       job.hooks.childEnvironment, [&](const char* data, size_t len) {
@@ -165,7 +167,7 @@ bool Convert(lumora::PsJobState& job, const std::string& path, const std::string
 }
 
 // The converted file is whole: not empty, and with its trailer.
-bool WholePostScript(lumora::PsJobState& job, const std::string& result) {
+bool WholePostScript(PsJobState& job, const std::string& result) {
   if (FileSize(result) <= 0) {
     Debugf(job.log, "pdftops failed (exit status %d), no PostScript was made.\n", 0);
     return false;
@@ -179,7 +181,7 @@ bool WholePostScript(lumora::PsJobState& job, const std::string& result) {
 
 }  // namespace
 
-void CreatRotateDuplex(lumora::PsJobState& job, std::string& path) {
+void CreatRotateDuplex(PsJobState& job, std::string& path) {
   if (job.Cancelled()) return;  // nothing new starts after a cancel
   const std::string tool = getqpdfversion(job) ? job.hooks.qpdfPath : job.hooks.lmqpdfPath;
   if (!WantsLongEdgeRotation(job)) return;
@@ -198,7 +200,7 @@ void CreatRotateDuplex(lumora::PsJobState& job, std::string& path) {
   path = rotated;
 }
 
-int pdf2ps(lumora::PsJobState& job, std::string& path) {
+int pdf2ps(PsJobState& job, std::string& path) {
   if (job.Cancelled()) {
     Debugf(job.log, "The job was cancelled: the PDF is not converted.\n");
     return -1;
@@ -228,7 +230,7 @@ int pdf2ps(lumora::PsJobState& job, std::string& path) {
   return 1;
 }
 
-void removestr(lumora::LogOutput& log, char* text, const char* str, char sep) {
+void removestr(LogOutput& log, char* text, const char* str, char sep) {
   if (!text || !str || !*str || sep == '\0') {
     Debugf(log, "the parameters is invalid!");
     return;
@@ -239,3 +241,5 @@ void removestr(lumora::LogOutput& log, char* text, const char* str, char sep) {
   if (!end) return;
   memmove(found, end + 1, strlen(end + 1) + 1);
 }
+
+}  // namespace lumora

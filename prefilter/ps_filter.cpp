@@ -14,11 +14,11 @@
 #include "side_log.h"
 #include "wake_event.h"
 
+namespace lumora {
+
 PsSigterm gPsSigterm = {0, -1};
 
 namespace {
-
-using lumora::PsPrinterDescription;
 
 const char kUsage[] = "ERROR: Usage: pstoLumora job-id user title copies options [file]\n";
 
@@ -33,8 +33,8 @@ PsPrinterDescription ReadPrinter() {
   return printer;
 }
 
-lumora::PsJobHooks FilterHooks(const char* queue, const PsFilterIo& io, int wakeFd) {
-  lumora::PsJobHooks hooks;
+PsJobHooks FilterHooks(const char* queue, const PsFilterIo& io, int wakeFd) {
+  PsJobHooks hooks;
   hooks.cancelled = [] { return gPsSigterm.raised != 0; };
   hooks.cancelWakeFd = wakeFd;
   const double timeout = io.deviceIdTimeout;
@@ -61,12 +61,12 @@ struct SigtermWake {
 
 }  // namespace
 
-lumora::DeviceIdAnswer QueryDeviceIdOverSideChannel(char* buf, int* len, double timeout) {
+DeviceIdAnswer QueryDeviceIdOverSideChannel(char* buf, int* len, double timeout) {
   const cups_sc_status_t status =
       cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, buf, len, timeout);
-  if (status == CUPS_SC_STATUS_OK) return lumora::DeviceIdAnswer::kId;
-  if (status == CUPS_SC_STATUS_TIMEOUT) return lumora::DeviceIdAnswer::kNoAnswer;
-  return lumora::DeviceIdAnswer::kNoId;
+  if (status == CUPS_SC_STATUS_OK) return DeviceIdAnswer::kId;
+  if (status == CUPS_SC_STATUS_TIMEOUT) return DeviceIdAnswer::kNoAnswer;
+  return DeviceIdAnswer::kNoId;
 }
 
 PsPrinterDescription DescribePsPrinter(ppd_file_t* ppd) {
@@ -87,8 +87,8 @@ PsPrinterDescription DescribePsPrinter(ppd_file_t* ppd) {
 void cancel_job(int) {
   gPsSigterm.raised = 1;
   RaiseWakeFd(gPsSigterm.wakeFd);
-  static const char msg[] = "DEBUG: cancel_job =1\n";
-  ssize_t ignored = write(2, msg, sizeof(msg) - 1);
+  static const char kMsg[] = "DEBUG: cancel_job =1\n";
+  ssize_t ignored = write(2, kMsg, sizeof(kMsg) - 1);
   (void)ignored;
 }
 
@@ -104,22 +104,24 @@ void InstallPrefilterSignals() {
   sigaction(SIGPIPE, &action, nullptr);
 }
 
-int pstoLumoraJob(int argc, char* argv[], const PsFilterIo& io) {
+int PsToLumoraJob(int argc, char* argv[], const PsFilterIo& io) {
   if (argc < 6 || argc > 7) {
     io.log->Line(kUsage);
     return 1;
   }
   const PsPrinterDescription printer = ReadPrinter();
-  const lumora::PsJobTicket ticket{argv[0], argv[1], argv[2], argv[3], argv[4], argv[5]};
-  lumora::PsJobInput input;
+  const PsJobTicket ticket{argv[0], argv[1], argv[2], argv[3], argv[4], argv[5]};
+  PsJobInput input;
   if (argc == 7)
     input.path = argv[6];
   else
     input.fd = io.inFd;
   const WakeEvent wake;
-  lumora::PsJobHooks hooks = FilterHooks(argv[0], io, wake.fd());
+  PsJobHooks hooks = FilterHooks(argv[0], io, wake.fd());
   if (io.adjustHooks) io.adjustHooks(hooks);
   SigtermWake sigtermWake(wake.fd());
-  lumora::PsJob job(printer, ticket, input, *io.device, *io.log, std::move(hooks));
+  PsJob job(printer, ticket, input, *io.device, *io.log, std::move(hooks));
   return job.Run();
 }
+
+}  // namespace lumora

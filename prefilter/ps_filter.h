@@ -12,6 +12,8 @@
 
 #include "ps_job.h"
 
+namespace lumora {
+
 // The filter's SIGTERM state, the one thing the process owns: the handler
 // sets `raised` and writes to `wakeFd` (the running job's cancel event, -1
 // when no job runs), so that the job's waits end at once.
@@ -22,30 +24,36 @@ struct PsSigterm {
 extern PsSigterm gPsSigterm;
 
 struct PsFilterIo {
-  lumora::ByteOutput* device = nullptr;  // the printer (standard output)
-  lumora::LogOutput* log = nullptr;      // the scheduler's log (standard error)
+  ByteOutput* device = nullptr;  // the printer (standard output)
+  LogOutput* log = nullptr;      // the scheduler's log (standard error)
   int inFd = 0;                          // the job when no file is named
   // Time-out of one device-id query over the side channel, in seconds.
   double deviceIdTimeout = 10.0;
   // Called with the filter's hooks before the job runs (tests adjust them).
-  std::function<void(lumora::PsJobHooks&)> adjustHooks;
+  std::function<void(PsJobHooks&)> adjustHooks;
 };
 
 // The whole job: argv as the scheduler gives it (6 or 7 entries). Returns
 // the exit status: 1 for a refused printer or size, a usage error or a job
 // that could not be produced; 0 otherwise. Every temporary file it made is
 // gone when it returns.
-int pstoLumoraJob(int argc, char* argv[], const PsFilterIo& io);
+int PsToLumoraJob(int argc, char* argv[], const PsFilterIo& io);
 
 // The printer's device id asked of the backend over the CUPS side channel
 // (the filter's deviceId hook).
-lumora::DeviceIdAnswer QueryDeviceIdOverSideChannel(char* buf, int* len, double timeout);
+DeviceIdAnswer QueryDeviceIdOverSideChannel(char* buf, int* len, double timeout);
 
 // What the queue's PPD tells a job about its printer.
-lumora::PsPrinterDescription DescribePsPrinter(ppd_file_t* ppd);
+PsPrinterDescription DescribePsPrinter(ppd_file_t* ppd);
 
 // SIGTERM handler: marks the job cancelled and wakes it.
 void cancel_job(int sig);
 // Makes standard error unbuffered, catches SIGTERM with cancel_job and
 // ignores SIGPIPE (a closed output is a write error, not a silent death).
 void InstallPrefilterSignals();
+
+}  // namespace lumora
+
+// The printer application names this without its namespace (until it
+// moves into lumora::app).
+using lumora::DescribePsPrinter;

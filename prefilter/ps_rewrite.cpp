@@ -21,14 +21,14 @@
 #include "side_log.h"
 #include "url_decode.h"
 
+namespace lumora {
+
 const char kCancelTrailer[] =
     "%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n\x04\x1b%-12345X\n";
 const char kEndOfJob[] = "\x04\x1b%-12345X";
 
 static_assert(sizeof(kCancelTrailer) - 1 == kCancelTrailerLen, "cancel trailer is 69 bytes");
 static_assert(sizeof(kEndOfJob) - 1 == kEndOfJobLen, "end of job is 10 bytes");
-
-using lumora::PsJobState;
 
 namespace {
 
@@ -49,7 +49,7 @@ bool CancelCut(PsJobState& job, std::string& data) {
 
 // FixPrnPageSize; when it changes the line, the line as it was goes to
 // `original` (when given).
-bool FixLine(lumora::LogOutput* log, std::string& line, int w, int h, bool collate,
+bool FixLine(LogOutput* log, std::string& line, int w, int h, bool collate,
              bool& inNumCopies, std::string* original);
 
 // The PJL lines that follow "@PJL JOB NAME" on the maple family.
@@ -398,7 +398,7 @@ const char* FindNoCase(const char* text, size_t len, const char* needle) {
   return nullptr;
 }
 
-bool FixLine(lumora::LogOutput* log, std::string& line, int w, int h, bool collate,
+bool FixLine(LogOutput* log, std::string& line, int w, int h, bool collate,
              bool& inNumCopies, std::string* original) {
   const char* text = line.c_str();
   const size_t len = strlen(text);
@@ -452,11 +452,11 @@ bool WritePSdataToStdout(PsJobState& job, const std::string& path) {
     Debugf(job.log, "Uable open temp file error! \n");
     return false;
   }
-  job.jobClose = lumora::JobCloseOf(path);
+  job.jobClose = JobCloseOf(path);
   if (!job.ismaple) {
     FdCloser closer{fd};
     PlainCopy(job, fd);
-    lumora::CloseCutJob(job);
+    CloseCutJob(job);
     return true;
   }
   LineReader reader;
@@ -466,7 +466,7 @@ bool WritePSdataToStdout(PsJobState& job, const std::string& path) {
     RewriteLines(job, reader, header);
   else
     RewriteCollated(job, reader, path, header);
-  lumora::CloseCutJob(job);
+  CloseCutJob(job);
   return true;
 }
 
@@ -524,3 +524,5 @@ int getPrinter_optiopns(const char* printerName, char* deviceUri, char* makeMode
   cupsFreeDests(num, dests);
   return 0;
 }
+
+}  // namespace lumora

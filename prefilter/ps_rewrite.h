@@ -9,8 +9,8 @@
 #include <string>
 
 namespace lumora {
+
 struct PsJobState;
-}
 
 // The PostScript trailer that closes a job cut by cancellation (69 bytes).
 extern const char kCancelTrailer[];
@@ -21,7 +21,7 @@ constexpr int kEndOfJobLen = 10;
 
 // Copies (and for the maple family rewrites) the job file to the output.
 // False when the job file cannot be opened.
-bool WritePSdataToStdout(lumora::PsJobState& job, const std::string& path);
+bool WritePSdataToStdout(PsJobState& job, const std::string& path);
 
 // Forces the page-size statements of one line to width x height, repairs a
 // setpagedevice dictionary with a malformed DeferredMediaSelection key and,
@@ -34,7 +34,7 @@ bool FixPrnPageSize(std::string& line, int w, int h, bool collate, bool& inNumCo
 // its first NUL) holds a page comment that is not the first page after the
 // setup, writes the text before it and the cancel trailer to the output,
 // replaces data by the trailer, sets outlen to 69 and returns true.
-bool find_pageend(lumora::PsJobState& job, std::string& data, int& outlen);
+bool find_pageend(PsJobState& job, std::string& data, int& outlen);
 
 // The device URI (and make and model) of the queue among the scheduler's
 // destinations; both outputs (256 bytes each) are emptied when not found.
@@ -45,3 +45,5 @@ void FindQueueOptions(int numDests, cups_dest_t* dests, const char* printerName,
 
 // Lower-case copy of src into dst (dstSize bytes, always terminated).
 void strToLower(const char* src, char* dst, size_t dstSize);
+
+}  // namespace lumora

@@ -3,12 +3,13 @@
 #include "ps_filter.h"
 
 int main(int argc, char* argv[]) {
+  using namespace lumora;
   InstallPrefilterSignals();
-  lumora::FdOutput device(1);
-  lumora::StderrLog log;
+  FdOutput device(1);
+  StderrLog log;
   PsFilterIo io;
   io.device = &device;
   io.log = &log;
   io.inFd = 0;
-  return pstoLumoraJob(argc, argv, io);
+  return PsToLumoraJob(argc, argv, io);
 }

@@ -8,6 +8,8 @@
 #include "ps_job_state.h"
 #include "side_log.h"
 
+namespace lumora {
+
 // Rows come from the generated model list: LUMORA_PS_MODEL(designation, family).
 #define LUMORA_DEVICE_ID_ROW(d) {"MFG:Lumora;", "MDL:" d " series;", "CLS:PRINTER;"},
 
@@ -56,7 +58,7 @@ const char* const Larch_printerinfo[] = {
 namespace {
 
 // The printer's ShortNickName, logged; nullptr when there is none.
-const char* ShortNickName(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log) {
+const char* ShortNickName(const PsPrinterDescription& printer, LogOutput& log) {
   if (!printer.shortNickName) return nullptr;
   Debugf(log, "attr->value :%s.\n", printer.shortNickName->c_str());
   return printer.shortNickName->c_str();
@@ -77,7 +79,7 @@ void MarkMaple(const char* text, bool* maple) {
 
 }  // namespace
 
-bool query1284info(lumora::PsJobState& job, char* buf, int* len) {
+bool query1284info(PsJobState& job, char* buf, int* len) {
   if (job.Cancelled()) {
     // Nothing new starts after a cancel.
     if (buf) buf[0] = '\0';
@@ -88,19 +90,19 @@ bool query1284info(lumora::PsJobState& job, char* buf, int* len) {
   // does not answer: asking again would only wait as long.
   if (buf && len && *len > 0 && !job.deviceIdUnanswered && job.hooks.deviceId) {
     const int capacity = *len;
-    const lumora::DeviceIdAnswer answer = job.hooks.deviceId(buf, len);
-    if (answer == lumora::DeviceIdAnswer::kId && *len > 0 && *len <= capacity) {
+    const DeviceIdAnswer answer = job.hooks.deviceId(buf, len);
+    if (answer == DeviceIdAnswer::kId && *len > 0 && *len <= capacity) {
       buf[*len] = '\0';
       return true;
     }
-    if (answer == lumora::DeviceIdAnswer::kNoAnswer) job.deviceIdUnanswered = true;
+    if (answer == DeviceIdAnswer::kNoAnswer) job.deviceIdUnanswered = true;
   }
   if (buf) buf[0] = '\0';
   Debugf(job.log, "cups api can't find 1284 information.\n");
   return false;
 }
 
-bool isSupportPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+bool isSupportPrinter(const PsPrinterDescription& printer, LogOutput& log,
                       const char* deviceId, bool deviceIdValid, bool* maple) {
   if (!deviceId) deviceId = "";
   if (!deviceIdValid) {
@@ -122,7 +124,7 @@ bool isSupportPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOu
   return false;
 }
 
-bool isLarchPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+bool isLarchPrinter(const PsPrinterDescription& printer, LogOutput& log,
                     const char* deviceId, bool deviceIdValid) {
   if (deviceIdValid && deviceId) {
     for (size_t i = 0; i < kLarch1284InfoRows; ++i)
@@ -135,3 +137,5 @@ bool isLarchPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutp
   }
   return false;
 }
+
+}  // namespace lumora

@@ -8,6 +8,10 @@
 
 #include "ps_job.h"
 
+namespace lumora {
+
+struct PsJobState;
+
 constexpr size_t kModelFieldSize = 64;
 
 // Device-id items of every supported model: "MFG:Lumora;", "MDL:<D> series;",
@@ -25,22 +29,20 @@ extern const char Larch_1284info[][3][kModelFieldSize];
 extern const size_t kLarch1284InfoRows;
 extern const char* const Larch_printerinfo[];  // ends with a null entry
 
-namespace lumora {
-struct PsJobState;
-}
-
 // Asks the printer for its device id (the job's deviceId hook). On entry
 // *len is the capacity of buf (at most its size minus one); on success buf
 // holds the id, NUL-terminated, and *len its length. On failure buf is
 // emptied. Once a query of the job went unanswered for the whole time-out,
 // later ones fail at once.
-bool query1284info(lumora::PsJobState& job, char* buf, int* len);
+bool query1284info(PsJobState& job, char* buf, int* len);
 
 // Supported printer? Sets *maple (never clears it) for the maple family.
 // Without a valid device id the printer's ShortNickName decides.
-bool isSupportPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+bool isSupportPrinter(const PsPrinterDescription& printer, LogOutput& log,
                       const char* deviceId, bool deviceIdValid, bool* maple);
 
 // A model of the Larch platform?
-bool isLarchPrinter(const lumora::PsPrinterDescription& printer, lumora::LogOutput& log,
+bool isLarchPrinter(const PsPrinterDescription& printer, LogOutput& log,
                     const char* deviceId, bool deviceIdValid);
+
+}  // namespace lumora

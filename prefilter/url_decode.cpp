@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace lumora {
+
 int hex2dec(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -27,3 +29,5 @@ void urldecode(char* url) {
   }
   url[out] = '\0';
 }
+
+}  // namespace lumora

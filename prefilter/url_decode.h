@@ -3,6 +3,8 @@
 // queue name with escapes can be compared with the filter's own.
 #pragma once
 
+namespace lumora {
+
 // Value of one hexadecimal digit; -1 for any other character.
 int hex2dec(char c);
 
@@ -10,3 +12,5 @@ int hex2dec(char c);
 // Any length is fine, and a '%' with fewer than two characters after it is
 // kept as it is.
 void urldecode(char* url);
+
+}  // namespace lumora

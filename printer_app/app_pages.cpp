@@ -185,15 +185,17 @@ void FillIconsAndTestPage(pappl_pr_driver_data_t* data) {
   data->testpage_cb = TestPage;
 }
 
-void PollSupplies(pappl_job_t* job, pappl_device_t* device) {
+namespace {
+
+// The printer has not said lately that it reports no supplies.
+bool SuppliesDue(AppContext* ctx, pappl_printer_t* printer) {
+  std::lock_guard<std::mutex> lock(ctx->supplyPolls.mutex);
+  auto it = ctx->supplyPolls.quietUntil.find(printer);
+  return it == ctx->supplyPolls.quietUntil.end() || time(nullptr) >= it->second;
+}
+
+void PollSupplies(AppContext* ctx, pappl_job_t* job, pappl_device_t* device) {
   pappl_printer_t* printer = papplJobGetPrinter(job);
-  AppContext* ctx = SystemContext(papplPrinterGetSystem(printer));
-  if (!ctx || !device) return;
-  {
-    std::lock_guard<std::mutex> lock(ctx->supplyPolls.mutex);
-    auto it = ctx->supplyPolls.quietUntil.find(printer);
-    if (it != ctx->supplyPolls.quietUntil.end() && time(nullptr) < it->second) return;
-  }
   pappl_supply_t supplies[16];
   int count = papplDeviceGetSupplies(device, 16, supplies);
   {
@@ -204,6 +206,18 @@ void PollSupplies(pappl_job_t* job, pappl_device_t* device) {
   if (count <= 0) return;
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "The printer reports %d supplies.", count);
   papplPrinterSetSupplies(printer, count, supplies);
+}
+
+}  // namespace
+
+SupplyPoll::SupplyPoll(pappl_job_t* job, pappl_device_t* device) {
+  AppContext* ctx = SystemContext(papplPrinterGetSystem(papplJobGetPrinter(job)));
+  if (!ctx || !device || !SuppliesDue(ctx, papplJobGetPrinter(job))) return;
+  thread_ = std::thread(PollSupplies, ctx, job, device);
+}
+
+SupplyPoll::~SupplyPoll() {
+  if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace lumora_app

@@ -8,6 +8,8 @@
 
 #include <pappl/pappl.h>
 
+#include <thread>
+
 namespace lumora_app {
 
 // The web pages' icons (/favicon.png, /navicon.png), before the system runs.
@@ -21,8 +23,22 @@ void AddPrinterPages(pappl_printer_t* printer);
 void FillIconsAndTestPage(pappl_pr_driver_data_t* data);
 
 // Asks the printer for its supply levels (network printers: the Printer
-// MIB over SNMP) and keeps what it reports; a printer that did not answer
-// is asked again only after some minutes, so that its jobs do not wait.
-void PollSupplies(pappl_job_t* job, pappl_device_t* device);
+// MIB over SNMP) beside the job, in a thread of the job's, and keeps what
+// it reports: the job's data does not wait for the answer (PAPPL waits 2 s
+// for a printer that does not answer SNMP). A printer that did not answer
+// is asked again only after some minutes. The thread is joined when the
+// poll goes, which must be before the job's device is closed. (PAPPL
+// 1.3.1's network device asks over a socket of its own, apart from the
+// job's data; its USB device reports no supplies.)
+class SupplyPoll {
+ public:
+  SupplyPoll(pappl_job_t* job, pappl_device_t* device);
+  ~SupplyPoll();
+  SupplyPoll(const SupplyPoll&) = delete;
+  SupplyPoll& operator=(const SupplyPoll&) = delete;
+
+ private:
+  std::thread thread_;
+};
 
 }  // namespace lumora_app

@@ -180,10 +180,14 @@ int JobResolution(pappl_job_t* job) {
 
 AppJob::AppJob(pappl_job_t* job, const AppDriver& driver, const pappl_pr_options_t& options,
                pappl_device_t* device)
-    : job_(job), driver_(driver), printer_(DescribePrinter(driver)), output_(device), log_(job) {
+    : job_(job),
+      driver_(driver),
+      printer_(DescribePrinter(driver)),
+      output_(device),
+      log_(job),
+      supplies_(job, device) {
   // A new job: the printer is reachable again and no stack waits.
   EndWait(papplJobGetPrinter(job));
-  PollSupplies(job, device);
   ticket_.jobId = std::to_string(papplJobGetID(job));
   const char* name = papplJobGetName(job);
   ticket_.title = name ? name : "";
@@ -351,14 +355,18 @@ bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devi
                    unsigned /*page*/) {
   return GuardJob(job, "The raster page", [&] {
     AppJob* app = JobOf(job);
-    return app && app->EndPage();
+    // A cancelled job stops here either way; false would show it aborted
+    // until PAPPL ends it.
+    return (app && app->EndPage()) || papplJobIsCanceled(job);
   });
 }
 
 bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/) {
   std::unique_ptr<RasterCallbackJob> state(StateOf(job));
   papplJobSetData(job, nullptr);
-  return GuardJob(job, "The raster job", [&] { return state && state->app && state->app->EndJob(); });
+  return GuardJob(job, "The raster job", [&] {
+    return (state && state->app && state->app->EndJob()) || papplJobIsCanceled(job);
+  });
 }
 
 }  // namespace lumora_app

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app_drivers.h"
+#include "app_pages.h"
 #include "raster_job.h"
 
 namespace lumora_app {
@@ -107,6 +108,7 @@ class AppJob {
   bool printing_ = false;   // the open page takes lines
   bool refused_ = false;
   bool ended_ = false;
+  SupplyPoll supplies_;  // last: joined before the rest goes
 };
 
 // The driver of the job's printer.

@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+namespace lumora {
+
 namespace {
 
 // Binds one pointer from the handle, or to the linked function.
@@ -27,7 +29,7 @@ void CloseHandle(void*& handle) {
 
 }  // namespace
 
-int CupsBinding::InitCUPSDLL() {
+bool CupsBinding::InitCUPSDLL() {
   CloseHandle(m_hCUPS);
   m_hCUPS = dlopen("/usr/lib/libcups.so", RTLD_LAZY);
   Bind(m_hCUPS, "ppdClose", pfppdClose, ppdClose);
@@ -36,9 +38,11 @@ int CupsBinding::InitCUPSDLL() {
   Bind(m_hCUPS, "cupsGetOption", pfcupsGetOption, cupsGetOption);
   Bind(m_hCUPS, "cupsParseOptions", pfcupsParseOptions, cupsParseOptions);
   Bind(m_hCUPS, "cupsTempFd", pfcupsTempFd, cupsTempFd);
-  return m_hCUPS != nullptr ? 1 : 0;
+  return m_hCUPS != nullptr;
 }
 
 void CupsBinding::CloseCUPSDLLs() {
   CloseHandle(m_hCUPS);
 }
+
+}  // namespace lumora

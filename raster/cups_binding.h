@@ -10,6 +10,8 @@
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
+namespace lumora {
+
 class CupsBinding {
  public:
   CupsBinding() = default;
@@ -17,9 +19,9 @@ class CupsBinding {
   CupsBinding(const CupsBinding&) = delete;
   CupsBinding& operator=(const CupsBinding&) = delete;
 
-  // Returns 1 when bound from the opened library, 0 when it fell back to
+  // True when bound from the opened library, false when it fell back to
   // the linked functions.
-  int InitCUPSDLL();
+  bool InitCUPSDLL();
   // Closes the library handle.
   void CloseCUPSDLLs();
 
@@ -34,3 +36,5 @@ class CupsBinding {
  private:
   void* m_hCUPS = nullptr;
 };
+
+}  // namespace lumora

@@ -15,13 +15,14 @@
 
 #include "raster_reader.h"
 
+namespace lumora {
+
 volatile sig_atomic_t Canceled = 0;
 volatile sig_atomic_t g_ismiddlepage = 1;
 volatile sig_atomic_t gKeepAliveFd = 1;
 
 namespace {
 
-using lumora::Logf;
 
 // Seconds/milliseconds that tests may shorten through the environment.
 long EnvNumber(const char* name, long fallback) {
@@ -82,7 +83,7 @@ struct InputFile {
 };
 
 // Reads and drops the lines of a page that is not printed.
-void SkipPageLines(lumora::RasterReader& ras, const cups_page_header2_t& header) {
+void SkipPageLines(RasterReader& ras, const cups_page_header2_t& header) {
   // Not cleared: only what the stream really holds is ever written to it.
   std::unique_ptr<uint8_t[]> line(new (std::nothrow) uint8_t[std::max<uint32_t>(header.cupsBytesPerLine, 1)]);
   if (!line) return;
@@ -91,8 +92,21 @@ void SkipPageLines(lumora::RasterReader& ras, const cups_page_header2_t& header)
   }
 }
 
-// Hands every page of the raster to the job.
-void FeedPages(lumora::RasterReader& ras, lumora::RasterJob& job, lumora::LogOutput& log) {
+// The copy count of the job file's pages: the copies argument when it asks
+// for 2 to 9999 (the scheduler's limit), else what each page header says.
+// Only the first filter of a chain is given the job file, so when this
+// filter reads one no filter before it has put the count into the headers.
+unsigned FileCopies(int argc, char* argv[]) {
+  if (argc != 7) return 0;
+  char* end = nullptr;
+  const long n = strtol(argv[4], &end, 10);
+  return end != argv[4] && *end == '\0' && n > 1 && n <= 9999 ? static_cast<unsigned>(n) : 0;
+}
+
+// Hands every page of the raster to the job; a page that asks for one copy
+// gets fileCopies when that is set.
+void FeedPages(RasterReader& ras, RasterJob& job, LogOutput& log,
+               unsigned fileCopies) {
   cups_page_header2_t header {};
   for (;;) {
     if (ras.ReadHeader2(&header) == 0) {
@@ -100,9 +114,10 @@ void FeedPages(lumora::RasterReader& ras, lumora::RasterJob& job, lumora::LogOut
       return;
     }
     log.Line("DEBUG: cupsRasterReadHeader2 return OK.\n");
-    const lumora::PageStart start = job.StartPage(header);
-    if (start == lumora::PageStart::kStop) return;
-    if (start == lumora::PageStart::kSkip) {
+    if (fileCopies != 0 && header.NumCopies <= 1) header.NumCopies = fileCopies;
+    const PageStart start = job.StartPage(header);
+    if (start == PageStart::kStop) return;
+    if (start == PageStart::kSkip) {
       SkipPageLines(ras, header);
       continue;
     }
@@ -117,8 +132,8 @@ void FeedPages(lumora::RasterReader& ras, lumora::RasterJob& job, lumora::LogOut
 
 // The queue's PPD, opened and described; null (and an ERROR line) when the
 // job cannot have one.
-std::unique_ptr<lumora::PrinterDescription> ReadPrinter(const CupsBinding& cups,
-                                                        lumora::LogOutput& log) {
+std::unique_ptr<PrinterDescription> ReadPrinter(const CupsBinding& cups,
+                                                        LogOutput& log) {
   const char* ppdPath = getenv("PPD");
   if (ppdPath == nullptr || *ppdPath == '\0') {
     log.Line("ERROR: No PPD file for this queue (PPD is not set).\n");
@@ -129,17 +144,17 @@ std::unique_ptr<lumora::PrinterDescription> ReadPrinter(const CupsBinding& cups,
     Logf(log, "ERROR: Unable to open the PPD file \"%s\".\n", ppdPath);
     return nullptr;
   }
-  std::unique_ptr<lumora::PrinterDescription> printer;
+  std::unique_ptr<PrinterDescription> printer;
   if (ppd->modelname == nullptr || ppd->modelname[0] == '\0')
     Logf(log, "ERROR: The PPD file \"%s\" has no model name.\n", ppdPath);
   else
-    printer = std::make_unique<lumora::PrinterDescription>(DescribePrinter(ppd, cups));
+    printer = std::make_unique<PrinterDescription>(DescribePrinter(ppd, cups));
   cups.pfppdClose(ppd);
   return printer;
 }
 
-lumora::JobHooks FilterHooks(const FilterIo& io, const CupsBinding& cups) {
-  lumora::JobHooks hooks;
+JobHooks FilterHooks(const FilterIo& io, const CupsBinding& cups) {
+  JobHooks hooks;
   hooks.cancelled = [] { return Canceled != 0; };
   hooks.middleOfCommand = &g_ismiddlepage;
   if (io.handleSignals) hooks.startKeepAlive = StartKeepAliveTimer;
@@ -156,14 +171,14 @@ void CancelJob(int) { Canceled = 1; }
 
 void SendDummyCommand(int) {
   if (g_ismiddlepage == 0) {
-    static const char filler[2] = {0, 0};
-    ssize_t r = write(gKeepAliveFd, filler, sizeof(filler));
+    static const char kFiller[2] = {0, 0};
+    ssize_t r = write(gKeepAliveFd, kFiller, sizeof(kFiller));
     (void)r;
   }
 }
 
-lumora::PrinterDescription DescribePrinter(ppd_file_t* ppd, const CupsBinding& cups) {
-  lumora::PrinterDescription p;
+PrinterDescription DescribePrinter(ppd_file_t* ppd, const CupsBinding& cups) {
+  PrinterDescription p;
   p.modelName = ppd->modelname != nullptr ? ppd->modelname : "";
   p.platform = ReasonText(ppd, cups, "PlatForm");
   p.supportManualDuplex = ReasonText(ppd, cups, "SupportManualDuplex");
@@ -188,7 +203,7 @@ lumora::PrinterDescription DescribePrinter(ppd_file_t* ppd, const CupsBinding& c
 int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
   CupsBinding cups;
   cups.InitCUPSDLL();
-  lumora::LogOutput& log = *io.log;
+  LogOutput& log = *io.log;
   g_ismiddlepage = 1;
   if (argc < 6 || argc > 7) {
     log.Line("ERROR: job-id user title copies options [file]\n");
@@ -203,20 +218,22 @@ int RasterToLumoraJob(int argc, char* argv[], const FilterIo& io) {
       return 1;
     }
   }
-  std::unique_ptr<lumora::RasterReader> ras = lumora::RasterReader::Open(input.fd);
+  std::unique_ptr<RasterReader> ras = RasterReader::Open(input.fd);
   Canceled = 0;
   if (io.handleSignals) InstallHandler(SIGTERM, CancelJob);
 
-  std::unique_ptr<lumora::PrinterDescription> printer = ReadPrinter(cups, log);
+  std::unique_ptr<PrinterDescription> printer = ReadPrinter(cups, log);
   if (!printer) return 1;
   gKeepAliveFd = io.deviceFd;
-  lumora::JobTicket ticket{argv[1], argv[3], argv[5]};
-  lumora::RasterJob job(*printer, ticket, *io.device, log, FilterHooks(io, cups));
+  JobTicket ticket{argv[1], argv[3], argv[5]};
+  RasterJob job(*printer, ticket, *io.device, log, FilterHooks(io, cups));
   if (ras)
-    FeedPages(*ras, job, log);
+    FeedPages(*ras, job, log, FileCopies(argc, argv));
   else  // an empty or unreadable raster stream holds no page
     log.Line("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n");
   const int status = job.EndJob();
   if (io.handleSignals) StopKeepAliveTimer();
   return status;
 }
+
+}  // namespace lumora

@@ -6,9 +6,15 @@
 // it in-process with outputs of their own.
 #pragma once
 
+#include <cups/ppd.h>
+
 #include <csignal>
 
 #include "byte_output.h"
+#include "cups_binding.h"
+#include "raster_job.h"
+
+namespace lumora {
 
 // The filter's process-wide signal state: SIGTERM sets Canceled; the
 // SIGALRM keep-alive writes its filler to gKeepAliveFd only while
@@ -18,10 +24,10 @@ extern volatile sig_atomic_t g_ismiddlepage;
 extern volatile sig_atomic_t gKeepAliveFd;
 
 struct FilterIo {
-  lumora::ByteOutput* device = nullptr;  // the printer (standard output)
-  lumora::LogOutput* log = nullptr;      // the scheduler's log (standard error)
-  int deviceFd = 1;                      // where the keep-alive filler goes
-  bool handleSignals = true;             // SIGTERM and the SIGALRM keep-alive timer
+  ByteOutput* device = nullptr;  // the printer (standard output)
+  LogOutput* log = nullptr;      // the scheduler's log (standard error)
+  int deviceFd = 1;              // where the keep-alive filler goes
+  bool handleSignals = true;     // SIGTERM and the SIGALRM keep-alive timer
 };
 
 // The whole job; returns the exit status (0 when a page was printed).
@@ -32,10 +38,7 @@ void CancelJob(int sig);
 // SIGALRM handler: the keep-alive filler 00 00, only between command groups.
 void SendDummyCommand(int sig);
 
-#include <cups/ppd.h>
-
-#include "cups_binding.h"
-#include "raster_job.h"
-
 // What the queue's PPD tells a job about its printer.
-lumora::PrinterDescription DescribePrinter(ppd_file_t* ppd, const CupsBinding& cups);
+PrinterDescription DescribePrinter(ppd_file_t* ppd, const CupsBinding& cups);
+
+}  // namespace lumora

@@ -9,6 +9,8 @@
 
 #include "stream/records.h"
 
+namespace lumora {
+
 const RasterModelRow kRasterModels[] = {
 #include "raster_models.inc"
 };
@@ -67,9 +69,8 @@ const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform) {
 }
 
 void checkOptionKey(std::string& work, const char* jobOptions,
-                    const lumora::PrinterDescription& printer, lumora::LogOutput& log) {
-  using lumora::Logf;
-  using Default = std::optional<std::string> lumora::PrinterDescription::*;
+                    const PrinterDescription& printer, LogOutput& log) {
+  using Default = std::optional<std::string> PrinterDescription::*;
   // The options whose values the job settings read from the option string
   // (Duplex, the page size and the resolution come in the page header,
   // where the scheduler's raster filters put the queue's defaults). The
@@ -78,16 +79,16 @@ void checkOptionKey(std::string& work, const char* jobOptions,
     const char* key;
     Default value;
     bool reportMissing;
-  } kDefaults[] = {{"InputSlot", &lumora::PrinterDescription::defaultInputSlot, true},
-                   {"FeedLongEdge", &lumora::PrinterDescription::defaultFeedLongEdge, true},
-                   {"TonerMode", &lumora::PrinterDescription::defaultTonerMode, true},
-                   {"ImageRotation", &lumora::PrinterDescription::defaultImageRotation, true},
-                   {"NegativePrint", &lumora::PrinterDescription::defaultNegativePrint, true},
-                   {"Density", &lumora::PrinterDescription::defaultDensity, true},
-                   {"DPI1200", &lumora::PrinterDescription::defaultDPI1200, false},
-                   {"Collate", &lumora::PrinterDescription::defaultCollate, false},
-                   {"FineMode", &lumora::PrinterDescription::defaultFineMode, false},
-                   {"outputorder", &lumora::PrinterDescription::defaultOutputOrder, false}};
+  } kDefaults[] = {{"InputSlot", &PrinterDescription::defaultInputSlot, true},
+                   {"FeedLongEdge", &PrinterDescription::defaultFeedLongEdge, true},
+                   {"TonerMode", &PrinterDescription::defaultTonerMode, true},
+                   {"ImageRotation", &PrinterDescription::defaultImageRotation, true},
+                   {"NegativePrint", &PrinterDescription::defaultNegativePrint, true},
+                   {"Density", &PrinterDescription::defaultDensity, true},
+                   {"DPI1200", &PrinterDescription::defaultDPI1200, false},
+                   {"Collate", &PrinterDescription::defaultCollate, false},
+                   {"FineMode", &PrinterDescription::defaultFineMode, false},
+                   {"outputorder", &PrinterDescription::defaultOutputOrder, false}};
   // What the job names itself, in any case and as "noKey", wins.
   cups_option_t* named = nullptr;
   const int numNamed = cupsParseOptions(jobOptions != nullptr ? jobOptions : "", 0, &named);
@@ -112,12 +113,12 @@ void checkOptionKey(std::string& work, const char* jobOptions,
 }
 
 void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
-                      const cups_page_header2_t* header, lumora::LogOutput& log) {
+                      const cups_page_header2_t* header, LogOutput& log) {
   int duplex = 0;
   const unsigned tumble = HeaderValue(header->Tumble);
   if (HeaderValue(header->Duplex) == 1) duplex = tumble == 1 ? 2 : (tumble == 0 ? 1 : 0);
-  table[FN_Duplex].value = duplex;
-  lumora::Logf(log, "DEBUG: ##Duplex = %d\n", duplex);
+  table[kFnDuplex].value = duplex;
+  Logf(log, "DEBUG: ##Duplex = %d\n", duplex);
 
   for (auto& entry : table) {
     const char* v = cupsGetOption(entry.key, numOptions, options);
@@ -141,8 +142,7 @@ void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* optio
   }
 }
 
-void log_page_header2(const cups_page_header2_t* h, lumora::LogOutput& log) {
-  using lumora::Logf;
+void log_page_header2(const cups_page_header2_t* h, LogOutput& log) {
   Logf(log, "DEBUG: Duplex = %u\n", HeaderValue(h->Duplex));
   Logf(log, "DEBUG: HWResolution = [ %d %d ]\n", h->HWResolution[0], h->HWResolution[1]);
   Logf(log, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", h->ImagingBoundingBox[0],
@@ -170,9 +170,9 @@ void JobSettings::FreeOptions() {
   numOptions = 0;
 }
 
-void GatherJobSettings(JobSettings& s, const lumora::PrinterDescription& printer,
+void GatherJobSettings(JobSettings& s, const PrinterDescription& printer,
                        const char* jobOptions, const cups_page_header2_t* header,
-                       lumora::LogOutput& log) {
+                       LogOutput& log) {
   // 1. Model name, exact.
   s.paperTable = GetPaperSizeArray(printer.modelName.c_str(), &s.platform);
 
@@ -196,7 +196,7 @@ void GatherJobSettings(JobSettings& s, const lumora::PrinterDescription& printer
       !strcasecmp(printer.supportManualDuplex->c_str(), "TRUE")) {
     s.supportManualDuplex = 1;
   }
-  lumora::Logf(log, "-------SupportManualDuplex is %d\n", s.supportManualDuplex);
+  Logf(log, "-------SupportManualDuplex is %d\n", s.supportManualDuplex);
 
   // 4./5. Job options, with the queue's defaults for those the job does not
   // name (every family).
@@ -210,20 +210,22 @@ void GatherJobSettings(JobSettings& s, const lumora::PrinterDescription& printer
   GetFunctionValue(s.fn, s.numOptions, s.options, header, log);
 
   // 7.
-  lumora::Logf(log, "DEBUG: ##platform = %d, ##autoduplex = %d\n", s.platform, s[FN_Duplex]);
+  Logf(log, "DEBUG: ##platform = %d, ##autoduplex = %d\n", s.platform, s[kFnDuplex]);
 
   // 8. A PLATFORM_Z device with manual duplex never gets automatic duplex.
-  if (s[FN_Duplex] != 0 && s.platform == PLATFORM_Z && s.supportManualDuplex == 1) {
-    if (s[FN_Duplex] == 2) s.manualDuplexType = 1;
-    s[FN_ManualDuplex] = 1;
-    s[FN_Duplex] = 0;
-    lumora::Logf(log, "DEBUG: ##ManualDuplex = %d, type is %d\n", s[FN_ManualDuplex],
+  if (s[kFnDuplex] != 0 && s.platform == PLATFORM_Z && s.supportManualDuplex == 1) {
+    if (s[kFnDuplex] == 2) s.manualDuplexType = 1;
+    s[kFnManualDuplex] = 1;
+    s[kFnDuplex] = 0;
+    Logf(log, "DEBUG: ##ManualDuplex = %d, type is %d\n", s[kFnManualDuplex],
                  s.manualDuplexType);
   }
 
   // 9. The prompt shown before the second pass.
-  if (s[FN_ManualDuplex] == 1) s.manualDuplexPrompt = printer.manualDuplexPrompt.value_or("");
+  if (s[kFnManualDuplex] == 1) s.manualDuplexPrompt = printer.manualDuplexPrompt.value_or("");
 
   // 10.
-  if (s[FN_DPI1200] == 1 && s.platform == PLATFORM_M) s.dpi1200M = 1;
+  if (s[kFnDpi1200] == 1 && s.platform == PLATFORM_M) s.dpi1200M = 1;
 }
+
+}  // namespace lumora

@@ -16,28 +16,30 @@
 #include "paper_tables.h"
 #include "raster_job.h"
 
+namespace lumora {
+
 struct FunctionEntry {
   const char* key;
   int32_t value;
 };
 
 enum FunctionIndex {
-  FN_Duplex,         // 0 one-sided, 1 long edge, 2 short edge
-  FN_ManualDuplex,   // 1 = two-pass manual duplex
-  FN_Density,
-  FN_TonerMode,      // 1 = toner save
-  FN_FeedLongEdge,   // 1 = A5 fed long edge first
-  FN_outputorder,    // manual duplex: blank back side before (0) or after (1)
-  FN_DPI1200,
-  FN_NegativePrint,
-  FN_InputSlot,      // 0 auto, 1 manual feed, 2 auto feed
-  FN_ImageRotation,  // 1 = half turn of the pages
-  FN_Collate,
-  FN_FineMode,
-  FN_COUNT
+  kFnDuplex,         // 0 one-sided, 1 long edge, 2 short edge
+  kFnManualDuplex,   // 1 = two-pass manual duplex
+  kFnDensity,
+  kFnTonerMode,      // 1 = toner save
+  kFnFeedLongEdge,   // 1 = A5 fed long edge first
+  kFnOutputOrder,    // manual duplex: blank back side before (0) or after (1)
+  kFnDpi1200,
+  kFnNegativePrint,
+  kFnInputSlot,      // 0 auto, 1 manual feed, 2 auto feed
+  kFnImageRotation,  // 1 = half turn of the pages
+  kFnCollate,
+  kFnFineMode,
+  kFnCount
 };
 
-using FunctionTable = std::array<FunctionEntry, FN_COUNT>;
+using FunctionTable = std::array<FunctionEntry, kFnCount>;
 
 // The constant template every job starts from.
 FunctionTable DefaultFunctionTable();
@@ -60,12 +62,12 @@ const PaperEntry* GetPaperSizeArray(const char* modelName, int* platform);
 // Collate, FineMode, outputorder) that the job's options do not name (in
 // any case, or as "noKey").
 void checkOptionKey(std::string& work, const char* jobOptions,
-                    const lumora::PrinterDescription& printer, lumora::LogOutput& log);
+                    const PrinterDescription& printer, LogOutput& log);
 
 void GetFunctionValue(FunctionTable& table, int numOptions, cups_option_t* options,
-                      const cups_page_header2_t* header, lumora::LogOutput& log);
+                      const cups_page_header2_t* header, LogOutput& log);
 
-void log_page_header2(const cups_page_header2_t* header, lumora::LogOutput& log);
+void log_page_header2(const cups_page_header2_t* header, LogOutput& log);
 
 // Everything the page loop keeps between pages.
 struct JobSettings {
@@ -90,6 +92,8 @@ struct JobSettings {
 };
 
 // Gathers the settings for one page, in the order the page loop needs them.
-void GatherJobSettings(JobSettings& s, const lumora::PrinterDescription& printer,
+void GatherJobSettings(JobSettings& s, const PrinterDescription& printer,
                        const char* jobOptions, const cups_page_header2_t* header,
-                       lumora::LogOutput& log);
+                       LogOutput& log);
+
+}  // namespace lumora

@@ -1,7 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Inside a raster job: everything one job owns, and the steps of its life
 // that the other files of raster/ share. Only raster_job.cpp,
-// page_image.cpp and manual_duplex.cpp see this; callers use RasterJob.
+// page_image.cpp, page_order.cpp and manual_duplex.cpp see this; callers
+// use RasterJob.
+//
+// Failures: a step returns false when it failed. What a failure means for
+// the job is decided where it happens, once: FailJob logs the ERROR line
+// and ends the job (the sink's faults come in through OutputSink::onFault,
+// as they happen); StopJob ends it without a failure (a cancel, the last
+// page). The printer's failure texts go into the stream through
+// ReportStep.
 #pragma once
 
 #include <cups/raster.h>
@@ -9,10 +17,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "command_stream.h"
 #include "job_settings.h"
@@ -37,44 +46,44 @@ struct PageGeometry {
   int vResolution = 600;
 };
 
-// The page being received: its geometry, its buffers, and how far its
-// lines have come.
+// The page being received: its geometry, its buffers, how far its lines
+// have come, and its part of the command stream.
 struct PageWork {
   PageGeometry geo;
   uint32_t imageWidth = 0;   // turned sizes after a quarter turn
   uint32_t imageHeight = 0;
   uint16_t longEdgeFlag = 0;
-  int rotate = 0;            // the half turn of this page
+  bool rotate = false;       // the half turn of this page
   bool screenAsRead = false;  // screened a piece at a time as lines come
   Buffer line;               // one raster line (cropping, dropped lines)
-  Buffer page;               // 8-bit rows: the whole page or one piece
+  Buffer rows;               // 8-bit rows: the whole page or one piece
   Buffer mono;               // the printer image
   size_t bufferRows = 0;
   PrntBandInfo band;         // the image as the encoder gets it
   uint32_t linesIn = 0;      // raster lines received
-  uint32_t rows = 0;         // image rows filled so far
+  uint32_t rowsFilled = 0;   // image rows filled so far
   uint64_t readStart = 0;    // stage times
   uint64_t screenNs = 0;
-  OutputCapture held;        // the page's records while earlier pages wait
   bool startHeld = false;    // its page start waits behind earlier pages
+  // Last, so that it goes first: its compression threads read `mono`.
+  std::unique_ptr<StreamPage> page;
 };
 
 // A page read and screened, waiting for its compression and for the pages
 // before it: its records are sent in page order once it is done.
 struct PendingPage {
-  int page = 0;
-  int sendToDevice = 1;      // where the page goes (manual duplex)
   bool started = false;      // its page start went out already
-  OutputCapture held;        // page start records (and failure texts)
   Buffer mono;               // the printer image the encoder reads
   PrntBandInfo band;
   PrntPageEndInfo end;
-  uint32_t coverage = 0;
-  EncoderHandle encoder;     // the page's compression threads
+  // Its route, held records, dots and compression threads; last, so that
+  // the threads are joined before `mono` goes.
+  std::unique_ptr<StreamPage> page;
 };
 
-// How the job ends: with its job end (blank back side, replays, job end
-// records) or without anything more for the printer.
+// How the job ends, from the gentlest to the hardest: still open; with its
+// job end (blank back side, replays, job end records); or without anything
+// more for the printer.
 enum class JobEnding { kOpen, kFinishStream, kStopWithoutStream };
 
 struct RasterJobState {
@@ -83,6 +92,9 @@ struct RasterJobState {
 
   bool Cancelled() const { return cancelRequested || (hooks.cancelled && hooks.cancelled()); }
   int Platform() const { return settings.platform; }
+  // Pages begun so far: the number of the page being read.
+  int Pages() const { return stream.route.page; }
+  bool Open() const { return ending == JobEnding::kOpen; }
 
   PrinterDescription printer;
   JobTicket ticket;
@@ -93,8 +105,8 @@ struct RasterJobState {
   std::atomic<bool> cancelRequested{false};
   std::mutex pauseMutex;                // Cancel wakes the manual-duplex pause
   std::condition_variable pauseWake;
-  JobEnding ending = JobEnding::kOpen;
-  bool failed = false;           // the filter's status will be 1
+  JobEnding ending = JobEnding::kOpen;  // moved on by StopJob and FailJob only
+  bool failed = false;                  // the filter's status will be 1
   int jobCopies = 1;
   bool duplexFilesOpen = false;  // manual-duplex spool files exist
   cups_page_header2_t header{};      // the page being received
@@ -108,20 +120,24 @@ struct RasterJobState {
   std::deque<std::unique_ptr<PendingPage>> pending;
 };
 
-// A failed step: its text goes in front of the failure text, and the whole
-// text is written into the job stream.
-void ReportStep(CommandStream& stream, const char* text);
+// The job takes no more pages and ends as `how` says; a harder ending
+// given before stays.
+void StopJob(RasterJobState& job, JobEnding how);
+// A step of the job failed: the first failure logs its ERROR line; the job
+// stops as `how` says and ends with status 1.
+void FailJob(RasterJobState& job, JobEnding how, const std::string& errorLine);
 
 // Sending pages in order (page_order.cpp). HoldPage parks a screened page;
 // SendReadyPages sends the pages at the front whose compression is done,
 // and blocks on the oldest while more than `keep` wait; SendAllPages sends
 // every page left. A cancel stops them before the next page (the pages
-// left are not sent). Each returns false when the device has failed.
+// left are not sent), and so does a device that is gone.
 void HoldPage(RasterJobState& job, std::unique_ptr<PageWork> work);
-bool SendReadyPages(RasterJobState& job, size_t keep);
-bool SendAllPages(RasterJobState& job);
+void SendReadyPages(RasterJobState& job, size_t keep);
+void SendAllPages(RasterJobState& job);
 // Sends the image and page end of a page (serially, or when its turn came).
-void SendPageImage(RasterJobState& job, PrntBandInfo& band, PrntPageEndInfo& end);
+void SendPageImage(RasterJobState& job, StreamPage& page, PrntBandInfo& band,
+                   PrntPageEndInfo& end);
 PrntPageEndInfo PageEndRecord(const RasterJobState& job);
 
 // Steps of the page that live in page_image.cpp.

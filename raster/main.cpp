@@ -9,9 +9,9 @@ int main(int argc, char* argv[]) {
   signal(SIGPIPE, SIG_IGN);
   lumora::FdOutput device(1);
   lumora::StderrLog log;
-  FilterIo io;
+  lumora::FilterIo io;
   io.device = &device;
   io.log = &log;
   io.deviceFd = 1;
-  return RasterToLumoraJob(argc, argv, io);
+  return lumora::RasterToLumoraJob(argc, argv, io);
 }

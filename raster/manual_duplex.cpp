@@ -33,14 +33,11 @@ int CreateSpool(RasterJobState& job, char* name, int nameSize) {
   return fd;
 }
 
-// Sends bytes that the device must get, repeating while the sink reports
-// failure, but never forever: a device that is gone stops the replay.
+// Sends replayed bytes to the device. A sink that refuses them will not
+// take them on a second try either (the device is gone, or nothing routes
+// to it): false then, and the replay stops.
 bool SendToDevice(CommandStream& stream, const uint8_t* data, size_t len) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    if (SendDataToFile(stream, data, len, 0)) return true;
-    if (stream.sink.deviceWriteFailed) return false;
-  }
-  return false;
+  return SendDataToFile(stream, stream.route, data, len, false);
 }
 
 // Sends `size` bytes of a spool file from `offset`, chunk by chunk. False
@@ -52,8 +49,8 @@ bool ReplayBytes(RasterJobState& job, int fd, uint64_t offset, uint64_t size,
     const ssize_t n = pread(fd, buf.data(), want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      job.log.Line("ERROR: Unable to read back the temporary spool file; pages are missing.\n");
-      job.stream.sink.spoolWriteFailed = true;
+      FailJob(job, JobEnding::kFinishStream,
+              "ERROR: Unable to read back the temporary spool file; pages are missing.\n");
       return false;
     }
     if (!SendToDevice(job.stream, buf.data(), static_cast<size_t>(n))) return false;
@@ -78,14 +75,16 @@ bool ReplayPages(RasterJobState& job, const SpoolFile& file,
   return true;
 }
 
-// "%s file open fail" into the job stream, and the reason in the log.
-void ReportSpoolOpenFailure(RasterJobState& job, const char* name) {
+// "%s file open fail" into the job stream, the reason in the log, and the
+// job fails.
+void ReportSpoolOpenFailure(RasterJobState& job, JobEnding how, const char* name) {
   const int error = errno;
   char text[300];
-  const int n = snprintf(text, sizeof(text), "%s file open fail", name);
-  job.stream.sink.WriteDevice(text, static_cast<size_t>(std::clamp<int>(n, 0, sizeof(text) - 1)));
-  Logf(job.log, "ERROR: Unable to create the temporary file for manual duplex: %s\n",
-       strerror(error));
+  snprintf(text, sizeof(text), "%s file open fail", name);
+  WriteFailureText(job.stream, job.stream.route, text);
+  FailJob(job, how,
+          std::string("ERROR: Unable to create the temporary file for manual duplex: ") +
+              strerror(error) + "\n");
 }
 
 // One pass over the back sides: the blank back of an odd last front (before
@@ -95,12 +94,12 @@ bool ReplayBackSides(RasterJobState& job, std::vector<uint8_t>& buf) {
   CommandStream& stream = job.stream;
   OutputSink& sink = stream.sink;
   const JobSettings& s = job.settings;
-  const bool oddCount = stream.page % 2 == 1;
-  if (oddCount && s[FN_outputorder] == 0) {
+  const bool oddCount = job.Pages() % 2 == 1;
+  if (oddCount && s[kFnOutputOrder] == 0) {
     if (job.Cancelled()) return false;
     InsertBlankPage(stream, job.lastHeader, &job.pageInfo, s.platform);
   }
-  for (long k = stream.page / 2 - 1; k >= 0 && sink.evenFile.open(); --k) {
+  for (long k = job.Pages() / 2 - 1; k >= 0 && sink.evenFile.open(); --k) {
     if (job.Cancelled()) return false;
     const size_t index = static_cast<size_t>(k);
     uint64_t offset = 0;
@@ -108,7 +107,7 @@ bool ReplayBackSides(RasterJobState& job, std::vector<uint8_t>& buf) {
     const uint64_t size = index < sink.cacheSize.size() ? sink.cacheSize[index] : 0;
     if (!ReplayBytes(job, sink.evenFile.fd(), offset, size, buf)) return false;
   }
-  if (oddCount && s[FN_outputorder] == 1) {
+  if (oddCount && s[kFnOutputOrder] == 1) {
     if (job.Cancelled()) return false;
     InsertBlankPage(stream, job.lastHeader, &job.pageInfo, s.platform);
   }
@@ -117,40 +116,42 @@ bool ReplayBackSides(RasterJobState& job, std::vector<uint8_t>& buf) {
 
 }  // namespace
 
-int CreateCollateFile(RasterJobState& job) {
+bool CreateCollateFile(RasterJobState& job) {
   char name[255] = {};
   const int fd = CreateSpool(job, name, sizeof(name));
   if (fd < 0) {
-    Logf(job.log, "ERROR: Unable to create the temporary file for collated copies: %s\n",
-         strerror(errno));
-    return 0;
+    FailJob(job, JobEnding::kStopWithoutStream,
+            std::string("ERROR: Unable to create the temporary file for collated copies: ") +
+                strerror(errno) + "\n");
+    return false;
   }
   job.stream.sink.collateFile.Reset(fd);
-  return 1;
+  return true;
 }
 
-int CreateManualDuplexFiles(RasterJobState& job) {
+bool CreateManualDuplexFiles(RasterJobState& job, JobEnding how) {
   OutputSink& sink = job.stream.sink;
   char oddName[255] = {};
   char evenName[255] = {};
-  sink.sendToDevice = 0;
+  job.stream.route.toDevice = false;
   const int odd = CreateSpool(job, oddName, sizeof(oddName));
   if (odd < 0) {
-    ReportSpoolOpenFailure(job, oddName);
-    return 0;
+    ReportSpoolOpenFailure(job, how, oddName);
+    return false;
   }
   sink.oddFile.Reset(odd);
   const int even = CreateSpool(job, evenName, sizeof(evenName));
   if (even < 0) {
-    ReportSpoolOpenFailure(job, evenName);
-    return 0;
+    ReportSpoolOpenFailure(job, how, evenName);
+    return false;
   }
   sink.evenFile.Reset(even);
-  return 1;
+  job.duplexFilesOpen = true;
+  return true;
 }
 
 void RouteManualDuplexPage(RasterJobState& job, int page) {
-  job.stream.sink.sendToDevice = (page % 2 == 1) ? 1 : 0;
+  job.stream.route.toDevice = page % 2 == 1;
 }
 
 void ReplayCollate(RasterJobState& job) {
@@ -168,8 +169,8 @@ void ReplayManualDuplex(RasterJobState& job) {
   const JobSettings& s = job.settings;
   Logf(job.log, "INFO:%s\n", s.manualDuplexPrompt.c_str());
   if (job.hooks.manualDuplexPrompt) job.hooks.manualDuplexPrompt(s.manualDuplexPrompt);
-  const int replayCopies = s[FN_Collate] == 1 ? job.jobCopies : 1;
-  sink.sendToDevice = 1;
+  const int replayCopies = s[kFnCollate] == 1 ? job.jobCopies : 1;
+  stream.route.toDevice = true;
 
   // Front sides of the remaining copies.
   bool going = true;
@@ -192,57 +193,35 @@ void ReplayManualDuplex(RasterJobState& job) {
 
 void CloseSpoolFiles(RasterJobState& job) { job.stream.sink.DropSpoolFiles(); }
 
-}  // namespace lumora
-
-namespace {
-
-void ReportBlankPageStep(CommandStream& stream, const char* text) {
-  stream.lastError.Prepend(text);
-  WriteFailureText(stream);
-}
-
-}  // namespace
-
-int InsertBlankPage(CommandStream& stream, cups_page_header2_t header, PrntPageInfo* page,
-                    int platform) {
+void InsertBlankPage(CommandStream& job, const cups_page_header2_t& header, PrntPageInfo* page,
+                     int platform) {
   uint32_t width = page->imageWidth;
   uint32_t height = page->imageHeight;
-  const int dpi1200 = page->dpi1200;
-  page->pageNumber = static_cast<uint16_t>(stream.page + 1);
+  const bool twoBits = page->dpi1200 == 1;
+  page->pageNumber = static_cast<uint16_t>(job.route.page + 1);
+  StreamPage blank(job.route);
 
-  if (!Prnt_StartPage(stream, page, platform))
-    ReportBlankPageStep(stream, "InsertBlankPage() :: Start page Fail ! \n");
+  if (!Prnt_StartPage(job, blank, page, platform))
+    ReportStep(job, blank.route, "InsertBlankPage() :: Start page Fail ! \n");
 
   // The page record carries the turned size; the band the unturned one.
-  if (page->longEdgeFlag == 0x40) SwapUINT(&width, &height);
+  if (page->longEdgeFlag == kLongEdgeFlag) SwapUINT(&width, &height);
 
-  const uint32_t bandWidth = dpi1200 != 0 ? 2 * width : width;
-  const size_t bytes = static_cast<size_t>(bandWidth) * height / 8;
-  std::unique_ptr<uint8_t, void (*)(void*)> blank(
-      static_cast<uint8_t*>(calloc(bytes > 0 ? bytes : 1, 1)), free);
-  if (!blank) {
-    ReportBlankPageStep(stream, "InsertBlankPage() :: Send page Fail!\n");
+  const size_t bytes = static_cast<size_t>(twoBits ? 2 * width : width) * height / 8;
+  Buffer image(static_cast<uint8_t*>(calloc(bytes > 0 ? bytes : 1, 1)));
+  if (!image) {
+    ReportStep(job, blank.route, "InsertBlankPage() :: Send page Fail!\n");
   } else {
-    PrntBandInfo band;
-    band.imageFormat = 0;
-    band.imageFlags1 = 0;
-    band.imageFlags2 = 0;
-    band.imageFlags3 = 0x20;
-    band.width = static_cast<uint16_t>(dpi1200 == 1 ? 2 * width : width);
-    band.height = static_cast<uint16_t>(height);
-    if (platform == PLATFORM_C) {
-      band.lineWidth = static_cast<uint16_t>(width);
-      band.stripeLines = header.HWResolution[0] == 600 ? 768 : 384;
-      band.dataLength = 853;
-    }
-    band.image = blank.get();
-    if (!Prnt_SendPage(stream, &band, platform))
-      ReportBlankPageStep(stream, "InsertBlankPage() :: Send page Fail!\n");
+    PrntBandInfo band =
+        PageBandInfo(width, height, twoBits, platform, header.HWResolution[0], image.get());
+    if (!Prnt_SendPage(job, blank, &band, platform))
+      ReportStep(job, blank.route, "InsertBlankPage() :: Send page Fail!\n");
   }
 
   PrntPageEndInfo end;
-  end.pageNumber = stream.page + 1;
-  if (!Prnt_EndPage(stream, &end, platform))
-    ReportBlankPageStep(stream, "InsertBlankPage() :: End page Fail ! \n");
-  return 1;
+  end.pageNumber = job.route.page + 1;
+  if (!Prnt_EndPage(job, blank, &end, platform))
+    ReportStep(job, blank.route, "InsertBlankPage() :: End page Fail ! \n");
 }
+
+}  // namespace lumora

@@ -14,14 +14,15 @@
 namespace lumora {
 
 struct RasterJobState;
+enum class JobEnding;
 
-// Creates the collate spool file. Returns 1 on success (an ERROR line
-// otherwise).
-int CreateCollateFile(RasterJobState& job);
+// Creates the collate spool file. False (the job failed, nothing more is
+// sent) when it cannot.
+bool CreateCollateFile(RasterJobState& job);
 // Creates the odd and even page spool files and stops sending to the
-// device. Returns 1 on success; on failure writes "%s file open fail" with
-// the file's name into the job stream (and an ERROR line) and returns 0.
-int CreateManualDuplexFiles(RasterJobState& job);
+// device. On failure writes "%s file open fail" with the file's name into
+// the job stream and fails the job, which ends as `how` says; false then.
+bool CreateManualDuplexFiles(RasterJobState& job, JobEnding how);
 // Routes a page of a manual-duplex job: front sides (odd pages) go to the
 // device and the odd file, back sides only to the even file.
 void RouteManualDuplexPage(RasterJobState& job, int page);
@@ -37,9 +38,10 @@ void ReplayManualDuplex(RasterJobState& job);
 // Closes every spool file still open.
 void CloseSpoolFiles(RasterJobState& job);
 
-}  // namespace lumora
+// Sends one blank page numbered job.route.page + 1 with the last page's
+// settings, encoded as the pages of header's resolution, along the job's
+// route. Its failures are reported into the stream; the job goes on.
+void InsertBlankPage(CommandStream& job, const cups_page_header2_t& header, PrntPageInfo* page,
+                     int platform);
 
-// Sends one blank page numbered stream.page + 1 with the last page's
-// settings, encoded as the pages of header's resolution.
-int InsertBlankPage(CommandStream& stream, cups_page_header2_t header, PrntPageInfo* page,
-                    int platform);
+}  // namespace lumora

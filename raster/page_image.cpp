@@ -23,22 +23,13 @@ namespace {
 // whole page screened at once.
 constexpr uint32_t kScreenRows = 1344;
 
+// The gray value of paper left white.
+constexpr uint8_t kWhite = 0xFF;
+
 // The image record for the encoder (again after turning).
 void DescribeImage(RasterJobState& job, PageWork& work) {
-  PrntBandInfo& b = work.band;
-  b = PrntBandInfo();
-  b.imageFormat = 0;
-  b.imageFlags1 = 0;
-  b.imageFlags2 = 0;
-  b.imageFlags3 = 0x20;
-  b.width = static_cast<uint16_t>(job.settings.dpi1200M ? 2 * work.imageWidth : work.imageWidth);
-  b.height = static_cast<uint16_t>(work.imageHeight);
-  if (job.Platform() == PLATFORM_C) {
-    b.lineWidth = static_cast<uint16_t>(work.imageWidth);
-    b.stripeLines = job.header.HWResolution[0] == 600 ? 768 : 384;
-    b.dataLength = 853;
-  }
-  b.image = work.mono.get();
+  work.band = PageBandInfo(work.imageWidth, work.imageHeight, job.settings.dpi1200M != 0,
+                           job.Platform(), job.header.HWResolution[0], work.mono.get());
 }
 
 // Screens rows [first, first + count) held at the start of the row buffer.
@@ -47,22 +38,28 @@ void ScreenPiece(RasterJobState& job, PageWork& work, uint32_t first, uint32_t c
   StageTimes& stages = job.stream.stages;
   const uint64_t t0 = stages.enabled() ? StageTimes::ClockNs() : 0;
   const size_t monoRowBytes = job.settings.dpi1200M ? work.imageWidth / 4 : work.imageWidth / 8;
-  ScreenJob screen{job.stream.modelName.c_str(), &job.stream.imageCoverage, &job.log};
+  ScreenJob screen{job.stream.modelName.c_str(), &work.page->coverage, &job.log};
+  HalftoneRequest request;
+  request.src = work.rows.get();
+  request.width = static_cast<int>(work.imageWidth);
+  request.lines = count;
+  request.dst = work.mono.get() + first * monoRowBytes;
+  request.limit = limit;
+  request.negative = job.settings[kFnNegativePrint] != 0;
+  request.dpi1200 = job.settings[kFnDpi1200] != 0;
+  request.platform = job.Platform();
   // One DEBUG line per page, as for a page screened in one go.
-  (first == 0 ? HalftoneDither : HalftoneDitherRows)(
-      screen, work.page.get(), static_cast<int>(work.imageWidth), count,
-      work.mono.get() + first * monoRowBytes, limit, job.settings[FN_NegativePrint],
-      job.settings[FN_DPI1200], job.Platform());
+  (first == 0 ? HalftoneDither : HalftoneDitherRows)(screen, request);
   if (stages.enabled()) work.screenNs += StageTimes::ClockNs() - t0;
-  if (work.screenAsRead) CompressionRowsReady(job.stream, first + count);
+  if (work.screenAsRead) CompressionRowsReady(*work.page, first + count);
 }
 
 // A piece of rows is complete once the buffer is full or the image is.
 void ScreenIfPieceDone(RasterJobState& job, PageWork& work) {
   if (!work.screenAsRead) return;
-  if (work.rows % work.bufferRows != 0 && work.rows != work.imageHeight) return;
-  const uint32_t held = (work.rows - 1) % static_cast<uint32_t>(work.bufferRows) + 1;
-  ScreenPiece(job, work, work.rows - held, held, job.header.cupsBytesPerLine);
+  if (work.rowsFilled % work.bufferRows != 0 && work.rowsFilled != work.imageHeight) return;
+  const uint32_t held = (work.rowsFilled - 1) % static_cast<uint32_t>(work.bufferRows) + 1;
+  ScreenPiece(job, work, work.rowsFilled - held, held, job.header.cupsBytesPerLine);
 }
 
 }  // namespace
@@ -74,17 +71,17 @@ bool AllocatePageBuffers(const cups_page_header2_t& header, PageWork& work, bool
       work.screenAsRead ? std::min<uint32_t>(work.imageHeight, kScreenRows) : work.imageHeight;
   work.line.reset(static_cast<uint8_t*>(
       malloc(std::max<size_t>({header.cupsBytesPerLine, work.imageWidth, 1}))));
-  work.page.reset(
+  work.rows.reset(
       static_cast<uint8_t*>(malloc(std::max<size_t>(work.bufferRows * work.imageWidth, 1))));
   // Zeroed by the allocator: untouched memory is never faulted in.
   work.mono.reset(static_cast<uint8_t*>(calloc(monoBytes > 0 ? monoBytes : 1, 1)));
-  return work.line && work.page && work.mono;
+  return work.line && work.rows && work.mono;
 }
 
 void PrepareLines(RasterJobState& job, PageWork& work) {
   if (work.screenAsRead) {
     DescribeImage(job, work);
-    StartPipelinedCompression(job.stream, &work.band, job.Platform());
+    StartPipelinedCompression(job.stream, *work.page, &work.band, job.Platform());
   }
   work.readStart = job.stream.stages.enabled() ? StageTimes::ClockNs() : 0;
 }
@@ -92,24 +89,24 @@ void PrepareLines(RasterJobState& job, PageWork& work) {
 uint8_t* NextLineBuffer(RasterJobState& job, PageWork& work) {
   const uint32_t y = work.linesIn;
   if (y % 128 == 0)
-    Logf(job.log, "INFO: Printing page %d, %d%% complete...\n", job.stream.page,
+    Logf(job.log, "INFO: Printing page %d, %d%% complete...\n", job.Pages(),
          static_cast<int>(static_cast<uint64_t>(y) * 100 / job.header.cupsHeight));
   // Lines past the image and wider lines go through the line buffer; the
   // others are read straight into their row.
   if (y >= work.imageHeight || job.header.cupsBytesPerLine > work.imageWidth) return work.line.get();
-  return work.page.get() + static_cast<size_t>(y % work.bufferRows) * work.imageWidth;
+  return work.rows.get() + static_cast<size_t>(y % work.bufferRows) * work.imageWidth;
 }
 
 void FinishLine(RasterJobState& job, PageWork& work) {
   const uint32_t y = work.linesIn++;
   if (y >= work.imageHeight) return;
   const uint32_t bpl = job.header.cupsBytesPerLine;
-  uint8_t* row = work.page.get() + static_cast<size_t>(y % work.bufferRows) * work.imageWidth;
+  uint8_t* row = work.rows.get() + static_cast<size_t>(y % work.bufferRows) * work.imageWidth;
   if (bpl > work.imageWidth)
     memcpy(row, work.line.get() + (bpl - work.imageWidth) / 2, work.imageWidth);
   else if (bpl < work.imageWidth)
-    memset(row + bpl, 0xFF, work.imageWidth - bpl);
-  work.rows = y + 1;
+    memset(row + bpl, kWhite, work.imageWidth - bpl);
+  work.rowsFilled = y + 1;
   ScreenIfPieceDone(job, work);
 }
 
@@ -117,40 +114,42 @@ void CompleteImage(RasterJobState& job, PageWork& work) {
   // The rows after the last line read are white.
   if (work.screenAsRead) {
     const uint32_t pieceRows = static_cast<uint32_t>(work.bufferRows);
-    while (work.rows < work.imageHeight) {
-      const uint32_t inBuffer = work.rows % pieceRows;
-      const uint32_t count = std::min<uint32_t>(pieceRows - inBuffer, work.imageHeight - work.rows);
-      memset(work.page.get() + static_cast<size_t>(inBuffer) * work.imageWidth, 0xFF,
+    while (work.rowsFilled < work.imageHeight) {
+      const uint32_t inBuffer = work.rowsFilled % pieceRows;
+      const uint32_t count =
+          std::min<uint32_t>(pieceRows - inBuffer, work.imageHeight - work.rowsFilled);
+      memset(work.rows.get() + static_cast<size_t>(inBuffer) * work.imageWidth, kWhite,
              static_cast<size_t>(count) * work.imageWidth);
-      work.rows += count;
+      work.rowsFilled += count;
       ScreenIfPieceDone(job, work);
     }
-  } else if (work.rows < work.imageHeight) {
-    memset(work.page.get() + static_cast<size_t>(work.rows) * work.imageWidth, 0xFF,
-           static_cast<size_t>(work.imageHeight - work.rows) * work.imageWidth);
+  } else if (work.rowsFilled < work.imageHeight) {
+    memset(work.rows.get() + static_cast<size_t>(work.rowsFilled) * work.imageWidth, kWhite,
+           static_cast<size_t>(work.imageHeight - work.rowsFilled) * work.imageWidth);
   }
   StageTimes& stages = job.stream.stages;
   if (stages.enabled()) {
-    stages.Add(STAGE_READ, StageTimes::ClockNs() - work.readStart - work.screenNs);
-    stages.Add(STAGE_SCREEN, work.screenNs);
+    stages.Add(kStageRead, StageTimes::ClockNs() - work.readStart - work.screenNs);
+    stages.Add(kStageScreen, work.screenNs);
   }
 }
 
 void TurnAndScreen(RasterJobState& job, PageWork& work) {
-  Logf(job.log, "DEBUG: ##page is %d, rotate180 is %d\n", job.stream.page, work.rotate);
+  Logf(job.log, "DEBUG: ##page is %d, rotate180 is %d\n", job.Pages(), work.rotate ? 1 : 0);
   if (!work.screenAsRead) {
     uint32_t limit = job.header.cupsBytesPerLine;
     {
-      StageTimer turnTimer(job.stream.stages, STAGE_TURN);
-      if (work.rotate == 1 && !Rotate180(work.page.get(), work.imageWidth, work.imageHeight))
-        ReportStep(job.stream, "main() :: Rotate 180 Fail. \n");
-      if (work.longEdgeFlag == 0x40) {
-        if (!Rotate90(work.page.get(), work.imageWidth, work.imageHeight)) {
+      StageTimer turnTimer(job.stream.stages, kStageTurn);
+      const Route& to = work.page->route;
+      if (work.rotate && !Rotate180(work.rows.get(), work.imageWidth, work.imageHeight))
+        ReportStep(job.stream, to, "main() :: Rotate 180 Fail. \n");
+      if (work.longEdgeFlag == kLongEdgeFlag) {
+        if (!Rotate90(work.rows.get(), work.imageWidth, work.imageHeight)) {
           // Without its scratch image the page cannot be turned; send it
           // white in the size announced rather than a garbled image.
           job.stream.lastError.Set("Rotate90() :: malloc memory Fail. \n");
-          ReportStep(job.stream, "main() :: Rotate 90 Fail. \n");
-          memset(work.page.get(), 0xFF, static_cast<size_t>(work.imageWidth) * work.imageHeight);
+          ReportStep(job.stream, to, "main() :: Rotate 90 Fail. \n");
+          memset(work.rows.get(), kWhite, static_cast<size_t>(work.imageWidth) * work.imageHeight);
         }
         std::swap(work.imageWidth, work.imageHeight);
         limit = job.header.cupsHeight;
@@ -159,7 +158,7 @@ void TurnAndScreen(RasterJobState& job, PageWork& work) {
     ScreenPiece(job, work, 0, work.imageHeight, limit);
   }
   // The 8-bit rows are no longer needed while the page is compressed.
-  work.page.reset();
+  work.rows.reset();
   work.line.reset();
   DescribeImage(job, work);
 }

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace lumora {
+
 // Rows: point width, point height, image pixels (width, height) at 600 dpi,
 // printer paper code, two paper parameters, the PageSize name.
 
@@ -149,3 +151,5 @@ void isCutThePaper(cups_page_header2_t* header, const PaperEntry* table, int num
     }
   }
 }
+
+}  // namespace lumora

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace lumora {
+
 struct PaperEntry {
   int32_t pointWidth;   // -1 closes a table
   int32_t pointHeight;
@@ -35,3 +37,5 @@ int GetPaperArrayIndex(const unsigned pageSize[2], const PaperEntry* table, int*
 // point size of the table entry named by the job's PageSize option.
 void isCutThePaper(cups_page_header2_t* header, const PaperEntry* table, int numOptions,
                    cups_option_t* options);
+
+}  // namespace lumora

@@ -33,7 +33,7 @@ bool ComputeGeometry(RasterJobState& job, PageGeometry& g) {
   int index = -1;
   if (s.paperTable != nullptr) {
     isCutThePaper(&header, s.paperTable, s.numOptions, s.options);
-    index = GetPaperArrayIndex(header.PageSize, s.paperTable, &s[FN_FeedLongEdge]);
+    index = GetPaperArrayIndex(header.PageSize, s.paperTable, &s[kFnFeedLongEdge]);
   }
   if (index >= 0) {
     const PaperEntry& e = s.paperTable[index];
@@ -51,7 +51,7 @@ bool ComputeGeometry(RasterJobState& job, PageGeometry& g) {
     if (!(w >= 1.0 && h >= 1.0 && w <= kMaxRecordValue && h <= kMaxRecordValue)) return false;
     g.imageWidth = (static_cast<uint32_t>(w) + 31u) / 32u * 32u;
     g.imageHeight = (static_cast<uint32_t>(h) + 7u) / 8u * 8u;
-    g.paperCode = s.platform == PLATFORM_C ? 0xFF : 0;
+    g.paperCode = CustomPaperCode(s.platform);
   }
   if (s.platform == PLATFORM_C) {
     if (header.HWResolution[0] == 1200) {
@@ -80,24 +80,24 @@ std::unique_ptr<PageWork> PlanPage(RasterJobState& job) {
     Logf(job.log,
          "ERROR: Page %d is %ux%u points, a size this printer cannot print; the page is "
          "skipped.\n",
-         job.stream.page, job.header.PageSize[0], job.header.PageSize[1]);
+         job.Pages(), job.header.PageSize[0], job.header.PageSize[1]);
     return nullptr;
   }
   const JobSettings& s = job.settings;
   work->imageWidth = work->geo.imageWidth;
   work->imageHeight = work->geo.imageHeight;
-  const uint16_t a5Code = s.platform == PLATFORM_C ? 6 : 11;
-  work->longEdgeFlag = s[FN_FeedLongEdge] == 1 && work->geo.paperCode == a5Code ? 0x40 : 0;
-  work->rotate = DecideRotate180(s, job.stream.page, work->longEdgeFlag);
+  work->longEdgeFlag =
+      s[kFnFeedLongEdge] == 1 && work->geo.paperCode == A5PaperCode(s.platform) ? kLongEdgeFlag : 0;
+  work->rotate = DecideRotate180(s, job.Pages(), work->longEdgeFlag);
   // A page that is not turned is screened while it is read, a piece of
   // rows at a time, and never held whole in 8 bits.
   work->screenAsRead =
-      work->rotate != 1 && work->longEdgeFlag != 0x40 && work->imageWidth % 8 == 0;
+      !work->rotate && work->longEdgeFlag != kLongEdgeFlag && work->imageWidth % 8 == 0;
   if (!AllocatePageBuffers(job.header, *work, s.dpi1200M != 0)) {
     Logf(job.log,
          "ERROR: Page %d cannot be printed: not enough memory for its %ux%u image; the page "
          "is skipped.\n",
-         job.stream.page, work->imageWidth, work->imageHeight);
+         job.Pages(), work->imageWidth, work->imageHeight);
     return nullptr;
   }
   return work;
@@ -116,16 +116,17 @@ void StartDocument(RasterJobState& job) {
   // First 32 bytes of the title, zero-padded (no terminator needed).
   memcpy(doc.jobTitle, job.ticket.title.data(),
          std::min(job.ticket.title.size(), sizeof(doc.jobTitle)));
-  if (platform == PLATFORM_Z && s.supportManualDuplex == 1 && s[FN_ManualDuplex] == 1)
+  if (platform == PLATFORM_Z && s.supportManualDuplex == 1 && s[kFnManualDuplex] == 1)
     doc.duplexFlag = 0;
-  else if (s[FN_Duplex] != 0 || s[FN_ManualDuplex] == 1)
-    doc.duplexFlag = 0x20;
-  doc.fineMode = s[FN_FineMode] == 1 ? 1 : 0;
-  doc.platformFlag = platform == PLATFORM_M ? 0 : 0x10;
-  doc.density = s[FN_TonerMode] == 1 ? 0 : static_cast<uint8_t>(s[FN_Density] & 0xFF);
+  else if (s[kFnDuplex] != 0 || s[kFnManualDuplex] == 1)
+    doc.duplexFlag = kDuplexJobFlag;
+  doc.fineMode = s[kFnFineMode] == 1 ? 1 : 0;
+  doc.platformFlag = platform == PLATFORM_M ? 0 : kPlatformJobFlag;
+  doc.density = s[kFnTonerMode] == 1 ? 0 : static_cast<uint8_t>(s[kFnDensity] & 0xFF);
 
   job.stream.SetMiddle(1);
-  if (!Prnt_StartDoc(job.stream, &doc, platform)) ReportStep(job.stream, "main() :: Start doc Fail ! \n");
+  if (!Prnt_StartDoc(job.stream, &doc, platform))
+    ReportStep(job.stream, job.stream.route, "main() :: Start doc Fail ! \n");
   job.stream.SetMiddle(0);
 }
 
@@ -133,32 +134,17 @@ void StartDocument(RasterJobState& job) {
 // when a later page first asks for it. False when the job must stop.
 bool PrepareJob(RasterJobState& job) {
   const JobSettings& s = job.settings;
-  if (job.stream.page == 1) {
+  if (job.Pages() == 1) {
     StartDocument(job);
-    if (s[FN_Collate] == 1 && job.header.NumCopies > 1 && !CreateCollateFile(job)) {
-      job.failed = true;
-      job.ending = JobEnding::kStopWithoutStream;
+    if (s[kFnCollate] == 1 && job.header.NumCopies > 1 && !CreateCollateFile(job)) return false;
+    if (s[kFnManualDuplex] == 1 && !CreateManualDuplexFiles(job, JobEnding::kStopWithoutStream))
       return false;
-    }
-    if (s[FN_ManualDuplex] == 1) {
-      if (!CreateManualDuplexFiles(job)) {
-        job.failed = true;
-        job.ending = JobEnding::kStopWithoutStream;
-        return false;
-      }
-      job.duplexFilesOpen = true;
-    }
-  } else if (s[FN_ManualDuplex] == 1 && !job.duplexFilesOpen) {
+  } else if (s[kFnManualDuplex] == 1 && !job.duplexFilesOpen) {
     // Duplex asked for only from this page on: hold the back sides from
     // here; the pages before were printed one-sided already.
-    if (!CreateManualDuplexFiles(job)) {
-      job.failed = true;
-      job.ending = JobEnding::kFinishStream;
-      return false;
-    }
-    job.duplexFilesOpen = true;
+    if (!CreateManualDuplexFiles(job, JobEnding::kFinishStream)) return false;
   }
-  if (s[FN_ManualDuplex] == 1) RouteManualDuplexPage(job, job.stream.page);
+  if (s[kFnManualDuplex] == 1) RouteManualDuplexPage(job, job.Pages());
   return true;
 }
 
@@ -176,83 +162,70 @@ void FillPageInfo(RasterJobState& job, const PageWork& work) {
   p.vResolution = static_cast<uint16_t>(work.geo.vResolution / divisor);
   if (header.cupsMediaType == 0 || header.cupsMediaType == 5 ||
       (header.cupsMediaType == 1 && platform == PLATFORM_M))
-    p.inputSlot = static_cast<uint16_t>(s[FN_InputSlot]);
+    p.inputSlot = static_cast<uint16_t>(s[kFnInputSlot]);
   else
     p.inputSlot = 1;
   p.longEdgeFlag = work.longEdgeFlag;
-  p.copies = static_cast<uint16_t>(s[FN_Collate] == 1 ? 1 : header.NumCopies);
+  p.copies = static_cast<uint16_t>(s[kFnCollate] == 1 ? 1 : header.NumCopies);
   p.paperParam1 = work.geo.paperParam1;
   p.paperParam2 = work.geo.paperParam2;
-  p.pageNumber = static_cast<uint16_t>(job.stream.page);
+  p.pageNumber = static_cast<uint16_t>(job.Pages());
   p.paperWidth = static_cast<uint16_t>(std::trunc(header.PageSize[0] / 72.0 * header.HWResolution[0]));
   p.paperHeight = static_cast<uint16_t>(std::trunc(header.PageSize[1] / 72.0 * header.HWResolution[1]));
   p.imageWidth = static_cast<uint16_t>(work.imageWidth);
   p.imageHeight = static_cast<uint16_t>(work.imageHeight);
   p.dpi1200 = s.dpi1200M;
-  p.pageDensity = static_cast<uint8_t>(s[FN_TonerMode] == 1 ? 0 : s[FN_Density]);
-  if (p.longEdgeFlag == 0x40) {
-    p.paperSize = platform == PLATFORM_C ? 6 : (platform == PLATFORM_Z ? 18 : 61);
+  p.pageDensity = static_cast<uint8_t>(s[kFnTonerMode] == 1 ? 0 : s[kFnDensity]);
+  if (p.longEdgeFlag == kLongEdgeFlag) {
+    p.paperSize = LongEdgeA5PaperCode(platform);
     SwapUSHORT(&p.paperWidth, &p.paperHeight);
     SwapUSHORT(&p.imageWidth, &p.imageHeight);
   }
 }
 
-void SendPageStart(RasterJobState& job) {
+void SendPageStart(RasterJobState& job, StreamPage& page) {
   job.stream.SetMiddle(1);
-  if (!Prnt_StartPage(job.stream, &job.pageInfo, job.Platform()))
-    ReportStep(job.stream, "main() :: Start page Fail ! \n");
+  if (!Prnt_StartPage(job.stream, page, &job.pageInfo, job.Platform()))
+    ReportStep(job.stream, page.route, "main() :: Start page Fail ! \n");
   job.stream.SetMiddle(0);
-}
-
-// After a page: a printer that is gone or a spool disk that is full stops
-// the job. False when the job must stop.
-bool CheckOutput(RasterJobState& job) {
-  const OutputSink& sink = job.stream.sink;
-  if (!sink.deviceWriteFailed && !sink.spoolWriteFailed) return true;
-  if (!job.failed) {
-    job.log.Line(sink.deviceWriteFailed
-                     ? "ERROR: Unable to send print data to the printer; the job is stopped.\n"
-                     : "ERROR: Unable to write the temporary spool file (disk full?); the job is "
-                       "stopped.\n");
-    job.failed = true;
-  }
-  job.ending = sink.deviceWriteFailed ? JobEnding::kStopWithoutStream : JobEnding::kFinishStream;
-  return false;
 }
 
 // Blank back side, replays and job end.
 void FinishJobStream(RasterJobState& job) {
   CommandStream& stream = job.stream;
   const JobSettings& s = job.settings;
-  if (stream.sink.spoolWriteFailed) {
-    // Nothing is held back any more: what is left goes to the device.
-    stream.sink.DropSpoolFiles();
-    stream.sink.sendToDevice = 1;
-  }
-  if (s[FN_Duplex] != 0 && stream.page % 2 == 1)
+  if (s[kFnDuplex] != 0 && job.Pages() % 2 == 1)
     InsertBlankPage(stream, job.lastHeader, &job.pageInfo, s.platform);
   stream.SetMiddle(1);
   if (!job.Cancelled() && !job.failed) {
-    if (s[FN_Collate] == 1 && job.jobCopies > 1 && s[FN_ManualDuplex] != 1) ReplayCollate(job);
-    if (s[FN_ManualDuplex] == 1) ReplayManualDuplex(job);
-  }
-  if (stream.sink.spoolWriteFailed && !job.failed) {
-    job.log.Line("ERROR: Unable to read back the temporary spool file; pages are missing.\n");
-    job.failed = true;
+    if (s[kFnCollate] == 1 && job.jobCopies > 1 && s[kFnManualDuplex] != 1) ReplayCollate(job);
+    if (s[kFnManualDuplex] == 1) ReplayManualDuplex(job);
   }
   // The job end goes to the printer whatever page the job stopped on: a
   // manual-duplex job cancelled (or failed) on a back side still routes its
   // output to the spool files only, and its job end would be lost there.
-  stream.sink.sendToDevice = 1;
+  stream.route.toDevice = true;
   stream.SetMiddle(1);
   PrntDocEndInfo docEnd;
-  docEnd.pageCount = stream.page;
-  docEnd.duplex = s[FN_Duplex] != 0 ? 1 : 0;
-  if (!Prnt_EndDoc(stream, &docEnd, s.platform)) ReportStep(stream, "main() :: End doc Fail ! \n");
-  if (stream.sink.deviceWriteFailed && !job.failed) {
-    job.log.Line("ERROR: Unable to send print data to the printer; the job is stopped.\n");
-    job.failed = true;
+  docEnd.pageCount = job.Pages();
+  docEnd.duplex = s[kFnDuplex] != 0 ? 1 : 0;
+  if (!Prnt_EndDoc(stream, &docEnd, s.platform))
+    ReportStep(stream, stream.route, "main() :: End doc Fail ! \n");
+}
+
+// What a fault of the sink means for the job, decided as it happens.
+void OnOutputFault(RasterJobState& job, OutputFault fault) {
+  if (fault == OutputFault::kDevice) {
+    FailJob(job, JobEnding::kStopWithoutStream,
+            "ERROR: Unable to send print data to the printer; the job is stopped.\n");
+    return;
   }
+  // The spool files are gone: nothing is held back any more, so what the
+  // job sends from now on goes to the device; the page in progress ends,
+  // then the job end follows.
+  job.stream.route.toDevice = true;
+  FailJob(job, JobEnding::kFinishStream,
+          "ERROR: Unable to write the temporary spool file (disk full?); the job is stopped.\n");
 }
 
 // The pause a filter makes after a manual-duplex job, so that the user can
@@ -271,25 +244,33 @@ void PauseForTheStack(RasterJobState& job) {
 
 }  // namespace
 
-void SendPageImage(RasterJobState& job, PrntBandInfo& band, PrntPageEndInfo& end) {
+void SendPageImage(RasterJobState& job, StreamPage& page, PrntBandInfo& band,
+                   PrntPageEndInfo& end) {
   CommandStream& stream = job.stream;
   const uint64_t sendStart = stream.stages.enabled() ? StageTimes::ClockNs() : 0;
-  const uint64_t compressBefore = stream.stages.Total(STAGE_COMPRESS);
+  const uint64_t compressBefore = stream.stages.Total(kStageCompress);
   stream.SetMiddle(1);
-  if (!Prnt_SendPage(stream, &band, job.Platform())) ReportStep(stream, "main() :: Send page Fail!\n");
-  StopPipelinedCompression(stream);
-  if (!Prnt_EndPage(stream, &end, job.Platform())) ReportStep(stream, "main() :: End page Fail ! \n");
+  if (!Prnt_SendPage(stream, page, &band, job.Platform()))
+    ReportStep(stream, page.route, "main() :: Send page Fail!\n");
+  StopPipelinedCompression(page);
+  if (!Prnt_EndPage(stream, page, &end, job.Platform()))
+    ReportStep(stream, page.route, "main() :: End page Fail ! \n");
   stream.SetMiddle(0);
   if (stream.stages.enabled()) {
-    stream.stages.Add(STAGE_WRITE, StageTimes::ClockNs() - sendStart -
-                                       (stream.stages.Total(STAGE_COMPRESS) - compressBefore));
-    stream.stages.ReportPage(stream.page, job.log);
+    stream.stages.Add(kStageWrite, StageTimes::ClockNs() - sendStart -
+                                       (stream.stages.Total(kStageCompress) - compressBefore));
+    stream.stages.ReportPage(page.number(), job.log);
   }
 }
 
-void ReportStep(CommandStream& stream, const char* text) {
-  stream.lastError.Prepend(text);
-  WriteFailureText(stream);
+void StopJob(RasterJobState& job, JobEnding how) {
+  if (static_cast<int>(how) > static_cast<int>(job.ending)) job.ending = how;
+}
+
+void FailJob(RasterJobState& job, JobEnding how, const std::string& errorLine) {
+  if (!job.failed) job.log.Line(errorLine.c_str());
+  job.failed = true;
+  StopJob(job, how);
 }
 
 RasterJobState::RasterJobState(const PrinterDescription& printerIn, const JobTicket& ticketIn,
@@ -297,6 +278,7 @@ RasterJobState::RasterJobState(const PrinterDescription& printerIn, const JobTic
     : printer(printerIn), ticket(ticketIn), hooks(std::move(hooksIn)), log(logIn),
       stream(device, logIn) {
   stream.modelName = printer.modelName;
+  stream.sink.onFault = [this](OutputFault fault) { OnOutputFault(*this, fault); };
   if (hooks.middleOfCommand != nullptr) stream.middle = hooks.middleOfCommand;
   stream.threads = hooks.threads;
   // With a second thread, the next page is read while a page compresses;
@@ -313,52 +295,48 @@ RasterJob::RasterJob(const PrinterDescription& printer, const JobTicket& ticket,
     : state_(std::make_unique<RasterJobState>(printer, ticket, device, log, std::move(hooks))) {}
 
 RasterJob::~RasterJob() {
-  if (state_->work) StopPipelinedCompression(state_->stream);
+  if (state_->work) StopPipelinedCompression(*state_->work->page);
 }
 
 PageStart RasterJob::StartPage(const cups_page_header2_t& header) {
   RasterJobState& job = *state_;
-  if (job.ending != JobEnding::kOpen) return PageStart::kStop;
+  if (!job.Open()) return PageStart::kStop;
   if (job.work) EndPage();  // a page left open ends (its missing lines white)
-  if (job.ending != JobEnding::kOpen) return PageStart::kStop;
+  if (!job.Open()) return PageStart::kStop;
   job.header = header;
   log_page_header2(&job.header, job.log);
   if (job.Cancelled()) {
-    job.ending = job.stream.page > 0 ? JobEnding::kFinishStream : JobEnding::kStopWithoutStream;
+    StopJob(job, job.Pages() > 0 ? JobEnding::kFinishStream : JobEnding::kStopWithoutStream);
     return PageStart::kStop;
   }
-  ++job.stream.page;
+  ++job.stream.route.page;
   GatherJobSettings(job.settings, job.printer, job.ticket.options.c_str(), &job.header, job.log);
   if (job.Platform() == PLATFORM_NONE) {
     // Neither the model name nor a PlatForm entry names a printer family:
     // nothing this job could send would print.
-    Logf(job.log,
-         "ERROR: The PPD's model \"%s\" is not a printer this filter drives; nothing is "
-         "printed.\n",
-         job.printer.modelName.c_str());
-    job.failed = true;
-    job.ending = JobEnding::kStopWithoutStream;
+    FailJob(job, JobEnding::kStopWithoutStream,
+            "ERROR: The PPD's model \"" + job.printer.modelName +
+                "\" is not a printer this filter drives; nothing is printed.\n");
     return PageStart::kStop;
   }
   std::unique_ptr<PageWork> work = PlanPage(job);
   if (!work) {
-    --job.stream.page;
+    --job.stream.route.page;
     return PageStart::kSkip;
   }
-  Logf(job.log, "PAGE: %d %d\n", job.stream.page, job.header.NumCopies);
+  Logf(job.log, "PAGE: %d %d\n", job.Pages(), job.header.NumCopies);
   job.lastHeader = job.header;
   // Spool files made in the middle of a job must not receive the pages
   // before: those are sent first.
-  if (job.settings[FN_ManualDuplex] == 1 && !job.duplexFilesOpen && !SendAllPages(job)) {
-    job.ending = JobEnding::kStopWithoutStream;
-    return PageStart::kStop;
-  }
-  if (!PrepareJob(job)) return PageStart::kStop;
+  if (job.settings[kFnManualDuplex] == 1 && !job.duplexFilesOpen) SendAllPages(job);
+  if (!job.Open() || !PrepareJob(job)) return PageStart::kStop;
   FillPageInfo(job, *work);
-  // While pages before it wait, the page's records wait behind them.
+  // The page's part of the stream goes where the job's goes now; while
+  // pages before it wait, its records wait behind them.
+  work->page = std::make_unique<StreamPage>(job.stream.route);
   work->startHeld = job.parallelPages && !job.pending.empty();
-  if (work->startHeld) job.stream.capture = &work->held;
-  SendPageStart(job);
+  if (work->startHeld) work->page->Hold();
+  SendPageStart(job, *work->page);
   PrepareLines(job, *work);
   job.work = std::move(work);
   return PageStart::kPrint;
@@ -388,21 +366,20 @@ void RasterJob::LineRead() {
 
 bool RasterJob::EndPage() {
   RasterJobState& job = *state_;
-  if (!job.work) return job.ending == JobEnding::kOpen;
+  if (!job.work) return job.Open();
   std::unique_ptr<PageWork> work = std::move(job.work);
   CompleteImage(job, *work);
-  job.stream.capture = nullptr;
   if (job.Cancelled() && work->startHeld) {
     // Cancelled before anything of this page went out: it is not sent,
     // nor are the pages waiting before it.
-    StopPipelinedCompression(job.stream);
-    job.ending = JobEnding::kFinishStream;
+    StopPipelinedCompression(*work->page);
+    StopJob(job, JobEnding::kFinishStream);
     return false;
   }
   if (job.Platform() == PLATFORM_M && job.Cancelled()) {
     // PLATFORM_M stops at once after the page start: no page end, no job end.
-    StopPipelinedCompression(job.stream);
-    job.ending = JobEnding::kStopWithoutStream;
+    StopPipelinedCompression(*work->page);
+    StopJob(job, JobEnding::kStopWithoutStream);
     return false;
   }
   TurnAndScreen(job, *work);
@@ -411,37 +388,28 @@ bool RasterJob::EndPage() {
     SendReadyPages(job, job.maxPending);
   } else {
     PrntPageEndInfo end = PageEndRecord(job);
-    SendPageImage(job, work->band, end);
+    SendPageImage(job, *work->page, work->band, end);
   }
   work.reset();
-  if (!CheckOutput(job)) return false;
-  if (job.Cancelled()) {
-    job.ending = JobEnding::kFinishStream;
-    return false;
-  }
-  return true;
+  if (job.Open() && job.Cancelled()) StopJob(job, JobEnding::kFinishStream);
+  return job.Open();
 }
 
 int RasterJob::EndJob() {
   RasterJobState& job = *state_;
   if (job.work) EndPage();
-  if (job.ending == JobEnding::kOpen)
-    job.ending = job.stream.page > 0 ? JobEnding::kFinishStream : JobEnding::kStopWithoutStream;
-  if (job.ending == JobEnding::kFinishStream) {
-    // The pages read before the end go out first (after a cancel only one
-    // whose start went out), unless the device or the spool disk failed:
-    // the job then stops with what was sent.
-    if (!job.stream.sink.spoolWriteFailed && !job.stream.sink.deviceWriteFailed)
-      SendAllPages(job);
-    CheckOutput(job);
-  }
+  StopJob(job, job.Pages() > 0 ? JobEnding::kFinishStream : JobEnding::kStopWithoutStream);
+  // The pages read before the end go out first (after a cancel only one
+  // whose start went out), unless the job failed: it then stops with what
+  // was sent.
+  if (job.ending == JobEnding::kFinishStream && !job.failed) SendAllPages(job);
   job.pending.clear();
   if (job.ending == JobEnding::kFinishStream) FinishJobStream(job);
-  job.ending = JobEnding::kStopWithoutStream;  // ended: nothing more is sent
+  StopJob(job, JobEnding::kStopWithoutStream);  // ended: nothing more is sent
   CloseSpoolFiles(job);
-  if (job.settings[FN_ManualDuplex] == 1) PauseForTheStack(job);
+  if (job.settings[kFnManualDuplex] == 1) PauseForTheStack(job);
   job.stream.SetMiddle(0);
-  if (job.stream.page == 0) {
+  if (job.Pages() == 0) {
     if (job.Cancelled() && !job.failed) {
       // Nothing went to the printer and nothing failed: the user's cancel.
       job.log.Line("INFO: The job was cancelled before its first page; nothing was printed.\n");
@@ -455,9 +423,9 @@ int RasterJob::EndJob() {
   return 0;
 }
 
-int RasterJob::Pages() const { return state_->stream.page; }
+int RasterJob::Pages() const { return state_->Pages(); }
 
-bool RasterJob::ManualDuplex() const { return state_->settings[FN_ManualDuplex] == 1; }
+bool RasterJob::ManualDuplex() const { return state_->settings[kFnManualDuplex] == 1; }
 
 bool RasterJob::Cancelled() const { return state_->Cancelled(); }
 

@@ -9,6 +9,8 @@
 #include "job_settings.h"
 #include "records.h"
 
+namespace lumora {
+
 namespace {
 
 struct FreeDeleter {
@@ -24,19 +26,19 @@ constexpr uint32_t kTile = 64;
 
 }  // namespace
 
-int Rotate180(uint8_t* image, uint32_t width, uint32_t height) {
-  if (image == nullptr || width == 0 || height == 0) return 0;
+bool Rotate180(uint8_t* image, uint32_t width, uint32_t height) {
+  if (image == nullptr || width == 0 || height == 0) return false;
   // Rows in reverse order, each row reversed: with rows stored without
   // padding that is the whole image read backwards, done in place (no
   // second page in memory).
   std::reverse(image, image + static_cast<size_t>(width) * height);
-  return 1;
+  return true;
 }
 
-int Rotate90(uint8_t* image, uint32_t width, uint32_t height) {
-  if (image == nullptr || width == 0 || height == 0) return 0;
+bool Rotate90(uint8_t* image, uint32_t width, uint32_t height) {
+  if (image == nullptr || width == 0 || height == 0) return false;
   Scratch scratch = AllocScratch(width, height);
-  if (!scratch) return 0;
+  if (!scratch) return false;
   // Output row c is source column c read from the bottom up. Walk the source
   // in 64 x 64 tiles so both sides stay in cache.
   uint8_t* out = scratch.get();
@@ -52,24 +54,25 @@ int Rotate90(uint8_t* image, uint32_t width, uint32_t height) {
     }
   }
   memcpy(image, out, static_cast<size_t>(width) * height);
-  return 1;
+  return true;
 }
 
-int DecideRotate180(const JobSettings& s, int page, int longEdgeFlag) {
-  const int rotation = s[FN_ImageRotation];
-  const int duplex = s[FN_Duplex];
+bool DecideRotate180(const JobSettings& s, int page, int longEdgeFlag) {
+  const int rotation = s[kFnImageRotation];
+  const int duplex = s[kFnDuplex];
   if (duplex != 0) {
     // Automatic duplex: back sides of long-edge jobs come out upside down.
-    if (rotation == 1) return duplex == 1 ? (page % 2 == 1) : 1;
-    return duplex == 1 ? (page % 2 == 0) : 0;
+    if (rotation == 1) return duplex == 1 ? page % 2 == 1 : true;
+    return duplex == 1 && page % 2 == 0;
   }
   bool backSide = false;
-  if (s[FN_ManualDuplex] == 1 && page % 2 == 0) {
+  if (s[kFnManualDuplex] == 1 && page % 2 == 0) {
     if (s.platform == PLATFORM_Z && s.manualDuplexType == 0)
       backSide = longEdgeFlag == 0;
     else
-      backSide = longEdgeFlag == 0x40;
+      backSide = longEdgeFlag == kLongEdgeFlag;
   }
-  if (backSide) return rotation == 0 ? 1 : 0;
-  return rotation == 1 ? 1 : 0;
+  return backSide ? rotation == 0 : rotation == 1;
 }
+
+}  // namespace lumora

@@ -6,14 +6,18 @@
 
 #include <cstdint>
 
-// Returns 1 when turned; 0 (image unchanged) for an empty image.
-int Rotate180(uint8_t* image, uint32_t width, uint32_t height);
+namespace lumora {
+
+// True when turned; false (image unchanged) for an empty image.
+bool Rotate180(uint8_t* image, uint32_t width, uint32_t height);
 
 // Quarter turn clockwise: afterwards the image has `height` bytes per row and
-// `width` rows. Returns 1 when turned, 0 (image unchanged) for an empty
+// `width` rows. True when turned, false (image unchanged) for an empty
 // image or when its scratch image cannot be had.
-int Rotate90(uint8_t* image, uint32_t width, uint32_t height);
+bool Rotate90(uint8_t* image, uint32_t width, uint32_t height);
 
 // Whether this page gets the half turn.
 struct JobSettings;
-int DecideRotate180(const JobSettings& s, int page, int longEdgeFlag);
+bool DecideRotate180(const JobSettings& s, int page, int longEdgeFlag);
+
+}  // namespace lumora

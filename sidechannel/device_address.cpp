@@ -12,6 +12,8 @@
 
 #include "side_log.h"
 
+namespace lumora {
+
 namespace {
 
 // int (*cb)(void*) and its context are unused (no callback).
@@ -29,7 +31,7 @@ using LibraryHandle = std::unique_ptr<void, DlCloser>;
 LibraryHandle OpenLibrary(const char* name) { return LibraryHandle(dlopen(name, RTLD_LAZY)); }
 
 // Steps shared by both host look-ups once the library is open.
-int ResolveAndSplit(lumora::LogOutput& log, void* library, const char* uri, char* host, int* port, bool showPort) {
+int ResolveAndSplit(LogOutput& log, void* library, const char* uri, char* host, int* port, bool showPort) {
   auto resolve = reinterpret_cast<HttpResolveUriFn>(dlsym(library, "_httpResolveURI"));
   if (resolve == nullptr) {
     Debugf(log, "_httpResolveURI addr get fail.\n");
@@ -68,7 +70,7 @@ int ResolveAndSplit(lumora::LogOutput& log, void* library, const char* uri, char
 
 // Opens the device when its serial number occurs in the URI; nullptr (and
 // the device closed again) otherwise.
-libusb_device_handle* OpenIfSerialInUri(lumora::LogOutput& log, libusb_device* device,
+libusb_device_handle* OpenIfSerialInUri(LogOutput& log, libusb_device* device,
                                         const char* uri) {
   struct libusb_device_descriptor desc;
   int rc = libusb_get_device_descriptor(device, &desc);
@@ -94,7 +96,7 @@ libusb_device_handle* OpenIfSerialInUri(lumora::LogOutput& log, libusb_device* d
 
 }  // namespace
 
-int getPrinterHostNameFromUri(lumora::LogOutput& log, const char* uri, char* host, int* port) {
+int getPrinterHostNameFromUri(LogOutput& log, const char* uri, char* host, int* port) {
   // Systems without the CUPS development files have only the versioned name.
   LibraryHandle library = OpenLibrary("libcups.so");
   if (!library) library = OpenLibrary("libcups.so.2");
@@ -105,7 +107,7 @@ int getPrinterHostNameFromUri(lumora::LogOutput& log, const char* uri, char* hos
   return ResolveAndSplit(log, library.get(), uri, host, port, false);
 }
 
-int getPrinterHostNameFromDNSSDUri(lumora::LogOutput& log, const char* uri, char* host, int* port) {
+int getPrinterHostNameFromDNSSDUri(LogOutput& log, const char* uri, char* host, int* port) {
   LibraryHandle library = OpenLibrary("libcups.so");
   if (!library) {
     Debugf(log, "libcups.so open fail.\n");
@@ -118,7 +120,7 @@ int getPrinterHostNameFromDNSSDUri(lumora::LogOutput& log, const char* uri, char
   return ResolveAndSplit(log, library.get(), uri, host, port, true);
 }
 
-int GetIpByHostname(lumora::LogOutput& log, const char* name, char* address) {
+int GetIpByHostname(LogOutput& log, const char* name, char* address) {
   struct hostent entry;
   struct hostent* result = nullptr;
   std::vector<char> work(8192);
@@ -137,7 +139,7 @@ int GetIpByHostname(lumora::LogOutput& log, const char* name, char* address) {
   return 0;
 }
 
-UsbDeviceSession FindUsbDeviceHandle(lumora::LogOutput& log, const char* uri) {
+UsbDeviceSession FindUsbDeviceHandle(LogOutput& log, const char* uri) {
   libusb_context* context = nullptr;
   int rc = libusb_init(&context);
   if (rc < 0) {
@@ -165,3 +167,5 @@ UsbDeviceSession FindUsbDeviceHandle(lumora::LogOutput& log, const char* uri) {
   }
   return UsbDeviceSession(context, found);
 }
+
+}  // namespace lumora

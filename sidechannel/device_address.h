@@ -10,6 +10,8 @@
 
 #include "byte_output.h"
 
+namespace lumora {
+
 // Capacity of the callers' host buffers.
 constexpr std::size_t kHostBufferSize = 1024;
 // Capacity of the address text buffer of GetIpByHostname.
@@ -19,14 +21,14 @@ constexpr std::size_t kAddressTextSize = 256;
 // appends the host to `host` (a zeroed buffer of kHostBufferSize bytes) and
 // stores the URI's port (the scheme's default when it names none).
 // Returns 1 when the host was found, else 0.
-int getPrinterHostNameFromUri(lumora::LogOutput& log, const char* uri, char* host, int* port);
+int getPrinterHostNameFromUri(LogOutput& log, const char* uri, char* host, int* port);
 // The same, for DNS-SD URIs, with its own messages.
-int getPrinterHostNameFromDNSSDUri(lumora::LogOutput& log, const char* uri, char* host, int* port);
+int getPrinterHostNameFromDNSSDUri(LogOutput& log, const char* uri, char* host, int* port);
 
 // Looks a host name up; on success writes the first address as text into
 // `address` (kAddressTextSize bytes) and returns 0; returns 1 when the name
 // does not resolve.
-int GetIpByHostname(lumora::LogOutput& log, const char* name, char* address);
+int GetIpByHostname(LogOutput& log, const char* name, char* address);
 
 // An open USB printer and the libusb context it was found in (one context
 // per search, so that jobs never share one); both are released when it goes.
@@ -57,4 +59,6 @@ class UsbDeviceSession {
 
 // Opens the first USB device whose (non-empty) serial number occurs in the
 // URI; the session holds no device when none matches.
-UsbDeviceSession FindUsbDeviceHandle(lumora::LogOutput& log, const char* uri);
+UsbDeviceSession FindUsbDeviceHandle(LogOutput& log, const char* uri);
+
+}  // namespace lumora

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace lumora {
+
 struct cancel_query_arg;
 
 class DeviceLine {
@@ -31,3 +33,5 @@ enum class DeviceLineUse { kKeepAlive, kStatus };
 // and the thread ends.
 using DeviceLineOpener =
     std::function<std::unique_ptr<DeviceLine>(DeviceLineUse use, const std::string& uri)>;
+
+}  // namespace lumora

@@ -14,6 +14,8 @@
 #include "snmp_datagram.h"
 #include "udp_socket.h"
 
+namespace lumora {
+
 namespace {
 
 const char kDummyExit[] = "Job end, dummy thread exit.\n";
@@ -94,7 +96,7 @@ KeepAliveThread::~KeepAliveThread() {
 }
 
 void SenddummyCmdToNet(KeepAliveThread& k, const char* host) {
-  lumora::LogOutput& log = k.job.log();
+  LogOutput& log = k.job.log();
   if (host == nullptr || *host == '\0') {
     Debugf(log, "hostname == NULL.\n");
     return;
@@ -173,3 +175,5 @@ void Waitpthread(KeepAliveThread& k) {
   }
   k.started = false;
 }
+
+}  // namespace lumora

@@ -14,6 +14,8 @@
 #include "side_job.h"
 #include "wake_event.h"
 
+namespace lumora {
+
 class KeepAliveThread {
  public:
   // line: the application's way to the printer; empty: the device URI's.
@@ -42,3 +44,5 @@ void Waitpthread(KeepAliveThread& keepAlive);
 void* dummy_send_tread(void* arg);
 // One keep-alive exchange with the host's agent on UDP port 161.
 void SenddummyCmdToNet(KeepAliveThread& keepAlive, const char* host);
+
+}  // namespace lumora

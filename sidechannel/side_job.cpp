@@ -3,7 +3,9 @@
 
 #include <utility>
 
-SideJob::SideJob(lumora::LogOutput& log, SideTimings timings, std::function<bool()> outsideCancel,
+namespace lumora {
+
+SideJob::SideJob(LogOutput& log, SideTimings timings, std::function<bool()> outsideCancel,
                  int outsideWakeFd)
     : log_(log), timings_(timings), outsideCancel_(std::move(outsideCancel)),
       outsideWakeFd_(outsideWakeFd) {}
@@ -26,3 +28,5 @@ int SideJob::Wait(int fd, short events, int timeoutMs, const WakeEvent* also) co
   if (r == -1 && !Cancelled() && also == nullptr) return 0;
   return r;
 }
+
+}  // namespace lumora

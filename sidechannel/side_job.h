@@ -12,12 +12,14 @@
 #include "side_timing.h"
 #include "wake_event.h"
 
+namespace lumora {
+
 class SideJob {
  public:
   // outsideCancel: polled as well (a filter's SIGTERM flag, an application's
   // cancel state); outsideWakeFd: a descriptor that polls readable once that
   // cancel came (the filter's SIGTERM handler writes to it), or -1.
-  SideJob(lumora::LogOutput& log, SideTimings timings = {},
+  SideJob(LogOutput& log, SideTimings timings = {},
           std::function<bool()> outsideCancel = {}, int outsideWakeFd = -1);
   SideJob(const SideJob&) = delete;
   SideJob& operator=(const SideJob&) = delete;
@@ -38,14 +40,16 @@ class SideJob {
   int CancelFd() const { return canceledEvent_.fd(); }
   int OutsideWakeFd() const { return outsideWakeFd_; }
 
-  lumora::LogOutput& log() const { return log_; }
+  LogOutput& log() const { return log_; }
   const SideTimings& timings() const { return timings_; }
 
  private:
-  lumora::LogOutput& log_;
+  LogOutput& log_;
   SideTimings timings_;
   std::function<bool()> outsideCancel_;
   int outsideWakeFd_;
   mutable std::atomic<int> canceled_{0};
   WakeEvent canceledEvent_;
 };
+
+}  // namespace lumora

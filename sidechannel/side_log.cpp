@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace lumora {
+
 namespace {
 
 std::string Format(const char* format, va_list args) {
@@ -30,7 +32,7 @@ std::string Format(const char* format, va_list args) {
 
 }  // namespace
 
-void LogLines(lumora::LogOutput& log, const char* level, const std::string& text) {
+void LogLines(LogOutput& log, const char* level, const std::string& text) {
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -45,7 +47,7 @@ void LogLines(lumora::LogOutput& log, const char* level, const std::string& text
   }
 }
 
-void Debugf(lumora::LogOutput& log, const char* format, ...) {
+void Debugf(LogOutput& log, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const std::string text = Format(format, args);
@@ -53,10 +55,12 @@ void Debugf(lumora::LogOutput& log, const char* format, ...) {
   LogLines(log, "DEBUG: ", text);
 }
 
-void Levelf(lumora::LogOutput& log, const char* level, const char* format, ...) {
+void Levelf(LogOutput& log, const char* level, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const std::string text = Format(format, args);
   va_end(args);
   LogLines(log, level, text);
 }
+
+}  // namespace lumora

@@ -8,12 +8,16 @@
 
 #include "byte_output.h"
 
+namespace lumora {
+
 // Each non-empty line of text as "LEVEL" + line + "\n" (level with its
 // colon and blank, such as "DEBUG: ").
-void LogLines(lumora::LogOutput& log, const char* level, const std::string& text);
+void LogLines(LogOutput& log, const char* level, const std::string& text);
 
 // printf into DEBUG lines (any length).
-void Debugf(lumora::LogOutput& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Debugf(LogOutput& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // printf into lines of the given level (any length).
-void Levelf(lumora::LogOutput& log, const char* level, const char* format, ...)
+void Levelf(LogOutput& log, const char* level, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+}  // namespace lumora

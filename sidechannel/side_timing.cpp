@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
+namespace lumora {
+
 namespace {
 
 // A positive whole number of milliseconds up to one minute, else the default.
@@ -34,3 +36,5 @@ void SleepMs(int ms) {
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
+
+}  // namespace lumora

@@ -3,6 +3,8 @@
 // default; a filter reads shortened values from the environment (tests).
 #pragma once
 
+namespace lumora {
+
 struct SideTimings {
   // Pause after each SNMP keep-alive.
   int keepaliveIntervalMs = 5000;
@@ -22,3 +24,9 @@ struct SideTimings {
 
 // Sleeps for the given number of milliseconds.
 void SleepMs(int ms);
+
+}  // namespace lumora
+
+// The printer application names this without its namespace (until it
+// moves into lumora::app).
+using lumora::SideTimings;

@@ -9,3 +9,7 @@
 #include "keepalive_thread.h"
 #include "side_job.h"
 #include "status_thread.h"
+
+namespace lumora {
+
+}  // namespace lumora

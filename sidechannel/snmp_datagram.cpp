@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace lumora {
+
 #define LUMORA_PS_MODEL(designation, family)
 #include "ps_models.inc"
 #undef LUMORA_PS_MODEL
@@ -64,3 +66,5 @@ bool IsOwnJobCanceledReply(const uint8_t* reply, std::size_t length, const char*
   const uint8_t* found = std::search(text, zero, name, name + std::strlen(owner));
   return found != zero;
 }
+
+}  // namespace lumora

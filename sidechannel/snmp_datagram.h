@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lumora {
+
 constexpr int kSnmpPort = 161;
 constexpr std::size_t kSnmpDatagramSize = 45;
 using SnmpDatagram = std::array<uint8_t, kSnmpDatagramSize>;
@@ -33,3 +35,5 @@ constexpr std::size_t kJobOwnerOffset = 4;
 // the text after the state (up to the first zero byte or the reply's end).
 // An empty owner identifies no job and never matches.
 bool IsOwnJobCanceledReply(const uint8_t* reply, std::size_t length, const char* owner);
+
+}  // namespace lumora

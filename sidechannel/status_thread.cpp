@@ -18,6 +18,8 @@
 #include "snmp_datagram.h"
 #include "udp_socket.h"
 
+namespace lumora {
+
 namespace {
 
 const char kStatusExit[] = "Job cancel, Status thread exit.\n";
@@ -56,7 +58,7 @@ bool Pause(const StatusThread& t) {
 }
 
 void* WatchUsbPrinter(StatusThread& t) {
-  lumora::LogOutput& log = t.job.log();
+  LogOutput& log = t.job.log();
   UsbDeviceSession session = FindUsbDeviceHandle(log, t.arg.deviceUri);
   if (session.get() == nullptr) {
     Debugf(log, "querythread::handle is null\n");
@@ -81,7 +83,7 @@ void* WatchUsbPrinter(StatusThread& t) {
 
 // The printer's host (or its numeric address); empty when there is none.
 bool FindStatusHost(StatusThread& t, char* host) {
-  lumora::LogOutput& log = t.job.log();
+  LogOutput& log = t.job.log();
   const char* uri = t.arg.deviceUri;
   int port = 9100;
   const bool dnssd = strstr(uri, "dnssd://") != nullptr;
@@ -150,7 +152,7 @@ ssize_t ReceiveReply(const StatusThread& t, int fd, unsigned char* buffer) {
 // Sends the GetRequest up to three times and waits twice for each.
 int AskForStatus(const StatusThread& t, int fd, const sockaddr_in& dest, const char* host,
                  unsigned char* buffer, int* length) {
-  lumora::LogOutput& log = t.job.log();
+  LogOutput& log = t.job.log();
   const SnmpDatagram request = BuildStatusGetRequest();
   for (int attempt = 0; attempt < 3; ++attempt) {
     ssize_t sent = sendto(fd, request.data(), request.size(), 0,
@@ -194,7 +196,7 @@ void StatusThread::Stop() {
   started_ = false;
 }
 
-int QueryStatusToUsb(lumora::LogOutput& log, libusb_device_handle* handle, unsigned char* buffer,
+int QueryStatusToUsb(LogOutput& log, libusb_device_handle* handle, unsigned char* buffer,
                      int size, int* count) {
   if (handle == nullptr || buffer == nullptr || size <= 0 || size > 0xFFFF) {
     if (count != nullptr) *count = 0;
@@ -213,7 +215,7 @@ int QueryStatusToUsb(lumora::LogOutput& log, libusb_device_handle* handle, unsig
 }
 
 int QueryStatusToNet(const StatusThread& t, const char* host, unsigned char* buffer, int* length) {
-  lumora::LogOutput& log = t.job.log();
+  LogOutput& log = t.job.log();
   Debugf(log, "->SendSNMPCmd()\n");
   if (host == nullptr || *host == '\0') {
     Debugf(log, "cancelthread::QueryStatusToNet::pIPaddr is null\n");
@@ -256,3 +258,5 @@ void* Printer_cancle_query_tread(void* block) {
   if (t.arg.deviceUri[0] == '\0') return nullptr;
   return WatchNetworkPrinter(t);
 }
+
+}  // namespace lumora

@@ -17,6 +17,8 @@
 #include "side_job.h"
 #include "wake_event.h"
 
+namespace lumora {
+
 // Size of the reply buffers of both queries.
 constexpr int kStatusReplySize = 1024;
 
@@ -62,7 +64,7 @@ void* Printer_cancle_query_tread(void* block);
 // One vendor status read (0xC1, request 0) into `buffer` of `size` bytes.
 // Returns 1 and stores the byte count in `count` when at least one byte came;
 // else stores 0 and returns 0.
-int QueryStatusToUsb(lumora::LogOutput& log, libusb_device_handle* handle, unsigned char* buffer,
+int QueryStatusToUsb(LogOutput& log, libusb_device_handle* handle, unsigned char* buffer,
                      int size, int* count);
 
 // One SNMP status query to `host` (name or dotted IPv4 address) into
@@ -71,3 +73,5 @@ int QueryStatusToUsb(lumora::LogOutput& log, libusb_device_handle* handle, unsig
 // while it waits).
 int QueryStatusToNet(const StatusThread& thread, const char* host, unsigned char* buffer,
                      int* length);
+
+}  // namespace lumora

@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+namespace lumora {
+
 class UdpSocket {
  public:
   explicit UdpSocket(int fd) : fd_(fd) {}
@@ -26,3 +28,5 @@ inline struct timeval MsTimeval(int ms) {
   tv.tv_usec = (ms % 1000) * 1000;
   return tv;
 }
+
+}  // namespace lumora

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace lumora {
+
 namespace {
 
 // Descriptors 3 and 4 of a filter are the CUPS back and side channels, and
@@ -66,3 +68,5 @@ int WaitFdOrWake(int fd, short events, int timeoutMs, std::initializer_list<int>
     return 1;
   }
 }
+
+}  // namespace lumora

@@ -6,6 +6,8 @@
 
 #include <initializer_list>
 
+namespace lumora {
+
 class WakeEvent {
  public:
   WakeEvent();
@@ -30,3 +32,5 @@ void RaiseWakeFd(int fd);
 // (negative ones are left out, and so is a negative fd). Returns 1 when fd
 // is ready, 0 on time-out, -1 when a wake descriptor ended the wait.
 int WaitFdOrWake(int fd, short events, int timeoutMs, std::initializer_list<int> wakeFds);
+
+}  // namespace lumora

@@ -11,6 +11,8 @@
 #include "command_stream.h"
 #include "records.h"
 
+namespace lumora {
+
 // Lines of one PLATFORM_Z band; every band is a JBIG image of its own.
 constexpr int kBandLines = 256;
 // Size of the PLATFORM_Z band header.
@@ -55,16 +57,16 @@ struct JbigOutput {
 void jbig_data_out(unsigned char* start, size_t len, void* file);
 
 // One encoder pass over xd x yd pixels of image (lines of (xd + 7) / 8
-// bytes), appending to *out.data. 1 on success, 0 when memory fails.
-int JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
-                 uint32_t mxMyOrderOptions, const uint8_t* image);
+// bytes), appending to *out.data. False when memory fails.
+bool JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
+                  uint32_t mxMyOrderOptions, const uint8_t* image);
 
 // Compresses the page and appends it to outBuf (band headers included on
-// PLATFORM_Z); returns the bytes appended, or -1 when memory fails. Sets
-// the job's image checksum.
-int OutputJbigkitCompression(CommandStream& job, const PrntBandInfo* band,
-                             const PrntJbigParam* jbigParam, std::vector<uint8_t>& outBuf,
-                             int platform);
+// PLATFORM_Z), taking what the page's pipeline compressed already. Sets
+// the page's image checksum. False when memory fails.
+bool OutputJbigkitCompression(CommandStream& job, StreamPage& page, const PrntBandInfo* band,
+                              const PrntJbigParam* jbigParam, std::vector<uint8_t>& outBuf,
+                              int platform);
 
 // PLATFORM_Z band header for a band with compLen compressed bytes starting
 // at firstLine of the page.
@@ -72,22 +74,25 @@ void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t fi
                    uint8_t* buf);
 
 // PLATFORM_M: sends len bytes as JBIG_DATA_CMDs of at most 64 KiB each.
-int SendJbigDataCmds(CommandStream& job, const uint8_t* data, size_t len);
+bool SendJbigDataCmds(CommandStream& job, const Route& route, const uint8_t* data, size_t len);
 
-// A page compressed while it is still being screened. band holds the
-// page's zeroed 1-bit image, its width in pixels (whole bytes), height and,
-// on PLATFORM_C, stripe lines, as Prnt_SendPage will get them. PLATFORM_Z
-// compresses its bands on all threads as their rows become final;
-// PLATFORM_C and PLATFORM_M encode the page on one worker thread that
-// follows the rows made final by CompressionRowsReady. Prnt_SendPage of the
-// same image takes the result; StopPipelinedCompression ends a page that is
-// not sent. With one thread nothing starts and the page is compressed when
-// it is sent.
-void StartPipelinedCompression(CommandStream& job, const PrntBandInfo* band, int platform);
-void CompressionRowsReady(CommandStream& job, uint32_t rows);
-void StopPipelinedCompression(CommandStream& job);
+// A page compressed while it is still being screened, on the page's own
+// threads. band holds the page's zeroed 1-bit image, its width in pixels
+// (whole bytes), height and, on PLATFORM_C, stripe lines, as Prnt_SendPage
+// will get them. PLATFORM_Z compresses its bands on all threads as their
+// rows become final; PLATFORM_C and PLATFORM_M encode the page on one
+// worker thread that follows the rows made final by CompressionRowsReady.
+// Prnt_SendPage of the same image takes the result;
+// StopPipelinedCompression ends a page that is not sent. With one thread
+// nothing starts and the page is compressed when it is sent.
+void StartPipelinedCompression(const CommandStream& job, StreamPage& page, const PrntBandInfo* band,
+                               int platform);
+void CompressionRowsReady(StreamPage& page, uint32_t rows);
+void StopPipelinedCompression(StreamPage& page);
 
 // Threads used for a page of `jobs` bands: `requested` when nonzero, else
 // the LUMORA_THREADS environment variable when it holds a positive number,
 // else the machine's cores; never more than there are bands.
 unsigned StreamThreadCount(unsigned requested, size_t jobs);
+
+}  // namespace lumora

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lumora {
+
 // Universal exit sequences and PJL lines.
 extern const uint8_t UEL_CMD[9];       // ESC "%-12345X"
 extern const uint8_t UEL_CMD_C[9];     // ESC 0xFF "-12345X"
@@ -35,10 +37,32 @@ extern const uint8_t abortCmd[4];
 constexpr size_t kPJLheaderLen = 15;
 constexpr size_t kEndOfJobCmdLen = 36;
 
+// Byte-coded records: the marker that opens each, and the lengths of those
+// the builders of commands.h make (the length byte of the record, marker
+// and checksum included).
+constexpr uint8_t kRecordMarker = 0x0B;
+constexpr size_t kJobSpecLenC = 6;
+constexpr size_t kJobSpecLenZ = 9;
+constexpr size_t kOneByteRecordLen = 5;  // toner save, fine mode, density
+constexpr size_t kSysTimeLen = 8;
+constexpr size_t kPageSpecLen = 18;
+constexpr size_t kCustomPaperLen = 12;
+constexpr size_t kRasterImageLen = 18;
+constexpr size_t kCoverageLenZ = 7;
+constexpr size_t kCoverageLenC = 6;
+constexpr size_t kImageChecksumLen = 6;
+constexpr size_t kTonerParamAlderLen = 36;
+constexpr size_t kTonerParamBirchLen = 40;
+
 // PLATFORM_M framing.
 constexpr uint16_t kCmdMagic = 0x5A5A;  // "ZZ" closing every command header
 constexpr size_t kCmdHeaderLen = 16;
 constexpr size_t kCmdParamLen = 12;
+constexpr uint8_t kCmdParamKind = 1;    // the kind byte of every parameter record
+constexpr size_t kTonerParamCount = 36;  // 16-bit values of the TONER_PARAM command
+constexpr size_t kTonerParamLenM = kCmdHeaderLen + 2 * kTonerParamCount;  // 88
+constexpr size_t kJbigParamBlockLen = 20;
+constexpr size_t kJbigParamCmdLen = kCmdHeaderLen + kJbigParamBlockLen;  // 36
 
 enum PrntCmdCode : uint32_t {
   START_DOC_CMD = 0,
@@ -74,3 +98,5 @@ enum PrntParamId : uint16_t {
 
 // Largest block of compressed data one JBIG_DATA_CMD carries.
 constexpr size_t kJbigChunkSize = 65536;
+
+}  // namespace lumora

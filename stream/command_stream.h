@@ -1,9 +1,18 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The part of a raster job that the printer command stream works on: the
-// output sink with its spool files, the page number, the failure text, the
-// dot count and image checksum of the page, the encoder's threads, the
-// stage times and the job's log. Every command of stream/ takes it as its
-// first argument; a job owns one.
+// The printer command stream of a raster job, in two parts. The job's part
+// (CommandStream): the output sink with its spool files, the route of the
+// job's own bytes, the failure text, the PJL texts of the job start, the
+// encoder's thread count, the clock, the stage times and the job's log.
+// A page's part (StreamPage): where the page's bytes go, its dot count and
+// image checksum, its compression threads, and its records while they wait
+// behind earlier pages. Every command of stream/ takes the job's part first
+// and, for a page command, the page next; a job owns one CommandStream and
+// one StreamPage per page it has begun and not yet sent.
+//
+// Failures: a step returns false and puts its line in front of the failure
+// text; a failed write of the sink also tells the sink's owner at once
+// (OutputSink::onFault). ReportStep is the one place that writes the
+// failure text into the printer stream.
 #pragma once
 
 #include <csignal>
@@ -11,12 +20,15 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "byte_output.h"
 #include "stage_times.h"
+
+namespace lumora {
 
 // A spool file, unlinked when it was created; closed when it goes.
 class SpoolFile {
@@ -34,8 +46,8 @@ class SpoolFile {
   int fd_ = -1;
 };
 
-// The failure text of the command stream, newest message first, at most
-// 1023 characters.
+// The failure text of the command stream (the printer's prntLastError),
+// newest message first, at most 1023 characters.
 class FailureText {
  public:
   void Prepend(const char* msg);
@@ -46,21 +58,46 @@ class FailureText {
   char text_[1024] = {};
 };
 
+// Command bytes held back: the records of a page that must wait for the
+// pages before it, replayed through the sink in order later.
+struct CapturedChunk {
+  std::vector<uint8_t> bytes;
+  bool toSideFiles = false;
+  bool raw = false;  // failure text: to the device, outside the routing
+};
+using OutputCapture = std::vector<CapturedChunk>;
+
+// Where bytes go: the page they belong to (its parity picks the
+// manual-duplex spool file; 0 = before the first page: no spool file),
+// whether the device gets them (a manual-duplex back side is only spooled),
+// and, while the page waits behind earlier pages, the capture that holds
+// them instead.
+struct Route {
+  int page = 0;
+  bool toDevice = true;
+  OutputCapture* hold = nullptr;
+};
+
+// A write the sink could not make: the device refused bytes (gone, or the
+// disk under it full), or a spool file could not be written (every spool
+// file is then dropped; the page in progress still reaches the device).
+enum class OutputFault { kDevice, kSpool };
+
 // Where command bytes go: the device, and while pages are held back for
 // collated copies or manual duplex, the spool files.
 class OutputSink {
  public:
-  explicit OutputSink(lumora::ByteOutput& device) : device_(device) {}
+  explicit OutputSink(ByteOutput& device) : device_(device) {}
 
-  // Bytes to the device; a failure is remembered in deviceWriteFailed.
+  // Sends bytes along a route (see SendDataToFile).
+  bool Write(const Route& route, const void* data, size_t len, bool toSideFiles);
+  // Bytes to the device, outside the routing.
   bool WriteDevice(const void* data, size_t len);
-  // Appends to a spool file; a failure drops every spool file (the job then
-  // stops after its page) and is remembered in spoolWriteFailed.
-  void WriteSpool(SpoolFile& file, const void* data, size_t len);
   // Closes every spool file.
   void DropSpoolFiles();
 
-  int sendToDevice = 1;  // 1 = command bytes go to the device
+  // Told at once of every failed write, before the write returns.
+  std::function<void(OutputFault)> onFault;
   SpoolFile collateFile;
   SpoolFile oddFile;
   SpoolFile evenFile;
@@ -70,15 +107,16 @@ class OutputSink {
   std::vector<uint64_t> cacheSize;
   std::vector<uint64_t> collatePageSize;
   std::vector<uint64_t> oddPageSize;
-  bool spoolWriteFailed = false;
-  bool deviceWriteFailed = false;
 
  private:
-  lumora::ByteOutput& device_;
+  void WriteSpool(SpoolFile& file, const void* data, size_t len);
+  void Fault(OutputFault fault);
+
+  ByteOutput& device_;
+  bool spoolDropped_ = false;  // the spool files went with a failed write
 };
 
-// The compression threads of a page (jbig_compress.cpp); a job has one for
-// the page it is reading, and a page waiting to be sent keeps its own.
+// The compression threads of a page (jbig_compress.cpp).
 struct EncoderState;
 struct EncoderDeleter {
   void operator()(EncoderState* state) const;
@@ -88,18 +126,8 @@ EncoderHandle NewEncoder();
 // True once the page's compression threads have finished (or none runs).
 bool EncoderDone(const EncoderState& state);
 
-// Command bytes held back: the records of a page that must wait for the
-// pages before it, replayed through the sink in order later.
-struct CapturedChunk {
-  std::vector<uint8_t> bytes;
-  int toSideFiles = 0;
-  bool raw = false;  // failure text: to the device, outside the routing
-};
-using OutputCapture = std::vector<CapturedChunk>;
-
 struct CommandStream {
-  CommandStream(lumora::ByteOutput& device, lumora::LogOutput& log);
-  ~CommandStream();
+  CommandStream(ByteOutput& device, LogOutput& log);
   CommandStream(const CommandStream&) = delete;
   CommandStream& operator=(const CommandStream&) = delete;
 
@@ -107,12 +135,14 @@ struct CommandStream {
   void SetMiddle(int value) { *middle = value; }
 
   OutputSink sink;
-  lumora::LogOutput& log;
-  int page = 0;                       // page being sent, 1-based
+  LogOutput& log;
+  // The job's own bytes (job start and end, the manual-duplex command, the
+  // replays, blank pages): its page is the number of pages begun so far,
+  // and it goes to the device unless the page being read is a manual-duplex
+  // back side. A page starts with a copy of it.
+  Route route;
   std::string modelName;              // the printer model (*ModelName)
   FailureText lastError;
-  uint32_t imageCoverage = 0;         // printed dots of the current page
-  uint32_t imageChecksum = 0;         // checksum of the last compressed image
   char pjlPostSendTime[19] = {};      // PLATFORM_Z JOBTIME text of the job start
   char pjlPostComputerName[33] = {};  // PLATFORM_Z JOBOWNER text of the job start
   volatile sig_atomic_t ownMiddle = 1;
@@ -121,20 +151,65 @@ struct CommandStream {
   std::function<time_t()> clock;      // empty: time(nullptr)
   std::function<int(char*, size_t)> hostName;  // empty: gethostname
   StageTimes stages;
-  EncoderHandle encoder;
-  OutputCapture* capture = nullptr;   // non-null: bytes are held back there
 };
 
-// Sends bytes through the sink. Returns 1 when every destination written
-// took all the bytes, 0 otherwise (null data, no destination, or a failed
-// device write: a failed device write is not hidden by a spool write that
-// went through). A spool write that fails is reported through
-// sink.spoolWriteFailed, not as a failed call, so the page in progress still
-// reaches the device whole. Zero bytes to an open destination succeed.
-int SendDataToFile(CommandStream& job, const void* data, size_t len, int toSideFiles);
-// The two-byte filler 00 00 between records (page stream, toSideFiles = 1).
-int Insert00(CommandStream& job);
-// Writes the failure text into the job stream, outside the routing.
-void WriteFailureText(CommandStream& job);
-// Sends held-back bytes through the sink, in the order they were given.
-void ReplayCapture(CommandStream& job, const OutputCapture& capture);
+// One page of the stream. Not copied or moved: its route may point at its
+// own held records.
+struct StreamPage {
+  explicit StreamPage(const Route& jobRoute);
+  StreamPage(const StreamPage&) = delete;
+  StreamPage& operator=(const StreamPage&) = delete;
+
+  // Its records wait in `held` until Release; Release sends nothing.
+  void Hold() { route.hold = &held; }
+  void Release() { route.hold = nullptr; }
+  int number() const { return route.page; }
+
+  Route route;
+  uint32_t coverage = 0;   // printed dots, counted by the screen
+  uint32_t checksum = 0;   // checksum of its compressed image
+  EncoderHandle encoder;   // its compression threads
+  OutputCapture held;      // its records while earlier pages wait
+};
+
+// Sends bytes along a route: to the device when route.toDevice, and with
+// toSideFiles to every open spool file the page belongs to; into route.hold
+// instead while the page waits. True when every destination written took
+// all the bytes; false for null data (the failure text is then replaced),
+// no destination, or a failed device write (not hidden by a spool write
+// that went through). A spool write that fails drops the spool files and
+// is reported to onFault, not as a failed call, so the page in progress
+// still reaches the device whole. Zero bytes to a destination succeed.
+bool SendDataToFile(CommandStream& job, const Route& route, const void* data, size_t len,
+                    bool toSideFiles);
+// The two-byte filler 00 00 between records (page stream, toSideFiles).
+bool Insert00(CommandStream& job, const Route& route);
+// One step of a command sequence: sends the bytes and, when the sink
+// refuses them, puts the step's failure line in front of the failure text.
+bool SendStep(CommandStream& job, const Route& route, const void* data, size_t len,
+              const char* failure, bool toSideFiles = true);
+// One record of a fixed sequence: its bytes, the line its failure puts in
+// front of the failure text, and whether the filler 00 00 follows it.
+constexpr bool kThen00 = true;
+constexpr bool kNo00 = false;
+struct RecordStep {
+  const void* data;
+  size_t len;
+  const char* failure;
+  bool then00;
+};
+// Sends the records in order (SendStep each, Insert00 after those that ask
+// for it) and stops at the first one refused.
+bool SendRecords(CommandStream& job, const Route& route, std::initializer_list<RecordStep> steps);
+// A failed step of the job: its line goes in front of the failure text and
+// the whole text is written into the job stream.
+void ReportStep(CommandStream& job, const Route& route, const char* line);
+// Writes a failure text into the job stream, outside the routing (into the
+// route's hold while its page waits). Every failure text the printer gets
+// goes through here.
+void WriteFailureText(CommandStream& job, const Route& route, const char* text);
+// Sends held-back bytes through the sink along a route, in the order they
+// were given.
+void ReplayCapture(CommandStream& job, const Route& route, const OutputCapture& capture);
+
+}  // namespace lumora

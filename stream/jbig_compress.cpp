@@ -25,6 +25,8 @@ extern "C" {
 #include "command_bytes.h"
 #include "commands.h"
 
+namespace lumora {
+
 namespace {
 
 void PutLE32(uint8_t* p, uint32_t v) {
@@ -267,22 +269,16 @@ bool EncoderDone(const EncoderState& state) {
   return true;
 }
 
-CommandStream::CommandStream(lumora::ByteOutput& device, lumora::LogOutput& logOutput)
-    : sink(device), log(logOutput), encoder(NewEncoder()) {}
-
-CommandStream::~CommandStream() = default;
-
 namespace {
 
-void StartBandPipeline(CommandStream& job, const uint8_t* image, uint32_t width, uint32_t height);
-void StopBandPipeline(CommandStream& job);
+void StopBandPipeline(StreamPage& page);
 
-int CompressBandedPage(CommandStream& job, const PrntJbigParam& page, const uint8_t* image,
-                       size_t lineBytes, std::vector<uint8_t>& outBuf) {
+bool CompressBandedPage(const CommandStream& job, StreamPage& streamPage, const PrntJbigParam& page,
+                        const uint8_t* image, size_t lineBytes, std::vector<uint8_t>& outBuf) {
   const size_t height = static_cast<size_t>(page.yd);
   const size_t bands = (height + kBandLines - 1) / kBandLines;
   std::vector<BandResult> results;
-  std::unique_ptr<BandPipeline> started = std::move(job.encoder->bands);
+  std::unique_ptr<BandPipeline> started = std::move(streamPage.encoder->bands);
   if (started && started->image == image && started->page.xd == page.xd &&
       started->page.yd == page.yd && started->lineBytes == lineBytes) {
     started->Finish(false);
@@ -294,13 +290,12 @@ int CompressBandedPage(CommandStream& job, const PrntJbigParam& page, const uint
   }
   started.reset();
 
-  const size_t start = outBuf.size();
   size_t total = 0;
   for (const auto& r : results) {
-    if (!r.ok) return -1;
+    if (!r.ok) return false;
     total += kBandHeaderLen + r.data.size();
   }
-  outBuf.reserve(start + total);
+  outBuf.reserve(outBuf.size() + total);
   for (size_t i = 0; i < bands; ++i) {
     PrntJbigParam band = page;
     band.yd = std::min<int32_t>(kBandLines, page.yd - static_cast<int32_t>(i) * kBandLines);
@@ -310,15 +305,15 @@ int CompressBandedPage(CommandStream& job, const PrntJbigParam& page, const uint
                   static_cast<uint32_t>(i * kBandLines), header);
     outBuf.insert(outBuf.end(), header, header + sizeof(header));
     outBuf.insert(outBuf.end(), results[i].data.begin(), results[i].data.end());
-    job.imageChecksum = PassChecksum(results[i].data.data(), results[i].data.size());
+    streamPage.checksum = PassChecksum(results[i].data.data(), results[i].data.size());
     std::vector<uint8_t>().swap(results[i].data);
   }
-  return static_cast<int>(outBuf.size() - start);
+  return true;
 }
 
-void StartBandPipeline(CommandStream& job, const uint8_t* image, uint32_t width,
-                       uint32_t height) {
-  StopBandPipeline(job);
+void StartBandPipeline(const CommandStream& job, StreamPage& streamPage, const uint8_t* image,
+                       uint32_t width, uint32_t height) {
+  StopBandPipeline(streamPage);
   const size_t bands = (static_cast<size_t>(height) + kBandLines - 1) / kBandLines;
   // One thread asked for, or one band: the page is compressed after
   // screening on the job's thread, as without the pipeline.
@@ -341,11 +336,11 @@ void StartBandPipeline(CommandStream& job, const uint8_t* image, uint32_t width,
       break;  // the bands left are done when the page is sent
     }
   }
-  job.encoder->bands = std::move(p);
+  streamPage.encoder->bands = std::move(p);
 }
 
-void StopBandPipeline(CommandStream& job) {
-  std::unique_ptr<BandPipeline> p = std::move(job.encoder->bands);
+void StopBandPipeline(StreamPage& page) {
+  std::unique_ptr<BandPipeline> p = std::move(page.encoder->bands);
   if (p) p->Finish(true);
 }
 
@@ -367,23 +362,24 @@ std::unique_ptr<PagePipeline> StartPagePipeline(const PrntBandInfo* band, int pl
 
 }  // namespace
 
-void StartPipelinedCompression(CommandStream& job, const PrntBandInfo* band, int platform) {
-  StopPipelinedCompression(job);
+void StartPipelinedCompression(const CommandStream& job, StreamPage& page, const PrntBandInfo* band,
+                               int platform) {
+  StopPipelinedCompression(page);
   if (band == nullptr || band->image == nullptr) return;
   if (platform == PLATFORM_Z) {
-    StartBandPipeline(job, band->image, band->width, band->height);
+    StartBandPipeline(job, page, band->image, band->width, band->height);
     return;
   }
   if (platform != PLATFORM_C && platform != PLATFORM_M) return;
   // A second thread must be allowed, and the encoder must read the page
   // loop's image itself (whole bytes a line).
   if (band->width % 8 != 0 || band->height == 0 || StreamThreadCount(job.threads, 2) < 2) return;
-  job.encoder->page = StartPagePipeline(band, platform);
+  page.encoder->page = StartPagePipeline(band, platform);
 }
 
-void CompressionRowsReady(CommandStream& job, uint32_t rows) {
-  for (RowsWatcher* p : {static_cast<RowsWatcher*>(job.encoder->page.get()),
-                         static_cast<RowsWatcher*>(job.encoder->bands.get())}) {
+void CompressionRowsReady(StreamPage& page, uint32_t rows) {
+  for (RowsWatcher* p : {static_cast<RowsWatcher*>(page.encoder->page.get()),
+                         static_cast<RowsWatcher*>(page.encoder->bands.get())}) {
     if (p == nullptr) continue;
     {
       std::lock_guard<std::mutex> hold(p->lock);
@@ -393,10 +389,10 @@ void CompressionRowsReady(CommandStream& job, uint32_t rows) {
   }
 }
 
-void StopPipelinedCompression(CommandStream& job) {
-  std::unique_ptr<PagePipeline> p = std::move(job.encoder->page);
+void StopPipelinedCompression(StreamPage& page) {
+  std::unique_ptr<PagePipeline> p = std::move(page.encoder->page);
   if (p) p->Finish();  // the encoder runs to the end over the rows as they are
-  StopBandPipeline(job);
+  StopBandPipeline(page);
 }
 
 PrntJbigParam MakeJbigParam(const PrntBandInfo* band, int platform) {
@@ -449,8 +445,8 @@ void jbig_data_out(unsigned char* start, size_t len, void* file) {
   if (out->observer != nullptr) out->observer->Observe(start, len);
 }
 
-int JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
-                 uint32_t mxMyOrderOptions, const uint8_t* image) {
+bool JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, uint32_t l0,
+                  uint32_t mxMyOrderOptions, const uint8_t* image) {
   const int dl = static_cast<int>(dlPlanes & 0xFFu);
   const int planes = static_cast<int>((dlPlanes >> 16) & 0xFFu);
   const int mx = static_cast<int>(mxMyOrderOptions & 0xFFu);
@@ -461,7 +457,7 @@ int JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, u
   try {
     bitmaps.resize(static_cast<size_t>(planes));
   } catch (const std::bad_alloc&) {
-    return 0;
+    return false;
   }
   // The encoder takes non-const plane pointers but only reads the planes
   // when no resolution reduction is asked for (jbg_enc_layers(0)) and every
@@ -477,13 +473,13 @@ int JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, u
   jbg_enc_options(&state, order, options, l0, mx, 0);
   jbg_enc_out(&state);
   jbg_enc_free(&state);
-  return out.outOfMemory ? 0 : 1;
+  return !out.outOfMemory;
 }
 
 void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t firstLine,
                    uint8_t* buf) {
   memset(buf, 0, kBandHeaderLen);
-  buf[0] = 0x0B;
+  buf[0] = kRecordMarker;
   buf[1] = static_cast<uint8_t>(kBandHeaderLen);
   buf[2] = 0x1A;
   buf[5] = static_cast<uint8_t>(bandParam.planes);
@@ -498,16 +494,16 @@ void GetBandHeader(const PrntJbigParam& bandParam, uint32_t compLen, uint32_t fi
   PutLE32(buf + 27, compLen);
   PutLE32(buf + 35, firstLine);
   PutLE32(buf + 39, 3);
-  buf[47] = static_cast<uint8_t>(CalcChecksum(buf, 47));
+  buf[47] = CalcChecksum(buf, 47);
 }
 
 namespace {
 
 // The page encoded while it was screened, when it is this image with these
 // parameters; null otherwise (the pipeline, if any, is ended).
-std::unique_ptr<PagePipeline> TakePagePipeline(CommandStream& job, const uint8_t* image,
+std::unique_ptr<PagePipeline> TakePagePipeline(StreamPage& page, const uint8_t* image,
                                                const PrntJbigParam& want) {
-  std::unique_ptr<PagePipeline> started = std::move(job.encoder->page);
+  std::unique_ptr<PagePipeline> started = std::move(page.encoder->page);
   if (!started) return nullptr;
   started->Finish();
   const PrntJbigParam& q = started->param;
@@ -519,18 +515,19 @@ std::unique_ptr<PagePipeline> TakePagePipeline(CommandStream& job, const uint8_t
 
 }  // namespace
 
-int OutputJbigkitCompression(CommandStream& job, const PrntBandInfo* band,
-                             const PrntJbigParam* jbigParam, std::vector<uint8_t>& outBuf,
-                             int platform) {
+bool OutputJbigkitCompression(CommandStream& job, StreamPage& page, const PrntBandInfo* band,
+                              const PrntJbigParam* jbigParam, std::vector<uint8_t>& outBuf,
+                              int platform) {
   try {
     std::vector<uint8_t> padded;
     const uint8_t* image = ImageForEncoder(band, padded);
     const size_t lineBytes = (static_cast<size_t>(band->width) + 7) / 8;
-    if (platform == PLATFORM_Z) return CompressBandedPage(job, *jbigParam, image, lineBytes, outBuf);
+    if (platform == PLATFORM_Z)
+      return CompressBandedPage(job, page, *jbigParam, image, lineBytes, outBuf);
 
     const size_t start = outBuf.size();
-    if (std::unique_ptr<PagePipeline> done = TakePagePipeline(job, image, *jbigParam)) {
-      if (!done->ok) return -1;
+    if (std::unique_ptr<PagePipeline> done = TakePagePipeline(page, image, *jbigParam)) {
+      if (!done->ok) return false;
       outBuf.insert(outBuf.end(), done->data.begin(), done->data.end());
     } else {
       JbigOutput out;
@@ -538,12 +535,12 @@ int OutputJbigkitCompression(CommandStream& job, const PrntBandInfo* band,
       if (!JBIGCompress(out, JbigParamWord0(*jbigParam), static_cast<uint32_t>(jbigParam->xd),
                         static_cast<uint32_t>(jbigParam->yd), static_cast<uint32_t>(jbigParam->l0),
                         JbigParamWord4(*jbigParam), image))
-        return -1;
+        return false;
     }
-    job.imageChecksum = PassChecksum(outBuf.data() + start, outBuf.size() - start);
-    return static_cast<int>(outBuf.size() - start);
+    page.checksum = PassChecksum(outBuf.data() + start, outBuf.size() - start);
+    return true;
   } catch (const std::bad_alloc&) {
-    return -1;
+    return false;
   }
 }
 
@@ -562,3 +559,5 @@ unsigned StreamThreadCount(unsigned requested, size_t jobs) {
   if (jobs < count) count = static_cast<unsigned>(std::max<size_t>(jobs, 1));
   return count;
 }
+
+}  // namespace lumora

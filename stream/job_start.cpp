@@ -10,7 +10,8 @@
 
 #include "command_bytes.h"
 #include "commands.h"
-#include "stream_send.h"
+
+namespace lumora {
 
 namespace {
 
@@ -35,13 +36,12 @@ uint8_t JobFlags(const PrntDocInfo* doc) {
 }
 
 // A record of one value byte: 0B 05 type value checksum.
-int OneByteRecord(uint8_t type, uint8_t value, uint8_t* buf) {
-  buf[0] = 0x0B;
-  buf[1] = 0x05;
+void OneByteRecord(uint8_t type, uint8_t value, uint8_t* buf) {
+  buf[0] = kRecordMarker;
+  buf[1] = kOneByteRecordLen;
   buf[2] = type;
   buf[3] = value;
-  buf[4] = static_cast<uint8_t>(CalcChecksum(buf, 4));
-  return 1;
+  buf[4] = CalcChecksum(buf, 4);
 }
 
 // Reads the host name for the JOBOWNER line: at most 32 bytes, empty when
@@ -56,175 +56,167 @@ void ReadHostName(CommandStream& job) {
   memcpy(job.pjlPostComputerName, name, strnlen(name, sizeof(job.pjlPostComputerName) - 1));
 }
 
-int StartDoc_C(CommandStream& job, const PrntDocInfo* doc) {
-  if (!SendStep(job, UEL_CMD_C, sizeof(UEL_CMD_C), "Prnt_StartDoc() :: send UEL_CMD_C Fail 0 ==  \n")) {
-    return 0;
-  }
-  if (!SendStep(job, abortCmd, sizeof(abortCmd), "Prnt_StartDoc() :: send abortCmd Fail 0 ==  \n")) {
-    return 0;
-  }
-  if (!SendStep(job, endOfJobCmd, kEndOfJobCmdLen,
-                "Prnt_StartDoc() :: send endOfJobCmd Fail 0 ==  \n")) {
-    return 0;
-  }
-  if (!SendStep(job, fwVer, strlen(fwVer), "Prnt_StartDoc() :: send fw Version Fail 0 ==  \n")) {
-    return 0;
-  }
-  Insert00(job);
-  if (!SendStep(job, PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
-    return 0;
-  }
-  if (!SendStep(job, pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlCmd Fail 0 ==  \n")) {
-    return 0;
-  }
-  Insert00(job);
-
-  uint8_t rec[8];
-  GetJobSpecCmd_C(doc, rec);
-  if (!SendStep(job, rec, 6, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
-  Insert00(job);
-  GetTonerSaveCmd(doc, rec);
-  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdTonerSave Fail 0 ==  \n")) return 0;
-  Insert00(job);
-  GetDensityCmd(doc, rec);
-  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
-  GetSysTimeCmd(job, rec);
-  if (!SendStep(job, rec, 8, "Prnt_StartDoc() :: send cmdSysTime Fail 0 ==  \n")) return 0;
-  return 1;
+bool StartDoc_C(CommandStream& job, const PrntDocInfo* doc) {
+  uint8_t jobSpec[kJobSpecLenC];
+  GetJobSpecCmd_C(doc, jobSpec);
+  uint8_t tonerSave[kOneByteRecordLen];
+  GetTonerSaveCmd(doc, tonerSave);
+  uint8_t density[kOneByteRecordLen];
+  GetDensityCmd(doc, density);
+  uint8_t sysTime[kSysTimeLen];
+  GetSysTimeCmd(job, sysTime);
+  return SendRecords(
+      job, job.route,
+      {{UEL_CMD_C, sizeof(UEL_CMD_C), "Prnt_StartDoc() :: send UEL_CMD_C Fail 0 ==  \n", kNo00},
+       {abortCmd, sizeof(abortCmd), "Prnt_StartDoc() :: send abortCmd Fail 0 ==  \n", kNo00},
+       {endOfJobCmd, kEndOfJobCmdLen, "Prnt_StartDoc() :: send endOfJobCmd Fail 0 ==  \n", kNo00},
+       {fwVer, strlen(fwVer), "Prnt_StartDoc() :: send fw Version Fail 0 ==  \n", kThen00},
+       {PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n", kNo00},
+       {pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlCmd Fail 0 ==  \n", kThen00},
+       {jobSpec, sizeof(jobSpec), "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n", kThen00},
+       {tonerSave, sizeof(tonerSave), "Prnt_StartDoc() :: send cmdTonerSave Fail 0 ==  \n", kThen00},
+       {density, sizeof(density), "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n", kNo00},
+       {sysTime, sizeof(sysTime), "Prnt_StartDoc() :: send cmdSysTime Fail 0 ==  \n", kNo00}});
 }
 
-int StartDoc_Z(CommandStream& job, const PrntDocInfo* doc) {
-  if (!SendStep(job, PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n")) {
-    return 0;
-  }
-  const bool alder = job.modelName == kAlderModel;
-  const bool beech = job.modelName == kBeechModel;
-  if (alder && !SendStep(job, pjlVersion, strlen(pjlVersion),
-                         "Prnt_StartDoc() :: send pjlVersion Fail 0 ==  \n")) {
-    return 0;
-  }
+// The PJL lines of PLATFORM_Z: header, language version (Alder), job time
+// and owner, and the switch into the page language.
+bool StartDocPjl_Z(CommandStream& job, bool alder) {
+  const Route& to = job.route;
+  if (!SendStep(job, to, PJLheader, kPJLheaderLen, "Prnt_StartDoc() :: send PJLheader Fail 0 ==  \n"))
+    return false;
+  if (alder && !SendStep(job, to, pjlVersion, strlen(pjlVersion),
+                         "Prnt_StartDoc() :: send pjlVersion Fail 0 ==  \n"))
+    return false;
 
   GetSendTimePJL(job, job.pjlPostSendTime);
   const char* timeFail = "Prnt_StartDoc() :: send pjlSendTime Fail 0 ==  \n";
-  if (!SendStep(job, pjlPreSendTime, strlen(pjlPreSendTime), timeFail) ||
-      !SendStep(job, job.pjlPostSendTime, strlen(job.pjlPostSendTime), timeFail)) {
-    return 0;
-  }
+  if (!SendStep(job, to, pjlPreSendTime, strlen(pjlPreSendTime), timeFail) ||
+      !SendStep(job, to, job.pjlPostSendTime, strlen(job.pjlPostSendTime), timeFail))
+    return false;
 
   ReadHostName(job);
   const char* hostFail = "Prnt_StartDoc() :: send pjlHostName Fail 0 ==  \n";
-  if (!SendStep(job, pjlPreComputerName, strlen(pjlPreComputerName), hostFail) ||
-      !SendStep(job, job.pjlPostComputerName, strlen(job.pjlPostComputerName), hostFail) ||
-      !SendStep(job, CRLF, 2, hostFail)) {
-    return 0;
-  }
-  if (!SendStep(job, pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlPosCmd Fail 0 ==  \n")) {
-    return 0;
-  }
+  if (!SendStep(job, to, pjlPreComputerName, strlen(pjlPreComputerName), hostFail) ||
+      !SendStep(job, to, job.pjlPostComputerName, strlen(job.pjlPostComputerName), hostFail) ||
+      !SendStep(job, to, CRLF, strlen(CRLF), hostFail))
+    return false;
+  return SendStep(job, to, pjlCmd, strlen(pjlCmd), "Prnt_StartDoc() :: send pjlPosCmd Fail 0 ==  \n");
+}
 
-  uint8_t rec[40];
-  Insert00(job);
-  GetFineModeCmd(doc, rec);
-  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdFineMode Fail 0 ==  \n")) return 0;
-  Insert00(job);
-  GetJobSpecCmd_Z(doc, rec);
-  if (!SendStep(job, rec, 9, "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n")) return 0;
-  Insert00(job);
-  GetDensityCmd(doc, rec);
-  if (!SendStep(job, rec, 5, "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n")) return 0;
-  Insert00(job);
+bool StartDoc_Z(CommandStream& job, const PrntDocInfo* doc) {
+  const Route& to = job.route;
+  const bool alder = job.modelName == kAlderModel;
+  const bool beech = job.modelName == kBeechModel;
+  if (!StartDocPjl_Z(job, alder)) return false;
+
+  Insert00(job, to);
+  uint8_t fineMode[kOneByteRecordLen];
+  GetFineModeCmd(doc, fineMode);
+  uint8_t jobSpec[kJobSpecLenZ];
+  GetJobSpecCmd_Z(doc, jobSpec);
+  uint8_t density[kOneByteRecordLen];
+  GetDensityCmd(doc, density);
+  if (!SendRecords(
+          job, to,
+          {{fineMode, sizeof(fineMode), "Prnt_StartDoc() :: send cmdFineMode Fail 0 ==  \n", kThen00},
+           {jobSpec, sizeof(jobSpec), "Prnt_StartDoc() :: send cmdJobSpec Fail 0 ==  \n", kThen00},
+           {density, sizeof(density), "Prnt_StartDoc() :: send cmdDensity Fail 0 ==  \n", kThen00}}))
+    return false;
 
   // Both toner records report their failure under the Alder name.
   const char* tonerFail = "Prnt_StartDoc() :: send cmdTonerParamAlder Fail 0 ==  \n";
   if (alder) {
-    GetTonerParamCmdForAlder(rec);
-    if (!SendStep(job, rec, 36, tonerFail)) return 0;
-  } else if (beech) {
-    GetTonerParamCmdForBirch(rec);
-    if (!SendStep(job, rec, 40, tonerFail)) return 0;
+    uint8_t toner[kTonerParamAlderLen];
+    GetTonerParamCmdForAlder(toner);
+    return SendStep(job, to, toner, sizeof(toner), tonerFail);
   }
-  return 1;
+  if (beech) {
+    uint8_t toner[kTonerParamBirchLen];
+    GetTonerParamCmdForBirch(toner);
+    return SendStep(job, to, toner, sizeof(toner), tonerFail);
+  }
+  return true;
 }
 
-int StartDoc_M(CommandStream& job) {
-  if (!SendStep(job, UEL_CMD, sizeof(UEL_CMD), "Prnt_StartDoc() :: send UEL_CMD Fail 0 ==  \n")) {
-    return 0;
-  }
-  if (!SendStep(job, pjlJZJZ_Oak, 4, "Prnt_StartDoc() :: send pjlJZJZ_Oak Fail 0 ==  \n")) return 0;
-  uint8_t toner[88];
+bool StartDoc_M(CommandStream& job) {
+  const Route& to = job.route;
+  if (!SendStep(job, to, UEL_CMD, sizeof(UEL_CMD), "Prnt_StartDoc() :: send UEL_CMD Fail 0 ==  \n") ||
+      !SendStep(job, to, pjlJZJZ_Oak, strlen(pjlJZJZ_Oak),
+                "Prnt_StartDoc() :: send pjlJZJZ_Oak Fail 0 ==  \n"))
+    return false;
+  uint8_t toner[kTonerParamLenM];
   GetTonerParamCmdForPlatformM(toner);
-  if (!SendStep(job, toner, sizeof(toner), "Prnt_StartDoc() :: send TONER_PARAM Fail 0 ==  \n")) {
-    return 0;
-  }
-  uint8_t header[kCmdHeaderLen];
-  SetCmdType(header, 52, START_DOC_CMD, 3, 36, kCmdMagic);
-  if (!SendStep(job, header, sizeof(header), "Prnt_StartDoc() :: send START_DOC_CMD Fail 0 ==  \n")) {
-    return 0;
-  }
+  if (!SendStep(job, to, toner, sizeof(toner), "Prnt_StartDoc() :: send TONER_PARAM Fail 0 ==  \n"))
+    return false;
+  // Three parameters: 0 = 0, 1 = 0 and 2 = 1.
   static const uint32_t kDocParams[3][2] = {{0, 0}, {1, 0}, {2, 1}};
+  constexpr size_t kCount = sizeof(kDocParams) / sizeof(kDocParams[0]);
+  uint8_t header[kCmdHeaderLen];
+  SetCmdType(header, kCmdHeaderLen + kCount * kCmdParamLen, START_DOC_CMD, kCount,
+             kCount * kCmdParamLen, kCmdMagic);
+  if (!SendStep(job, to, header, sizeof(header), "Prnt_StartDoc() :: send START_DOC_CMD Fail 0 ==  \n"))
+    return false;
   for (const auto& p : kDocParams) {
     uint8_t param[kCmdParamLen];
-    SetCmdParam(param, static_cast<uint16_t>(p[0]), 1, p[1]);
-    if (!SendStep(job, param, sizeof(param), "Prnt_StartDoc() :: send TOTAL_PAGE_PARAM Fail 0 ==  \n")) {
-      return 0;
-    }
+    SetCmdParam(param, static_cast<uint16_t>(p[0]), kCmdParamKind, p[1]);
+    if (!SendStep(job, to, param, sizeof(param),
+                  "Prnt_StartDoc() :: send TOTAL_PAGE_PARAM Fail 0 ==  \n"))
+      return false;
   }
-  return 1;
+  return true;
 }
 
 }  // namespace
 
-int GetJobSpecCmd_C(const PrntDocInfo* doc, uint8_t* buf) {
-  buf[0] = 0x0B;
-  buf[1] = 0x06;
+void GetJobSpecCmd_C(const PrntDocInfo* doc, uint8_t* buf) {
+  buf[0] = kRecordMarker;
+  buf[1] = kJobSpecLenC;
   buf[2] = 0x11;
   buf[3] = static_cast<uint8_t>(doc->jobId);
   buf[4] = JobFlags(doc);
-  buf[5] = static_cast<uint8_t>(CalcChecksum(buf, 5));
-  return 1;
+  buf[5] = CalcChecksum(buf, 5);
 }
 
-int GetJobSpecCmd_Z(const PrntDocInfo* doc, uint8_t* buf) {
+void GetJobSpecCmd_Z(const PrntDocInfo* doc, uint8_t* buf) {
   const uint32_t id = static_cast<uint32_t>(doc->jobId);
-  buf[0] = 0x0B;
-  buf[1] = 0x09;
+  buf[0] = kRecordMarker;
+  buf[1] = kJobSpecLenZ;
   buf[2] = 0x11;
   buf[3] = JobFlags(doc);
   buf[4] = static_cast<uint8_t>(id);
   buf[5] = static_cast<uint8_t>(id >> 8);
   buf[6] = static_cast<uint8_t>(id >> 16);
   buf[7] = static_cast<uint8_t>(id >> 24);
-  buf[8] = static_cast<uint8_t>(CalcChecksum(buf, 8));
-  return 1;
+  buf[8] = CalcChecksum(buf, 8);
 }
 
-int GetTonerSaveCmd(const PrntDocInfo* doc, uint8_t* buf) {
-  return OneByteRecord(0x19, static_cast<uint8_t>(doc->tonerSave), buf);
+void GetTonerSaveCmd(const PrntDocInfo* doc, uint8_t* buf) {
+  OneByteRecord(0x19, static_cast<uint8_t>(doc->tonerSave), buf);
 }
 
-int GetFineModeCmd(const PrntDocInfo* doc, uint8_t* buf) {
-  return OneByteRecord(0x1F, doc->fineMode, buf);
+void GetFineModeCmd(const PrntDocInfo* doc, uint8_t* buf) {
+  OneByteRecord(0x1F, doc->fineMode, buf);
 }
 
-int GetDensityCmd(const PrntDocInfo* doc, uint8_t* buf) {
-  return OneByteRecord(0x15, doc->density, buf);
+void GetDensityCmd(const PrntDocInfo* doc, uint8_t* buf) {
+  OneByteRecord(0x15, doc->density, buf);
 }
 
-int GetSysTimeCmd(const CommandStream& job, uint8_t* buf) {
+void GetSysTimeCmd(const CommandStream& job, uint8_t* buf) {
   const struct tm now = LocalNow(job);
   const unsigned year = static_cast<unsigned>(now.tm_year + 1900);
-  buf[0] = 0x0B;
-  buf[1] = 0x08;
+  buf[0] = kRecordMarker;
+  buf[1] = kSysTimeLen;
   buf[2] = 0x1F;
   buf[3] = static_cast<uint8_t>(year);
   buf[4] = static_cast<uint8_t>(year >> 8);
   buf[5] = static_cast<uint8_t>(now.tm_mon + 1);
   buf[6] = static_cast<uint8_t>(now.tm_mday);
-  buf[7] = static_cast<uint8_t>(CalcChecksum(buf, 7));
-  return 1;
+  buf[7] = CalcChecksum(buf, 7);
 }
 
-int GetSendTimePJL(const CommandStream& job, char* buf) {
+void GetSendTimePJL(const CommandStream& job, char* buf) {
   const struct tm now = LocalNow(job);
   // Minute first, then hour: that is the order the printer reads.
   // The fields are bounded to their widths so the line always ends in CR LF.
@@ -232,47 +224,47 @@ int GetSendTimePJL(const CommandStream& job, char* buf) {
   snprintf(buf, sizeof(job.pjlPostSendTime), "%02u:%02u:%02u:%02u:%04u\r\n", field(now.tm_min, 100),
            field(now.tm_hour, 100), field(now.tm_mday, 100), field(now.tm_mon + 1, 100),
            field(now.tm_year + 1900, 10000));
-  return 1;
 }
 
-int GetTonerParamCmdForAlder(uint8_t* buf) {
-  static const uint8_t head[15] = {0x0B, 0x24, 0x1E, 0x00, 0x1E, 0x24, 0x26, 0x2F,
-                                   0x50, 0x06, 0x20, 0x20, 0x20, 0x28, 0x2C};
-  static const uint8_t tail[3] = {0x0A, 0x00, 0xC8};
-  memcpy(buf, head, sizeof(head));
+void GetTonerParamCmdForAlder(uint8_t* buf) {
+  static const uint8_t kHead[15] = {0x0B, 0x24, 0x1E, 0x00, 0x1E, 0x24, 0x26, 0x2F,
+                                    0x50, 0x06, 0x20, 0x20, 0x20, 0x28, 0x2C};
+  static const uint8_t kTail[3] = {0x0A, 0x00, 0xC8};
+  memcpy(buf, kHead, sizeof(kHead));
   memset(buf + 15, 0x20, 18);
-  memcpy(buf + 33, tail, sizeof(tail));
-  return 1;
+  memcpy(buf + 33, kTail, sizeof(kTail));
+  static_assert(sizeof(kHead) + 18 + sizeof(kTail) == kTonerParamAlderLen, "Alder toner record");
 }
 
-int GetTonerParamCmdForBirch(uint8_t* buf) {
-  static const uint8_t head[15] = {0x0B, 0x28, 0x1E, 0x00, 0x17, 0x26, 0x00, 0x30,
-                                   0x40, 0x20, 0x17, 0x20, 0x20, 0x00, 0x00};
-  static const uint8_t tail[8] = {0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x59};
-  memcpy(buf, head, sizeof(head));
+void GetTonerParamCmdForBirch(uint8_t* buf) {
+  static const uint8_t kHead[15] = {0x0B, 0x28, 0x1E, 0x00, 0x17, 0x26, 0x00, 0x30,
+                                    0x40, 0x20, 0x17, 0x20, 0x20, 0x00, 0x00};
+  static const uint8_t kTail[8] = {0x08, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x59};
+  memcpy(buf, kHead, sizeof(kHead));
   memset(buf + 15, 0x20, 17);
-  memcpy(buf + 32, tail, sizeof(tail));
-  return 1;
+  memcpy(buf + 32, kTail, sizeof(kTail));
+  static_assert(sizeof(kHead) + 17 + sizeof(kTail) == kTonerParamBirchLen, "Birch toner record");
 }
 
-int GetTonerParamCmdForPlatformM(uint8_t* buf) {
-  static const uint16_t values[36] = {
+void GetTonerParamCmdForPlatformM(uint8_t* buf) {
+  static const uint16_t kValues[kTonerParamCount] = {
       0,   81,  115, 110, 150, 122, 100, 150, 200, 100, 81,  100,
       100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
       120, 135, 150, 180, 200, 120, 150, 190, 350, 400, 100, 100};
-  SetCmdType(buf, 88, TONER_PARAM, 0, 0, kCmdMagic);
-  for (size_t i = 0; i < 36; ++i) {
-    buf[kCmdHeaderLen + 2 * i] = static_cast<uint8_t>(values[i] >> 8);
-    buf[kCmdHeaderLen + 2 * i + 1] = static_cast<uint8_t>(values[i]);
+  SetCmdType(buf, kTonerParamLenM, TONER_PARAM, 0, 0, kCmdMagic);
+  for (size_t i = 0; i < kTonerParamCount; ++i) {
+    buf[kCmdHeaderLen + 2 * i] = static_cast<uint8_t>(kValues[i] >> 8);
+    buf[kCmdHeaderLen + 2 * i + 1] = static_cast<uint8_t>(kValues[i]);
   }
-  return 1;
 }
 
-int Prnt_StartDoc(CommandStream& job, PrntDocInfo* doc, int platform) {
-  if (!IsKnownPlatform(platform) || doc == nullptr) return 0;
+bool Prnt_StartDoc(CommandStream& job, PrntDocInfo* doc, int platform) {
+  if (!IsKnownPlatform(platform) || doc == nullptr) return false;
   switch (platform) {
     case PLATFORM_C: return StartDoc_C(job, doc);
     case PLATFORM_Z: return StartDoc_Z(job, doc);
     default: return StartDoc_M(job);
   }
 }
+
+}  // namespace lumora

@@ -7,6 +7,8 @@
 
 #include "command_stream.h"
 
+namespace lumora {
+
 namespace {
 
 // Adds len to the entry of a page in a size table, growing it as needed.
@@ -17,7 +19,7 @@ void CountPageBytes(std::vector<uint64_t>& table, size_t slot, size_t len) {
 
 // Keeps bytes back for later, joined to the chunk before when it goes the
 // same way.
-void Capture(OutputCapture& capture, const void* data, size_t len, int toSideFiles, bool raw) {
+void Capture(OutputCapture& capture, const void* data, size_t len, bool toSideFiles, bool raw) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   if (capture.empty() || capture.back().toSideFiles != toSideFiles || capture.back().raw != raw)
     capture.push_back(CapturedChunk{{}, toSideFiles, raw});
@@ -25,6 +27,13 @@ void Capture(OutputCapture& capture, const void* data, size_t len, int toSideFil
 }
 
 }  // namespace
+
+CommandStream::CommandStream(ByteOutput& device, LogOutput& logOutput)
+    : sink(device), log(logOutput) {}
+
+StreamPage::StreamPage(const Route& jobRoute) : route(jobRoute), encoder(NewEncoder()) {
+  route.hold = nullptr;
+}
 
 void SpoolFile::Reset(int fd) {
   Close();
@@ -55,16 +64,21 @@ void FailureText::Set(const char* msg) {
   text_[n] = '\0';
 }
 
+void OutputSink::Fault(OutputFault fault) {
+  if (onFault) onFault(fault);
+}
+
 bool OutputSink::WriteDevice(const void* data, size_t len) {
-  const bool ok = len == 0 || device_.Write(data, len);
-  if (!ok) deviceWriteFailed = true;
-  return ok;
+  if (len == 0 || device_.Write(data, len)) return true;
+  Fault(OutputFault::kDevice);
+  return false;
 }
 
 void OutputSink::WriteSpool(SpoolFile& file, const void* data, size_t len) {
-  if (len == 0 || lumora::WriteFully(file.fd(), data, len)) return;
-  spoolWriteFailed = true;
+  if (len == 0 || WriteFully(file.fd(), data, len)) return;
+  spoolDropped_ = true;
   DropSpoolFiles();
+  Fault(OutputFault::kSpool);
 }
 
 void OutputSink::DropSpoolFiles() {
@@ -73,70 +87,93 @@ void OutputSink::DropSpoolFiles() {
   evenFile.Close();
 }
 
-int SendDataToFile(CommandStream& job, const void* data, size_t len, int toSideFiles) {
-  if (data == nullptr) {
-    job.lastError.Set("SendDataToFile() :: NULL == pData");
-    return 0;
-  }
-  if (job.capture != nullptr) {
-    Capture(*job.capture, data, len, toSideFiles, false);
-    return 1;
-  }
-  job.SetMiddle(1);
-  OutputSink& sink = job.sink;
+bool OutputSink::Write(const Route& route, const void* data, size_t len, bool toSideFiles) {
   bool wrote = false;
   bool ok = true;
-  if (sink.sendToDevice == 1) {
+  if (route.toDevice) {
     wrote = true;
-    ok = sink.WriteDevice(data, len);
+    ok = WriteDevice(data, len);
   }
-  if (toSideFiles == 1 && job.page > 0) {
-    const size_t page = static_cast<size_t>(job.page);
-    if (sink.collateFile.open()) {
+  if (toSideFiles && route.page > 0) {
+    const size_t page = static_cast<size_t>(route.page);
+    if (collateFile.open()) {
       wrote = true;
-      sink.WriteSpool(sink.collateFile, data, len);
-      CountPageBytes(sink.collatePageSize, page - 1, len);
+      WriteSpool(collateFile, data, len);
+      CountPageBytes(collatePageSize, page - 1, len);
     }
-    if (sink.oddFile.open() && page % 2 == 1) {
+    if (oddFile.open() && page % 2 == 1) {
       wrote = true;
-      sink.WriteSpool(sink.oddFile, data, len);
-      CountPageBytes(sink.oddPageSize, (page - 1) / 2, len);
+      WriteSpool(oddFile, data, len);
+      CountPageBytes(oddPageSize, (page - 1) / 2, len);
     }
-    if (sink.evenFile.open() && page % 2 == 0) {
+    if (evenFile.open() && page % 2 == 0) {
       wrote = true;
-      sink.WriteSpool(sink.evenFile, data, len);
-      CountPageBytes(sink.cacheSize, page / 2 - 1, len);
+      WriteSpool(evenFile, data, len);
+      CountPageBytes(cacheSize, page / 2 - 1, len);
     }
   }
   // Bytes meant only for spool files that were dropped after a failed
   // write: the failure is the job's, not this step's.
-  if (!wrote && sink.spoolWriteFailed) wrote = true;
-  job.SetMiddle(1);
-  return wrote && ok ? 1 : 0;
+  return (wrote || spoolDropped_) && ok;
 }
 
-int Insert00(CommandStream& job) {
-  static const uint8_t filler[2] = {0x00, 0x00};
-  if (SendDataToFile(job, filler, sizeof(filler), 1) == 0) {
-    job.lastError.Prepend("Insert00() :: Send 00 00 to file Fail0 ==  \n");
-    return 0;
+bool SendDataToFile(CommandStream& job, const Route& route, const void* data, size_t len,
+                    bool toSideFiles) {
+  if (data == nullptr) {
+    job.lastError.Set("SendDataToFile() :: NULL == pData");
+    return false;
   }
-  return 1;
+  if (route.hold != nullptr) {
+    Capture(*route.hold, data, len, toSideFiles, false);
+    return true;
+  }
+  job.SetMiddle(1);
+  const bool ok = job.sink.Write(route, data, len, toSideFiles);
+  job.SetMiddle(1);
+  return ok;
 }
 
-void WriteFailureText(CommandStream& job) {
-  const char* text = job.lastError.c_str();
-  if (job.capture != nullptr)
-    Capture(*job.capture, text, strlen(text), 0, true);
+bool Insert00(CommandStream& job, const Route& route) {
+  static const uint8_t kFiller[2] = {0x00, 0x00};
+  if (SendDataToFile(job, route, kFiller, sizeof(kFiller), true)) return true;
+  job.lastError.Prepend("Insert00() :: Send 00 00 to file Fail0 ==  \n");
+  return false;
+}
+
+bool SendStep(CommandStream& job, const Route& route, const void* data, size_t len,
+              const char* failure, bool toSideFiles) {
+  if (SendDataToFile(job, route, data, len, toSideFiles)) return true;
+  job.lastError.Prepend(failure);
+  return false;
+}
+
+bool SendRecords(CommandStream& job, const Route& route, std::initializer_list<RecordStep> steps) {
+  for (const RecordStep& step : steps) {
+    if (!SendStep(job, route, step.data, step.len, step.failure)) return false;
+    if (step.then00) Insert00(job, route);
+  }
+  return true;
+}
+
+void ReportStep(CommandStream& job, const Route& route, const char* line) {
+  job.lastError.Prepend(line);
+  WriteFailureText(job, route, job.lastError.c_str());
+}
+
+void WriteFailureText(CommandStream& job, const Route& route, const char* text) {
+  if (route.hold != nullptr)
+    Capture(*route.hold, text, strlen(text), false, true);
   else
     job.sink.WriteDevice(text, strlen(text));
 }
 
-void ReplayCapture(CommandStream& job, const OutputCapture& capture) {
+void ReplayCapture(CommandStream& job, const Route& route, const OutputCapture& capture) {
   for (const CapturedChunk& chunk : capture) {
     if (chunk.raw)
       job.sink.WriteDevice(chunk.bytes.data(), chunk.bytes.size());
     else
-      SendDataToFile(job, chunk.bytes.data(), chunk.bytes.size(), chunk.toSideFiles);
+      SendDataToFile(job, route, chunk.bytes.data(), chunk.bytes.size(), chunk.toSideFiles);
   }
 }
+
+}  // namespace lumora

@@ -4,7 +4,8 @@
 // list on PLATFORM_M).
 #include "command_bytes.h"
 #include "commands.h"
-#include "stream_send.h"
+
+namespace lumora {
 
 namespace {
 
@@ -13,24 +14,24 @@ void PutLE16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-int StartPage_CZ(CommandStream& job, const PrntPageInfo* page, int platform) {
-  job.imageCoverage = 0;
-  Insert00(job);
-  uint8_t rec[18];
-  GetPageSpecCmd(page, rec, platform);
-  if (!SendStep(job, rec, 18, "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n")) return 0;
-  Insert00(job);
-  GetCustomPaperCmd(page, rec, platform);
-  if (!SendStep(job, rec, 12, "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n")) return 0;
-  Insert00(job);
-  if (platform == PLATFORM_C) {
-    if (!SendStep(job, hostUseCmd, sizeof(hostUseCmd),
-                  "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n")) {
-      return 0;
-    }
-    Insert00(job);
-  }
-  return 1;
+bool StartPage_CZ(CommandStream& job, StreamPage& page, const PrntPageInfo* info, int platform) {
+  const Route& to = page.route;
+  page.coverage = 0;
+  uint8_t pageSpec[kPageSpecLen];
+  GetPageSpecCmd(info, pageSpec, platform);
+  uint8_t customPaper[kCustomPaperLen];
+  GetCustomPaperCmd(info, customPaper, platform);
+  Insert00(job, to);
+  if (!SendRecords(
+          job, to,
+          {{pageSpec, sizeof(pageSpec), "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n", kThen00},
+           {customPaper, sizeof(customPaper), "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n",
+            kThen00}}))
+    return false;
+  return platform != PLATFORM_C ||
+         SendRecords(job, to,
+                     {{hostUseCmd, sizeof(hostUseCmd),
+                       "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n", kThen00}});
 }
 
 struct PageParam {
@@ -39,8 +40,8 @@ struct PageParam {
   const char* failure;
 };
 
-int StartPage_M(CommandStream& job, const PrntPageInfo* page) {
-  const bool custom = page->paperSize == 0;
+bool StartPage_M(CommandStream& job, StreamPage& streamPage, const PrntPageInfo* page) {
+  const bool custom = page->paperSize == kCustomPaperCode;
   const uint32_t depth = page->dpi1200 == 1 ? 2 : 1;
   PageParam params[17];
   size_t n = 0;
@@ -74,26 +75,27 @@ int StartPage_M(CommandStream& job, const PrntPageInfo* page) {
       "Prnt_StartPage() :: send VIDEO_HEIGHT_PARAM Fail 0 ==  \n");
   add(DENSITY_PARAM, page->pageDensity, "Prnt_StartPage() :: send DENSITY_PARAM Fail 0 ==  \n");
 
+  const Route& to = streamPage.route;
   uint8_t header[kCmdHeaderLen];
   const uint32_t count = static_cast<uint32_t>(n);
   SetCmdType(header, static_cast<uint32_t>(kCmdHeaderLen + kCmdParamLen * n), START_PAGE_CMD, count,
              static_cast<uint16_t>(kCmdParamLen * n), kCmdMagic);
-  if (!SendStep(job, header, sizeof(header), "Prnt_StartPage() :: send START_PAGE_CMD Fail 0 ==  \n")) {
-    return 0;
-  }
+  if (!SendStep(job, to, header, sizeof(header),
+                "Prnt_StartPage() :: send START_PAGE_CMD Fail 0 ==  \n"))
+    return false;
   for (size_t i = 0; i < n; ++i) {
     uint8_t param[kCmdParamLen];
-    SetCmdParam(param, params[i].id, 1, params[i].value);
-    if (!SendStep(job, param, sizeof(param), params[i].failure)) return 0;
+    SetCmdParam(param, params[i].id, kCmdParamKind, params[i].value);
+    if (!SendStep(job, to, param, sizeof(param), params[i].failure)) return false;
   }
-  return 1;
+  return true;
 }
 
 }  // namespace
 
-int GetPageSpecCmd(const PrntPageInfo* page, uint8_t* buf, int platform) {
-  buf[0] = 0x0B;
-  buf[1] = 0x12;
+void GetPageSpecCmd(const PrntPageInfo* page, uint8_t* buf, int platform) {
+  buf[0] = kRecordMarker;
+  buf[1] = kPageSpecLen;
   buf[2] = 0x12;
   buf[3] = static_cast<uint8_t>(page->paperSize);
   buf[4] = static_cast<uint8_t>(page->mediaType);
@@ -107,26 +109,26 @@ int GetPageSpecCmd(const PrntPageInfo* page, uint8_t* buf, int platform) {
   PutLE16(buf + 11, page->paperParam1);
   PutLE16(buf + 13, page->paperParam2);
   PutLE16(buf + 15, page->pageNumber);
-  buf[17] = static_cast<uint8_t>(CalcChecksum(buf, 17));
-  return 1;
+  buf[17] = CalcChecksum(buf, 17);
 }
 
-int GetCustomPaperCmd(const PrntPageInfo* page, uint8_t* buf, int platform) {
-  const bool custom = (platform == PLATFORM_C && page->paperSize == 0xFF) ||
-                      (platform == PLATFORM_Z && page->paperSize == 0);
-  buf[0] = 0x0B;
-  buf[1] = 0x0C;
+void GetCustomPaperCmd(const PrntPageInfo* page, uint8_t* buf, int platform) {
+  const bool custom = (platform == PLATFORM_C || platform == PLATFORM_Z) &&
+                      page->paperSize == CustomPaperCode(platform);
+  buf[0] = kRecordMarker;
+  buf[1] = kCustomPaperLen;
   buf[2] = 0x13;
   PutLE16(buf + 3, custom ? page->paperWidth : 0);
   PutLE16(buf + 5, custom ? page->paperHeight : 0);
   PutLE16(buf + 7, custom ? page->imageWidth : 0);
   PutLE16(buf + 9, custom ? page->imageHeight : 0);
-  buf[11] = static_cast<uint8_t>(CalcChecksum(buf, 11));
-  return 1;
+  buf[11] = CalcChecksum(buf, 11);
 }
 
-int Prnt_StartPage(CommandStream& job, PrntPageInfo* page, int platform) {
-  if (!IsKnownPlatform(platform) || page == nullptr) return 0;
-  if (platform == PLATFORM_M) return StartPage_M(job, page);
-  return StartPage_CZ(job, page, platform);
+bool Prnt_StartPage(CommandStream& job, StreamPage& page, PrntPageInfo* info, int platform) {
+  if (!IsKnownPlatform(platform) || info == nullptr) return false;
+  if (platform == PLATFORM_M) return StartPage_M(job, page, info);
+  return StartPage_CZ(job, page, info, platform);
 }
+
+}  // namespace lumora

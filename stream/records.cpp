@@ -6,6 +6,8 @@
 
 #include "command_bytes.h"
 
+namespace lumora {
+
 const uint8_t UEL_CMD[9] = {0x1B, '%', '-', '1', '2', '3', '4', '5', 'X'};
 const uint8_t UEL_CMD_C[9] = {0x1B, 0xFF, '-', '1', '2', '3', '4', '5', 'X'};
 const char PJLheader[16] = "\x1b%-12345X@PJL\r\n";
@@ -52,34 +54,50 @@ void PutLE32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-int CalcChecksum(const uint8_t* data, size_t len) {
-  unsigned sum = 0;
-  for (size_t i = 0; i < len; ++i) sum += data[i];
-  return static_cast<int>((256u - (sum & 0xFFu)) & 0xFFu);
+PrntBandInfo PageBandInfo(uint32_t width, uint32_t height, bool twoBits, int platform,
+                          unsigned hwResolution, const uint8_t* image) {
+  PrntBandInfo band;
+  band.imageFormat = 0;
+  band.imageFlags1 = 0;
+  band.imageFlags2 = 0;
+  band.imageFlags3 = kImageFlags3;
+  band.width = static_cast<uint16_t>(twoBits ? 2 * width : width);
+  band.height = static_cast<uint16_t>(height);
+  if (platform == PLATFORM_C) {
+    band.lineWidth = static_cast<uint16_t>(width);
+    band.stripeLines = hwResolution == 600 ? kStripeLines600 : kStripeLines1200;
+    band.dataLength = kInitialDataLengthC;
+  }
+  band.image = image;
+  return band;
 }
 
-int SetCmdType(uint8_t* buf, uint32_t length, uint32_t command, uint32_t paramCount,
+uint8_t CalcChecksum(const uint8_t* data, size_t len) {
+  unsigned sum = 0;
+  for (size_t i = 0; i < len; ++i) sum += data[i];
+  return static_cast<uint8_t>((256u - (sum & 0xFFu)) & 0xFFu);
+}
+
+void SetCmdType(uint8_t* buf, uint32_t length, uint32_t command, uint32_t paramCount,
                uint16_t paramLength, uint16_t magic) {
   PutBE32(buf, length);
   PutBE32(buf + 4, command);
   PutBE32(buf + 8, paramCount);
   PutBE16(buf + 12, paramLength);
   PutBE16(buf + 14, magic);
-  return 1;
 }
 
-int SetCmdParam(uint8_t* buf, uint16_t id, uint8_t kind, uint32_t value) {
+void SetCmdParam(uint8_t* buf, uint16_t id, uint8_t kind, uint32_t value) {
   PutBE32(buf, static_cast<uint32_t>(kCmdParamLen));
   PutBE16(buf + 4, id);
   buf[6] = kind;
   buf[7] = 0;
   PutBE32(buf + 8, value);
-  return 1;
 }
 
-int SetJBIGCmdAndParam(uint8_t* buf, uint32_t word16, uint32_t width, uint32_t height,
-                       uint32_t l0, uint32_t word32, uint32_t length, uint32_t command,
-                       uint16_t magic) {
+void SetJBIGCmdAndParam(uint8_t* buf, uint32_t word16, uint32_t width, uint32_t height,
+                        uint32_t l0, uint32_t word32, uint32_t length, uint32_t command,
+                        uint16_t magic) {
   PutBE32(buf, length);
   PutBE32(buf + 4, command);
   for (int i = 8; i < 14; ++i) buf[i] = 0;
@@ -89,7 +107,6 @@ int SetJBIGCmdAndParam(uint8_t* buf, uint32_t word16, uint32_t width, uint32_t h
   PutBE32(buf + 24, height);
   PutBE32(buf + 28, l0);
   PutLE32(buf + 32, word32);
-  return 1;
 }
 
 void SwapUINT(uint32_t* a, uint32_t* b) {
@@ -103,3 +120,5 @@ void SwapUSHORT(uint16_t* a, uint16_t* b) {
   *a = *b;
   *b = t;
 }
+
+}  // namespace lumora

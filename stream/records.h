@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lumora {
+
 // Printer family (dialect) of a job.
 enum PrntPlatform : int {
   PLATFORM_NONE = 0,
@@ -13,6 +15,41 @@ enum PrntPlatform : int {
   PLATFORM_Z = 2,  // PJL with job time/owner, byte-coded records, 256-line JBIG bands
   PLATFORM_M = 3,  // "JZJZ", big-endian command headers and parameter records
 };
+
+inline bool IsKnownPlatform(int platform) {
+  return platform == PLATFORM_C || platform == PLATFORM_Z || platform == PLATFORM_M;
+}
+
+// Values of the record fields the page loop fills, each the printer's.
+constexpr uint8_t kDuplexJobFlag = 0x20;    // PrntDocInfo::duplexFlag of a two-sided job
+constexpr uint8_t kPlatformJobFlag = 0x10;  // PrntDocInfo::platformFlag on PLATFORM_C and _Z
+constexpr uint16_t kLongEdgeFlag = 0x40;    // PrntPageInfo::longEdgeFlag: A5 fed long edge first
+constexpr uint8_t kImageFlags3 = 0x20;      // PrntBandInfo::imageFlags3 of every page
+// PLATFORM_C's image: JBIG stripes of 768 lines at 600 dpi (384 at 1200),
+// and the dataLength the page loop puts in before compression.
+constexpr int32_t kStripeLines600 = 768;
+constexpr int32_t kStripeLines1200 = 384;
+constexpr int32_t kInitialDataLengthC = 853;
+// Paper codes: the custom size, A5, and A5 fed long edge first.
+constexpr uint16_t kCustomPaperCodeC = 0xFF;  // PLATFORM_C
+constexpr uint16_t kCustomPaperCode = 0;      // PLATFORM_Z and PLATFORM_M
+constexpr uint16_t kA5PaperCodeC = 6;
+constexpr uint16_t kA5PaperCode = 11;         // PLATFORM_Z and PLATFORM_M
+constexpr uint16_t kLongEdgeA5PaperCodeC = 6;
+constexpr uint16_t kLongEdgeA5PaperCodeZ = 18;
+constexpr uint16_t kLongEdgeA5PaperCodeM = 61;
+
+inline uint16_t CustomPaperCode(int platform) {
+  return platform == PLATFORM_C ? kCustomPaperCodeC : kCustomPaperCode;
+}
+inline uint16_t A5PaperCode(int platform) {
+  return platform == PLATFORM_C ? kA5PaperCodeC : kA5PaperCode;
+}
+inline uint16_t LongEdgeA5PaperCode(int platform) {
+  return platform == PLATFORM_C   ? kLongEdgeA5PaperCodeC
+         : platform == PLATFORM_Z ? kLongEdgeA5PaperCodeZ
+                                  : kLongEdgeA5PaperCodeM;
+}
 
 struct PrntDocInfo {
   int32_t jobId = 0;
@@ -77,16 +114,24 @@ struct PrntDocEndInfo {
   int32_t duplex = 0;
 };
 
-// Checksum closing a byte-coded record: all bytes of the record add up to 0 mod 256.
-int CalcChecksum(const uint8_t* data, size_t len);
+// The image record of a page as the page loop fills it: width x height
+// pixels at one bit (twoBits: two bits a pixel, PLATFORM_M at 1200 dpi),
+// stripes for the raster's horizontal resolution on PLATFORM_C.
+PrntBandInfo PageBandInfo(uint32_t width, uint32_t height, bool twoBits, int platform,
+                          unsigned hwResolution, const uint8_t* image);
 
-// PLATFORM_M framing (all big-endian). Each returns 1.
-int SetCmdType(uint8_t* buf, uint32_t length, uint32_t command, uint32_t paramCount,
-               uint16_t paramLength, uint16_t magic);
-int SetCmdParam(uint8_t* buf, uint16_t id, uint8_t kind, uint32_t value);
-int SetJBIGCmdAndParam(uint8_t* buf, uint32_t word16, uint32_t width, uint32_t height,
-                       uint32_t l0, uint32_t word32, uint32_t length, uint32_t command,
-                       uint16_t magic);
+// Checksum closing a byte-coded record: all bytes of the record add up to 0 mod 256.
+uint8_t CalcChecksum(const uint8_t* data, size_t len);
+
+// PLATFORM_M framing (all big-endian).
+void SetCmdType(uint8_t* buf, uint32_t length, uint32_t command, uint32_t paramCount,
+                uint16_t paramLength, uint16_t magic);
+void SetCmdParam(uint8_t* buf, uint16_t id, uint8_t kind, uint32_t value);
+void SetJBIGCmdAndParam(uint8_t* buf, uint32_t word16, uint32_t width, uint32_t height,
+                        uint32_t l0, uint32_t word32, uint32_t length, uint32_t command,
+                        uint16_t magic);
 
 void SwapUINT(uint32_t* a, uint32_t* b);
 void SwapUSHORT(uint16_t* a, uint16_t* b);
+
+}  // namespace lumora

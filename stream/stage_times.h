@@ -9,7 +9,9 @@
 
 #include "byte_output.h"
 
-enum StageId { STAGE_READ, STAGE_TURN, STAGE_SCREEN, STAGE_COMPRESS, STAGE_WRITE, STAGE_COUNT };
+namespace lumora {
+
+enum StageId : int { kStageRead, kStageTurn, kStageScreen, kStageCompress, kStageWrite, kStageCount };
 
 // The stage times of one job's current page.
 class StageTimes {
@@ -21,11 +23,11 @@ class StageTimes {
   void Add(StageId stage, uint64_t ns) { ns_[stage] += ns; }
   uint64_t Total(StageId stage) const { return ns_[stage]; }
   // Logs the page's line and starts the next page from zero.
-  void ReportPage(int page, lumora::LogOutput& log);
+  void ReportPage(int page, LogOutput& log);
 
  private:
   bool enabled_;
-  uint64_t ns_[STAGE_COUNT] = {};
+  uint64_t ns_[kStageCount] = {};
 };
 
 // Times a scope into a stage when the report is on.
@@ -44,3 +46,5 @@ class StageTimer {
   StageId stage_;
   uint64_t start_;
 };
+
+}  // namespace lumora

@@ -30,32 +30,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from gen_app_drivers import PWG_NAMES, SOURCES  # noqa: E402
 from gen_ppd import INPUT_SLOTS, PAPER_TEXT, strings_beside  # noqa: E402
 from lumora_models import write_if_changed  # noqa: E402
+from lumora_strings import read_table  # noqa: E402
 
 
-def read_table(path, first):
-    """Rows of a tab-separated table whose header starts with FIRST:
-    (languages, [(key, {language: text})])."""
-    header, rows, keys = None, [], set()
-    with open(path, encoding="utf-8") as f:
-        for lineno, line in enumerate(f, 1):
-            line = line.rstrip("\n")
-            if not line or line.startswith("#"):
-                continue
-            cols = line.split("\t")
-            if header is None:
-                if cols[0] != first or len(cols) < 2:
-                    raise SystemExit(f"{path}:{lineno}: the header must be {first}<TAB>LANGUAGE...")
-                header = cols[1:]
-                continue
-            if len(cols) != len(header) + 1 or not all(cols):
-                raise SystemExit(f"{path}:{lineno}: expected {len(header) + 1} non-empty columns")
-            if cols[0] in keys:
-                raise SystemExit(f"{path}:{lineno}: {cols[0]!r} is in the table twice")
-            keys.add(cols[0])
-            rows.append((cols[0], dict(zip(header, cols[1:]))))
-    if header is None:
-        raise SystemExit(f"{path}: no header line")
-    return header, rows
+def non_empty(path, lineno, text):
+    if not text:
+        raise SystemExit(f"{path}:{lineno}: empty column")
 
 
 def app_texts(app_rows):
@@ -102,9 +82,9 @@ def build(models_path, app_path, pappl_path, fixed_path):
     """[(IPP language, strings file text)], the generic language of each
     regional one following it (zh after zh-cn) when no column names it."""
     strings = strings_beside(models_path)
-    _, app_rows = read_table(app_path, "key")
-    languages, web_rows = read_table(pappl_path, "key")
-    _, fixed_rows = read_table(fixed_path, "text")
+    _, app_rows = read_table(app_path, "key", non_empty)
+    languages, web_rows = read_table(pappl_path, "key", non_empty)
+    _, fixed_rows = read_table(fixed_path, "text", non_empty)
     texts = app_texts(app_rows)
     if FOOTER not in dict(texts):
         raise SystemExit(f"{app_path} has no row for the footer {FOOTER!r}")

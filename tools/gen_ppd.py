@@ -275,7 +275,12 @@ def raster_ppd(model, index, strings):
     header(ppd, f"lmr{index:05d}.ppd", model.name, f"{model.name}, {VERSION}", short, device_id)
     ppd.add("*cupsVersion: 2.4")
     ppd.add(f"*cupsModelNumber: {model.group}")
-    ppd.add("*cupsManualCopies: True")
+    # The copy count reaches rastertoLumora in the page header: it makes
+    # collated copies itself (Collate from the job, else the queue's default)
+    # and hands uncollated ones to the printer (the page record's copies).
+    # With manual copies CUPS's pdftopdf would copy the pages itself and
+    # collate only when the job names Collate, never for the queue's default.
+    ppd.add("*cupsManualCopies: False")
     ppd.add('*cupsFilter2: "application/vnd.cups-raster application/vnd.cups-raster 0 rastertoLumora"')
     ppd.add()
     ppd.add("*% Printer family and manual duplex, read by rastertoLumora.")

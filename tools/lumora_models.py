@@ -6,7 +6,8 @@ generator of the C++ tables compiled into the filters.
   lumora_models.py cxx MODELS.tsv OUT_DIR
       writes OUT_DIR/raster_models.inc and OUT_DIR/ps_models.inc
 
-Other generators (the PPD generator) import load() from this module.
+Other generators (the PPD generator) import load() from this module, and
+the readers of the other tables tsv_rows().
 """
 import os
 import sys
@@ -17,31 +18,36 @@ PsModel = namedtuple("PsModel", "designation family")
 Models = namedtuple("Models", "raster ps snmp_community")
 
 
-def load(path):
-    raster, ps, community = [], [], None
+def tsv_rows(path):
+    """(line number, columns) of each row of a tab-separated table, blank
+    lines and # comments skipped."""
     with open(path, encoding="utf-8") as f:
         for lineno, line in enumerate(f, 1):
             line = line.rstrip("\n")
-            if not line or line.startswith("#"):
-                continue
-            cols = line.split("\t")
-            if len(cols) != 5:
-                raise SystemExit(f"{path}:{lineno}: expected 5 tab-separated columns")
-            kind, name, grp, duplex, dpi = cols
-            if kind == "raster":
-                if grp not in "1234" or duplex not in ("auto", "manual", "none") or dpi not in ("yes", "no"):
-                    raise SystemExit(f"{path}:{lineno}: bad raster row")
-                raster.append(RasterModel(name, int(grp), duplex, dpi == "yes"))
-            elif kind == "ps":
-                if grp not in ("maple", "larch", "plain"):
-                    raise SystemExit(f"{path}:{lineno}: bad family {grp}")
-                ps.append(PsModel(name, grp))
-            elif kind == "snmp-community":
-                if len(name) != 6:
-                    raise SystemExit(f"{path}:{lineno}: the community must be 6 characters")
-                community = name
-            else:
-                raise SystemExit(f"{path}:{lineno}: unknown kind {kind}")
+            if line and not line.startswith("#"):
+                yield lineno, line.split("\t")
+
+
+def load(path):
+    raster, ps, community = [], [], None
+    for lineno, cols in tsv_rows(path):
+        if len(cols) != 5:
+            raise SystemExit(f"{path}:{lineno}: expected 5 tab-separated columns")
+        kind, name, grp, duplex, dpi = cols
+        if kind == "raster":
+            if grp not in "1234" or duplex not in ("auto", "manual", "none") or dpi not in ("yes", "no"):
+                raise SystemExit(f"{path}:{lineno}: bad raster row")
+            raster.append(RasterModel(name, int(grp), duplex, dpi == "yes"))
+        elif kind == "ps":
+            if grp not in ("maple", "larch", "plain"):
+                raise SystemExit(f"{path}:{lineno}: bad family {grp}")
+            ps.append(PsModel(name, grp))
+        elif kind == "snmp-community":
+            if len(name) != 6:
+                raise SystemExit(f"{path}:{lineno}: the community must be 6 characters")
+            community = name
+        else:
+            raise SystemExit(f"{path}:{lineno}: unknown kind {kind}")
     if community is None:
         raise SystemExit(f"{path}: no snmp-community row")
     return Models(raster, ps, community)

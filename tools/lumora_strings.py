@@ -6,6 +6,8 @@ e.g. zh_CN).  The PPD generator and the printer application's string
 generator import it."""
 import unicodedata
 
+from lumora_models import tsv_rows
+
 
 class Strings:
     def __init__(self, languages, rows):
@@ -31,26 +33,30 @@ def _check_text(path, lineno, text):
             raise SystemExit(f"{path}:{lineno}: {ch!r} cannot stand in a PPD text")
 
 
-def load_strings(path):
-    languages, rows = None, {}
-    with open(path, encoding="utf-8") as f:
-        for lineno, line in enumerate(f, 1):
-            line = line.rstrip("\n")
-            if not line or line.startswith("#"):
-                continue
-            cols = line.split("\t")
-            if languages is None:
-                if cols[0] != "en" or len(cols) < 2:
-                    raise SystemExit(f"{path}:{lineno}: the header must be en<TAB>LANGUAGE...")
-                languages = cols[1:]
-                continue
-            if len(cols) != len(languages) + 1:
-                raise SystemExit(f"{path}:{lineno}: expected {len(languages) + 1} columns")
-            for text in cols:
-                _check_text(path, lineno, text)
-            if cols[0] in rows:
-                raise SystemExit(f"{path}:{lineno}: {cols[0]!r} is in the table twice")
-            rows[cols[0]] = dict(zip(languages, cols[1:]))
-    if languages is None:
+def read_table(path, first, check_text):
+    """Rows of a tab-separated table whose header starts with FIRST, then
+    one column per language: (languages, [(key, {language: text})]).
+    check_text(path, lineno, text) vets every cell of the rows."""
+    header, rows, keys = None, [], set()
+    for lineno, cols in tsv_rows(path):
+        if header is None:
+            if cols[0] != first or len(cols) < 2:
+                raise SystemExit(f"{path}:{lineno}: the header must be {first}<TAB>LANGUAGE...")
+            header = cols[1:]
+            continue
+        if len(cols) != len(header) + 1:
+            raise SystemExit(f"{path}:{lineno}: expected {len(header) + 1} columns")
+        for text in cols:
+            check_text(path, lineno, text)
+        if cols[0] in keys:
+            raise SystemExit(f"{path}:{lineno}: {cols[0]!r} is in the table twice")
+        keys.add(cols[0])
+        rows.append((cols[0], dict(zip(header, cols[1:]))))
+    if header is None:
         raise SystemExit(f"{path}: no header line")
-    return Strings(languages, rows)
+    return header, rows
+
+
+def load_strings(path):
+    languages, rows = read_table(path, "en", _check_text)
+    return Strings(languages, dict(rows))

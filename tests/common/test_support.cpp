@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -21,7 +22,7 @@
 
 extern char** environ;
 
-namespace lumora_test {
+namespace lumora::test {
 
 void RemoveTree(const std::string& path) {
   DIR* d = opendir(path.c_str());
@@ -75,6 +76,17 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary);
   out << data;
+}
+
+std::string Digest(const std::string& bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char ch : bytes) {
+    h ^= ch;
+    h *= 1099511628211ull;
+  }
+  char buf[40];
+  snprintf(buf, sizeof buf, "%016llx-%zu", static_cast<unsigned long long>(h), bytes.size());
+  return buf;
 }
 
 std::string BinPath(const std::string& name) { return std::string(LUMORA_BIN_DIR) + "/" + name; }
@@ -250,4 +262,4 @@ void MaskVolatile(std::string& s) {
   }
 }
 
-}  // namespace lumora_test
+}  // namespace lumora::test

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora_test {
+namespace lumora::test {
 
 // A temporary directory removed with everything in it when it goes.
 class TempDir {
@@ -37,6 +37,10 @@ std::vector<std::string> ListDir(const std::string& path);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
+
+// A digest of bytes to record in a test: their FNV-1a hash (64 bits, hex),
+// a dash and their length.
+std::string Digest(const std::string& bytes);
 
 struct RunResult {
   int status = -1;        // exit status, or 128 + signal
@@ -98,4 +102,8 @@ std::string RasterPpd(const std::string& modelName, const std::string& extra = "
 // JOBOWNER lines.
 void MaskVolatile(std::string& stream);
 
-}  // namespace lumora_test
+}  // namespace lumora::test
+
+// The printer application's tests still name these helpers lumora_test::
+// (until they move into lumora::test with the application).
+namespace lumora_test = lumora::test;

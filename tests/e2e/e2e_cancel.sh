@@ -16,29 +16,17 @@ total=36
 # Collate makes the filter hold pages in a spool file too (which it unlinks
 # at once, so nothing can be left behind even by a crash).
 id=$(lp -d long -n 12 -o Collate=True "$E2E_WORK/sample.pdf" | job_id)
-for _ in $(seq 1 600); do
-  log_has "$id" 'PAGE: 2 ' && break
-  sleep 0.1
-done
-check "job is printing page 2" log_has "$id" 'PAGE: 2 '
+check "job is printing page 2" wait_log "$id" 'PAGE: 2 '
 cancel "$id"
 state=$(wait_job "$id" 60)
 check "job ended as canceled ($state)" [ "$state" = canceled ]
 
 # The backend renames its capture once the filters closed the pipe.
-stream="$OUT/long-$id.prn"
-for _ in $(seq 1 300); do
-  [ -f "$stream" ] && break
-  sleep 0.1
-done
+stream=$(wait_stream long "$id")
 check "the backend got the data up to the cut" [ -s "$stream" ]
 check "the stream is sound up to the cut" inspect_stream "$stream" "$E2E_WORK/cut"
 pages=$(find "$E2E_WORK/cut" -name 'page-*.pbm' | wc -l)
 check "some pages printed, not all ($pages of $total)" [ "$pages" -ge 1 -a "$pages" -lt "$total" ]
 check "rastertoLumora saw the cancel and exited normally" \
   bash -c "! grep -a '\[Job $id\] PID .*rastertoLumora) \(stopped\|crashed\)' '$LOG'"
-for _ in $(seq 1 50); do
-  [ -z "$(temp_files_left)" ] && break
-  sleep 0.1
-done
-check "no temporary file left behind" [ -z "$(temp_files_left)" ]
+check_temp_files_gone

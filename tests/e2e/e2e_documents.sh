@@ -56,16 +56,6 @@ sys.exit(0 if all(e["offset"] == r["size"] and e["message"].startswith("stream e
 EOF
 }
 
-# wait_stream QUEUE ID: the capture, once the backend has closed it.
-wait_stream() {
-  local f="$OUT/$1-$2.prn"
-  for _ in $(seq 1 300); do
-    [ -f "$f" ] && break
-    sleep 0.1
-  done
-  echo "$f"
-}
-
 declare -A whole cut
 for row in "${rows[@]}"; do
   IFS='|' read -r name ppd opts kind want <<< "$row"
@@ -93,11 +83,7 @@ done
 for row in "${rows[@]}"; do
   IFS='|' read -r name ppd opts kind want <<< "$row"
   id=${cut[$name]}
-  for _ in $(seq 1 600); do
-    log_has "$id" 'PAGE: 4 ' && break
-    sleep 0.1
-  done
-  check "$name: cancelled mid-print" log_has "$id" 'PAGE: 4 '
+  check "$name: cancelled mid-print" wait_log "$id" 'PAGE: 4 '
   cancel "$id"
 done
 for row in "${rows[@]}"; do
@@ -109,9 +95,5 @@ for row in "${rows[@]}"; do
   check "$name: the filter saw the cancel and exited normally" \
     bash -c "! grep -a '\[Job $id\] PID .*Lumora) \(stopped\|crashed\)' '$LOG'"
 done
-for _ in $(seq 1 50); do
-  [ -z "$(temp_files_left)" ] && break
-  sleep 0.1
-done
-check "no temporary file left behind" [ -z "$(temp_files_left)" ]
+check_temp_files_gone
 echo "$CHECKS checks, $FAILURES failed"

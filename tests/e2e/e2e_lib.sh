@@ -131,3 +131,43 @@ inspect_stream() {
 temp_files_left() {
   find "$RIG/spool/tmp" -mindepth 1 -maxdepth 1 ! -name 'cups-*' ! -name 'gs_*' -print
 }
+
+# check_temp_files_gone: after cancelled jobs, whose filters may still be
+# on their way out: waits up to 5 s for their temporary files to go, then
+# checks that none is left.
+check_temp_files_gone() {
+  for _ in $(seq 1 50); do
+    [ -z "$(temp_files_left)" ] && break
+    sleep 0.1
+  done
+  check "no temporary file left behind" [ -z "$(temp_files_left)" ]
+}
+
+# wait_log ID REGEX: waits up to 60 s for a log line of the job that
+# matches; fails when none came.
+wait_log() {
+  for _ in $(seq 1 600); do
+    log_has "$1" "$2" && return 0
+    sleep 0.1
+  done
+  log_has "$1" "$2"
+}
+
+# wait_stream QUEUE ID: the path of the job's capture, once the backend has
+# renamed it (which it does when the filters closed the pipe); waits up to
+# 30 s, and prints the path even when the capture never came.
+wait_stream() {
+  local f="$OUT/$1-$2.prn"
+  for _ in $(seq 1 300); do
+    [ -f "$f" ] && break
+    sleep 0.1
+  done
+  echo "$f"
+}
+
+# add_ps_queue NAME MODEL URI: a queue of the PostScript model MODEL (e.g.
+# MP2100) whose printer answers with the model's device ID.
+add_ps_queue() {
+  rig_add_queue "$1" "lumora/Lumora-$2-Series-PS.ppd" "$3" \
+    "MFG:Lumora;CMD:PJL,PS;MDL:$2 series;CLS:PRINTER;DES:Lumora $2;"
+}

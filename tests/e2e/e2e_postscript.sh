@@ -7,10 +7,8 @@
 # long-edge duplex, PostScript jobs too (through the scheduler's PDF filter).
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
-rig_add_queue maple lumora/Lumora-MP2100-Series-PS.ppd "usb://Lumora/MP2100?serial=7" \
-  "MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;DES:Lumora MP2100;"
-rig_add_queue larch lumora/Lumora-LP5100-Series-PS.ppd "socket://127.0.0.1:9100" \
-  "MFG:Lumora;CMD:PJL,PS;MDL:LP5100 series;CLS:PRINTER;DES:Lumora LP5100;"
+add_ps_queue maple MP2100 "usb://Lumora/MP2100?serial=7"
+add_ps_queue larch LP5100 "socket://127.0.0.1:9100"
 
 make_box_pdf "$E2E_WORK/boxes.pdf" 72,650,72,72 200,500,100,50 300,100,150,150
 ps="$E2E_WORK/boxes.pdf.ps"

@@ -59,8 +59,7 @@ for c in "${cases[@]}"; do
   n=$((n + 1))
   queue="$family$n"
   model=${MODEL[$family]}
-  rig_add_queue "$queue" "lumora/Lumora-$model-Series-PS.ppd" "usb://Lumora/$model?serial=$n" \
-    "MFG:Lumora;CMD:PJL,PS;MDL:$model series;CLS:PRINTER;DES:Lumora $model;"
+  add_ps_queue "$queue" "$model" "usb://Lumora/$model?serial=$n"
   for d in $defaults; do lpadmin -p "$queue" -o "$d" 2>/dev/null; done
   doc="$E2E_WORK/boxes.pdf"
   [[ $defaults == *A5* ]] && doc="$E2E_WORK/a5.pdf"

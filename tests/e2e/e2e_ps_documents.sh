@@ -10,12 +10,9 @@
 # in an INFO line, and no error line is logged.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_start
-rig_add_queue maple lumora/Lumora-MP2100-Series-PS.ppd "usb://Lumora/MP2100?serial=21" \
-  "MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;DES:Lumora MP2100;"
-rig_add_queue larch lumora/Lumora-LP5100-Series-PS.ppd "socket://127.0.0.1:9100" \
-  "MFG:Lumora;CMD:PJL,PS;MDL:LP5100 series;CLS:PRINTER;DES:Lumora LP5100;"
-rig_add_queue plain lumora/Lumora-OP3100-Series-PS.ppd "usb://Lumora/OP3100?serial=23" \
-  "MFG:Lumora;CMD:PJL,PS;MDL:OP3100 series;CLS:PRINTER;DES:Lumora OP3100;"
+add_ps_queue maple MP2100 "usb://Lumora/MP2100?serial=21"
+add_ps_queue larch LP5100 "socket://127.0.0.1:9100"
+add_ps_queue plain OP3100 "usb://Lumora/OP3100?serial=23"
 
 # The document: manual pages of the CUPS client and server, set by groff.
 pages_in=()
@@ -93,11 +90,7 @@ for q in maple larch plain; do
   cancel "$id"
   state=$(wait_job "$id" 60)
   check "$q, cancelled: job ended as canceled ($state)" [ "$state" = canceled ]
-  out="$OUT/$q-$id.prn"
-  for _ in $(seq 1 300); do
-    [ -f "$out" ] && break
-    sleep 0.1
-  done
+  out=$(wait_stream "$q" "$id")
   check "$q, cancelled: the printer got a stream" [ -s "$out" ]
   check "$q, cancelled: PJL job opened and closed" pjl_whole "$out"
   check "$q, cancelled: cut at a page with the cancel trailer" trailer_then_close "$out"
@@ -110,9 +103,5 @@ for q in maple larch plain; do
     bash -c "! grep -a '\[Job $id\]' '$LOG' | grep -a -q 'ERROR:'"
   rm -f "$OUT/$q.throttle"
 done
-for _ in $(seq 1 50); do
-  [ -z "$(temp_files_left)" ] && break
-  sleep 0.1
-done
-check "no temporary file left behind" [ -z "$(temp_files_left)" ]
+check_temp_files_gone
 echo "$CHECKS checks, $FAILURES failed"

@@ -32,7 +32,8 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=cups -dcupsColorSpace=0 -dcupsBitsPerCo
   "$E2E_WORK/gray.pdf" > /dev/null
 
 # queue defaults | the job's own option | families | field (stream_field.py)
-# | with the default | with the job's own option | document (pdf or ras)
+# | with the default | with the job's own option | document (pdf or ras,
+# then more lp arguments)
 # "differs": the two jobs' pictures differ (the option changes the screen
 # or turns the page, which no record names).
 rows=(
@@ -51,6 +52,7 @@ rows=(
   "Duplex=DuplexNoTumble|Duplex=None|c200|order|1 3 MD 4 2|1 2 3|pdf"
   "Duplex=DuplexNoTumble outputorder=True|outputorder=Normal|c200|order|1 3 MD 2 4|1 3 MD 4 2|pdf"
   "Collate=True|Collate=False|$ALL|copies|1 1 1 1|2 2|ras"
+  "Collate=True|Collate=False|$ALL|pictures|a b c a b c|ax2 bx2 cx2|pdf -n 2"
 )
 
 # report QUEUE ID NAME: the stream's JSON report (empty on a fault).
@@ -79,10 +81,13 @@ for row in "${rows[@]}"; do
     set_opts=()
     for o in $defaults; do set_opts+=(-o "$o"); done
     lpadmin -p "$q" "${set_opts[@]}" 2> /dev/null
+    read -r kind more <<< "$doc"
     file="$E2E_WORK/gray.pdf"
-    [ "$doc" = ras ] && file="$E2E_WORK/copies.ras"
-    plain=$(lp -d "$q" "$file" | job_id)
-    named=$(lp -d "$q" -o "$own" "$file" | job_id)
+    [ "$kind" = ras ] && file="$E2E_WORK/copies.ras"
+    # shellcheck disable=SC2086 # more: further lp arguments
+    plain=$(lp -d "$q" $more "$file" | job_id)
+    # shellcheck disable=SC2086
+    named=$(lp -d "$q" $more -o "$own" "$file" | job_id)
     jobs+=("$q $plain $named")
   done
   for entry in "${jobs[@]}"; do

@@ -50,4 +50,20 @@ check "custom size: job completed ($state)" [ "$state" = completed ]
 inspect_stream "$OUT/Cedar-C300-$id.prn" "$E2E_WORK/custom" || fail "custom size stream has faults"
 check "custom size: paper code 0, 2304 x 3968 image" \
   bash -c "grep -q 'paper code 0 (custom)' '$E2E_WORK/custom.summary.txt' && grep -q 'image 2304 x 3968' '$E2E_WORK/custom.summary.txt'"
+# A raster job's copies: the filter reads the job file itself, so the count
+# comes from lp -n (the page headers ask for one copy); the printer makes
+# plain copies, the filter collated ones.
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=cups -dcupsColorSpace=0 -dcupsBitsPerColor=8 -r600 \
+  -sPAPERSIZE=a4 -dFIXEDMEDIA -o "$E2E_WORK/boxes.ras" "$E2E_WORK/boxes.pdf" > /dev/null
+for want in "False:ax2 bx2 cx2:6" "True:a b c a b c:6"; do
+  IFS=: read -r collate pictures total <<< "$want"
+  id=$(lp -d Cedar-C300 -n 2 -o "Collate=$collate" "$E2E_WORK/boxes.ras" | job_id)
+  state=$(wait_job "$id" 120)
+  "$E2E_INSPECT" --json "$OUT/Cedar-C300-$id.prn" > "$E2E_WORK/copies-$collate.json" ||
+    fail "raster, 2 copies, Collate=$collate: the stream has faults"
+  got=$(python3 "$E2E_SRC/stream_field.py" "$E2E_WORK/copies-$collate.json" pictures)
+  check "raster, 2 copies, Collate=$collate ($state): $got (wanted $pictures)" [ "$got" = "$pictures" ]
+  check "raster, 2 copies, Collate=$collate: page log counts $total" \
+    grep -q "^Cedar-C300 root $id .* total $total " "$RIG/log/page_log"
+done
 check "no temporary file left behind" [ -z "$(temp_files_left)" ]

@@ -22,6 +22,9 @@
 #ifdef LUMORA_HAVE_PREFILTER
 #include "ps_filter.h"
 #include "support_check.h"
+
+namespace lumora::test {
+
 #endif
 
 namespace {
@@ -122,7 +125,7 @@ TEST_P(RasterPpd, MatchesWhatTheRasterFilterReads) {
   CupsBinding cups;
   GatherJobSettings(settings, DescribePrinter(ppd.get(), cups), "", &header, quiet);
   const FunctionTable defaults = DefaultFunctionTable();
-  for (int i = 0; i < FN_COUNT; ++i)
+  for (int i = 0; i < kFnCount; ++i)
     EXPECT_EQ(settings.fn[i].value, defaults[i].value) << defaults[i].key;
 }
 
@@ -201,3 +204,5 @@ TEST(PostScriptPpd, EveryModelPassesThePreFilterChecksByNicknameAndDeviceId) {
 #endif
 
 }  // namespace
+
+}  // namespace lumora::test

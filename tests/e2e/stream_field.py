@@ -9,8 +9,10 @@ job), slot (input slot of page 1), bits (bits per pixel of page 1),
 negative (yes when page 1 is mostly toner), longedge (yes/no, page 1), paper
 (paper name of page 1), dpi (horizontal resolution of page 1), image (CRC
 of page 1's picture), copies (the copy count of every page), order (the page
-numbers in stream order, "MD" where the manual-duplex command is), pages
-(page count), end (yes when the job end is there and the stream is sound).
+numbers in stream order, "MD" where the manual-duplex command is), pictures
+(the pages in stream order named a, b, c... by picture, first seen first,
+"xN" after a page the printer copies N times), pages (page count), end (yes
+when the job end is there and the stream is sound).
 """
 import json
 import sys
@@ -30,6 +32,12 @@ def field(report, name):
         return "yes" if first["long_edge"] else "no"
     if name == "copies":
         return " ".join(str(p["copies"]) for p in pages)
+    if name == "pictures":
+        names, out = {}, []
+        for p in pages:
+            name = names.setdefault(p["crc32"], chr(ord("a") + len(names)))
+            out.append(name + (f"x{p['copies']}" if p["copies"] != 1 else ""))
+        return " ".join(out)
     if name == "order":
         marks = {m["pages_before"] for m in report["manual_duplex"]}
         out = []

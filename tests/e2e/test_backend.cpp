@@ -38,6 +38,8 @@
 #include <string>
 #include <vector>
 
+namespace lumora::test {
+
 namespace {
 
 struct FileDescriptor {
@@ -165,7 +167,10 @@ bool CopyJob(int inputFd, int outFd, const Config& config, long long* total) {
 
 }  // namespace
 
+}  // namespace lumora::test
+
 int main(int argc, char* argv[]) {
+  using namespace lumora::test;
   setbuf(stderr, nullptr);
   if (argc == 1) {
     // Device discovery (lpinfo -v): this backend finds nothing by itself.

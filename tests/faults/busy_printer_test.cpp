@@ -13,17 +13,18 @@
 #include "faults_support.h"
 #include "job_stream_reader.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
 // Gray noise: screens to random dots that JBIG cannot shrink, so a page is
 // larger than the pipe to the printer.
-std::vector<lumora_test::RasterPage> NoisePages(int count, unsigned duplex, unsigned copies) {
-  std::vector<lumora_test::RasterPage> pages;
+std::vector<RasterPage> NoisePages(int count, unsigned duplex, unsigned copies) {
+  std::vector<RasterPage> pages;
   for (int i = 0; i < count; ++i) {
-    lumora_test::RasterPage p = lumora_test::PageOfSize(144, 144, 1200, 1200);
+    RasterPage p = PageOfSize(144, 144, 1200, 1200);
     p.duplex = duplex;
     p.numCopies = copies;
     p.pixel = [i](unsigned x, unsigned y) -> uint8_t {
@@ -62,9 +63,9 @@ TEST_P(BusyPrinter, CancelWhileBlockedInAWriteEndsThePageAndTheJob) {
   const BusyCase& c = GetParam();
   TempDir dir;
   const std::string ppd = dir.File("q.ppd");
-  lumora_test::WriteFile(ppd, lumora_test::RasterPpd(c.model, c.ppdExtra));
+  WriteFile(ppd, RasterPpd(c.model, c.ppdExtra));
   const std::string ras = dir.File("job.ras");
-  lumora_test::WriteRaster(ras, NoisePages(c.pages, c.duplex, c.copies));
+  WriteRaster(ras, NoisePages(c.pages, c.duplex, c.copies));
   Launch l;
   l.program = RasterFilter();
   l.stdinFile = ras;
@@ -95,7 +96,7 @@ TEST_P(BusyPrinter, CancelWhileBlockedInAWriteEndsThePageAndTheJob) {
   const size_t written = static_cast<size_t>(r.outAtTerm + l.pipeBytes);
   for (const inspect::Page& p : js.pages) EXPECT_LT(p.offset, written) << "page " << p.index;
   EXPECT_LT(js.pages.size(), all.pages.size());
-  EXPECT_TRUE(lumora_test::ListDir(spool).empty());
+  EXPECT_TRUE(ListDir(spool).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,10 +131,10 @@ TEST(DroppedPages, AreReportedAndNotCounted) {
     SCOPED_TRACE(m.name);
     TempDir dir;
     const std::string ppd = dir.File("q.ppd");
-    lumora_test::WriteFile(ppd, lumora_test::RasterPpd(kRasterModelZ));
-    std::vector<lumora_test::RasterPage> pages = NoisePages(3, 0, 1);
-    pages[1] = lumora_test::PageOfSize(m.pointW, m.pointH, 64, 16);
-    lumora_test::WriteRaster(dir.File("job.ras"), pages);
+    WriteFile(ppd, RasterPpd(kRasterModelZ));
+    std::vector<RasterPage> pages = NoisePages(3, 0, 1);
+    pages[1] = PageOfSize(m.pointW, m.pointH, 64, 16);
+    WriteRaster(dir.File("job.ras"), pages);
     Launch l;
     l.program = RasterFilter();
     l.stdinFile = dir.File("job.ras");
@@ -155,3 +156,5 @@ TEST(DroppedPages, AreReportedAndNotCounted) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

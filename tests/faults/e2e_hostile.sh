@@ -20,10 +20,8 @@ if [ "$(id -u)" -eq 0 ] && id lp >/dev/null 2>&1; then
 fi
 
 rig_add_queue raster lumora/Lumora-Cedar-C300-Series.ppd "usb://Lumora/Cedar-C300?serial=1"
-rig_add_queue maple lumora/Lumora-MP2100-Series-PS.ppd "usb://Lumora/MP2100?serial=7" \
-  "MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;DES:Lumora MP2100;"
-rig_add_queue larch lumora/Lumora-LP5100-Series-PS.ppd "socket://127.0.0.1:9100" \
-  "MFG:Lumora;CMD:PJL,PS;MDL:LP5100 series;CLS:PRINTER;DES:Lumora LP5100;"
+add_ps_queue maple MP2100 "usb://Lumora/MP2100?serial=7"
+add_ps_queue larch LP5100 "socket://127.0.0.1:9100"
 
 make_box_pdf "$E2E_WORK/boxes.pdf" 72,650,72,72 200,500,100,50
 # A file name holds no '/': its canaries are relative, made wherever the

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <sstream>
 
-namespace lumora_faults {
+namespace lumora::test::faults {
 
 const char kRasterModelZ[] = "Lumora Cedar C300 Series";
 const char kRasterModelC[] = "Lumora Hazel H1 Series";
@@ -166,14 +166,14 @@ Outcome RunFilter(const Launch& l) {
   return r;
 }
 
-std::string RasterFilter() { return lumora_test::BinPath("rastertoLumora"); }
-std::string PsFilter() { return lumora_test::BinPath("pstoLumora"); }
+std::string RasterFilter() { return lumora::test::BinPath("rastertoLumora"); }
+std::string PsFilter() { return lumora::test::BinPath("pstoLumora"); }
 
 std::string MakeRasterJob(const std::string& path, int pages, unsigned w, unsigned h,
                           unsigned copies) {
-  std::vector<lumora_test::RasterPage> list;
+  std::vector<lumora::test::RasterPage> list;
   for (int i = 0; i < pages; ++i) {
-    lumora_test::RasterPage p = lumora_test::PageOfSize(w, h, w * 600 / 72, h * 600 / 72);
+    lumora::test::RasterPage p = lumora::test::PageOfSize(w, h, w * 600 / 72, h * 600 / 72);
     p.numCopies = copies;
     const unsigned band = static_cast<unsigned>(i) * 40;
     p.pixel = [band](unsigned x, unsigned y) -> uint8_t {
@@ -181,7 +181,7 @@ std::string MakeRasterJob(const std::string& path, int pages, unsigned w, unsign
     };
     list.push_back(p);
   }
-  lumora_test::WriteRaster(path, list);
+  lumora::test::WriteRaster(path, list);
   return path;
 }
 
@@ -201,10 +201,10 @@ std::string PsJobText(int pages, size_t pageBytes) {
 }
 
 bool MakePdfJob(const std::string& psPath, const std::string& pdfPath) {
-  lumora_test::RunOptions o;
+  lumora::test::RunOptions o;
   o.argv = {"/usr/bin/gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=pdfwrite",
             "-sOutputFile=" + pdfPath, psPath};
-  return lumora_test::RunProgram(o).status == 0;
+  return lumora::test::RunProgram(o).status == 0;
 }
 
 std::string PsPpdText(const std::string& nick) {
@@ -257,4 +257,4 @@ std::vector<std::string> ErrorLines(const std::string& err) {
   return lines;
 }
 
-}  // namespace lumora_faults
+}  // namespace lumora::test::faults

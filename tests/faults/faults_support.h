@@ -13,7 +13,7 @@
 
 #include "test_support.h"
 
-namespace lumora_faults {
+namespace lumora::test::faults {
 
 enum class Output {
   kPipe,        // read by the test
@@ -99,4 +99,4 @@ class TinyTmpfs {
 // The filters' "ERROR:" lines.
 std::vector<std::string> ErrorLines(const std::string& err);
 
-}  // namespace lumora_faults
+}  // namespace lumora::test::faults

@@ -13,8 +13,9 @@
 
 #include "faults_support.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
@@ -58,24 +59,24 @@ struct Road {
 class HostileArgs : public ::testing::Test {
  protected:
   HostileArgs() {
-    for (const std::string& d : {canary, work, files, tmp}) mkdir(d.c_str(), 0700);
+    for (const std::string& d : {canary_, work_, files_, tmp_}) mkdir(d.c_str(), 0700);
   }
 
   void ExpectNothingEscaped(const Outcome& r, const std::string& what) {
     EXPECT_FALSE(r.hung) << what;
     EXPECT_EQ(0, r.signal) << what << "\n" << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
     EXPECT_TRUE(r.status == 0 || r.status == 1) << what << " status " << r.status;
-    EXPECT_TRUE(lumora_test::ListDir(canary).empty()) << what << ": a command ran";
-    EXPECT_TRUE(lumora_test::ListDir(work).empty()) << what << ": a file appeared in the working directory";
-    EXPECT_TRUE(lumora_test::ListDir(tmp).empty()) << what << ": temporary files left";
+    EXPECT_TRUE(ListDir(canary_).empty()) << what << ": a command ran";
+    EXPECT_TRUE(ListDir(work_).empty()) << what << ": a file appeared in the working directory";
+    EXPECT_TRUE(ListDir(tmp_).empty()) << what << ": temporary files left";
   }
 
-  TempDir dir;
-  std::string canary = dir.File("canary");
-  std::string work = dir.File("work");
-  std::string files = dir.File("files");
+  TempDir dir_;
+  std::string canary_ = dir_.File("canary");
+  std::string work_ = dir_.File("work");
+  std::string files_ = dir_.File("files");
   // TMPDIR itself has a name a shell would choke on.
-  std::string tmp = dir.File("tmp $(touch tmpdir-canary) ;'\"`touch tmpdir-canary2`");
+  std::string tmp_ = dir_.File("tmp $(touch tmpdir-canary) ;'\"`touch tmpdir-canary2`");
 };
 
 TEST_F(HostileArgs, NoCommandRunsAndNoFileEscapes) {
@@ -85,40 +86,40 @@ TEST_F(HostileArgs, NoCommandRunsAndNoFileEscapes) {
       {"ps_plain", false, kPlainNick},
       {"pdf_larch", false, kLarchNick, true},
   };
-  const std::vector<std::string> values = HostileValues(canary);
-  const std::vector<std::string> options = HostileOptions(canary);
+  const std::vector<std::string> values = HostileValues(canary_);
+  const std::vector<std::string> options = HostileOptions(canary_);
   // Job files whose names a shell would run (relative canaries land in the
   // working directory).
   const std::string oddName = "job $(touch name-canary) `touch name-canary2`;touch name-canary3;'\"\n";
 
   // The canaries do show a shell: one value through sh -c creates its file.
-  lumora_test::RunOptions shell;
+  RunOptions shell;
   shell.argv = {"/bin/sh", "-c", "echo " + values[0]};
-  lumora_test::RunProgram(shell);
-  ASSERT_EQ(1u, lumora_test::ListDir(canary).size());
-  unlink((canary + "/dollar").c_str());
+  RunProgram(shell);
+  ASSERT_EQ(1u, ListDir(canary_).size());
+  unlink((canary_ + "/dollar").c_str());
 
   std::map<std::string, int> statuses;
   for (const Road& road : roads) {
     // The PPD under a hostile path too.
-    const std::string ppd = files + "/" + road.name + " $(touch ppd-canary);'.ppd";
-    lumora_test::WriteFile(ppd, road.raster ? lumora_test::RasterPpd(road.model) : PsPpdText(road.model));
-    std::string job = files + "/" + oddName + road.name;
+    const std::string ppd = files_ + "/" + road.name + " $(touch ppd-canary);'.ppd";
+    WriteFile(ppd, road.raster ? RasterPpd(road.model) : PsPpdText(road.model));
+    std::string job = files_ + "/" + oddName + road.name;
     if (road.raster) {
       MakeRasterJob(job, 2, 72, 72);
     } else {
-      const std::string ps = files + "/" + road.name + ".ps";
-      lumora_test::WriteFile(ps, PsJobText(3));
+      const std::string ps = files_ + "/" + road.name + ".ps";
+      WriteFile(ps, PsJobText(3));
       if (road.pdf) {
         ASSERT_TRUE(MakePdfJob(ps, job));
       } else {
-        lumora_test::WriteFile(job, PsJobText(3));
+        WriteFile(job, PsJobText(3));
       }
     }
     for (size_t i = 0; i < values.size(); ++i) {
       Launch l;
       l.program = road.raster ? RasterFilter() : PsFilter();
-      l.cwd = work;
+      l.cwd = work_;
       l.queue = i % 2 ? values[(i + 3) % values.size()] : "lumora-q";
       const std::string jobId = i % 3 == 0 ? values[(i + 2) % values.size()] : std::to_string(100 + i);
       l.args = {jobId, values[(i + 1) % values.size()], values[i], "2", options[(i / 2) % options.size()]};
@@ -127,8 +128,8 @@ TEST_F(HostileArgs, NoCommandRunsAndNoFileEscapes) {
       if (i % 2 == 0) l.args.push_back(job);
       else l.stdinFile = job;
       l.env = {{"PPD", ppd},
-               {"TMPDIR", tmp},
-               {"DEVICE_URI", "socket://$(touch " + canary + "/uri):9100/`touch " + canary + "/uri2`"},
+               {"TMPDIR", tmp_},
+               {"DEVICE_URI", "socket://$(touch " + canary_ + "/uri):9100/`touch " + canary_ + "/uri2`"},
                {"PRINTER", values[i % values.size()]},
                {"LUMORA_KEEPALIVE_INTERVAL_MS", "50"}};
       l.watchdogSeconds = 60;
@@ -145,3 +146,5 @@ TEST_F(HostileArgs, NoCommandRunsAndNoFileEscapes) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

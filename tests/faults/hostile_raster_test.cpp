@@ -14,8 +14,9 @@
 #include "faults_support.h"
 #include "job_stream_reader.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
@@ -60,25 +61,25 @@ void SetRaw(cups_page_header2_t& h, unsigned offset, uint32_t value) {
 
 class Hostile : public ::testing::Test {
  protected:
-  Hostile() { mkdir(spool.c_str(), 0700); }
+  Hostile() { mkdir(spool_.c_str(), 0700); }
 
   Outcome Filter(const std::string& raster, const std::string& ppdText,
                  const std::string& options = "", bool setPpd = true) {
-    const std::string input = dir.File("in-" + std::to_string(++runs));
-    lumora_test::WriteFile(input, raster);
-    const std::string ppd = dir.File("q-" + std::to_string(runs) + ".ppd");
-    lumora_test::WriteFile(ppd, ppdText);
+    const std::string input = dir_.File("in-" + std::to_string(++runs_));
+    WriteFile(input, raster);
+    const std::string ppd = dir_.File("q-" + std::to_string(runs_) + ".ppd");
+    WriteFile(ppd, ppdText);
     Launch l;
     l.program = RasterFilter();
     l.stdinFile = input;
     l.args = {"3", "dave", "hostile", "1", options};
-    l.env = {{"TMPDIR", spool}};
+    l.env = {{"TMPDIR", spool_}};
     if (setPpd) l.env["PPD"] = ppd;
     l.watchdogSeconds = 60;
     Outcome r = RunFilter(l);
     EXPECT_FALSE(r.hung);
     EXPECT_EQ(0, r.signal) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty());
+    EXPECT_TRUE(ListDir(spool_).empty());
     return r;
   }
 
@@ -94,31 +95,31 @@ class Hostile : public ::testing::Test {
     }
   }
 
-  TempDir dir;
-  std::string spool = dir.File("spool");
-  std::string ppdZ = lumora_test::RasterPpd(kRasterModelZ);
-  int runs = 0;
+  TempDir dir_;
+  std::string spool_ = dir_.File("spool");
+  std::string ppdZ_ = RasterPpd(kRasterModelZ);
+  int runs_ = 0;
 };
 
 TEST_F(Hostile, EmptyAndGarbageStreams) {
-  Outcome empty = Filter("", ppdZ);
+  Outcome empty = Filter("", ppdZ_);
   EXPECT_EQ(1, empty.status);
   EXPECT_NE(std::string::npos, empty.err.find("ERROR: No pages found!"));
 
   std::mt19937 rng(7);
   std::string noise(20000, '\0');
   for (char& c : noise) c = static_cast<char>(rng());
-  ExpectHandled(Filter(noise, ppdZ), "noise");
+  ExpectHandled(Filter(noise, ppdZ_), "noise");
   // A valid sync word in front of noise: the noise is read as a header.
-  ExpectHandled(Filter(RawRaster({}) + noise, ppdZ), "sync word and noise");
-  ExpectHandled(Filter("RaS2" + noise, ppdZ), "compressed sync word and noise");
+  ExpectHandled(Filter(RawRaster({}) + noise, ppdZ_), "sync word and noise");
+  ExpectHandled(Filter("RaS2" + noise, ppdZ_), "compressed sync word and noise");
 }
 
 TEST_F(Hostile, TruncatedPageIsFinishedWhite) {
   cups_page_header2_t h = GrayHeader(96, 96, 800, 800);
   const std::string black(800u * 800u, '\0');
-  Outcome whole = Filter(RawRaster({{h, black}}), ppdZ);
-  Outcome cut = Filter(RawRaster({{h, black.substr(0, 800u * 300u + 17)}}), ppdZ);
+  Outcome whole = Filter(RawRaster({{h, black}}), ppdZ_);
+  Outcome cut = Filter(RawRaster({{h, black.substr(0, 800u * 300u + 17)}}), ppdZ_);
   ASSERT_EQ(0, whole.status);
   ASSERT_EQ(0, cut.status) << cut.err;
   inspect::JobStream a = inspect::ReadJobStream(reinterpret_cast<const uint8_t*>(whole.out.data()),
@@ -166,15 +167,15 @@ TEST_F(Hostile, HeadersWithZeroHugeAndOddValues) {
     cups_page_header2_t bad = good;
     SetRaw(bad, c.offset, c.value);
     // The odd page alone, and followed by a good page, which still prints.
-    ExpectHandled(Filter(RawRaster({{bad, lines}}), ppdZ, "Duplex=DuplexNoTumble"), c.what);
-    Outcome r = Filter(RawRaster({{bad, lines}, {good, lines}}), ppdZ, "Collate=True");
+    ExpectHandled(Filter(RawRaster({{bad, lines}}), ppdZ_, "Duplex=DuplexNoTumble"), c.what);
+    Outcome r = Filter(RawRaster({{bad, lines}, {good, lines}}), ppdZ_, "Collate=True");
     ExpectHandled(r, std::string(c.what) + " then a good page");
   }
 }
 
 TEST_F(Hostile, MissingAndAbsurdPpds) {
   const std::string job = RawRaster({{GrayHeader(24, 24, 200, 200), std::string(40000, '\x80')}});
-  Outcome noPpd = Filter(job, ppdZ, "", false);
+  Outcome noPpd = Filter(job, ppdZ_, "", false);
   EXPECT_EQ(1, noPpd.status);
   EXPECT_FALSE(ErrorLines(noPpd.err).empty());
   const struct {
@@ -183,17 +184,17 @@ TEST_F(Hostile, MissingAndAbsurdPpds) {
   } ppds[] = {
       {"empty file", ""},
       {"not a PPD", "hello\n\x01\x02\x03"},
-      {"no model name", lumora_test::RasterPpd("").replace(
-                            lumora_test::RasterPpd("").find("*ModelName"), 15, "*Product2: \"x")},
-      {"unknown model", lumora_test::RasterPpd("Lumora Nonesuch Series")},
+      {"no model name", RasterPpd("").replace(
+                            RasterPpd("").find("*ModelName"), 15, "*Product2: \"x")},
+      {"unknown model", RasterPpd("Lumora Nonesuch Series")},
       {"unknown platform value",
-       lumora_test::RasterPpd("Lumora Nonesuch Series", "*cupsIPPReason PlatForm/PLATFORM_Q: \"\"\n")},
+       RasterPpd("Lumora Nonesuch Series", "*cupsIPPReason PlatForm/PLATFORM_Q: \"\"\n")},
       {"absurd margins",
-       lumora_test::RasterPpd("Lumora Nonesuch Series",
+       RasterPpd("Lumora Nonesuch Series",
                               "*cupsIPPReason PlatForm/PLATFORM_C: \"\"\n*HWMargins: 1e38 -1e38 nan 5\n")},
-      {"huge margins", lumora_test::RasterPpd(kRasterModelZ, "*HWMargins: 1000000 1000000 0 0\n")},
+      {"huge margins", RasterPpd(kRasterModelZ, "*HWMargins: 1000000 1000000 0 0\n")},
       {"absurd defaults",
-       lumora_test::RasterPpd(
+       RasterPpd(
            kRasterModelZ,
            "*cupsIPPReason SupportManualDuplex/TRUE: \"\"\n*cupsIPPReason MDuplex/" +
                std::string(3000, 'M') +
@@ -208,7 +209,7 @@ TEST_F(Hostile, MissingAndAbsurdPpds) {
   }
   // A queue whose PPD names no printer family: nothing is sent, and the job
   // is not reported as printed.
-  Outcome unknown = Filter(job, lumora_test::RasterPpd("Lumora Nonesuch Series"));
+  Outcome unknown = Filter(job, RasterPpd("Lumora Nonesuch Series"));
   EXPECT_EQ(1, unknown.status);
   EXPECT_EQ("", unknown.out);
   EXPECT_NE(std::string::npos, unknown.err.find("Lumora Nonesuch Series"));
@@ -216,3 +217,5 @@ TEST_F(Hostile, MissingAndAbsurdPpds) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -23,29 +23,16 @@
 
 #include "faults_support.h"
 #include "job_stream_reader.h"
+#include "memory_output.h"
 #include "raster_job.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
 const char kPrompt[] = "Turn the printed stack over and put it back in the tray";
-
-class StringDevice : public lumora::ByteOutput {
- public:
-  bool Write(const void* data, size_t len) override {
-    bytes.append(static_cast<const char*>(data), len);
-    return true;
-  }
-  std::string bytes;
-};
-
-class LineLog : public lumora::LogOutput {
- public:
-  void Line(const char* text) override { lines += text; }
-  std::string lines;
-};
 
 struct StepCase {
   const char* name;
@@ -54,6 +41,7 @@ struct StepCase {
   int pages;
   unsigned copies;
   unsigned threads;  // 2: pages are compressed while the next is read
+  int duplexFrom = 0;  // the page headers ask for duplex from this page on
 };
 
 const StepCase kStepCases[] = {
@@ -95,10 +83,11 @@ struct StepRun {
 };
 
 // The job as the filter drives it; the cancel is true from check `cancelAt`
-// on (never when negative).
-StepRun RunSteppedJob(const StepCase& c, long cancelAt) {
-  StringDevice device;
-  LineLog log;
+// on (never when negative); the device takes `budget` bytes.
+StepRun RunSteppedJob(const StepCase& c, long cancelAt, size_t budget = SIZE_MAX) {
+  MemoryDevice device;
+  device.budget = budget;
+  MemoryLog log;
   long polls = 0;
   lumora::JobHooks hooks;
   hooks.threads = c.threads;
@@ -112,9 +101,10 @@ StepRun RunSteppedJob(const StepCase& c, long cancelAt) {
   hooks.manualDuplexPauseSeconds = cancelAt >= 0 ? 3600 : 0;
   lumora::RasterJob job(ManualDuplexPrinter(c.model), lumora::JobTicket{"9", "steps", c.options},
                         device, log, hooks);
-  const cups_page_header2_t header = PageHeader(c.copies);
+  cups_page_header2_t header = PageHeader(c.copies);
   std::vector<uint8_t> line(header.cupsBytesPerLine);
   for (int page = 1; page <= c.pages; ++page) {
+    header.Duplex = c.duplexFrom > 0 && page >= c.duplexFrom ? CUPS_TRUE : CUPS_FALSE;
     if (job.StartPage(header) == lumora::PageStart::kStop) break;
     for (unsigned y = 0; job.WantsLines(); ++y) {
       for (unsigned x = 0; x < line.size(); ++x)
@@ -151,6 +141,26 @@ std::string PageOrder(const inspect::JobStream& js) {
     if (i < js.pages.size()) s += std::to_string(js.pages[i].number) + " ";
   }
   return s;
+}
+
+// The printer gone at any moment of a job: whatever was sent, the job ends
+// with an ERROR line and status 1, never "Ready to print". The last case
+// turns to manual duplex on its second page, where the pages still waiting
+// for their compression are sent first.
+TEST(ManualDuplexCancel, PrinterGoneAtAnyMomentFailsTheJob) {
+  std::vector<StepCase> cases(std::begin(kStepCases), std::end(kStepCases));
+  cases.push_back({"Z manual duplex from page 2", "Lumora Cedar C200 Series", "", 4, 1, 2, 2});
+  for (const StepCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t whole = RunSteppedJob(c, -1).out.size();
+    for (size_t budget = 0; budget < whole; budget += whole / 23 + 1) {
+      const StepRun r = RunSteppedJob(c, -1, budget);
+      EXPECT_EQ(r.status, 1) << budget;
+      EXPECT_NE(r.log.find("ERROR: Unable to send print data to the printer"), std::string::npos)
+          << budget;
+      EXPECT_EQ(r.log.find("Ready to print"), std::string::npos) << budget;
+    }
+  }
 }
 
 TEST(ManualDuplexCancel, AtEveryCancelCheckOfTheJob) {
@@ -209,7 +219,7 @@ TEST(ManualDuplexCancel, CancelFromAnotherThreadEndsThePause) {
     std::string seen;
     std::atomic<bool> ended{false};
   } device;
-  LineLog log;
+  MemoryLog log;
   lumora::JobHooks hooks;
   hooks.threads = 1;
   hooks.manualDuplexPauseSeconds = 3600;
@@ -241,8 +251,8 @@ TEST(ManualDuplexCancel, SigtermSteppedThroughTheFilterAndItsPause) {
   const std::string spool = dir.File("spool");
   mkdir(spool.c_str(), 0700);
   const std::string ppd = dir.File("c200.ppd");
-  lumora_test::WriteFile(
-      ppd, lumora_test::RasterPpd("Lumora Cedar C200 Series",
+  WriteFile(
+      ppd, RasterPpd("Lumora Cedar C200 Series",
                                   "*cupsIPPReason SupportManualDuplex/TRUE: \"\"\n"
                                   "*cupsIPPReason MDuplex/" + std::string(kPrompt) + ": \"\"\n"));
   Launch l;
@@ -280,7 +290,7 @@ TEST(ManualDuplexCancel, SigtermSteppedThroughTheFilterAndItsPause) {
                                                                 " output bytes") +
                  "\n" + o.err.substr(o.err.size() > 1500 ? o.err.size() - 1500 : 0));
     ASSERT_FALSE(o.hung) << "the filter sat out its pause after SIGTERM";
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty());
+    EXPECT_TRUE(ListDir(spool).empty());
     if (o.signal != 0) {  // before the handler was installed
       EXPECT_EQ("", o.out);
       ++killedEarly;
@@ -298,3 +308,5 @@ TEST(ManualDuplexCancel, SigtermSteppedThroughTheFilterAndItsPause) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -6,8 +6,9 @@
 
 #include "faults_support.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
@@ -22,27 +23,27 @@ struct Road {
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir(spool.c_str(), 0700);
-    lumora_test::WriteFile(dir.File("ps.ppd.in"), "");
+    mkdir(spool_.c_str(), 0700);
+    WriteFile(dir_.File("ps.ppd.in"), "");
   }
 
   // The filter's launch for a road with a job of `pages` pages.
   Launch For(const Road& road, int pages, const std::string& tmpdir) {
     Launch l;
-    const std::string ppd = dir.File(std::string(road.name) + ".ppd");
+    const std::string ppd = dir_.File(std::string(road.name) + ".ppd");
     if (road.raster) {
-      lumora_test::WriteFile(ppd, lumora_test::RasterPpd(road.model));
+      WriteFile(ppd, RasterPpd(road.model));
       l.program = RasterFilter();
-      l.stdinFile = MakeRasterJob(dir.File(std::string(road.name) + ".ras"), pages, 144, 144,
+      l.stdinFile = MakeRasterJob(dir_.File(std::string(road.name) + ".ras"), pages, 144, 144,
                                   static_cast<unsigned>(std::stoi(road.copies)));
     } else {
-      lumora_test::WriteFile(ppd, PsPpdText(road.model));
+      WriteFile(ppd, PsPpdText(road.model));
       l.program = PsFilter();
-      const std::string ps = dir.File(std::string(road.name) + ".ps");
-      lumora_test::WriteFile(ps, PsJobText(pages, 20000));
+      const std::string ps = dir_.File(std::string(road.name) + ".ps");
+      WriteFile(ps, PsJobText(pages, 20000));
       l.stdinFile = ps;
       if (road.model == kLarchNick) {
-        l.stdinFile = dir.File(std::string(road.name) + ".pdf");
+        l.stdinFile = dir_.File(std::string(road.name) + ".pdf");
         EXPECT_TRUE(MakePdfJob(ps, l.stdinFile));
       }
     }
@@ -63,8 +64,8 @@ class Faults : public ::testing::Test {
             {"pdf_larch", false, kLarchNick, "Duplex=DuplexNoTumble"}};
   }
 
-  TempDir dir;
-  std::string spool = dir.File("spool");
+  TempDir dir_;
+  std::string spool_ = dir_.File("spool");
 };
 
 void ExpectStoppedWithError(const Outcome& r, const char* road) {
@@ -78,21 +79,21 @@ void ExpectStoppedWithError(const Outcome& r, const char* road) {
 TEST_F(Faults, PrinterGoneStopsEveryRoadWithAnError) {
   for (const Road& road : Roads()) {
     // Enough pages that the job outlives the first failed write.
-    Launch l = For(road, road.raster ? 6 : 8, spool);
+    Launch l = For(road, road.raster ? 6 : 8, spool_);
     l.output = Output::kClosedPipe;
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty()) << road.name;
+    EXPECT_TRUE(ListDir(spool_).empty()) << road.name;
   }
 }
 
 TEST_F(Faults, FullDeviceStopsEveryRoadWithAnError) {
   for (const Road& road : Roads()) {
-    Launch l = For(road, 2, spool);
+    Launch l = For(road, 2, spool_);
     l.output = Output::kDevFull;
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty()) << road.name;
+    EXPECT_TRUE(ListDir(spool_).empty()) << road.name;
   }
 }
 
@@ -101,7 +102,7 @@ TEST_F(Faults, FullDeviceStopsEveryRoadWithAnError) {
 // PostScript job, the collated-copy file, the converted PDF): the filter
 // must fail loudly instead of printing a job with parts missing.
 TEST_F(Faults, FullTemporaryDirectory) {
-  TinyTmpfs tiny(dir.path(), 8192);
+  TinyTmpfs tiny(dir_.path(), 8192);
   if (!tiny.ok()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
   const struct {
     Road road;
@@ -124,12 +125,14 @@ TEST_F(Faults, FullTemporaryDirectory) {
     ASSERT_EQ(0, full.status) << road.name << full.err;
     const size_t written = road.model == kLarchNick || road.raster
                                ? full.out.size()
-                               : lumora_test::ReadFile(l.stdinFile).size();
+                               : ReadFile(l.stdinFile).size();
     tiny.LeaveFree(static_cast<size_t>(written * c.room));
     Outcome r = RunFilter(l);
     ExpectStoppedWithError(r, road.name);
-    EXPECT_TRUE(lumora_test::ListDir(tiny.tmpdir()).empty()) << road.name;
+    EXPECT_TRUE(ListDir(tiny.tmpdir()).empty()) << road.name;
   }
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -22,8 +22,9 @@
 #include "job_stream_reader.h"
 #include "ps_rewrite.h"
 
-using namespace lumora_faults;
-using lumora_test::TempDir;
+namespace lumora::test {
+
+using namespace faults;
 
 namespace {
 
@@ -82,7 +83,7 @@ TEST(Sigterm, RasterFilterAtRandomMoments) {
     Launch l;
     l.program = RasterFilter();
     const std::string ppd = dir.File("q" + std::to_string(q) + ".ppd");
-    lumora_test::WriteFile(ppd, lumora_test::RasterPpd(queue.model));
+    WriteFile(ppd, RasterPpd(queue.model));
     l.stdinFile = MakeRasterJob(dir.File("q" + std::to_string(q) + ".ras"), 3, 144, 144, queue.copies);
     l.args = {"5", "bob", "cancel me", std::to_string(queue.copies), queue.options};
     l.env = {{"PPD", ppd}, {"TMPDIR", spool}, {"LUMORA_KEEPALIVE_INTERVAL_MS", "20"}};
@@ -105,7 +106,7 @@ TEST(Sigterm, RasterFilterAtRandomMoments) {
     SCOPED_TRACE("run " + std::to_string(run) + " queue " + queues[k].model + " SIGTERM after " +
                  Moment(l) + "\n" + Tail(r.err));
     ASSERT_FALSE(r.hung);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty());
+    EXPECT_TRUE(ListDir(spool).empty());
     if (r.signal != 0) {
       EXPECT_EQ(SIGTERM, r.signal);
       EXPECT_EQ("", r.out);
@@ -154,8 +155,8 @@ bool CatchesSigterm(pid_t pid) {
 TEST(Sigterm, RasterFilterBeforeTheFirstPage) {
   TempDir dir;
   const std::string ppd = dir.File("z.ppd");
-  lumora_test::WriteFile(ppd, lumora_test::RasterPpd(kRasterModelZ));
-  const std::string raster = lumora_test::ReadFile(MakeRasterJob(dir.File("j.ras"), 1));
+  WriteFile(ppd, RasterPpd(kRasterModelZ));
+  const std::string raster = ReadFile(MakeRasterJob(dir.File("j.ras"), 1));
   int in[2], out[2], err[2];
   ASSERT_EQ(0, pipe(in));
   ASSERT_EQ(0, pipe(out));
@@ -203,7 +204,7 @@ TEST(Sigterm, RasterFilterBeforeTheFirstPage) {
   EXPECT_EQ(std::string::npos, errData.find("PAGE: 1"));
   EXPECT_TRUE(ErrorLines(errData).empty()) << ErrorLines(errData)[0];
   EXPECT_NE(std::string::npos, errData.find("INFO: The job was cancelled before its first page"));
-  EXPECT_EQ(2u, lumora_test::ListDir(dir.path()).size()) << "only the PPD and the raster";
+  EXPECT_EQ(2u, ListDir(dir.path()).size()) << "only the PPD and the raster";
 }
 
 TEST(Sigterm, PrefilterAtRandomMoments) {
@@ -218,7 +219,7 @@ TEST(Sigterm, PrefilterAtRandomMoments) {
     const char* copies;
   } queues[] = {{kMapleNick, "", "1"}, {kPlainNick, "", "1"}, {kMapleNick, "Collate", "2"}};
   const std::string job = dir.File("job.ps");
-  lumora_test::WriteFile(job, PsJobText(60, 16000));
+  WriteFile(job, PsJobText(60, 16000));
   std::vector<Launch> launches;
   std::vector<long> durations;
   std::vector<std::string> whole;
@@ -227,7 +228,7 @@ TEST(Sigterm, PrefilterAtRandomMoments) {
     Launch l;
     l.program = PsFilter();
     const std::string ppd = dir.File("q" + std::to_string(q++) + ".ppd");
-    lumora_test::WriteFile(ppd, PsPpdText(queue.nick));
+    WriteFile(ppd, PsPpdText(queue.nick));
     l.stdinFile = job;
     l.args = {"6", "carol", "cancel me", queue.copies, queue.options};
     l.env = {{"PPD", ppd}, {"TMPDIR", spool}};
@@ -249,7 +250,7 @@ TEST(Sigterm, PrefilterAtRandomMoments) {
     SCOPED_TRACE("run " + std::to_string(run) + " queue " + queues[k].nick + " " +
                  queues[k].options + ", SIGTERM after " + Moment(l) + "\n" + Tail(r.err));
     ASSERT_FALSE(r.hung);
-    EXPECT_TRUE(lumora_test::ListDir(spool).empty());
+    EXPECT_TRUE(ListDir(spool).empty());
     if (r.signal != 0) {
       EXPECT_EQ(SIGTERM, r.signal);
       EXPECT_EQ("", r.out);
@@ -278,3 +279,5 @@ TEST(Sigterm, PrefilterAtRandomMoments) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -25,8 +25,11 @@
 
 #include "fuzz_entries.h"
 #include "fuzz_support.h"
+#include "test_support.h"
 
 extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void* fd);
+
+namespace lumora::test {
 
 namespace {
 
@@ -49,18 +52,6 @@ void Collect(const std::string& path, std::vector<std::string>& files) {
   for (const auto& n : names) Collect(path + "/" + n, files);
 }
 
-// FNV-1a, 64 bits, and the length.
-std::string Digest(const std::string& s) {
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char ch : s) {
-    h ^= ch;
-    h *= 1099511628211ull;
-  }
-  char buf[40];
-  snprintf(buf, sizeof buf, "%016llx-%zu", static_cast<unsigned long long>(h), s.size());
-  return buf;
-}
-
 // "NAME DIGEST" lines.
 std::map<std::string, std::string> ReadDigests(const std::string& path) {
   std::map<std::string, std::string> table;
@@ -81,12 +72,15 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
+}  // namespace lumora::test
+
 int main(int argc, char** argv) {
+  using namespace lumora::test;
   if (argc < 3) {
     fprintf(stderr, "usage: %s TARGET PATH...\n", argv[0]);
     return 2;
   }
-  lumora_fuzz::FuzzEntry entry = lumora_fuzz::FindFuzzTarget(argv[1]);
+  lumora::test::fuzz::FuzzEntry entry = lumora::test::fuzz::FindFuzzTarget(argv[1]);
   if (entry == nullptr) {
     fprintf(stderr, "lumora_corpus_replay: unknown target %s\n", argv[1]);
     return 2;
@@ -110,7 +104,7 @@ int main(int argc, char** argv) {
 
   // Keep a descriptor on the real standard error for reports.
   const int report = dup(2);
-  lumora_fuzz::gReportFd = report;
+  lumora::test::fuzz::gReportFd = report;
   if (getenv("LUMORA_FUZZ_VERBOSE") == nullptr) {
     if (__sanitizer_set_report_fd != nullptr)
       __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(report)));
@@ -126,7 +120,7 @@ int main(int argc, char** argv) {
     dprintf(report, "%s: %s (%zu bytes)\n", argv[1], f.c_str(), data.size());
     entry(data.data(), data.size());
     std::string out;
-    if (digestFile.empty() || !lumora_fuzz::FuzzOutput(argv[1], data.data(), data.size(), out))
+    if (digestFile.empty() || !lumora::test::fuzz::FuzzOutput(argv[1], data.data(), data.size(), out))
       continue;
     const std::string name = BaseName(f), digest = Digest(out);
     if (record) {

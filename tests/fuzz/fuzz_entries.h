@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-namespace lumora_fuzz {
+namespace lumora::test::fuzz {
 
 using FuzzEntry = int (*)(const uint8_t* data, size_t size);
 
@@ -61,4 +61,4 @@ FuzzEntry FindFuzzTarget(const char* name);
 // architecture is shown to make the same bytes.
 bool FuzzOutput(const char* target, const uint8_t* data, size_t size, std::string& out);
 
-}  // namespace lumora_fuzz
+}  // namespace lumora::test::fuzz

@@ -13,7 +13,7 @@
 #include "stream_report.h"
 #include "test_support.h"
 
-namespace lumora_fuzz {
+namespace lumora::test::fuzz {
 
 int FuzzSnmpReply(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -72,7 +72,7 @@ bool FuzzOutput(const char* target, const uint8_t* data, size_t size, std::strin
   fclose(mem);
   out.assign(buf, len);
   free(buf);
-  lumora_test::MaskVolatile(out);
+  lumora::test::MaskVolatile(out);
   return true;
 }
 
@@ -82,4 +82,4 @@ FuzzEntry FindFuzzTarget(const char* name) {
   return nullptr;
 }
 
-}  // namespace lumora_fuzz
+}  // namespace lumora::test::fuzz

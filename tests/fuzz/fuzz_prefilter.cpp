@@ -18,7 +18,7 @@
 #include "ps_rewrite.h"
 #include "url_decode.h"
 
-namespace lumora_fuzz {
+namespace lumora::test::fuzz {
 
 namespace {
 
@@ -43,7 +43,7 @@ struct RoadOutput {
 };
 
 const std::string& PrefilterPpd() {
-  static const std::string path = [] {
+  static const std::string kPath = [] {
     std::string text =
         "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
         "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LUMFUZZ.PPD\"\n"
@@ -58,7 +58,7 @@ const std::string& PrefilterPpd() {
         "*FeedEdge ShortEdge/Short: \"\"\n*FeedEdge LongEdge/Long: \"\"\n*CloseUI: *FeedEdge\n";
     return WriteScratchFile("prefilter.ppd", text.data(), text.size());
   }();
-  return path;
+  return kPath;
 }
 
 // The scheduler's environment for the pre-filter's look-ups: no scheduler
@@ -70,13 +70,13 @@ void PrefilterEnvironment() {
 }
 
 const lumora::PsPrinterDescription& FuzzPrinter() {
-  static const lumora::PsPrinterDescription printer = [] {
+  static const lumora::PsPrinterDescription kPrinter = [] {
     ppd_file_t* ppd = ppdOpenFile(PrefilterPpd().c_str());
     lumora::PsPrinterDescription p = DescribePsPrinter(ppd);
     ppdClose(ppd);
     return p;
   }();
-  return printer;
+  return kPrinter;
 }
 
 // The side-channel threads of a fuzzed job reach no printer.
@@ -213,4 +213,4 @@ int FuzzSizeChecks(const uint8_t* data, size_t size) {
   return 0;
 }
 
-}  // namespace lumora_fuzz
+}  // namespace lumora::test::fuzz

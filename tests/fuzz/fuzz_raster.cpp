@@ -21,7 +21,7 @@
 #include "cups_filter.h"
 #include "paper_tables.h"
 
-namespace lumora_fuzz {
+namespace lumora::test::fuzz {
 
 namespace {
 
@@ -241,4 +241,4 @@ int FuzzJobSettings(const uint8_t* data, size_t size) {
   return 0;
 }
 
-}  // namespace lumora_fuzz
+}  // namespace lumora::test::fuzz

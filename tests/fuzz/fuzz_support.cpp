@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-namespace lumora_fuzz {
+namespace lumora::test::fuzz {
 
 int gReportFd = 2;
 
@@ -25,7 +25,7 @@ std::string& Dir() {
 }
 
 void RemoveScratch() {
-  if (!Dir().empty()) lumora_test::RemoveTree(Dir());
+  if (!Dir().empty()) lumora::test::RemoveTree(Dir());
 }
 
 }  // namespace
@@ -49,8 +49,8 @@ const std::string& ScratchDir() {
 }
 
 const std::string& ScratchTmp() {
-  static const std::string tmp = ScratchDir() + "/tmp";
-  return tmp;
+  static const std::string kTmp = ScratchDir() + "/tmp";
+  return kTmp;
 }
 
 std::string WriteScratchFile(const std::string& name, const void* data, size_t size) {
@@ -86,4 +86,4 @@ void Fail(const char* target, const std::string& what) {
   abort();
 }
 
-}  // namespace lumora_fuzz
+}  // namespace lumora::test::fuzz

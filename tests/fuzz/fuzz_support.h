@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace lumora_fuzz {
+namespace lumora::test::fuzz {
 
 // The process's scratch directory (created on first use).
 const std::string& ScratchDir();
@@ -24,4 +24,4 @@ void CheckNoTempFileLeft(const char* target);
 // moved the filters' chatter away).
 extern int gReportFd;
 
-}  // namespace lumora_fuzz
+}  // namespace lumora::test::fuzz

@@ -3,5 +3,5 @@
 #include "fuzz_entries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return lumora_fuzz::LUMORA_FUZZ_ENTRY(data, size);
+  return lumora::test::fuzz::LUMORA_FUZZ_ENTRY(data, size);
 }

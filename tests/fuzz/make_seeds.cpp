@@ -20,6 +20,8 @@
 #include "raster_reader_diff.h"
 #include "test_support.h"
 
+namespace lumora::test {
+
 namespace {
 
 struct SeedPage {
@@ -31,9 +33,9 @@ struct SeedPage {
 };
 
 std::string Raster(const std::vector<SeedPage>& pages, cups_mode_t mode) {
-  std::vector<lumora_test::RasterPage> raster;
+  std::vector<lumora::test::RasterPage> raster;
   for (const SeedPage& p : pages) {
-    lumora_test::RasterPage r = lumora_test::PageOfSize(p.pointW, p.pointH, p.width, p.height);
+    lumora::test::RasterPage r = lumora::test::PageOfSize(p.pointW, p.pointH, p.width, p.height);
     r.resolution[0] = r.resolution[1] = p.res;
     r.numCopies = p.copies;
     r.duplex = p.duplex ? 1 : 0;
@@ -43,9 +45,9 @@ std::string Raster(const std::vector<SeedPage>& pages, cups_mode_t mode) {
     };
     raster.push_back(r);
   }
-  lumora_test::TempDir dir;
-  lumora_test::WriteRaster(dir.File("seed.ras"), raster, mode);
-  return lumora_test::ReadFile(dir.File("seed.ras"));
+  lumora::test::TempDir dir;
+  lumora::test::WriteRaster(dir.File("seed.ras"), raster, mode);
+  return lumora::test::ReadFile(dir.File("seed.ras"));
 }
 
 void Put(const std::string& dir, const std::string& name, const std::string& data) {
@@ -63,7 +65,7 @@ std::string FilterOutput(const std::string& seed) {
   char* buf = nullptr;
   size_t len = 0;
   FILE* mem = open_memstream(&buf, &len);
-  lumora_fuzz::RunRasterPageLoop(reinterpret_cast<const uint8_t*>(seed.data()), seed.size(), mem);
+  lumora::test::fuzz::RunRasterPageLoop(reinterpret_cast<const uint8_t*>(seed.data()), seed.size(), mem);
   fclose(mem);
   std::string out(buf, len);
   free(buf);
@@ -72,7 +74,10 @@ std::string FilterOutput(const std::string& seed) {
 
 }  // namespace
 
+}  // namespace lumora::test
+
 int main(int argc, char** argv) {
+  using namespace lumora::test;
   if (argc != 2) {
     fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
     return 2;
@@ -122,7 +127,7 @@ int main(int argc, char** argv) {
   // Raster reader: plan bytes (odd calls, read-ahead size; seed), then a
   // stream of the CUPS writer in each of its forms.
   const std::string rr = root + "/raster_reader";
-  const std::vector<lumora_test::TestPage> pages = {
+  const std::vector<lumora::test::TestPage> pages = {
       {37, 9, 8, 8, CUPS_CSPACE_K, CUPS_ORDER_CHUNKED, 1, 1},
       {11, 6, 16, 16, CUPS_CSPACE_SW, CUPS_ORDER_CHUNKED, 1, 2},
       {10, 5, 8, 24, CUPS_CSPACE_RGB, CUPS_ORDER_CHUNKED, 3, 3},
@@ -132,9 +137,9 @@ int main(int argc, char** argv) {
       {"pwg", CUPS_RASTER_WRITE_PWG}, {"apple", CUPS_RASTER_WRITE_APPLE}};
   for (size_t i = 0; i < sizeof(forms) / sizeof(forms[0]); ++i) {
     const std::string plan = Prefix(static_cast<uint8_t>(i * 3), static_cast<uint8_t>(i));
-    Put(rr, forms[i].first, plan + lumora_test::WriteTestStream(forms[i].second, pages));
+    Put(rr, forms[i].first, plan + lumora::test::WriteTestStream(forms[i].second, pages));
   }
-  const std::string v2 = lumora_test::WriteTestStream(CUPS_RASTER_WRITE_COMPRESSED, {pages[0]});
+  const std::string v2 = lumora::test::WriteTestStream(CUPS_RASTER_WRITE_COMPRESSED, {pages[0]});
   Put(rr, "v2_truncated_in_row", Prefix(1, 9) + v2.substr(0, v2.size() - 7));
 
   // Job settings: model byte, 8 header numbers, options line, PPD lines.

@@ -12,6 +12,8 @@
 
 #include "halftone.h"
 
+namespace lumora::test {
+
 namespace {
 
 enum Mode { kCZ, kM1, kM2 };
@@ -23,7 +25,7 @@ uint32_t ReferenceScreen(const std::vector<uint8_t>& src, int width, int lines, 
   uint32_t coverage = 0, pending = 0;
   size_t out = 0;
   int n = 0;
-  const int per_byte = mode == kM2 ? 4 : 8;
+  const int perByte = mode == kM2 ? 4 : 8;
   uint8_t byte = 0;
   for (int y = 0, r = 0; y < lines; ++y, r = (r + 1) % period) {
     for (int x = 0, c = 0; x < width; ++x, c = (c + 1) % period) {
@@ -38,7 +40,7 @@ uint32_t ReferenceScreen(const std::vector<uint8_t>& src, int width, int lines, 
         byte |= bit;
         if (mode == kCZ && bit != (negative ? 1 : 0)) ++pending;
       }
-      if (++n < per_byte) {
+      if (++n < perByte) {
         byte = static_cast<uint8_t>(byte << (mode == kM2 ? 2 : 1));
       } else {
         if (mode == kCZ && negative) byte = static_cast<uint8_t>(~byte);
@@ -114,19 +116,26 @@ struct ScreenResult {
 };
 
 // Runs the screen on dst padded with a guard band that must stay untouched.
-ScreenResult RunScreen(const std::vector<uint8_t>& page, int width, int lines, size_t out_bytes, int negative,
-           int dpi1200, int platform, bool null_src = false, bool null_dst = false) {
+ScreenResult RunScreen(const std::vector<uint8_t>& page, int width, int lines, size_t outBytes, int negative,
+           int dpi1200, int platform, bool nullSrc = false, bool nullDst = false) {
   ScreenResult run;
-  run.out.assign(out_bytes + 16, 0);
-  for (size_t i = out_bytes; i < run.out.size(); ++i) run.out[i] = 0xA5;
+  run.out.assign(outBytes + 16, 0);
+  for (size_t i = outBytes; i < run.out.size(); ++i) run.out[i] = 0xA5;
   StringLog log;
   uint32_t coverage = gSetup.coverage;
   ScreenJob job{gSetup.model.c_str(), &coverage, &log};
-  run.ret = HalftoneDither(job, null_src ? nullptr : page.data(), width, static_cast<uint32_t>(lines),
-                           null_dst ? nullptr : run.out.data(), 0, negative, dpi1200, platform);
+  HalftoneRequest request;
+  request.src = nullSrc ? nullptr : page.data();
+  request.width = width;
+  request.lines = static_cast<uint32_t>(lines);
+  request.dst = nullDst ? nullptr : run.out.data();
+  request.negative = negative != 0;
+  request.dpi1200 = dpi1200 != 0;
+  request.platform = platform;
+  run.ret = HalftoneDither(job, request);
   run.log = log.text;
-  for (size_t i = out_bytes; i < run.out.size(); ++i) EXPECT_EQ(run.out[i], 0xA5) << "write past the block";
-  run.out.resize(out_bytes);
+  for (size_t i = outBytes; i < run.out.size(); ++i) EXPECT_EQ(run.out[i], 0xA5) << "write past the block";
+  run.out.resize(outBytes);
   run.coverage = coverage;
   return run;
 }
@@ -196,11 +205,11 @@ TEST(HalftoneDither, RefusesNullBuffersAndUnknownPlatform) {
   std::vector<uint8_t> page(64 * 4, 0);
   struct {
     int platform;
-    bool null_src, null_dst;
+    bool nullSrc, nullDst;
   } cases[] = {{0, false, false}, {4, false, false}, {-1, false, false}, {2, true, false}, {1, false, true}};
   for (const auto& c : cases) {
     gSetup = ScreenSetup();
-    ScreenResult run = RunScreen(page, 64, 4, 32, 0, 0, c.platform, c.null_src, c.null_dst);
+    ScreenResult run = RunScreen(page, 64, 4, 32, 0, 0, c.platform, c.nullSrc, c.nullDst);
     EXPECT_EQ(run.ret, 0);
     EXPECT_EQ(run.out, std::vector<uint8_t>(32, 0));
     EXPECT_EQ(run.coverage, 0u);
@@ -273,3 +282,5 @@ TEST(HalftoneDither, MatrixPhaseRepeatsWithThePeriod) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

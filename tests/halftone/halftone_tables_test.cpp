@@ -10,6 +10,8 @@
 
 #include "halftone.h"
 
+namespace lumora::test {
+
 namespace {
 
 template <size_t N>
@@ -120,3 +122,5 @@ TEST(HalftoneSupercell, ClusteredDotGeometry) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -24,7 +24,7 @@
 
 #include "test_support.h"
 
-namespace lumora_test {
+namespace lumora::test {
 namespace {
 
 const char kHazel[] = "Lumora Hazel H1 Series";     // PLATFORM_C
@@ -167,18 +167,6 @@ const std::map<std::string, std::string> kGolden = {
 
 std::string Key(const Case& c) { return c.input + " | " + c.model + " | " + c.options; }
 
-// Blanks the records that depend on the clock or the host.
-std::string Digest(const std::string& s) {
-  uint64_t h = 1469598103934665603ull;  // FNV-1a, 64 bits
-  for (unsigned char ch : s) {
-    h ^= ch;
-    h *= 1099511628211ull;
-  }
-  char buf[40];
-  snprintf(buf, sizeof buf, "%016llx-%zu", static_cast<unsigned long long>(h), s.size());
-  return buf;
-}
-
 class OutputIdentity : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -253,4 +241,4 @@ TEST_F(OutputIdentity, StreamsMatchRecordedDigestsForEveryThreadCount) {
 }
 
 }  // namespace
-}  // namespace lumora_test
+}  // namespace lumora::test

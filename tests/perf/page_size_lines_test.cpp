@@ -9,6 +9,8 @@
 
 #include "ps_rewrite.h"
 
+namespace lumora::test {
+
 namespace {
 
 // The checks written with strcasestr, as a reference.
@@ -91,3 +93,5 @@ TEST(PageSizeLines, SameFindingsAsStrcasestr) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -13,13 +13,15 @@
 #include "support_check.h"
 #include "url_decode.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
-const char* kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;DES:Lumora MP2100;";
-const char* kLarchId = "MFG:Lumora;CMD:PJL,PS;MDL:LP5410 series;CLS:PRINTER;";
-const char* kPlainId = "MFG:Lumora;MDL:OP4220 series;CLS:PRINTER;";
+const char* const kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2100 series;CLS:PRINTER;DES:Lumora MP2100;";
+const char* const kLarchId = "MFG:Lumora;CMD:PJL,PS;MDL:LP5410 series;CLS:PRINTER;";
+const char* const kPlainId = "MFG:Lumora;MDL:OP4220 series;CLS:PRINTER;";
 
 TEST(ModelTables, FollowModelsTsv) {
   std::ifstream tsv(ModelsTsvPath());
@@ -55,7 +57,7 @@ TEST(ModelTables, FollowModelsTsv) {
 
 struct SupportCase {
   const char* name;
-  const char* device_id;  // nullptr: the query failed
+  const char* deviceId;  // nullptr: the query failed
   const char* nickname;
   bool supported, maple, larch;
 };
@@ -66,12 +68,12 @@ TEST_P(SupportChecks, DeviceIdFirstThenNickname) {
   const SupportCase& c = GetParam();
   TempDir dir;
   const lumora::PsPrinterDescription printer = DescribePpd(MakePpd(dir, c.nickname));
-  const char* id = c.device_id ? c.device_id : "";
+  const char* id = c.deviceId ? c.deviceId : "";
   bool maple = false;
   StringLog log;
-  EXPECT_EQ(c.supported, isSupportPrinter(printer, log, id, c.device_id != nullptr, &maple));
+  EXPECT_EQ(c.supported, isSupportPrinter(printer, log, id, c.deviceId != nullptr, &maple));
   EXPECT_EQ(c.maple, maple);
-  EXPECT_EQ(c.larch, isLarchPrinter(printer, log, id, c.device_id != nullptr));
+  EXPECT_EQ(c.larch, isLarchPrinter(printer, log, id, c.deviceId != nullptr));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,33 +138,33 @@ TEST(RemoveStr, OptionsTakenOutInOrder) {
 class SizeChecks : public ::testing::Test {
  protected:
   // A queue without a default size: the job's options, then the job file.
-  void SetUp() override { ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "LongEdge", ""); }
+  void SetUp() override { ppd_ = MakePpd(dir_, "Lumora MP2100 Series PS", "", "LongEdge", ""); }
   std::string Job(const std::string& text) {
-    std::string path = dir / "job.ps";
+    std::string path = dir_ / "job.ps";
     WriteFile(path, text);
     return path;
   }
   // The size checks of a job on this queue.
   int CustomOk(const char* options, const std::string& path) {
-    StepJob job(ppd, options);
+    StepJob job(ppd_, options);
     return isSupportCustomPageSize(*job, options, path.c_str());
   }
   bool A5(const char* options, const std::string& path) {
-    StepJob job(ppd, options);
+    StepJob job(ppd_, options);
     return isA5PageSize(*job, options, path.c_str());
   }
-  TempDir dir;
-  std::string ppd;
-  StderrCapture quiet;
+  TempDir dir_;
+  std::string ppd_;
+  StderrCapture quiet_;
 };
 
 TEST_F(SizeChecks, PageSizeFromPpd) {
   int w = 0, h = 0;
-  StepJob a4(ppd, "PageSize=A4 media=Letter");
+  StepJob a4(ppd_, "PageSize=A4 media=Letter");
   EXPECT_EQ(1, checkmediasize(*a4, 0, &w, &h));
   EXPECT_EQ(595, w);  // 595.3 in the PPD, truncated
   EXPECT_EQ(842, h);
-  StepJob none(ppd, "media=Tabloid");
+  StepJob none(ppd_, "media=Tabloid");
   w = h = 0;
   EXPECT_EQ(0, checkmediasize(*none, 0, &w, &h));
   EXPECT_EQ(0, w + h);
@@ -193,19 +195,19 @@ TEST_F(SizeChecks, CustomRangeFromMediaBox) {
 }
 
 TEST_F(SizeChecks, CustomRangeOnRealJobs) {
-  std::string ok = Job(MakePs(dir, 2, 612, 792));
+  std::string ok = Job(MakePs(dir_, 2, 612, 792));
   EXPECT_EQ(1, CustomOk("PageSize=Custom.612x792", ok));
-  std::string narrow = Job(MakePs(dir, 2, 200, 792));
+  std::string narrow = Job(MakePs(dir_, 2, 200, 792));
   EXPECT_EQ(0, CustomOk("PageSize=Custom.200x792", narrow));
 }
 
 TEST_F(SizeChecks, PathIsNeverSeenByAShell) {
-  mkdir((dir / "x").c_str(), 0700);
-  std::string path = dir / "x/a b;touch pwned1;$(touch pwned2)'\"`touch pwned3`";
+  mkdir((dir_ / "x").c_str(), 0700);
+  std::string path = dir_ / "x/a b;touch pwned1;$(touch pwned2)'\"`touch pwned3`";
   WriteFile(path, "<</Type/Page/MediaBox [0 0 200 792]\n");
   EXPECT_EQ(0, CustomOk("PageSize=Custom", path));
-  EXPECT_EQ(2u, ListDir(dir.path()).size());  // queue.ppd and x
-  EXPECT_EQ(1u, ListDir(dir / "x").size());
+  EXPECT_EQ(2u, ListDir(dir_.path()).size());  // queue.ppd and x
+  EXPECT_EQ(1u, ListDir(dir_ / "x").size());
 }
 
 TEST_F(SizeChecks, A5LongEdge) {
@@ -230,11 +232,13 @@ TEST_F(SizeChecks, A5LongEdge) {
       {"PageSize=A4", "<</Type/Page/MediaBox [0 0 420 595]\n", false},
   };
   for (const auto& c : cases) EXPECT_EQ(c.a5, A5(c.options, Job(c.line))) << c.line;
-  EXPECT_FALSE(A5("", dir / "missing"));
+  EXPECT_FALSE(A5("", dir_ / "missing"));
   // The PPD's default feed edge decides without the option.
-  ppd = MakePpd(dir, "Lumora MP2100 Series PS", "", "ShortEdge", "");
+  ppd_ = MakePpd(dir_, "Lumora MP2100 Series PS", "", "ShortEdge", "");
   EXPECT_FALSE(A5("PageSize=A5", ""));
   EXPECT_TRUE(A5("PageSize=A5 FeedEdge=LongEdge", ""));
 }
 
 }  // namespace
+
+}  // namespace lumora::test

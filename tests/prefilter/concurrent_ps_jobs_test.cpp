@@ -20,9 +20,17 @@
 #include "ps_rewrite.h"
 #include "test_support.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
+
+// The PostScript tests' own helpers, where the common ones have the same names.
+using prefilter::ListDir;
+using prefilter::ReadFile;
+using prefilter::TempDir;
+using prefilter::WriteFile;
 
 struct JobCase {
   const char* name;
@@ -65,9 +73,9 @@ std::string Masked(std::string out) {
 
 // What the filter writes for the job: the program itself, with the case's
 // PPD, as the scheduler starts it.
-lumora_test::RunResult RunFilter(const JobCase& c, const std::string& ppd, const std::string& job,
+RunResult RunFilter(const JobCase& c, const std::string& ppd, const std::string& job,
                                  const std::string& spool) {
-  lumora_test::RunOptions o;
+  RunOptions o;
   o.argv = {PstoLumoraPath(), "7", "bob", "concurrent", c.copies, c.options};
   if (c.fromFd)
     o.stdinFile = job;
@@ -75,7 +83,7 @@ lumora_test::RunResult RunFilter(const JobCase& c, const std::string& ppd, const
     o.argv.push_back(job);
   o.env = {{"PPD", ppd}, {"TMPDIR", spool}, {"CUPS_SERVER", "/nonexistent-lumora/cups.sock"}};
   o.unsetEnv = {"DEVICE_URI"};
-  return lumora_test::RunProgram(o);
+  return RunProgram(o);
 }
 
 // A job cancelled before its first page: the job up to its first page
@@ -92,7 +100,7 @@ struct InProcess {
 
 InProcess RunInProcess(const JobCase& c, const lumora::PsPrinterDescription& printer,
                        const std::string& ppd, const std::string& job) {
-  StringDevice device;
+  MemoryDevice device;
   StringLog log;
   lumora::PsJobHooks hooks;
   hooks.childEnvironment = {"PPD=" + ppd};  // for pdftops
@@ -139,7 +147,7 @@ TEST(ConcurrentPsJobs, EightJobsAtOnceWriteTheFiltersOutput) {
     WriteFile(jobs[i], c.pdf ? ReadFile(MakePdf(dir, c.pages))
                              : WrapPjl(MakePs(dir, c.pages, c.w, c.h)));
     printers[i] = DescribePpd(ppds[i]);
-    lumora_test::RunResult r = RunFilter(c, ppds[i], jobs[i], spool.path());
+    RunResult r = RunFilter(c, ppds[i], jobs[i], spool.path());
     EXPECT_EQ(c.cancel ? 0 : c.status, r.status) << c.name << "\n" << r.err;
     expected[i] = Masked(c.cancel ? CutAtFirstPage(r.out) : r.out);
   }
@@ -230,3 +238,5 @@ TEST(ConcurrentPsJobs, ACancelledJobLeavesNoThreadRunning) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

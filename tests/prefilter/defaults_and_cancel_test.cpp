@@ -14,7 +14,9 @@
 #include "ps_filter.h"
 #include "ps_rewrite.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
@@ -42,7 +44,7 @@ Result RunWithDefaults(const TempDir& dir, const std::string& nickname, const st
   WriteFile(path, ppd);
   const std::string input = dir / "job.prn";
   WriteFile(input, job);
-  StringDevice device;
+  MemoryDevice device;
   StringLog log;
   const lumora::PsPrinterDescription printer = DescribePpd(path);
   lumora::PsJob ps(printer, {"q", "3", "u", "t", copies, options}, {input, -1}, device, log);
@@ -124,7 +126,7 @@ TEST(Cancel, NothingNewStartsAndTheJobEndsWithStatusZero) {
   for (Moment moment : {kFirstQuery, kSecondQuery, kThirdQuery, kConversion}) {
     SCOPED_TRACE(moment);
     unlink(marks.c_str());
-    StringDevice device;
+    MemoryDevice device;
     StringLog log;
     std::atomic<int> queries{0};
     lumora::PsJob* running = nullptr;
@@ -163,3 +165,5 @@ TEST(Cancel, NothingNewStartsAndTheJobEndsWithStatusZero) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

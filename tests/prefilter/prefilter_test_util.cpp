@@ -18,7 +18,7 @@
 
 #include "ps_filter.h"
 
-namespace pftest {
+namespace lumora::test::prefilter {
 
 HookLog gHookLog;
 
@@ -56,7 +56,7 @@ TempDir::~TempDir() {
 }
 
 std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex,
-                    const std::string& feed_edge, const std::string& page_size) {
+                    const std::string& feedEdge, const std::string& pageSize) {
   std::string ppd =
       "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
       "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"LUMORA.PPD\"\n"
@@ -66,7 +66,7 @@ std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::
       "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n*TTRasterizer: Type42\n"
 
       "*OpenUI *PageSize: PickOne\n" +
-      (page_size.empty() ? std::string() : "*DefaultPageSize: " + page_size + "\n") +
+      (pageSize.empty() ? std::string() : "*DefaultPageSize: " + pageSize + "\n") +
       "*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
       "*PageSize A5/A5: \"<</PageSize[420 595]>>setpagedevice\"\n"
       "*PageSize Letter/Letter: \"<</PageSize[612 792]>>setpagedevice\"\n*CloseUI: *PageSize\n"
@@ -78,8 +78,8 @@ std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::
     ppd += "*OpenUI *Duplex: PickOne\n*DefaultDuplex: " + duplex +
            "\n*Duplex None/Off: \"\"\n*Duplex DuplexNoTumble/Long Edge: \"\"\n"
            "*Duplex DuplexTumble/Short Edge: \"\"\n*CloseUI: *Duplex\n";
-  if (!feed_edge.empty())
-    ppd += "*OpenUI *FeedEdge: PickOne\n*DefaultFeedEdge: " + feed_edge +
+  if (!feedEdge.empty())
+    ppd += "*OpenUI *FeedEdge: PickOne\n*DefaultFeedEdge: " + feedEdge +
            "\n*FeedEdge ShortEdge/Short: \"\"\n*FeedEdge LongEdge/Long: \"\"\n*CloseUI: *FeedEdge\n";
   std::string path = dir / "queue.ppd";
   WriteFile(path, ppd);
@@ -134,8 +134,8 @@ std::string MakePs(const TempDir&, int pages, int w, int h) {
   return made[key];
 }
 
-std::string WrapPjl(const std::string& ps, const std::string& job_name) {
-  return "\x1b%-12345X@PJL JOB NAME=\"" + job_name + "\"\r\n@PJL SET RESOLUTION=600\r\n" +
+std::string WrapPjl(const std::string& ps, const std::string& jobName) {
+  return "\x1b%-12345X@PJL JOB NAME=\"" + jobName + "\"\r\n@PJL SET RESOLUTION=600\r\n" +
          "@PJL ENTER LANGUAGE = POSTSCRIPT\r\n" + ps + "\x04\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X";
 }
 
@@ -224,10 +224,10 @@ std::mutex gHookMutex;
 std::unique_ptr<DeviceLine> OpenCountingLine(DeviceLineUse use, const std::string& uri) {
   std::lock_guard<std::mutex> hold(gHookMutex);
   if (use == DeviceLineUse::kStatus) {
-    ++gHookLog.status_threads;
+    ++gHookLog.statusThreads;
     gHookLog.uri = uri;
   } else {
-    ++gHookLog.keepalive_starts;
+    ++gHookLog.keepaliveStarts;
   }
   return std::unique_ptr<DeviceLine>(new CountingLine);
 }
@@ -276,11 +276,11 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   gHookLog = HookLog();
 
   static int counter = 0;
-  std::string in_path = CacheDir() / ("in-" + std::to_string(++counter));
-  std::string out_path = CacheDir() / ("out-" + std::to_string(counter));
-  WriteFile(in_path, input);
-  int in_fd = open(in_path.c_str(), O_RDONLY);
-  int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::string inPath = CacheDir() / ("in-" + std::to_string(++counter));
+  std::string outPath = CacheDir() / ("out-" + std::to_string(counter));
+  WriteFile(inPath, input);
+  int inFd = open(inPath.c_str(), O_RDONLY);
+  int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
   std::vector<std::string> all = {"lumora-q"};
   all.insert(all.end(), args.begin(), args.end());
@@ -288,12 +288,12 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  lumora::FdOutput device(out_fd);
+  lumora::FdOutput device(outFd);
   lumora::StderrLog log;
   PsFilterIo io;
   io.device = &device;
   io.log = &log;
-  io.inFd = in_fd;
+  io.inFd = inFd;
   io.deviceIdTimeout = 0.2;
   io.adjustHooks = [&](lumora::PsJobHooks& hooks) {
     hooks.refusalPauseSeconds = 0;
@@ -305,17 +305,17 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
   JobRun run;
   {
     StderrCapture capture;
-    run.status = pstoLumoraJob(static_cast<int>(all.size()), argv.data(), io);
+    run.status = PsToLumoraJob(static_cast<int>(all.size()), argv.data(), io);
     run.err = capture.Stop();
   }
-  close(in_fd);
-  close(out_fd);
-  run.out = ReadFile(out_path);
-  unlink(in_path.c_str());
-  unlink(out_path.c_str());
-  gHookLog.keepalive_stops = Count(run.err, "End::g_bDammyEnd = 1\n");
+  close(inFd);
+  close(outFd);
+  run.out = ReadFile(outPath);
+  unlink(inPath.c_str());
+  unlink(outPath.c_str());
+  gHookLog.keepaliveStops = Count(run.err, "End::g_bDammyEnd = 1\n");
   const size_t at = run.err.find(",jobid:");
-  if (at != std::string::npos) gHookLog.job_id = atoi(run.err.c_str() + at + 7);
+  if (at != std::string::npos) gHookLog.jobId = atoi(run.err.c_str() + at + 7);
   return run;
 }
 
@@ -323,4 +323,4 @@ std::string PstoLumoraPath() { return PSTOLUMORA_PATH; }
 std::string ResponderPath() { return SC_RESPONDER_PATH; }
 std::string ModelsTsvPath() { return MODELS_TSV; }
 
-}  // namespace pftest
+}  // namespace lumora::test::prefilter

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "memory_output.h"
 #include "ps_job.h"
 #include "ps_job_state.h"
 
-namespace pftest {
+namespace lumora::test::prefilter {
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
@@ -30,18 +31,18 @@ class TempDir {
   std::string path_;
 };
 
-// A PPD of the given nickname; duplex and feed_edge are default choices of
-// the "Duplex" and "FeedEdge" options (none when empty), page_size the
+// A PPD of the given nickname; duplex and feedEdge are default choices of
+// the "Duplex" and "FeedEdge" options (none when empty), pageSize the
 // default PageSize (a queue without one when empty).
 std::string MakePpd(const TempDir& dir, const std::string& nickname, const std::string& duplex = "",
-                    const std::string& feed_edge = "", const std::string& page_size = "A4");
+                    const std::string& feedEdge = "", const std::string& pageSize = "A4");
 
 // A PDF of n pages, page k showing "Page k", made by ghostscript.
 std::string MakePdf(const TempDir& dir, int pages, const std::string& name = "job.pdf");
 // PostScript of n pages of the given size (points) made by ps2write.
 std::string MakePs(const TempDir& dir, int pages, int w = 595, int h = 842);
 // The PJL lines a PPD's JCL puts around a PostScript job.
-std::string WrapPjl(const std::string& ps, const std::string& job_name = "job");
+std::string WrapPjl(const std::string& ps, const std::string& jobName = "job");
 
 // How a job file closes its PJL job: its last universal exit that opens
 // PJL, and what follows (empty without one).
@@ -69,7 +70,7 @@ struct JobRun {
   std::string err;
 };
 
-// Runs pstoLumoraJob in this process: argv[0] "lumora-q" then args (5 or 6
+// Runs PsToLumoraJob in this process: argv[0] "lumora-q" then args (5 or 6
 // entries), input bytes on the input descriptor, PPD as given, TMPDIR set to
 // tmpdir. The side-channel threads talk to a line that only counts them.
 // pdftops replaces the system converter when given.
@@ -77,23 +78,13 @@ JobRun RunJob(const std::vector<std::string>& args, const std::string& input, co
               const std::string& tmpdir, bool canceled = false, const std::string& pdftops = "");
 // What the job's threads did in the last RunJob.
 struct HookLog {
-  int status_threads = 0;
-  int keepalive_starts = 0;
-  int keepalive_stops = 0;  // Waitpthread calls
+  int statusThreads = 0;
+  int keepaliveStarts = 0;
+  int keepaliveStops = 0;  // Waitpthread calls
   std::string uri;
-  int job_id = 0;
+  int jobId = 0;
 };
 extern HookLog gHookLog;
-
-// A device that keeps the bytes.
-class StringDevice : public lumora::ByteOutput {
- public:
-  bool Write(const void* data, size_t len) override {
-    bytes.append(static_cast<const char*>(data), len);
-    return true;
-  }
-  std::string bytes;
-};
 
 // A log that keeps its lines (from any thread).
 class StringLog : public lumora::LogOutput {
@@ -123,7 +114,7 @@ struct StepJob {
                    const std::string& copies = "1", lumora::PsJobHooks hooks = {});
   lumora::PsJobState& operator*() { return *state; }
   lumora::PsPrinterDescription printer;
-  StringDevice device;
+  MemoryDevice device;
   lumora::StderrLog log;
   std::unique_ptr<lumora::PsJobState> state;
 };
@@ -148,4 +139,4 @@ std::string PstoLumoraPath();
 std::string ResponderPath();
 std::string ModelsTsvPath();
 
-}  // namespace pftest
+}  // namespace lumora::test::prefilter

@@ -16,11 +16,13 @@
 #include "ps_rewrite.h"
 #include "support_check.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
-const char* kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2310 series;CLS:PRINTER;";
+const char* const kMapleId = "MFG:Lumora;CMD:PJL,PS;MDL:MP2310 series;CLS:PRINTER;";
 
 // Puts fd on descriptor 4 of a child about to exec (kept across the exec).
 void OntoFd4(int fd) {
@@ -37,7 +39,7 @@ class SideChannel {
     ClaimSideChannelFds();
     int sv[2];
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv);
-    filter_end = sv[0];
+    filterEnd = sv[0];
     std::vector<std::string> args = {ResponderPath()};
     args.insert(args.end(), mode.begin(), mode.end());
     pid_ = fork();
@@ -52,11 +54,11 @@ class SideChannel {
     close(sv[1]);
   }
   ~SideChannel() {
-    if (filter_end >= 0) close(filter_end);
+    if (filterEnd >= 0) close(filterEnd);
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
-  int filter_end = -1;
+  int filterEnd = -1;
 
  private:
   pid_t pid_ = -1;
@@ -65,12 +67,12 @@ class SideChannel {
 struct Filter {
   pid_t pid = -1;
   int out = -1;  // read end of its standard output
-  std::string err_path;
+  std::string errPath;
 
-  Filter(const std::vector<std::string>& args, const std::string& ppd, int in_fd, int fd4,
+  Filter(const std::vector<std::string>& args, const std::string& ppd, int inFd, int fd4,
          const std::string& tmpdir, const std::vector<std::string>& extraEnv = {}) {
     static int counter = 0;
-    err_path = tmpdir + "/../stderr-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    errPath = tmpdir + "/../stderr-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     int p[2];
     pipe2(p, O_CLOEXEC);
     out = p[0];
@@ -81,8 +83,8 @@ struct Filter {
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     pid = fork();
     if (pid == 0) {
-      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(in_fd, 0);
+      int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(inFd, 0);
       dup2(p[1], 1);
       dup2(err, 2);
       if (fd4 >= 0)
@@ -112,25 +114,25 @@ struct Filter {
     close(out);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string Err() { return ReadFile(err_path); }
-  ~Filter() { unlink(err_path.c_str()); }
+  std::string Err() { return ReadFile(errPath); }
+  ~Filter() { unlink(errPath.c_str()); }
 };
 
 class Program : public ::testing::Test {
  protected:
   int Input(const std::string& data) {
-    std::string path = dir / ("input-" + std::to_string(++inputs));
+    std::string path = dir_ / ("input-" + std::to_string(++inputs_));
     WriteFile(path, data);
     return open(path.c_str(), O_RDONLY | O_CLOEXEC);
   }
-  TempDir dir, spool;
-  int inputs = 0;
+  TempDir dir_, spool_;
+  int inputs_ = 0;
 };
 
 TEST_F(Program, WrongArgumentCount) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"1", "u"},
                                                std::vector<std::string>{"1", "u", "t", "1", "", "f", "x"}}) {
-    Filter f(args, MakePpd(dir, "Lumora MP2100 Series PS"), Input(""), -1, spool.path());
+    Filter f(args, MakePpd(dir_, "Lumora MP2100 Series PS"), Input(""), -1, spool_.path());
     EXPECT_EQ("", f.ReadAll());
     EXPECT_EQ(1, f.Wait());
     EXPECT_EQ("ERROR: Usage: pstoLumora job-id user title copies options [file]\n", f.Err());
@@ -138,44 +140,44 @@ TEST_F(Program, WrongArgumentCount) {
 }
 
 TEST_F(Program, UnsupportedPrinterRefusedWithoutReadingInput) {
-  int in = Input(WrapPjl(MakePs(dir, 1)));
-  Filter f({"1", "u", "t", "1", ""}, MakePpd(dir, "Other Printer"), in, -1, spool.path());
+  int in = Input(WrapPjl(MakePs(dir_, 1)));
+  Filter f({"1", "u", "t", "1", ""}, MakePpd(dir_, "Other Printer"), in, -1, spool_.path());
   EXPECT_EQ("", f.ReadAll());
   EXPECT_EQ(1, f.Wait());
   EXPECT_EQ(0, lseek(in, 0, SEEK_CUR));
   EXPECT_EQ(0u, f.Err().find("DEBUG: cups api can't find 1284 information.\n"));
   EXPECT_NE(std::string::npos, f.Err().find("ERROR:当前打印机不可打印，请使用正确的打印机\n"));
-  EXPECT_TRUE(ListDir(spool.path()).empty());
+  EXPECT_TRUE(ListDir(spool_.path()).empty());
 }
 
 TEST_F(Program, DeviceIdOverSideChannelDecides) {
-  std::string job = WrapPjl(MakePs(dir, 1));
-  std::string other = MakePpd(dir, "Other Printer");
+  std::string job = WrapPjl(MakePs(dir_, 1));
+  std::string other = MakePpd(dir_, "Other Printer");
   {
     SideChannel backend({"id", kMapleId});
-    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filter_end, spool.path());
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool_.path());
     std::string out = f.ReadAll();
     EXPECT_EQ(0, f.Wait()) << f.Err();
     EXPECT_NE(std::string::npos, out.find("\r\n@PJL SET JOBID=11\r\n"));  // maple rewriting
   }
   {
     SideChannel backend({"id", "MFG:Lumora;MDL:MP2310 series;"});
-    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filter_end, spool.path());
+    Filter f({"11", "u", "t", "1", ""}, other, Input(job), backend.filterEnd, spool_.path());
     EXPECT_EQ("", f.ReadAll());
     EXPECT_EQ(1, f.Wait());
   }
   {
     SideChannel backend({"id", "MFG:Lumora;MDL:LP5310 series;CLS:PRINTER;"});
-    Filter f({"12", "u", "t", "1", "", MakePdf(dir, 2)}, other, Input(""), backend.filter_end, spool.path());
+    Filter f({"12", "u", "t", "1", "", MakePdf(dir_, 2)}, other, Input(""), backend.filterEnd, spool_.path());
     EXPECT_EQ(0u, f.ReadAll().find("%!PS-Adobe-3.0"));  // the PDF road
     EXPECT_EQ(0, f.Wait()) << f.Err();
   }
-  EXPECT_TRUE(ListDir(spool.path()).empty());
+  EXPECT_TRUE(ListDir(spool_.path()).empty());
 }
 
 TEST_F(Program, SigtermCutsAtNextPage) {
-  std::string job = WrapPjl(MakePs(dir, 4));
-  Filter f({"2", "u", "t", "1", ""}, MakePpd(dir, "Lumora OP3100 Series PS"), Input(job), -1, spool.path());
+  std::string job = WrapPjl(MakePs(dir_, 4));
+  Filter f({"2", "u", "t", "1", ""}, MakePpd(dir_, "Lumora OP3100 Series PS"), Input(job), -1, spool_.path());
   char first;
   ASSERT_EQ(1, read(f.out, &first, 1));  // copying has begun; the pipe holds it back
   kill(f.pid, SIGTERM);
@@ -185,18 +187,18 @@ TEST_F(Program, SigtermCutsAtNextPage) {
                 JobClose(job),
             out);
   EXPECT_NE(std::string::npos, f.Err().find("cancel_job =1\n"));
-  EXPECT_TRUE(ListDir(spool.path()).empty());
+  EXPECT_TRUE(ListDir(spool_.path()).empty());
 }
 
 TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
-  const std::string path = dir / "400-pages.prn";
+  const std::string path = dir_ / "400-pages.prn";
   WriteFile(path, FourHundredPages());
   const std::string trailer = std::string(kCancelTrailer, kCancelTrailerLen) + JobClose(ReadFile(path));
   int pagesAfter[2] = {0, 0};
   for (int maple = 0; maple < 2; ++maple) {
     Filter f({"3", "u", "t", "1", "", path},
-             MakePpd(dir, maple ? "Lumora MP2100 Series PS" : "Lumora OP3100 Series PS"), Input(""), -1,
-             spool.path());
+             MakePpd(dir_, maple ? "Lumora MP2100 Series PS" : "Lumora OP3100 Series PS"), Input(""), -1,
+             spool_.path());
     SlowRead r = ReadSlowlyAndCancel(f.out, [&] { kill(f.pid, SIGTERM); });
     EXPECT_EQ(0, f.Wait());
     ASSERT_GT(r.at, 0u);
@@ -223,8 +225,8 @@ TEST_F(Program, SigtermOnASlowBackendSendsOnlyWhatThePipeHeldAndTheCut) {
 // thread is in its 2 s wait for a reply or its 5 s pause when the copy ends,
 // and the job ends at once all the same, well before the next exchange.
 TEST_F(Program, NetworkKeepAliveDoesNotHoldTheJobEnd) {
-  Filter f({"5", "u", "t", "1", "", MakePdf(dir, 5)}, MakePpd(dir, "Lumora LP5200 Series PS"), Input(""), -1,
-           spool.path(), {"DEVICE_URI=socket://127.0.0.1:9100"});
+  Filter f({"5", "u", "t", "1", "", MakePdf(dir_, 5)}, MakePpd(dir_, "Lumora LP5200 Series PS"), Input(""), -1,
+           spool_.path(), {"DEVICE_URI=socket://127.0.0.1:9100"});
   using Clock = std::chrono::steady_clock;
   auto last = Clock::now();
   std::string out;
@@ -244,15 +246,15 @@ TEST_F(Program, NetworkKeepAliveDoesNotHoldTheJobEnd) {
 
 // query1284info in this process, over a socket pair on descriptor 4.
 TEST(DeviceIdQuery, AnswersOfTheBackend) {
-  const std::string too_long(600, 'x');
+  const std::string tooLong(600, 'x');
   const struct {
     std::vector<std::string> mode;
     bool ok;
-  } cases[] = {{{"id", kMapleId}, true}, {{"none"}, false}, {{"silent"}, false}, {{"id", too_long}, false}};
+  } cases[] = {{{"id", kMapleId}, true}, {{"none"}, false}, {{"silent"}, false}, {{"id", tooLong}, false}};
   int saved = dup(4);
   for (const auto& c : cases) {
     SideChannel backend(c.mode);
-    dup2(backend.filter_end, 4);
+    dup2(backend.filterEnd, 4);
     lumora::PsJobHooks hooks;
     hooks.deviceId = [](char* id, int* len) { return QueryDeviceIdOverSideChannel(id, len, 0.3); };
     TempDir dir;
@@ -308,3 +310,5 @@ TEST(DeviceIdQuery, UnansweredQueryIsNotAskedAgainInTheJob) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -13,7 +13,9 @@
 #include "prefilter_test_util.h"
 #include "ps_rewrite.h"
 
-using namespace pftest;
+namespace lumora::test {
+
+using namespace prefilter;
 
 namespace {
 
@@ -34,59 +36,59 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 // name line, page sizes forced.
 std::string Rewritten(std::string job, const std::string& jobid, const std::string& size,
                       const std::string& extra = "") {
-  size_t name_end = job.find("\r\n") + 2;
-  job.insert(name_end, "@PJL SET JOBOWNER=\"" + Hostname() + "\"\r\n@PJL SET JOBID=" + jobid + "\r\n" + extra);
+  size_t nameEnd = job.find("\r\n") + 2;
+  job.insert(nameEnd, "@PJL SET JOBOWNER=\"" + Hostname() + "\"\r\n@PJL SET JOBID=" + jobid + "\r\n" + extra);
   if (!size.empty()) ReplaceAll(job, "<</Type/Page/MediaBox [0 0 595 842]\n", "<</Type/Page/MediaBox [0 0 " + size + "]\n");
   return job;
 }
 
 class PsRoad : public ::testing::Test {
  protected:
-  std::string Ppd(const std::string& model) { return MakePpd(dir, "Lumora " + model + " Series PS", "", "LongEdge"); }
-  void ExpectNoTempFiles() { EXPECT_TRUE(ListDir(spool.path()).empty()); }
-  TempDir dir, spool;
-  std::string job = WrapPjl(MakePs(dir, 3));
+  std::string Ppd(const std::string& model) { return MakePpd(dir_, "Lumora " + model + " Series PS", "", "LongEdge"); }
+  void ExpectNoTempFiles() { EXPECT_TRUE(ListDir(spool_.path()).empty()); }
+  TempDir dir_, spool_;
+  std::string job_ = WrapPjl(MakePs(dir_, 3));
 };
 
 TEST_F(PsRoad, PlainFamilyIsCopiedUnchanged) {
-  JobRun run = RunJob({"7", "u", "t", "1", ""}, job, Ppd("OP3100"), spool.path());
+  JobRun run = RunJob({"7", "u", "t", "1", ""}, job_, Ppd("OP3100"), spool_.path());
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(job, run.out);
-  EXPECT_EQ(0, gHookLog.status_threads);
+  EXPECT_EQ(job_, run.out);
+  EXPECT_EQ(0, gHookLog.statusThreads);
   ExpectNoTempFiles();
   // Named on the command line: nothing is read from the input, the file stays.
-  std::string path = dir / "named.prn";
-  WriteFile(path, job);
-  run = RunJob({"7", "u", "t", "1", "", path}, "not this", Ppd("OP3100"), spool.path());
-  EXPECT_EQ(job, run.out);
-  EXPECT_EQ(job, ReadFile(path));
+  std::string path = dir_ / "named.prn";
+  WriteFile(path, job_);
+  run = RunJob({"7", "u", "t", "1", "", path}, "not this", Ppd("OP3100"), spool_.path());
+  EXPECT_EQ(job_, run.out);
+  EXPECT_EQ(job_, ReadFile(path));
 }
 
 TEST_F(PsRoad, SpooledJobWithoutUniversalExitGetsEndMarker) {
-  std::string ps = MakePs(dir, 1);
-  JobRun run = RunJob({"7", "u", "t", "1", ""}, ps, Ppd("OP3100"), spool.path());
+  std::string ps = MakePs(dir_, 1);
+  JobRun run = RunJob({"7", "u", "t", "1", ""}, ps, Ppd("OP3100"), spool_.path());
   EXPECT_EQ(ps + "\x04\x1b%-12345X\n", run.out);
   EXPECT_NE(std::string::npos, run.err.find("\x04\x1b%-12345X\n"));
 }
 
 TEST_F(PsRoad, MapleHeaderAndPageSize) {
-  JobRun run = RunJob({"42", "u", "t", "1", "PageSize=Letter"}, job, Ppd("MP2100"), spool.path());
+  JobRun run = RunJob({"42", "u", "t", "1", "PageSize=Letter"}, job_, Ppd("MP2100"), spool_.path());
   EXPECT_EQ(0, run.status);
-  EXPECT_EQ(Rewritten(job, "42", "612 792"), run.out);
-  EXPECT_EQ(1, gHookLog.status_threads);
-  EXPECT_EQ(42, gHookLog.job_id);
+  EXPECT_EQ(Rewritten(job_, "42", "612 792"), run.out);
+  EXPECT_EQ(1, gHookLog.statusThreads);
+  EXPECT_EQ(42, gHookLog.jobId);
   EXPECT_NE(std::string::npos, run.err.find("uri:,jobid:42,jobower:" + Hostname() + "\n"));
   ExpectNoTempFiles();
   // Without a PageSize the sizes stay as they are.
-  run = RunJob({"43", "u", "t", "1", ""}, job, Ppd("MP2100"), spool.path());
-  EXPECT_EQ(Rewritten(job, "43", ""), run.out);
+  run = RunJob({"43", "u", "t", "1", ""}, job_, Ppd("MP2100"), spool_.path());
+  EXPECT_EQ(Rewritten(job_, "43", ""), run.out);
 }
 
 TEST_F(PsRoad, A5LongEdgeAndDeferredMediaSelection) {
   std::string body = "%!PS\n<<DeferredMediaSelection true>>setpagedevice % keep\n/pdfSetupPaper {} def\n"
                      "595 842 pdfSetupPaper\n";
   std::string in = WrapPjl(body);
-  JobRun run = RunJob({"5", "u", "t", "1", "PageSize=A5"}, in, Ppd("MP2650"), spool.path());
+  JobRun run = RunJob({"5", "u", "t", "1", "PageSize=A5"}, in, Ppd("MP2650"), spool_.path());
   std::string expected = Rewritten(in, "5", "", "@PJL SET PAPER=A5L\r\n");
   ReplaceAll(expected, "<<DeferredMediaSelection", "<</DeferredMediaSelection");
   ReplaceAll(expected, "595 842 pdfSetupPaper", "420 595 pdfSetupPaper");
@@ -95,17 +97,17 @@ TEST_F(PsRoad, A5LongEdgeAndDeferredMediaSelection) {
   // Without a PageSize, on a queue without a default size, the job's own A5
   // MediaBox, fractions and all, tells.
   in = WrapPjl("%!PS\n<</Type/Page/MediaBox [0 0 419.53 595.28]\n");
-  const std::string noDefault = MakePpd(dir, "Lumora MP2650 Series PS", "", "LongEdge", "");
-  run = RunJob({"6", "u", "t", "1", ""}, in, noDefault, spool.path());
+  const std::string noDefault = MakePpd(dir_, "Lumora MP2650 Series PS", "", "LongEdge", "");
+  run = RunJob({"6", "u", "t", "1", ""}, in, noDefault, spool_.path());
   EXPECT_EQ(Rewritten(in, "6", "", "@PJL SET PAPER=A5L\r\n"), run.out);
 }
 
 TEST_F(PsRoad, CollatedCopiesInOneJob) {
-  std::string ps = MakePs(dir, 2);
+  std::string ps = MakePs(dir_, 2);
   size_t setup = ps.find("%%EndProlog");
   ps.insert(setup, "%RBIBeginNonPPDFeature: *NumCopies 3\n/#copies 3 def\n%RBIEndNonPPDFeature\n");
   std::string in = WrapPjl(ps);
-  JobRun run = RunJob({"9", "u", "t", "3", "PageSize=A4 Collate=True"}, in, Ppd("MP2100"), spool.path());
+  JobRun run = RunJob({"9", "u", "t", "3", "PageSize=A4 Collate=True"}, in, Ppd("MP2100"), spool_.path());
   EXPECT_EQ(0, run.status);
 
   std::string once = Rewritten(in, "9", "595 842");
@@ -116,10 +118,10 @@ TEST_F(PsRoad, CollatedCopiesInOneJob) {
   EXPECT_EQ(once + body + body + kEoj, run.out);
   ExpectNoTempFiles();  // the collated-copy file too
 
-  run = RunJob({"9", "u", "t", "1", "PageSize=A4 collate"}, in, Ppd("MP2100"), spool.path());
+  run = RunJob({"9", "u", "t", "1", "PageSize=A4 collate"}, in, Ppd("MP2100"), spool_.path());
   EXPECT_EQ(once + kEoj, run.out);
   // "noCollate" is no request to collate: the copy-count feature stays.
-  run = RunJob({"9", "u", "t", "3", "PageSize=A4 noCollate"}, in, Ppd("MP2100"), spool.path());
+  run = RunJob({"9", "u", "t", "3", "PageSize=A4 noCollate"}, in, Ppd("MP2100"), spool_.path());
   EXPECT_NE(std::string::npos, run.out.find("/#copies 3 def"));
 }
 
@@ -128,27 +130,27 @@ TEST_F(PsRoad, LongLinesPassWhole) {
   std::string blob(3 << 20, 'b');
   blob[12345] = '\0';  // a NUL byte in the data survives
   std::string in = WrapPjl("%!PS\n%" + blob + "\n<</Type/Page/MediaBox [0 0 595 842]\n", name);
-  JobRun run = RunJob({"8", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool.path());
+  JobRun run = RunJob({"8", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool_.path());
   EXPECT_EQ(Rewritten(in, "8", "612 792"), run.out);
 }
 
 TEST_F(PsRoad, CancelCutsAtNextPage) {
-  std::string ps = MakePs(dir, 3);
+  std::string ps = MakePs(dir_, 3);
   std::string in = WrapPjl(ps);
-  size_t first_page = in.find("%%Page:");
+  size_t firstPage = in.find("%%Page:");
   // After the trailer the PJL job is closed as the job file closes it.
   const std::string close = JobClose(in);
   ASSERT_EQ("\x1b%-12345X@PJL EOJ\r\n\x1b%-12345X", close);
   // Plain copy: the block holding the first page comment is cut there.
-  JobRun run = RunJob({"1", "u", "t", "1", ""}, in, Ppd("OP3100"), spool.path(), true);
-  EXPECT_EQ(in.substr(0, first_page) + kTrailer + close, run.out);
+  JobRun run = RunJob({"1", "u", "t", "1", ""}, in, Ppd("OP3100"), spool_.path(), true);
+  EXPECT_EQ(in.substr(0, firstPage) + kTrailer + close, run.out);
   EXPECT_NE(std::string::npos, run.err.find("find page end\n"));
   // Maple, line by line.
-  run = RunJob({"1", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool.path(), true);
+  run = RunJob({"1", "u", "t", "1", "PageSize=Letter"}, in, Ppd("MP2100"), spool_.path(), true);
   std::string full = Rewritten(in, "1", "612 792");
   EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer + close, run.out);
   // Collating: the cut ends the copies, the end of job follows.
-  run = RunJob({"1", "u", "t", "2", "Collate=True"}, in, Ppd("MP2100"), spool.path(), true);
+  run = RunJob({"1", "u", "t", "2", "Collate=True"}, in, Ppd("MP2100"), spool_.path(), true);
   full = Rewritten(in, "1", "595 842");
   EXPECT_EQ(full.substr(0, full.find("%%Page:")) + kTrailer + kEoj + close, run.out);
   ExpectNoTempFiles();
@@ -158,7 +160,7 @@ TEST_F(PsRoad, CancelCutsAtNextPage) {
 // writer), while a slow backend keeps the output pipe full: what the
 // rewriting gathered and the pipe did not take yet meets the cut.
 TEST_F(PsRoad, CancelFromTheStatusThreadWhileTheOutputIsFull) {
-  const std::string path = dir / "400-pages.prn";
+  const std::string path = dir_ / "400-pages.prn";
   WriteFile(path, FourHundredPages());
   const lumora::PsPrinterDescription printer = DescribePpd(Ppd("MP2100"));
   for (bool collate : {false, true}) {
@@ -193,18 +195,18 @@ TEST_F(PsRoad, EndSetupBeforePageIsNoBoundary) {
 }
 
 TEST_F(PsRoad, RefusalsLeaveNothingBehind) {
-  JobRun run = RunJob({"1", "u", "t", "1", ""}, job, MakePpd(dir, "Other Printer"), spool.path());
+  JobRun run = RunJob({"1", "u", "t", "1", ""}, job_, MakePpd(dir_, "Other Printer"), spool_.path());
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("", run.out);
   EXPECT_NE(std::string::npos, run.err.find("ERROR:当前打印机不可打印，请使用正确的打印机\n"));
-  std::string narrow = WrapPjl(MakePs(dir, 1, 200, 792));
-  run = RunJob({"1", "u", "t", "1", "PageSize=Custom.200x792"}, narrow, Ppd("MP2100"), spool.path());
+  std::string narrow = WrapPjl(MakePs(dir_, 1, 200, 792));
+  run = RunJob({"1", "u", "t", "1", "PageSize=Custom.200x792"}, narrow, Ppd("MP2100"), spool_.path());
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("", run.out);
   EXPECT_NE(std::string::npos,
             run.err.find("ERROR:The current custom pager cannot be printed,please use the corrent paper\n"));
   ExpectNoTempFiles();
-  run = RunJob({"1", "u", "t", "1"}, job, Ppd("MP2100"), spool.path());
+  run = RunJob({"1", "u", "t", "1"}, job_, Ppd("MP2100"), spool_.path());
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("ERROR: Usage: pstoLumora job-id user title copies options [file]\n", run.err);
 }
@@ -233,3 +235,5 @@ TEST(QueueLookup, DecodedLowerCaseLastSegment) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

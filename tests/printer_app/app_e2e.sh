@@ -26,7 +26,8 @@ check "manual page describes every sub-command and option of --help${missing:+ (
 
 pwg_pages "$W/sample.pwg" 600 true < "$APP_SRC/../e2e/sample_document.ps"
 devices hazel:keep hazelm:keep cedar:keep cedarm:keep elm:keep
-server_start
+# (The dynamic linker notes where libpappl's calls go: see below.)
+LD_DEBUG=bindings LD_DEBUG_OUTPUT="$W/ld" server_start
 
 # name | driver | model | job attributes | the options rastertoLumora gets
 cases=(
@@ -71,6 +72,26 @@ for name in hazel cedar elm hazelm cedarm; do
   check "$name: stream identical to rastertoLumora's" python3 "$HELPERS" same-stream "$W/$name.expected" "$stream"
   check "$name: stream reads back whole" inspect_ok "$stream" "$W/$name"
   check "$name: 3 pages and the blank back side" [ "$(pages_in "$W/$name")" = 4 ]
+done
+
+# A client's Apple raster prints as rastertoLumora prints the same file, and
+# a client's raster is read by the program's own functions, not libcups's.
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=urf -dcupsColorSpace=18 -dcupsBitsPerColor=8 -r600 \
+  -sPAPERSIZE=a4 -dFIXEDMEDIA -sOutputFile="$W/sample.urf" "$APP_SRC/../e2e/sample_document.ps" \
+  > /dev/null 2>&1
+check "image/urf: an Apple raster file" [ "$(head -c 7 "$W/sample.urf")" = UNIRAST ]
+id=$(submit hazel "$W/sample.urf" image/urf "keyword sides one-sided")
+state=$(wait_job hazel "$id" 120)
+check "image/urf: job $id $state" [ "$state" = completed ]
+stream=$(ls -t "$W"/dev/hazel-*.prn | head -n 1)
+filter_reference "$W/urf.expected" Hazel-H1 "$id" "$(job_options hazel "$id")" "$W/sample.urf"
+check "image/urf: stream identical to rastertoLumora's" \
+  python3 "$HELPERS" same-stream "$W/urf.expected" "$stream"
+check "image/urf: 3 pages" bash -c "$(declare -f inspect_ok pages_in); APP_INSPECT='$APP_INSPECT'; \
+  inspect_ok '$stream' '$W/urf' && [ \$(pages_in '$W/urf') = 3 ]"
+for fn in cupsRasterOpenIO cupsRasterReadHeader2 cupsRasterReadPixels cupsRasterClose; do
+  check "libpappl's $fn is the program's" \
+    grep -q "libpappl\.so[.0-9]* \[0\] to [^ ]*/lpa-test-$$ \[0\]: normal symbol \`$fn'" "$W"/ld.*
 done
 check "manual duplex: fronts, the turn command, backs" grep -q -i "manual duplex" "$W/cedarm.summary.txt"
 check "manual duplex: the prompt reached the printer's log" \

@@ -16,10 +16,13 @@
 #include <vector>
 
 #include "cups_filter.h"
+#include "memory_output.h"
 #include "raster_job.h"
 #include "test_support.h"
 
-using namespace lumora_test;
+namespace lumora::test {
+
+using namespace lumora::test;
 
 namespace {
 
@@ -68,20 +71,6 @@ std::vector<RasterPage> Pages(const JobCase& c, int salt) {
   return pages;
 }
 
-class StringDevice : public lumora::ByteOutput {
- public:
-  bool Write(const void* data, size_t len) override {
-    bytes.append(static_cast<const char*>(data), len);
-    return true;
-  }
-  std::string bytes;
-};
-
-class QuietLog : public lumora::LogOutput {
- public:
-  void Line(const char*) override {}
-};
-
 lumora::PrinterDescription Describe(const std::string& ppdPath) {
   ppd_file_t* ppd = ppdOpenFile(ppdPath.c_str());
   EXPECT_NE(ppd, nullptr) << ppdPath;
@@ -94,8 +83,8 @@ lumora::PrinterDescription Describe(const std::string& ppdPath) {
 // One job driven through the library, as the filter drives it.
 std::string RunInProcess(const lumora::PrinterDescription& printer, const JobCase& c,
                          const std::string& rasterPath) {
-  StringDevice device;
-  QuietLog log;
+  MemoryDevice device;
+  MemoryLog log;
   lumora::JobHooks hooks;
   hooks.threads = 2;
   lumora::RasterJob job(printer, lumora::JobTicket{"7", "concurrent", c.options}, device, log,
@@ -161,3 +150,5 @@ TEST(ConcurrentJobs, EightJobsAtOnceWriteTheFiltersStreams) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace lumora_test {
+namespace lumora::test {
 
 FilterRun RunRasterFilterOnFile(const TempDir& dir, const FilterJob& job,
                                 const std::string& rasterPath) {
@@ -84,4 +84,4 @@ std::string PageOrder(const inspect::JobStream& js) {
   return s;
 }
 
-}  // namespace lumora_test
+}  // namespace lumora::test

@@ -12,7 +12,7 @@
 #include "job_stream_reader.h"
 #include "test_support.h"
 
-namespace lumora_test {
+namespace lumora::test {
 
 struct FilterRun {
   RunResult result;
@@ -53,4 +53,4 @@ std::vector<uint8_t> PackedBits(const inspect::Page& page);
 // The page numbers of the stream in order, as "1 3 5 6 4 2".
 std::string PageOrder(const inspect::JobStream& js);
 
-}  // namespace lumora_test
+}  // namespace lumora::test

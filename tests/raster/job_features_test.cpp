@@ -11,8 +11,11 @@
 
 #include "filter_harness.h"
 #include "halftone/halftone.h"
+#include "stream/records.h"
 
-using namespace lumora_test;
+namespace lumora::test {
+
+using namespace lumora::test;
 
 namespace {
 
@@ -209,7 +212,13 @@ TEST(Turning, BackSidesAndA5LongEdgeArriveTurned) {
     std::vector<uint8_t> bits(img.size() / 8);
     uint32_t coverage = 0;
     ScreenJob screen{job.model.c_str(), &coverage, nullptr};
-    HalftoneDither(screen, img.data(), static_cast<int>(page.width), page.height, bits.data(), 0, 0, 0, 3);
+    HalftoneRequest request;
+    request.src = img.data();
+    request.width = static_cast<int>(page.width);
+    request.lines = page.height;
+    request.dst = bits.data();
+    request.platform = PLATFORM_M;
+    HalftoneDither(screen, request);
     EXPECT_TRUE(page.bits == bits) << "page " << i + 1;
   }
 
@@ -344,3 +353,5 @@ TEST(SpoolFiles, FullDiskStopsTheJobWithItsJobEnd) {
     EXPECT_TRUE(run.stream.jobEnd);
   }
 }
+
+}  // namespace lumora::test

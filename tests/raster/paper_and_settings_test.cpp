@@ -12,8 +12,7 @@
 #include "stream/records.h"
 #include "test_support.h"
 
-using lumora_test::RasterPpd;
-using lumora_test::TempDir;
+namespace lumora::test {
 
 namespace {
 
@@ -28,7 +27,6 @@ lumora::PrinterDescription Describe(ppd_file_t* ppd) {
 }
 
 }  // namespace
-using lumora_test::WriteFile;
 
 namespace {
 
@@ -144,21 +142,21 @@ struct OptionCase {
 
 TEST(JobOptions, ValuesFromOptionsAndHeader) {
   const OptionCase cases[] = {
-      {"", 1, 0, FN_Duplex, 0, 1},
-      {"", 1, 1, FN_Duplex, 0, 2},
-      {"Duplex=None", 1, 0, FN_Duplex, 0, 0},          // the option overrides the header
-      {"Duplex=two-sided-short-edge", 0, 0, FN_Duplex, 0, 2},
-      {"Duplex=duplexnotumble", 0, 0, FN_Duplex, 0, 1},
-      {"Duplex=Bogus", 1, 1, FN_Duplex, 0, 0},
-      {"InputSlot=ManualFeed", 0, 0, FN_InputSlot, 0, 1},
-      {"InputSlot=autofeed", 0, 0, FN_InputSlot, 0, 2},
-      {"InputSlot=Tray9", 0, 0, FN_InputSlot, 2, 0},
-      {"Density=3", 0, 0, FN_Density, 2, 3},
-      {"FineMode=yes", 0, 0, FN_FineMode, 0, 0},       // only "true" sets it
-      {"FineMode=TRUE", 0, 0, FN_FineMode, 0, 1},
-      {"FineMode=false", 0, 0, FN_FineMode, 1, 1},     // and nothing clears it
-      {"TonerMode", 0, 0, FN_TonerMode, 0, 1},          // a bare keyword is true
-      {"collate=true", 0, 0, FN_Collate, 0, 1},         // keys ignore case
+      {"", 1, 0, kFnDuplex, 0, 1},
+      {"", 1, 1, kFnDuplex, 0, 2},
+      {"Duplex=None", 1, 0, kFnDuplex, 0, 0},          // the option overrides the header
+      {"Duplex=two-sided-short-edge", 0, 0, kFnDuplex, 0, 2},
+      {"Duplex=duplexnotumble", 0, 0, kFnDuplex, 0, 1},
+      {"Duplex=Bogus", 1, 1, kFnDuplex, 0, 0},
+      {"InputSlot=ManualFeed", 0, 0, kFnInputSlot, 0, 1},
+      {"InputSlot=autofeed", 0, 0, kFnInputSlot, 0, 2},
+      {"InputSlot=Tray9", 0, 0, kFnInputSlot, 2, 0},
+      {"Density=3", 0, 0, kFnDensity, 2, 3},
+      {"FineMode=yes", 0, 0, kFnFineMode, 0, 0},       // only "true" sets it
+      {"FineMode=TRUE", 0, 0, kFnFineMode, 0, 1},
+      {"FineMode=false", 0, 0, kFnFineMode, 1, 1},     // and nothing clears it
+      {"TonerMode", 0, 0, kFnTonerMode, 0, 1},          // a bare keyword is true
+      {"collate=true", 0, 0, kFnCollate, 0, 1},         // keys ignore case
   };
   for (const OptionCase& c : cases) {
     FunctionTable table = DefaultFunctionTable();
@@ -234,8 +232,8 @@ TEST(JobSettingsGathering, ManualDuplexPromotionAndPlatformAttribute) {
   GatherJobSettings(s, Describe(ppd), "", &header, gQuiet);
   EXPECT_EQ(s.platform, PLATFORM_Z);
   EXPECT_EQ(s.supportManualDuplex, 1);
-  EXPECT_EQ(s[FN_ManualDuplex], 1);
-  EXPECT_EQ(s[FN_Duplex], 0);
+  EXPECT_EQ(s[kFnManualDuplex], 1);
+  EXPECT_EQ(s[kFnDuplex], 0);
   EXPECT_EQ(s.manualDuplexType, 1);
   EXPECT_EQ(s.manualDuplexPrompt, "Turn the stack over.");
   ppdClose(ppd);
@@ -248,7 +246,9 @@ TEST(JobSettingsGathering, ManualDuplexPromotionAndPlatformAttribute) {
   GatherJobSettings(m, Describe(ppd), "DPI1200=True", &header, gQuiet);
   EXPECT_EQ(m.platform, PLATFORM_M);
   EXPECT_EQ(m.paperTable, gPaperSizeArray_Elm_Fir);
-  EXPECT_EQ(m[FN_Duplex], 2);  // no manual-duplex promotion off PLATFORM_Z
+  EXPECT_EQ(m[kFnDuplex], 2);  // no manual-duplex promotion off PLATFORM_Z
   EXPECT_EQ(m.dpi1200M, 1);
   ppdClose(ppd);
 }
+
+}  // namespace lumora::test

@@ -10,7 +10,9 @@
 #include "halftone/halftone.h"
 #include "stream/commands.h"
 
-using namespace lumora_test;
+namespace lumora::test {
+
+using namespace lumora::test;
 
 namespace {
 
@@ -57,8 +59,14 @@ std::vector<uint8_t> ExpectedScreen(const RasterInput& in, const inspect::Page& 
   std::vector<uint8_t> bits(static_cast<size_t>(page.width) * page.height / 8);
   uint32_t coverage = 0;
   ScreenJob job{model, &coverage, nullptr};
-  HalftoneDither(job, img.data(), static_cast<int>(page.width), page.height, bits.data(),
-                 in.header.cupsBytesPerLine, 0, 0, platform);
+  HalftoneRequest request;
+  request.src = img.data();
+  request.width = static_cast<int>(page.width);
+  request.lines = page.height;
+  request.dst = bits.data();
+  request.limit = in.header.cupsBytesPerLine;
+  request.platform = platform;
+  HalftoneDither(job, request);
   *dots = 0;
   for (uint8_t b : bits) *dots += static_cast<uint32_t>(__builtin_popcount(b));
   return bits;
@@ -72,11 +80,11 @@ TEST_F(SampleDocument, EveryFamilyPrintsTheScreenedPagesExactly) {
   ASSERT_EQ(input.size(), 3u);
 
   const Family families[] = {
-      {"Lumora Hazel H1 Series", inspect::Dialect::C, 1},
-      {"Lumora Hazel M2 Series", inspect::Dialect::C, 1},
-      {"Lumora Cedar C300 Series", inspect::Dialect::Z, 2},
-      {"Lumora Willow Plus Series", inspect::Dialect::Z, 2},
-      {"Lumora Elm E200 Series", inspect::Dialect::M, 3},
+      {"Lumora Hazel H1 Series", inspect::Dialect::kC, 1},
+      {"Lumora Hazel M2 Series", inspect::Dialect::kC, 1},
+      {"Lumora Cedar C300 Series", inspect::Dialect::kZ, 2},
+      {"Lumora Willow Plus Series", inspect::Dialect::kZ, 2},
+      {"Lumora Elm E200 Series", inspect::Dialect::kM, 3},
   };
   for (const Family& f : families) {
     SCOPED_TRACE(f.model);
@@ -94,7 +102,7 @@ TEST_F(SampleDocument, EveryFamilyPrintsTheScreenedPagesExactly) {
     for (size_t i = 0; i < 3; ++i) {
       const inspect::Page& page = js.pages[i];
       SCOPED_TRACE(i + 1);
-      if (f.dialect != inspect::Dialect::M) {
+      if (f.dialect != inspect::Dialect::kM) {
         EXPECT_EQ(page.number, i + 1);  // PLATFORM_M pages carry no number
       }
       EXPECT_EQ(page.paperName, "A4");
@@ -105,25 +113,25 @@ TEST_F(SampleDocument, EveryFamilyPrintsTheScreenedPagesExactly) {
       ASSERT_EQ(page.bits.size(), expect.size());
       EXPECT_TRUE(page.bits == expect) << "decoded page differs from the screened page";
       EXPECT_EQ(page.dots, dots);
-      if (f.dialect == inspect::Dialect::Z) {
+      if (f.dialect == inspect::Dialect::kZ) {
         EXPECT_EQ(page.coverage, static_cast<int>((dots / 1000) % 65536));
         EXPECT_EQ(page.bands, (page.height + 255) / 256);
-      } else if (f.dialect == inspect::Dialect::C) {
+      } else if (f.dialect == inspect::Dialect::kC) {
         EXPECT_EQ(page.coverage, CoverageValue(dots, 600, 2, 209));
       } else {
         EXPECT_GE(page.chunks, 1u);
       }
     }
     // The job start says who and what.
-    if (f.dialect == inspect::Dialect::M) {
+    if (f.dialect == inspect::Dialect::kM) {
       EXPECT_EQ(js.pages[0].density, 2);  // PLATFORM_M sends it per page
     } else {
       EXPECT_EQ(js.job.density, 2);
     }
-    if (f.dialect != inspect::Dialect::M) {
+    if (f.dialect != inspect::Dialect::kM) {
       EXPECT_EQ(js.job.jobFlags, 0x10);
     }
-    if (f.dialect == inspect::Dialect::Z) {
+    if (f.dialect == inspect::Dialect::kZ) {
       EXPECT_FALSE(js.job.jobOwner.empty());
     }
   }
@@ -260,3 +268,5 @@ TEST(RasterFilter, AbsurdPageSizesAreRefusedNotCrashed) {
   EXPECT_EQ(run.result.out, "");
   EXPECT_NE(run.result.err.find("ERROR: No pages found!\n"), std::string::npos);
 }
+
+}  // namespace lumora::test

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <random>
 
-namespace lumora_test {
+namespace lumora::test {
 
 namespace {
 
@@ -275,4 +275,4 @@ std::string WriteTestStream(cups_mode_t mode, const std::vector<TestPage>& pages
   return bytes;
 }
 
-}  // namespace lumora_test
+}  // namespace lumora::test

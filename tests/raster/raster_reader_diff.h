@@ -15,7 +15,7 @@
 
 #include "raster_reader.h"
 
-namespace lumora_test {
+namespace lumora::test {
 
 enum class ReadCalls {
   kFilter,  // each header, then cupsHeight reads of cupsBytesPerLine until one fails
@@ -52,4 +52,4 @@ struct TestPage {
 // A stream of these pages as the CUPS writer writes it in the given mode.
 std::string WriteTestStream(cups_mode_t mode, const std::vector<TestPage>& pages);
 
-}  // namespace lumora_test
+}  // namespace lumora::test

@@ -29,12 +29,14 @@ extern "C" const char* __asan_default_options() {
 }
 #endif
 
+namespace lumora::test {
+
 namespace {
 
-using lumora_test::RasterReadDifference;
-using lumora_test::ReadCalls;
-using lumora_test::ReadPlan;
-using lumora_test::TestPage;
+using lumora::test::RasterReadDifference;
+using lumora::test::ReadCalls;
+using lumora::test::ReadPlan;
+using lumora::test::TestPage;
 
 constexpr size_t kHeaderSize = sizeof(cups_page_header2_t);
 constexpr size_t kV1HeaderSize = sizeof(cups_page_header_t);
@@ -86,7 +88,7 @@ Stream MakeStream(Form form, const std::vector<TestPage>& pages, const std::stri
   const size_t headerSize = apple ? kAppleHeaderSize : v1 ? kV1HeaderSize : kHeaderSize;
   Stream s{name, "", {}};
   for (const TestPage& page : pages) {
-    const std::string one = lumora_test::WriteTestStream(mode, {page});
+    const std::string one = lumora::test::WriteTestStream(mode, {page});
     if (s.bytes.empty()) s.bytes = one.substr(0, fileHeader);
     std::string body = one.substr(fileHeader);
     if (v1) body.erase(kV1HeaderSize, kHeaderSize - kV1HeaderSize);
@@ -111,14 +113,14 @@ std::vector<Stream> WriterStreams() {
 
 // Ghostscript's cups device over benchmark pages.
 std::string RenderPages(int dpi, const std::vector<std::string>& args, const std::vector<std::string>& pages) {
-  lumora_test::TempDir dir;
-  lumora_test::RunOptions o;
+  lumora::test::TempDir dir;
+  lumora::test::RunOptions o;
   o.argv = {"/usr/bin/gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=cups", "-dcupsBitsPerColor=8",
             "-r" + std::to_string(dpi), "-sPAPERSIZE=a4", "-dFIXEDMEDIA", "-sOutputFile=" + dir.File("out.ras")};
   o.argv.insert(o.argv.end(), args.begin(), args.end());
   for (const std::string& page : pages) o.argv.push_back(LUMORA_BENCH_DIR "/" + page + "_page.ps");
-  if (lumora_test::RunProgram(o).status != 0) return "";
-  return lumora_test::ReadFile(dir.File("out.ras"));
+  if (lumora::test::RunProgram(o).status != 0) return "";
+  return lumora::test::ReadFile(dir.File("out.ras"));
 }
 
 // Compressed, as the CUPS chain hands pages on, and as PWG raster; the
@@ -149,10 +151,10 @@ std::string Check(const std::string& bytes, const ReadPlan& plan) {
 // unknown sync word, an Apple file header cut short, or a descriptor that
 // cannot be read (a directory).
 TEST(RasterReader, OpensWhereTheLibraryOpens) {
-  lumora_test::TempDir dir;
+  lumora::test::TempDir dir;
   const std::string cases[] = {"", "Ra", "RaS9", "RaS2", "tSaR", "UNIRAST", std::string("UNIRAST\0\0\0\0\1", 12)};
   for (const std::string& bytes : cases) {
-    lumora_test::WriteFile(dir.File("s"), bytes);
+    lumora::test::WriteFile(dir.File("s"), bytes);
     const int a = open(dir.File("s").c_str(), O_RDONLY);
     const int b = open(dir.File("s").c_str(), O_RDONLY);
     cups_raster_t* ras = cupsRasterOpen(a, CUPS_RASTER_READ);
@@ -217,8 +219,8 @@ TEST(RasterReader, GhostscriptPagesReadAlike) {
 // the writer has put in so far.
 TEST(RasterReader, PipeInUnevenChunksReadsAlike) {
   const std::string& bytes = GhostscriptStream(1).bytes;
-  lumora_test::TempDir dir;
-  lumora_test::WriteFile(dir.File("in.ras"), bytes);
+  lumora::test::TempDir dir;
+  lumora::test::WriteFile(dir.File("in.ras"), bytes);
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   std::thread writer([&bytes, w = fds[1]] {
@@ -312,3 +314,5 @@ TEST(RasterReader, RandomMutationsReadAlike) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -9,6 +9,8 @@
 #include "rotate.h"
 #include "stream/records.h"
 
+namespace lumora::test {
+
 TEST(Rotate, SmallImagesTurnAsDrawn) {
   std::vector<uint8_t> img = {'a', 'b', 'c', 'd', 'e', 'f'};
   ASSERT_EQ(Rotate180(img.data(), 3, 2), 1);
@@ -44,10 +46,10 @@ TEST(Rotate, HalfTurnRule) {
   auto turned = [](int platform, int duplex, int manual, int type, int rotation, int longEdge) {
     JobSettings s;
     s.platform = platform;
-    s[FN_Duplex] = duplex;
-    s[FN_ManualDuplex] = manual;
+    s[kFnDuplex] = duplex;
+    s[kFnManualDuplex] = manual;
     s.manualDuplexType = type;
-    s[FN_ImageRotation] = rotation;
+    s[kFnImageRotation] = rotation;
     std::string pages;
     for (int p = 1; p <= 6; ++p)
       if (DecideRotate180(s, p, longEdge)) pages += std::to_string(p);
@@ -68,3 +70,5 @@ TEST(Rotate, HalfTurnRule) {
   EXPECT_EQ(turned(PLATFORM_C, 0, 0, 0, 1, 0), "123456");
   EXPECT_EQ(turned(PLATFORM_C, 0, 0, 0, 0, 0), "");
 }
+
+}  // namespace lumora::test

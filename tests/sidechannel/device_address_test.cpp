@@ -6,7 +6,9 @@
 
 #include "side_test_support.h"
 
-using sidetest::Probe;
+namespace lumora::test {
+
+using sidechannel::Probe;
 
 namespace {
 
@@ -62,10 +64,12 @@ TEST(DeviceAddress, DnssdUriFailsCleanlyWithoutMdnsDaemon) {
 TEST(DeviceAddress, HostNameToAddress) {
   auto ok = Probe({"ip", "localhost"});
   EXPECT_EQ(ok.out, "result=0 address=127.0.0.1\n");
-  if (!sidetest::PrivateNetwork()) GTEST_SKIP() << "name look-ups only inside a private network";
+  if (!sidechannel::PrivateNetwork()) GTEST_SKIP() << "name look-ups only inside a private network";
   auto bad = Probe({"ip", "no-such-printer.invalid"});
   EXPECT_EQ(bad.out, "result=1 address=\n");
   EXPECT_EQ(bad.err, "DEBUG:  gethostbyname error for host:no-such-printer.invalid\n");
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -23,10 +23,10 @@
 
 extern char** environ;
 
-namespace sidetest {
+namespace lumora::test::sidechannel {
 namespace {
 
-bool g_privateNetwork = false;
+bool gPrivateNetwork = false;
 
 // Brings the namespace's loopback interface up.
 bool LoopbackUp() {
@@ -84,7 +84,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const EnvList& extra, const st
 
 }  // namespace
 
-bool PrivateNetwork() { return g_privateNetwork; }
+bool PrivateNetwork() { return gPrivateNetwork; }
 
 RunResult Run(const std::vector<std::string>& argv, const EnvList& env) {
   TempDir dir;
@@ -168,19 +168,19 @@ std::string Hex(const unsigned char* data, size_t size) {
 std::string RigPath(const std::string& name) { return std::string(LUMORA_SIDECHANNEL_RIGS) + "/" + name; }
 
 bool UsbEmulationAvailable() {
-  static const bool available =
+  static const bool kAvailable =
       Run({"/usr/bin/python3", "-c",
            "import gi; gi.require_version('UMockdev', '1.0'); from gi.repository import UMockdev"})
           .status == 0;
-  return available;
+  return kAvailable;
 }
 
-}  // namespace sidetest
+}  // namespace lumora::test::sidechannel
 
 int main(int argc, char** argv) {
   // Own loopback for the SNMP agents: port 161 free, nothing leaves it.
   // Done before any thread starts; children inherit it.
-  if (unshare(CLONE_NEWNET) == 0 && sidetest::LoopbackUp()) sidetest::g_privateNetwork = true;
+  if (unshare(CLONE_NEWNET) == 0 && lumora::test::sidechannel::LoopbackUp()) lumora::test::sidechannel::gPrivateNetwork = true;
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

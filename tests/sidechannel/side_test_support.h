@@ -11,7 +11,7 @@
 
 #include "test_support.h"
 
-namespace sidetest {
+namespace lumora::test::sidechannel {
 
 // Set by main: the tests run in a private network namespace (loopback only,
 // port 161 free), so an agent may bind 127.0.0.1:161.
@@ -26,9 +26,9 @@ struct RunResult {
 using EnvList = std::vector<std::pair<std::string, std::string>>;
 
 // Temporary directories and file helpers are the ones every test uses.
-using lumora_test::ReadFile;
-using lumora_test::TempDir;
-using lumora_test::WriteFile;
+using lumora::test::ReadFile;
+using lumora::test::TempDir;
+using lumora::test::WriteFile;
 
 // Runs argv to its end with extra environment (DEVICE_URI unset unless
 // given); standard output and error are collected.
@@ -66,4 +66,4 @@ std::string Hex(const unsigned char* data, size_t size);
 std::string RigPath(const std::string& name);
 bool UsbEmulationAvailable();
 
-}  // namespace sidetest
+}  // namespace lumora::test::sidechannel

@@ -25,6 +25,8 @@
 #include "side_timing.h"
 #include "sidechannel.h"
 
+namespace lumora::test {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -35,7 +37,7 @@ lumora::StderrLog gLog;
 volatile sig_atomic_t gSigterm = 0;
 volatile sig_atomic_t gSigtermWakeFd = -1;
 SideJob& Job() {
-  static const WakeEvent wake;
+  static WakeEvent wake;
   gSigtermWakeFd = wake.fd();
   static SideJob job(gLog, SideTimings::FromEnvironment(), [] { return gSigterm != 0; }, wake.fd());
   return job;
@@ -132,7 +134,11 @@ int Status(const char* uri, const char* owner, int runMs) {
 
 }  // namespace
 
+}  // namespace lumora::test
+
 int main(int argc, char** argv) {
+  using namespace lumora;
+  using namespace lumora::test;
   setvbuf(stdout, nullptr, _IONBF, 0);
   setvbuf(stderr, nullptr, _IONBF, 0);
   std::string cmd = argc > 1 ? argv[1] : "";

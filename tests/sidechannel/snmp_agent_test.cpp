@@ -12,18 +12,20 @@
 #include "snmp_datagram.h"
 #include "side_test_support.h"
 
+namespace lumora::test {
+
 #define LUMORA_PS_MODEL(designation, family)
 #include "ps_models.inc"
 #undef LUMORA_PS_MODEL
 
-using sidetest::Count;
-using sidetest::EnvList;
-using sidetest::Lines;
-using sidetest::Probe;
+using sidechannel::Count;
+using sidechannel::EnvList;
+using sidechannel::Lines;
+using sidechannel::Probe;
 
 namespace {
 
-std::string HexOf(const SnmpDatagram& d) { return sidetest::Hex(d.data(), d.size()); }
+std::string HexOf(const SnmpDatagram& d) { return sidechannel::Hex(d.data(), d.size()); }
 
 // "T LENGTH HEX" lines of the UDP agent.
 struct Datagram {
@@ -53,26 +55,26 @@ std::string RecordReply(size_t size, int state, const std::string& owner) {
   bytes[at] = static_cast<char>(state);
   for (size_t i = at + 1; i < size; ++i) bytes[i] = '\0';
   bytes.replace(at + 4, owner.size(), owner);
-  return sidetest::Hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return sidechannel::Hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 class SnmpPeer : public testing::Test {
  protected:
   void SetUp() override {
-    if (!sidetest::PrivateNetwork()) GTEST_SKIP() << "needs a private network namespace (root)";
+    if (!sidechannel::PrivateNetwork()) GTEST_SKIP() << "needs a private network namespace (root)";
   }
   // Starts the UDP agent with "--get HEX" / "--set HEX" arguments.
   void StartUdpAgent(const std::vector<std::string>& replies) {
-    std::vector<std::string> argv = {"/usr/bin/python3", sidetest::RigPath("snmp_udp_agent.py"),
+    std::vector<std::string> argv = {"/usr/bin/python3", sidechannel::RigPath("snmp_udp_agent.py"),
                                      dir_.File("agent.log")};
     argv.insert(argv.end(), replies.begin(), replies.end());
-    agent_.reset(new sidetest::Background(argv, dir_.File("agent.out"), dir_.File("agent.out")));
+    agent_.reset(new sidechannel::Background(argv, dir_.File("agent.out"), dir_.File("agent.out")));
     ASSERT_TRUE(agent_->ready());
   }
-  std::vector<Datagram> Received() { return ParseLog(sidetest::ReadFile(dir_.File("agent.log"))); }
+  std::vector<Datagram> Received() { return ParseLog(sidechannel::ReadFile(dir_.File("agent.log"))); }
 
-  sidetest::TempDir dir_;
-  std::unique_ptr<sidetest::Background> agent_;
+  sidechannel::TempDir dir_;
+  std::unique_ptr<sidechannel::Background> agent_;
 };
 
 TEST_F(SnmpPeer, KeepaliveSendsTheSetRequestOnEveryPass) {
@@ -232,16 +234,16 @@ class RealSnmpd : public SnmpPeer {
     if (IsSkipped()) return;
     if (system("command -v snmpd >/dev/null 2>&1") != 0) GTEST_SKIP() << "snmpd missing";
     SetRecord(0x07, "buildhost");
-    sidetest::WriteFile(
+    sidechannel::WriteFile(
         dir_.File("snmpd.conf"),
         "agentAddress udp:127.0.0.1:161\n"
         "rwcommunity " LUMORA_SNMP_COMMUNITY " 127.0.0.1\n"
         "pass_persist .1.3.6.1.4.1.1840417.1 /usr/bin/python3 " +
-            sidetest::RigPath("job_record_passpersist.py") + " " + dir_.File("record.hex") +
+            sidechannel::RigPath("job_record_passpersist.py") + " " + dir_.File("record.hex") +
             " " + dir_.File("pass.log") + "\n");
     setenv("SNMP_PERSISTENT_DIR", dir_.File("persist").c_str(), 1);
     setenv("MIBS", "", 1);
-    snmpd_.reset(new sidetest::Background(
+    snmpd_.reset(new sidechannel::Background(
         {"snmpd", "-f", "-C", "-c", dir_.File("snmpd.conf"), "-Lf", dir_.File("snmpd.log")},
         dir_.File("snmpd.out"), dir_.File("snmpd.log")));
     ASSERT_TRUE(snmpd_->ready());
@@ -258,10 +260,10 @@ class RealSnmpd : public SnmpPeer {
     std::string record(64, '\0');
     record[4] = static_cast<char>(state);
     record.replace(8, owner.size(), owner);
-    sidetest::WriteFile(dir_.File("record.hex"),
-                        sidetest::Hex(reinterpret_cast<const unsigned char*>(record.data()), 64));
+    sidechannel::WriteFile(dir_.File("record.hex"),
+                        sidechannel::Hex(reinterpret_cast<const unsigned char*>(record.data()), 64));
   }
-  std::unique_ptr<sidetest::Background> snmpd_;
+  std::unique_ptr<sidechannel::Background> snmpd_;
 };
 
 TEST_F(RealSnmpd, AcceptsKeepaliveAndReportsTheJobRecord) {
@@ -270,7 +272,7 @@ TEST_F(RealSnmpd, AcceptsKeepaliveAndReportsTheJobRecord) {
 
   auto k = Probe({"keepalive", "700", "-1", "queue"},
                  {{"DEVICE_URI", "socket://127.0.0.1:9100"}, {"LUMORA_KEEPALIVE_INTERVAL_MS", "200"}});
-  std::string pass = sidetest::ReadFile(dir_.File("pass.log"));
+  std::string pass = sidechannel::ReadFile(dir_.File("pass.log"));
   EXPECT_GE(Count(pass, "set .1.3.6.1.4.1.1840417.1.1.4.13 integer 1\n"), 2) << pass;
 
   auto going = Probe({"status", "socket://127.0.0.1", "buildhost", "800"},
@@ -288,3 +290,5 @@ TEST_F(RealSnmpd, AcceptsKeepaliveAndReportsTheJobRecord) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -10,6 +10,8 @@
 #include "snmp_datagram.h"
 #include "side_test_support.h"
 
+namespace lumora::test {
+
 #define LUMORA_PS_MODEL(designation, family)
 #include "ps_models.inc"
 #undef LUMORA_PS_MODEL
@@ -17,7 +19,7 @@
 namespace {
 
 std::string CommunityHex() {
-  return sidetest::Hex(reinterpret_cast<const unsigned char*>(LUMORA_SNMP_COMMUNITY), 6);
+  return sidechannel::Hex(reinterpret_cast<const unsigned char*>(LUMORA_SNMP_COMMUNITY), 6);
 }
 
 TEST(SnmpDatagram, KeepaliveAndStatusRequestsByteForByte) {
@@ -35,7 +37,7 @@ TEST(SnmpDatagram, KeepaliveAndStatusRequestsByteForByte) {
   };
   for (auto& c : cases) {
     EXPECT_EQ(c.datagram.size(), 45u) << c.name;
-    EXPECT_EQ(sidetest::Hex(c.datagram.data(), c.datagram.size()), c.expected) << c.name;
+    EXPECT_EQ(sidechannel::Hex(c.datagram.data(), c.datagram.size()), c.expected) << c.name;
   }
 }
 
@@ -84,3 +86,5 @@ TEST(SnmpDatagram, JobRecordInTheReplyTail) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -8,8 +8,10 @@
 
 #include "side_test_support.h"
 
-using sidetest::Count;
-using sidetest::ProbeWithUsb;
+namespace lumora::test {
+
+using sidechannel::Count;
+using sidechannel::ProbeWithUsb;
 
 namespace {
 
@@ -18,7 +20,7 @@ const char kUri[] = "usb://Lumora/P3300?serial=LM0042";
 class UsbDevice : public testing::Test {
  protected:
   void SetUp() override {
-    if (!sidetest::UsbEmulationAvailable()) GTEST_SKIP() << "umockdev for Python is missing";
+    if (!sidechannel::UsbEmulationAvailable()) GTEST_SKIP() << "umockdev for Python is missing";
   }
 };
 
@@ -135,3 +137,5 @@ TEST_F(UsbDevice, KeepaliveHoldsThePrinterUntilTheJobEnds) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -13,11 +13,13 @@ extern "C" {
 #include "commands.h"
 #include "stream_test_util.h"
 
+namespace lumora::test {
+
 namespace {
 
-using stream_test::H;
-using stream_test::Hex;
-using stream_test::StreamTest;
+using stream::H;
+using stream::Hex;
+using stream::StreamTest;
 
 struct Page {
   uint16_t width, height;
@@ -98,7 +100,7 @@ class BandImageTest : public StreamTest {
       band_.dataLength = 853;
     }
     band_.image = page.bits.data();
-    EXPECT_EQ(Prnt_SendPage(job_, &band_, platform), 1) << job_.lastError.c_str();
+    EXPECT_EQ(Prnt_SendPage(job_, page_, &band_, platform), 1) << job_.lastError.c_str();
     return Take();
   }
   PrntBandInfo band_;
@@ -120,13 +122,13 @@ TEST_F(BandImageTest, PlatformCSendsOneImageWithItsChecksum) {
 
     // What follows the image up to the checksum record adds up to it.
     PrntPageEndInfo info;
-    ASSERT_EQ(Prnt_EndPage(job_, &info, PLATFORM_C), 1);
+    ASSERT_EQ(Prnt_EndPage(job_, page_, &info, PLATFORM_C), 1);
     const std::string end = Take();
     unsigned sum = 0;
     for (unsigned char c : data + end.substr(0, 11)) sum += c;
     EXPECT_EQ(end.substr(11, 3), H("0B 06 1A"));
     EXPECT_EQ(static_cast<uint8_t>(end[14]), sum % 256);
-    EXPECT_EQ(job_.imageChecksum, sum % 256);
+    EXPECT_EQ(page_.checksum, sum % 256);
   }
 }
 
@@ -139,7 +141,7 @@ TEST_F(BandImageTest, PlatformZSendsIndependentBands) {
     for (bool random : {false, true}) {
       SCOPED_TRACE(c.height);
       const Page page = MakePage(1216, c.height, random, c.height);
-      job_.imageCoverage = 1234567;
+      page_.coverage = 1234567;
       const std::string out = Send(page, PLATFORM_Z);
       EXPECT_EQ(out.substr(0, 9), H("0B 07 19 12 13 00 B0 00 00"));
       EXPECT_EQ(out.substr(9, 18), H("0B 12 0C 00 20 C0 04") + std::string(1, char(c.height & 0xFF)) +
@@ -176,7 +178,7 @@ TEST_F(BandImageTest, PlatformZOutputDoesNotDependOnThreadCount) {
   for (const char* threads : {"1", "2", "5"}) {
     setenv("LUMORA_THREADS", threads, 1);
     outs.push_back(Send(page, PLATFORM_Z));
-    sums.push_back(job_.imageChecksum);
+    sums.push_back(page_.checksum);
   }
   unsetenv("LUMORA_THREADS");
   EXPECT_TRUE(outs[0] == outs[1] && outs[1] == outs[2]);
@@ -221,7 +223,7 @@ TEST_F(BandImageTest, PlatformMChunkBoundaries) {
                         Case{131072, {65552, 65552}}}) {
     std::string data(c.length, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
-    ASSERT_EQ(SendJbigDataCmds(job_, reinterpret_cast<const uint8_t*>(data.data()), data.size()), 1);
+    ASSERT_EQ(SendJbigDataCmds(job_, page_.route, reinterpret_cast<const uint8_t*>(data.data()), data.size()), 1);
     const std::string out = Take();
     std::string joined;
     size_t at = 0;
@@ -281,7 +283,7 @@ TEST_F(BandImageTest, FailuresNameTheirStep) {
     band.width = page.width;
     band.height = page.height;
     band.image = page.bits.data();
-    EXPECT_EQ(Prnt_SendPage(job_, &band, c.platform), 0);
+    EXPECT_EQ(Prnt_SendPage(job_, page_, &band, c.platform), 0);
     EXPECT_EQ(std::string(job_.lastError.c_str()), c.expected) << c.platform << " " << c.budget;
     CloseFailing();
   }
@@ -289,8 +291,10 @@ TEST_F(BandImageTest, FailuresNameTheirStep) {
   PrntBandInfo noImage;
   noImage.width = 64;
   noImage.height = 8;
-  EXPECT_EQ(Prnt_SendPage(job_, &noImage, PLATFORM_C), 0);
+  EXPECT_EQ(Prnt_SendPage(job_, page_, &noImage, PLATFORM_C), 0);
   EXPECT_STREQ(job_.lastError.c_str(), "Prnt_SendPage() :: malloc Fail .  \n");
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -11,13 +11,15 @@
 #include "commands.h"
 #include "stream_test_util.h"
 
+namespace lumora::test {
+
 namespace {
 
-using stream_test::H;
-using stream_test::Hex;
-using stream_test::Job300;
-using stream_test::Page1;
-using stream_test::StreamTest;
+using stream::H;
+using stream::Hex;
+using stream::Job300;
+using stream::Page1;
+using stream::StreamTest;
 
 const std::string kEOJ = "\x1b%-12345X@PJL\r\n@PJL EOJ\r\n\x1b%-12345X\r\n";
 const std::string kPJL = "\x1b%-12345X@PJL\r\n";
@@ -126,15 +128,15 @@ TEST_F(CommandTest, JobStartM) {
 
 TEST_F(CommandTest, PageStartCAndZ) {
   PrntPageInfo page = Page1();
-  job_.imageCoverage = 99;
-  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_C), 1);
-  EXPECT_EQ(job_.imageCoverage, 0u);
+  page_.coverage = 99;
+  EXPECT_EQ(Prnt_StartPage(job_, page_, &page, PLATFORM_C), 1);
+  EXPECT_EQ(page_.coverage, 0u);
   const std::string spec = H("0B 12 12 01 00 3C 3C 01 00 01 00 00 00 00 00 01 00 55");
   const std::string custom = H("0B 0C 13 00 00 00 00 00 00 00 00 D6");
   EXPECT_EQ(Hex(Take()), Hex(k00 + spec + k00 + custom + k00 + H("0B 04 32 BF") + k00));
-  job_.imageCoverage = 99;
-  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_Z), 1);
-  EXPECT_EQ(job_.imageCoverage, 0u);
+  page_.coverage = 99;
+  EXPECT_EQ(Prnt_StartPage(job_, page_, &page, PLATFORM_Z), 1);
+  EXPECT_EQ(page_.coverage, 0u);
   EXPECT_EQ(Hex(Take()), Hex(k00 + spec + k00 + custom + k00));
 }
 
@@ -165,9 +167,9 @@ TEST_F(CommandTest, PageStartM) {
   page.hResolution = page.vResolution = 600;
   page.dpi1200 = 1;
   page.pageDensity = 3;
-  job_.imageCoverage = 99;
-  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_M), 1);
-  EXPECT_EQ(job_.imageCoverage, 99u);
+  page_.coverage = 99;
+  EXPECT_EQ(Prnt_StartPage(job_, page_, &page, PLATFORM_M), 1);
+  EXPECT_EQ(page_.coverage, 99u);
   uint32_t length = 0;
   std::string bytes = Take();
   EXPECT_EQ(bytes.substr(4, 12), H("00 00 00 02 00 00 00 11 00 CC 5A 5A"));
@@ -179,7 +181,7 @@ TEST_F(CommandTest, PageStartM) {
 
   page.paperSize = 9;
   page.dpi1200 = 0;
-  EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_M), 1);
+  EXPECT_EQ(Prnt_StartPage(job_, page_, &page, PLATFORM_M), 1);
   auto standard = ParseParams(Take(), &length);
   EXPECT_EQ(length, 184u);
   ASSERT_EQ(standard.size(), 14u);
@@ -194,14 +196,14 @@ TEST_F(CommandTest, PageAndJobEnd) {
   info.resolution = 600;
   info.density = 2;
   info.paperWidthMm = 210;
-  job_.imageChecksum = 0x5A;
-  job_.imageCoverage = 2000000;
-  EXPECT_EQ(Prnt_EndPage(job_, &info, PLATFORM_C), 1);
+  page_.checksum = 0x5A;
+  page_.coverage = 2000000;
+  EXPECT_EQ(Prnt_EndPage(job_, page_, &info, PLATFORM_C), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("1B FF 2D 31 32 33 34 35 58 00 00 0B 06 1A 5A 00 7B 00 00") +
                              H("0B 06 1E D0 07 FA 00 00 0B 04 18 D9")));
-  EXPECT_EQ(Prnt_EndPage(job_, &info, PLATFORM_Z), 1);
+  EXPECT_EQ(Prnt_EndPage(job_, page_, &info, PLATFORM_Z), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("00 00 0B 04 18 D9")));
-  EXPECT_EQ(Prnt_EndPage(job_, &info, PLATFORM_M), 1);
+  EXPECT_EQ(Prnt_EndPage(job_, page_, &info, PLATFORM_M), 1);
   EXPECT_EQ(Hex(Take()), Hex(H("00 00 00 10 00 00 00 03 00 00 00 00 00 00 5A 5A")));
 
   PrntDocEndInfo end;
@@ -225,7 +227,7 @@ TEST_F(CommandTest, MachineDuplexAfterOddPages) {
       PrntPageEndInfo info;
       info.pageNumber = p;
       info.duplex = 1;
-      ASSERT_EQ(Prnt_EndPage(job_, &info, PLATFORM_C), 1);
+      ASSERT_EQ(Prnt_EndPage(job_, page_, &info, PLATFORM_C), 1);
       std::string bytes = Take();
       const bool turned = bytes.size() >= 6 && bytes.substr(bytes.size() - 6) == turn;
       EXPECT_EQ(turned, p % 2 == 1) << "page " << p;
@@ -259,9 +261,9 @@ TEST_F(CommandTest, UnknownPlatformSendsNothing) {
   PrntDocEndInfo docEnd;
   for (int platform : {0, 4, -1}) {
     EXPECT_EQ(Prnt_StartDoc(job_, &doc, platform), 0);
-    EXPECT_EQ(Prnt_StartPage(job_, &page, platform), 0);
-    EXPECT_EQ(Prnt_SendPage(job_, &band, platform), 0);
-    EXPECT_EQ(Prnt_EndPage(job_, &pageEnd, platform), 0);
+    EXPECT_EQ(Prnt_StartPage(job_, page_, &page, platform), 0);
+    EXPECT_EQ(Prnt_SendPage(job_, page_, &band, platform), 0);
+    EXPECT_EQ(Prnt_EndPage(job_, page_, &pageEnd, platform), 0);
     EXPECT_EQ(Prnt_EndDoc(job_, &docEnd, platform), 0);
   }
   EXPECT_EQ(Take(), "");
@@ -273,7 +275,7 @@ TEST_F(CommandTest, UnknownPlatformSendsNothing) {
 struct FailCase {
   const char* step;
   size_t budget;
-  std::function<int()> call;
+  std::function<bool()> call;
   std::string expected;
 };
 
@@ -283,19 +285,19 @@ std::string Doc(const char* item) {
   return std::string("Prnt_StartDoc() :: send ") + item + " Fail 0 ==  \n";
 }
 
-int StartDoc(CommandStream& job, int platform) {
+bool StartDoc(CommandStream& job, int platform) {
   PrntDocInfo doc = Job300();
   return Prnt_StartDoc(job, &doc, platform);
 }
 
-int EndPage(CommandStream& job, int platform, int duplex) {
+bool EndPage(CommandStream& job, StreamPage& page, int platform, int duplex) {
   PrntPageEndInfo info;
   info.pageNumber = 1;
   info.duplex = duplex;
-  return Prnt_EndPage(job, &info, platform);
+  return Prnt_EndPage(job, page, &info, platform);
 }
 
-int EndDoc(CommandStream& job, int platform) {
+bool EndDoc(CommandStream& job, int platform) {
   PrntDocEndInfo info;
   info.pageCount = 3;
   info.duplex = 1;
@@ -306,7 +308,7 @@ TEST_F(CommandTest, EveryStepNamesItsFailure) {
   auto startC = [this] { return StartDoc(job_, PLATFORM_C); };
   auto startZ = [this] { return StartDoc(job_, PLATFORM_Z); };
   auto startM = [this] { return StartDoc(job_, PLATFORM_M); };
-  auto pageC = [this] { PrntPageInfo p = Page1(); return Prnt_StartPage(job_, &p, PLATFORM_C); };
+  auto pageC = [this] { PrntPageInfo p = Page1(); return Prnt_StartPage(job_, page_, &p, PLATFORM_C); };
   const std::string turnFail = "SendMachineDuplexCmd() :: send machineDuplexCmd Fail 0 ==  \n";
   const std::vector<FailCase> cases = {
       {"C UEL", 0, startC, Doc("UEL_CMD_C")},
@@ -338,19 +340,19 @@ TEST_F(CommandTest, EveryStepNamesItsFailure) {
       {"C page spec", 0, pageC, "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n" + kFiller},
       {"C custom paper", 22, pageC, "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n"},
       {"C host use", 36, pageC, "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n"},
-      {"C end page UEL", 0, [this] { return EndPage(job_, PLATFORM_C, 0); },
+      {"C end page UEL", 0, [this] { return EndPage(job_, page_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send UEL_CMD_C Fail 0 ==  \n"},
-      {"C image checksum", 11, [this] { return EndPage(job_, PLATFORM_C, 0); },
+      {"C image checksum", 11, [this] { return EndPage(job_, page_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send cmdImageDataChenksum Fail 0 ==  \n"},
-      {"C coverage", 19, [this] { return EndPage(job_, PLATFORM_C, 0); },
+      {"C coverage", 19, [this] { return EndPage(job_, page_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n"},
-      {"C form feed", 27, [this] { return EndPage(job_, PLATFORM_C, 0); },
+      {"C form feed", 27, [this] { return EndPage(job_, page_, PLATFORM_C, 0); },
        "Prnt_EndPage() :: send formFeedCmd Fail 0 ==  \n"},
-      {"C page turn", 33, [this] { return EndPage(job_, PLATFORM_C, 1); },
+      {"C page turn", 33, [this] { return EndPage(job_, page_, PLATFORM_C, 1); },
        "Prnt_EndPage() :: MachineDuplexCmd Fail .\n" + turnFail},
-      {"Z form feed", 0, [this] { return EndPage(job_, PLATFORM_Z, 0); },
+      {"Z form feed", 0, [this] { return EndPage(job_, page_, PLATFORM_Z, 0); },
        "Prnt_EndPage() :: send formFeedCmd Fail 0 ==  \n" + kFiller},
-      {"M end page", 0, [this] { return EndPage(job_, PLATFORM_M, 0); },
+      {"M end page", 0, [this] { return EndPage(job_, page_, PLATFORM_M, 0); },
        "Prnt_EndPage() :: send END_PAGE_CMD Fail 0 ==  \n"},
       {"C job end turn", 2, [this] { return EndDoc(job_, PLATFORM_C); },
        "Prnt_EndDoc() :: MachineDuplexCmd Fail .\n" + turnFail},
@@ -394,7 +396,7 @@ TEST_F(CommandTest, EveryStartPageParameterNamesItsFailure) {
   for (size_t i = 0; i <= 17; ++i) {
     job_.lastError.Set("");
     FailAfter(i == 0 ? 0 : 16 + 12 * (i - 1));
-    EXPECT_EQ(Prnt_StartPage(job_, &page, PLATFORM_M), 0);
+    EXPECT_EQ(Prnt_StartPage(job_, page_, &page, PLATFORM_M), 0);
     const std::string item = i == 0 ? "START_PAGE_CMD" : names[i - 1];
     EXPECT_EQ(std::string(job_.lastError.c_str()), "Prnt_StartPage() :: send " + item + " Fail 0 ==  \n");
     CloseFailing();
@@ -404,17 +406,18 @@ TEST_F(CommandTest, EveryStartPageParameterNamesItsFailure) {
 // A sink that is gone (full device, or no destination at all) fails the
 // first step of every routine.
 TEST_F(CommandTest, DeadSinkFailsEveryRoutine) {
-  for (int deviceOn : {1, 0}) {
+  for (bool deviceOn : {true, false}) {
     FailAfter(0);
-    job_.sink.sendToDevice = deviceOn;
+    job_.route.toDevice = deviceOn;
+    page_.route.toDevice = deviceOn;
     for (int platform : {PLATFORM_C, PLATFORM_Z, PLATFORM_M}) {
       PrntDocInfo doc;
       PrntPageInfo page;
       PrntPageEndInfo pageEnd;
       PrntDocEndInfo docEnd;
       EXPECT_EQ(Prnt_StartDoc(job_, &doc, platform), 0);
-      EXPECT_EQ(Prnt_StartPage(job_, &page, platform), 0);
-      EXPECT_EQ(Prnt_EndPage(job_, &pageEnd, platform), 0);
+      EXPECT_EQ(Prnt_StartPage(job_, page_, &page, platform), 0);
+      EXPECT_EQ(Prnt_EndPage(job_, page_, &pageEnd, platform), 0);
       EXPECT_EQ(Prnt_EndDoc(job_, &docEnd, platform), 0);
       EXPECT_EQ(SendManualDuplexCmd(job_, platform), 0);
     }
@@ -424,3 +427,5 @@ TEST_F(CommandTest, DeadSinkFailsEveryRoutine) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -6,9 +6,11 @@
 
 #include "stream_test_util.h"
 
+namespace lumora::test {
+
 namespace {
 
-using stream_test::StreamTest;
+using stream::StreamTest;
 
 // A spool file as the page loop holds it: a bare descriptor.
 struct Spool {
@@ -28,15 +30,15 @@ class OutputSinkTest : public StreamTest {};
 
 TEST_F(OutputSinkTest, NullDataReplacesTheErrorTextAndWritesNothing) {
   job_.lastError.Set("older text");
-  EXPECT_EQ(SendDataToFile(job_, nullptr, 4, 1), 0);
+  EXPECT_EQ(SendDataToFile(job_, job_.route, nullptr, 4, true), 0);
   EXPECT_STREQ(job_.lastError.c_str(), "SendDataToFile() :: NULL == pData");
   EXPECT_EQ(Take(), "");
 }
 
 TEST_F(OutputSinkTest, NoDestinationIsAFailure) {
-  job_.sink.sendToDevice = 0;
-  EXPECT_EQ(SendDataToFile(job_, "ab", 2, 0), 0);
-  EXPECT_EQ(SendDataToFile(job_, "ab", 2, 1), 0);
+  job_.route.toDevice = false;
+  EXPECT_EQ(SendDataToFile(job_, job_.route, "ab", 2, false), 0);
+  EXPECT_EQ(SendDataToFile(job_, job_.route, "ab", 2, true), 0);
 }
 
 TEST_F(OutputSinkTest, ManualDuplexRoutesByPageParity) {
@@ -45,14 +47,12 @@ TEST_F(OutputSinkTest, ManualDuplexRoutesByPageParity) {
   job_.sink.evenFile.Reset(dup(even.fd()));
   job_.sink.collateFile.Reset(dup(collate.fd()));
 
-  job_.page = 3;
-  job_.sink.sendToDevice = 1;
-  EXPECT_EQ(SendDataToFile(job_, "page3", 5, 1), 1);
-  EXPECT_EQ(SendDataToFile(job_, "dev", 3, 0), 1);  // device only, never spooled
-  job_.page = 4;
-  job_.sink.sendToDevice = 0;
-  EXPECT_EQ(SendDataToFile(job_, "page-4", 6, 1), 1);
-  EXPECT_EQ(SendDataToFile(job_, "xx", 2, 0), 0);  // nowhere to go
+  const Route page3{3, true, nullptr};
+  EXPECT_EQ(SendDataToFile(job_, page3, "page3", 5, true), 1);
+  EXPECT_EQ(SendDataToFile(job_, page3, "dev", 3, false), 1);  // device only, never spooled
+  const Route page4{4, false, nullptr};
+  EXPECT_EQ(SendDataToFile(job_, page4, "page-4", 6, true), 1);
+  EXPECT_EQ(SendDataToFile(job_, page4, "xx", 2, false), 0);  // nowhere to go
 
   EXPECT_EQ(Take(), "page3dev");
   EXPECT_EQ(odd.Read(), "page3");
@@ -66,10 +66,8 @@ TEST_F(OutputSinkTest, ManualDuplexRoutesByPageParity) {
 TEST_F(OutputSinkTest, SizeTableGrowsPastTwoThousandPages) {
   Spool even;
   job_.sink.evenFile.Reset(dup(even.fd()));
-  job_.sink.sendToDevice = 0;
   for (int page : {2, 4096, 5000}) {
-    job_.page = page;
-    EXPECT_EQ(SendDataToFile(job_, "abc", 3, 1), 1);
+    EXPECT_EQ(SendDataToFile(job_, Route{page, false, nullptr}, "abc", 3, true), 1);
   }
   ASSERT_EQ(job_.sink.cacheSize.size(), 2500u);
   EXPECT_EQ(job_.sink.cacheSize[0], 3u);
@@ -77,27 +75,28 @@ TEST_F(OutputSinkTest, SizeTableGrowsPastTwoThousandPages) {
   EXPECT_EQ(job_.sink.cacheSize[2499], 3u);
 }
 
-TEST_F(OutputSinkTest, FullDeviceFailsAndIsFlagged) {
+TEST_F(OutputSinkTest, FullDeviceFailsAndIsReported) {
   FailAfter(0);
-  EXPECT_EQ(SendDataToFile(job_, "abcd", 4, 1), 0);
-  EXPECT_TRUE(job_.sink.deviceWriteFailed);
-  EXPECT_EQ(Insert00(job_), 0);
+  EXPECT_EQ(SendDataToFile(job_, job_.route, "abcd", 4, true), 0);
+  EXPECT_EQ(faults_[0], 1);
+  EXPECT_EQ(Insert00(job_, job_.route), 0);
   EXPECT_STREQ(job_.lastError.c_str(), "Insert00() :: Send 00 00 to file Fail0 ==  \n");
 }
 
-// A full spool disk drops every spool file and flags the job, but the page
+// A full spool disk drops every spool file and tells the job, but the page
 // in progress still reaches the device whole.
 TEST_F(OutputSinkTest, FullSpoolDropsTheSpoolFilesAndKeepsTheDeviceGoing) {
   int full = open("/dev/full", O_WRONLY);
   ASSERT_GT(full, 0);
   job_.sink.collateFile.Reset(full);
-  job_.page = 1;
-  EXPECT_EQ(SendDataToFile(job_, "abcd", 4, 1), 1);
-  EXPECT_TRUE(job_.sink.spoolWriteFailed);
-  EXPECT_FALSE(job_.sink.deviceWriteFailed);
+  EXPECT_EQ(SendDataToFile(job_, page_.route, "abcd", 4, true), 1);
+  EXPECT_EQ(faults_[1], 1);
+  EXPECT_EQ(faults_[0], 0);
   EXPECT_FALSE(job_.sink.collateFile.open());
-  EXPECT_EQ(SendDataToFile(job_, "ef", 2, 1), 1);
+  EXPECT_EQ(SendDataToFile(job_, page_.route, "ef", 2, true), 1);
   EXPECT_EQ(Take(), "abcdef");
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -8,12 +8,14 @@
 #include "commands.h"
 #include "stream_test_util.h"
 
+namespace lumora::test {
+
 namespace {
 
-using stream_test::H;
-using stream_test::Hex;
-using stream_test::Job300;
-using stream_test::Page1;
+using stream::H;
+using stream::Hex;
+using stream::Job300;
+using stream::Page1;
 
 struct RecordCase {
   const char* name;
@@ -186,3 +188,5 @@ TEST(Records, CoverageUsesSinglePrecisionFactors) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Helpers of the command stream tests: byte strings from hex, a device that
-// keeps the bytes it is given and can fail after a byte budget.
+// Helpers of the command stream tests: byte strings from hex, the example
+// job and page, and a fresh job's stream writing into memory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,9 +12,10 @@
 #include <string>
 
 #include "command_stream.h"
+#include "memory_output.h"
 #include "records.h"
 
-namespace stream_test {
+namespace lumora::test::stream {
 
 // "0B 04 18 D9" -> bytes.
 inline std::string H(const char* hex) {
@@ -63,34 +64,14 @@ inline PrntPageInfo Page1() {
   return page;
 }
 
-// The device of a test: keeps what it is given in memory and, once its
-// budget of bytes is spent, fails every write, as a printer connection that
-// drops in the middle of a job.
-class MemoryDevice : public lumora::ByteOutput {
- public:
-  bool Write(const void* data, size_t len) override {
-    if (len > budget) {
-      budget = 0;
-      return false;
-    }
-    budget -= len;
-    bytes.append(static_cast<const char*>(data), len);
-    return true;
-  }
-  std::string bytes;
-  size_t budget = SIZE_MAX;
-};
-
-class QuietLog : public lumora::LogOutput {
- public:
-  void Line(const char* text) override { lines += text; }
-  std::string lines;
-};
-
-// A fresh job's command stream with the device bytes captured in memory.
+// A fresh job's command stream on its first page, with the device bytes
+// captured in memory and the sink's faults counted.
 class StreamTest : public ::testing::Test {
  protected:
-  StreamTest() : job_(device_, log_) { job_.page = 1; }
+  StreamTest() : job_(device_, log_), page_(Route{1, true, nullptr}) {
+    job_.route.page = 1;
+    job_.sink.onFault = [this](OutputFault f) { ++faults_[f == OutputFault::kDevice ? 0 : 1]; };
+  }
   // Everything written since the last call.
   std::string Take() {
     std::string bytes;
@@ -108,8 +89,10 @@ class StreamTest : public ::testing::Test {
   }
 
   MemoryDevice device_;
-  QuietLog log_;
+  MemoryLog log_;
   CommandStream job_;
+  StreamPage page_;
+  int faults_[2] = {0, 0};  // device, spool
 };
 
-}  // namespace stream_test
+}  // namespace lumora::test::stream

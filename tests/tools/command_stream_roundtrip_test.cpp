@@ -13,6 +13,8 @@
 #include "job_stream_reader.h"
 #include "stream_builders.h"
 
+namespace lumora::test {
+
 namespace {
 
 struct Sent {
@@ -52,7 +54,8 @@ Bytes WriteJob(int platform, std::vector<Sent>& pages, bool dpi1200, bool duplex
       EXPECT_EQ(SendManualDuplexCmd(job, platform), 1);
     }
     Sent& p = pages[i];
-    job.page = int(p.number);
+    job.route.page = int(p.number);
+    StreamPage page(job.route);
     unsigned f = dpi1200 ? 2 : 1;
     PrntPageInfo info;
     info.paperSize = platform == PLATFORM_M ? 9 : 1;
@@ -63,9 +66,9 @@ Bytes WriteJob(int platform, std::vector<Sent>& pages, bool dpi1200, bool duplex
     info.imageWidth = uint16_t(p.bitmap.width / f);
     info.imageHeight = uint16_t(p.bitmap.height);
     info.dpi1200 = dpi1200;
-    EXPECT_EQ(Prnt_StartPage(job, &info, platform), 1);
+    EXPECT_EQ(Prnt_StartPage(job, page, &info, platform), 1);
     for (uint8_t b : p.bitmap.bits) p.dots += __builtin_popcount(b);
-    job.imageCoverage = p.dots;  // what the screen would have counted
+    page.coverage = p.dots;  // what the screen would have counted
     PrntBandInfo band;
     band.imageFlags3 = 0x20;
     band.width = uint16_t(p.bitmap.width);
@@ -76,14 +79,14 @@ Bytes WriteJob(int platform, std::vector<Sent>& pages, bool dpi1200, bool duplex
       band.dataLength = 853;
     }
     band.image = p.bitmap.bits.data();
-    EXPECT_EQ(Prnt_SendPage(job, &band, platform), 1);
+    EXPECT_EQ(Prnt_SendPage(job, page, &band, platform), 1);
     PrntPageEndInfo end;
     end.pageNumber = int(p.number);
     end.duplex = duplex;
     end.resolution = 600;
     end.paperWidthMm = 210;
     end.density = 2;
-    EXPECT_EQ(Prnt_EndPage(job, &end, platform), 1);
+    EXPECT_EQ(Prnt_EndPage(job, page, &end, platform), 1);
     p.coverageC = end.coverage;
   }
   PrntDocEndInfo docEnd;
@@ -153,3 +156,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+}  // namespace lumora::test

@@ -8,6 +8,8 @@
 #include "job_stream_reader.h"
 #include "stream_builders.h"
 
+namespace lumora::test {
+
 using inspect::Dialect;
 using inspect::JobStream;
 using inspect::ReadJobStream;
@@ -45,7 +47,7 @@ TEST(JobStreamReader, ReadsPlatformC) {
   Bytes job = BuildJobC(pages, 1);
   JobStream s = ReadJobStream(job);
   ASSERT_TRUE(s.ok()) << Errors(s);
-  EXPECT_EQ(s.dialect, Dialect::C);
+  EXPECT_EQ(s.dialect, Dialect::kC);
   EXPECT_EQ(s.job.jobId, 0x2C);
   EXPECT_EQ(s.job.jobFlags, 0x30);
   EXPECT_EQ(s.job.density, 2);
@@ -119,55 +121,55 @@ struct Damage {
 size_t PageSpecOf(const Bytes& job) { return Find(job, {0x0B, 0x12, 0x12}); }
 
 const Damage kDamages[] = {
-    {"record checksum", Dialect::C,
+    {"record checksum", Dialect::kC,
      [](Bytes& j) { size_t at = PageSpecOf(j) + 17; j[at] ^= 0x01; return at; },
      "checksum of the page spec record"},
-    {"truncated record", Dialect::C,
+    {"truncated record", Dialect::kC,
      [](Bytes& j) { size_t at = PageSpecOf(j); j.resize(at + 10); return at; },
      "stream ends inside a record of 18 bytes"},
-    {"host use missing", Dialect::C,
+    {"host use missing", Dialect::kC,
      [](Bytes& j) { size_t at = Find(j, {0x0B, 0x04, 0x32, 0xBF}); j.erase(j.begin() + at, j.begin() + at + 4);
                     return Find(j, {0x0B, 0x12, 0x0C}); },
      "expected the host use record of page 1, found the raster image record"},
-    {"image checksum", Dialect::C,
+    {"image checksum", Dialect::kC,
      [](Bytes& j) { size_t at = Find(j, {0x0B, 0x06, 0x1A}); j[at + 3]++; j[at + 5]--; return at; },
      "image checksum record of page 1 says"},
-    {"single zero byte", Dialect::C,
+    {"single zero byte", Dialect::kC,
      [](Bytes& j) { size_t at = PageSpecOf(j); j.insert(j.begin() + at, 0); return at; },
      "single 00 byte"},
-    {"bytes after the job", Dialect::C,
+    {"bytes after the job", Dialect::kC,
      [](Bytes& j) { j.push_back('x'); return j.size() - 1; }, "1 bytes follow the end of the job"},
-    {"no job end", Dialect::Z,
+    {"no job end", Dialect::kZ,
      [](Bytes& j) { j.resize(j.size() - 40); return j.size(); }, "stream ends without the job end"},
-    {"coverage", Dialect::Z,
+    {"coverage", Dialect::kZ,
      [](Bytes& j) { size_t at = Find(j, {0x0B, 0x07, 0x19}); j[at + 3]++; j[at + 6]--; return at; },
      "coverage record of page 1 says"},
-    {"coverage before page spec", Dialect::Z,
+    {"coverage before page spec", Dialect::kZ,
      [](Bytes& j) { size_t at = PageSpecOf(j); std::swap_ranges(j.begin() + at, j.begin() + at + 18,
                                                                j.begin() + at + 18 + 2 + 12 + 2);
                     return at; },
      "unexpected coverage record"},
-    {"band length", Dialect::Z,
+    {"band length", Dialect::kZ,
      [](Bytes& j) { size_t at = Find(j, {0x0B, 0x30, 0x1A}); j[at + 27]++; j[at + 47]--; return at + 27; },
      "two different lengths"},
-    {"bad JBIG planes", Dialect::Z,
+    {"bad JBIG planes", Dialect::kZ,
      [](Bytes& j) { size_t at = Find(j, {0x0B, 0x30, 0x1A}) + 48; j[at + 2] = 2; return at; },
      "JBIG image has 2 bit planes"},
-    {"huge JBIG image", Dialect::M,
+    {"huge JBIG image", Dialect::kM,
      [](Bytes& j) { size_t at = Find(j, {0, 0, 1, 0, 0, 0, 0, 0x20}) ; (void)at;
                     size_t data = Find(j, {0x00, 0x00, 0x5A, 0x5A}, Find(j, {0, 0, 0, 5})) + 4;
                     Bytes big = {0, 0, 1, 0, 0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0};
                     std::copy(big.begin(), big.end(), j.begin() + data); return data + 4; },
      "is larger than the limit"},
-    {"bad magic", Dialect::M,
+    {"bad magic", Dialect::kM,
      [](Bytes& j) { size_t at = Find(j, {0x5A, 0x5A}, 13 + 88 + 52); j[at] = 0x5B; return at; },
      "magic 0x5A5A"},
-    {"short chunk not last", Dialect::M,
+    {"short chunk not last", Dialect::kM,
      [](Bytes& j) { size_t at = Find(j, {0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0x5A, 0x5A}) - 4;
                     Bytes extra; MHeader(extra, 17, 5, 0); extra.push_back(0);
                     j.insert(j.begin() + at, extra.begin(), extra.end()); return at; },
      "only the last chunk may hold less than 65536"},
-    {"truncated JBIG data", Dialect::M,
+    {"truncated JBIG data", Dialect::kM,
      [](Bytes& j) { size_t at = Find(j, {0, 0, 0, 5, 0, 0, 0, 0}) - 4; uint32_t len = uint32_t(j[at + 2]) << 8 | j[at + 3];
                     j.erase(j.begin() + at + 16 + 30, j.begin() + at + len); j[at + 2] = 0; j[at + 3] = 46;
                     return at + 16 + 30; },
@@ -179,7 +181,7 @@ class ReaderDamage : public ::testing::TestWithParam<Damage> {};
 TEST_P(ReaderDamage, NamesTheOffset) {
   const Damage& d = GetParam();
   auto pages = TwoPages(64, 300);
-  Bytes job = d.dialect == Dialect::C ? BuildJobC(pages) : d.dialect == Dialect::Z ? BuildJobZ(pages)
+  Bytes job = d.dialect == Dialect::kC ? BuildJobC(pages) : d.dialect == Dialect::kZ ? BuildJobZ(pages)
                                                                                     : BuildJobM(pages);
   ASSERT_TRUE(ReadJobStream(job).ok());
   size_t offset = d.apply(job);
@@ -214,3 +216,5 @@ TEST(JobStreamReader, GarbageNeverCrashes) {
   }
   EXPECT_FALSE(ReadJobStream(nullptr, 5).ok());
 }
+
+}  // namespace lumora::test

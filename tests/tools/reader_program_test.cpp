@@ -12,6 +12,8 @@
 
 #include "stream_builders.h"
 
+namespace lumora::test {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -126,3 +128,5 @@ TEST_F(InspectProgram, SummaryNamesPagesAndErrors) {
   EXPECT_EQ(Run(""), 2);
   EXPECT_EQ(Run(dir_ + "/missing.prn"), 2);
 }
+
+}  // namespace lumora::test

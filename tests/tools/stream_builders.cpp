@@ -7,6 +7,8 @@ extern "C" {
 
 #include <cstring>
 
+namespace lumora::test {
+
 Bitmap TestBitmap(unsigned width, unsigned height, bool noisy) {
   Bitmap b;
   b.width = width;
@@ -258,3 +260,5 @@ size_t Find(const Bytes& hay, const Bytes& needle, size_t from) {
     if (std::memcmp(hay.data() + i, needle.data(), needle.size()) == 0) return i;
   return std::string::npos;
 }
+
+}  // namespace lumora::test

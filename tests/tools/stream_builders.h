@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace lumora::test {
+
 using Bytes = std::vector<uint8_t>;
 
 // A 1-bit test picture: rows of (width + 7) / 8 bytes, MSB first, 1 = black.
@@ -52,3 +54,5 @@ Bytes BuildJobM(const std::vector<TestPage>& pages, int manualDuplexAfter = -1);
 
 // Offset of the first occurrence of needle at or after from; npos when absent.
 size_t Find(const Bytes& hay, const Bytes& needle, size_t from = 0);
+
+}  // namespace lumora::test

@@ -9,7 +9,7 @@ extern "C" {
 
 #include <cstring>
 
-namespace inspect {
+namespace lumora::inspect {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::string DecodeJbig(const uint8_t* data, size_t len, uint64_t maxPixels, Jbig
   return "";
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect

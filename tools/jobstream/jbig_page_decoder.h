@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace inspect {
+namespace lumora::inspect {
 
 // The 20-byte header (BIH) that opens every JBIG1 entity.
 struct JbigHeader {
@@ -33,4 +33,4 @@ struct JbigImage {
 std::string DecodeJbig(const uint8_t* data, size_t len, uint64_t maxPixels, JbigImage& image,
                        size_t* errorAt);
 
-}  // namespace inspect
+}  // namespace lumora::inspect

@@ -11,13 +11,13 @@
 
 #include "reader_internal.h"
 
-namespace inspect {
+namespace lumora::inspect {
 
 const char* DialectName(Dialect dialect) {
   switch (dialect) {
-    case Dialect::C: return "PLATFORM_C";
-    case Dialect::Z: return "PLATFORM_Z";
-    case Dialect::M: return "PLATFORM_M";
+    case Dialect::kC: return "PLATFORM_C";
+    case Dialect::kZ: return "PLATFORM_Z";
+    case Dialect::kM: return "PLATFORM_M";
     default: return "unknown";
   }
 }
@@ -30,44 +30,44 @@ std::string Hex(uint64_t value, int digits) {
 
 // ---- cursor ----
 
-void StreamCursor::skip(size_t count) {
+void StreamCursor::Skip(size_t count) {
   pos_ = count > left() ? size_ : pos_ + count;
 }
 
-void StreamCursor::stop(size_t offset, const std::string& message) const {
+void StreamCursor::Stop(size_t offset, const std::string& message) const {
   throw StreamStop{offset, message};
 }
 
-void StreamCursor::error(size_t offset, const std::string& message) {
+void StreamCursor::Error(size_t offset, const std::string& message) {
   out_.errors.push_back({offset, message});
 }
 
-void StreamCursor::warn(size_t offset, const std::string& message) {
+void StreamCursor::Warn(size_t offset, const std::string& message) {
   out_.warnings.push_back({offset, message});
 }
 
-void StreamCursor::need(size_t count, const std::string& what) const {
+void StreamCursor::Need(size_t count, const std::string& what) const {
   if (count > left())
-    stop(pos_, "stream ends inside " + what + " (" + std::to_string(count) + " bytes needed, " +
+    Stop(pos_, "stream ends inside " + what + " (" + std::to_string(count) + " bytes needed, " +
                    std::to_string(left()) + " left)");
 }
 
-bool StreamCursor::startsWith(const char* text, size_t len) const {
+bool StreamCursor::StartsWith(const char* text, size_t len) const {
   return len <= left() && std::memcmp(data_ + pos_, text, len) == 0;
 }
 
-void StreamCursor::expectBytes(const char* bytes, size_t len, const std::string& what) {
-  if (atEnd()) stop(pos_, "stream ends where " + what + " should follow");
+void StreamCursor::ExpectBytes(const char* bytes, size_t len, const std::string& what) {
+  if (AtEnd()) Stop(pos_, "stream ends where " + what + " should follow");
   size_t n = len < left() ? len : left();
   for (size_t i = 0; i < n; i++)
     if (data_[pos_ + i] != uint8_t(bytes[i]))
-      stop(pos_ + i, "expected " + what + ", found byte " + Hex(data_[pos_ + i]) +
+      Stop(pos_ + i, "expected " + what + ", found byte " + Hex(data_[pos_ + i]) +
                          " at its byte " + std::to_string(i));
-  if (n < len) need(len, what);
+  if (n < len) Need(len, what);
   pos_ += len;
 }
 
-std::string StreamCursor::describeAt(size_t offset) const {
+std::string StreamCursor::DescribeAt(size_t offset) const {
   if (offset >= size_) return "the end of the stream";
   size_t len = 0;
   while (offset + len < size_ && len < 60 && data_[offset + len] >= 0x20 && data_[offset + len] < 0x7F)
@@ -76,11 +76,11 @@ std::string StreamCursor::describeAt(size_t offset) const {
   return "byte " + Hex(data_[offset]);
 }
 
-size_t StreamCursor::skipFillers() {
+size_t StreamCursor::SkipFillers() {
   size_t count = 0;
   while (pos_ < size_ && data_[pos_] == 0) {
     if (pos_ + 1 >= size_ || data_[pos_ + 1] != 0)
-      stop(pos_, "single 00 byte: fillers are 00 00 pairs");
+      Stop(pos_, "single 00 byte: fillers are 00 00 pairs");
     pos_ += 2;
     count++;
   }
@@ -130,9 +130,9 @@ void FinishPage(StreamCursor& cur, Page&& page) {
 
 void NoteManualDuplex(StreamCursor& cur, size_t offset) {
   JobStream& out = cur.out();
-  if (out.pages.empty()) cur.warn(offset, "manual-duplex command before the first page");
+  if (out.pages.empty()) cur.Warn(offset, "manual-duplex command before the first page");
   if (!out.manualDuplex.empty())
-    cur.warn(offset, "second manual-duplex command (the first is at byte " +
+    cur.Warn(offset, "second manual-duplex command (the first is at byte " +
                          std::to_string(out.manualDuplex.front().offset) + ")");
   out.manualDuplex.push_back({offset, out.pages.size()});
 }
@@ -177,9 +177,9 @@ std::string Find(const PaperCode (&table)[N], unsigned code) {
 
 std::string PaperName(Dialect dialect, unsigned code) {
   switch (dialect) {
-    case Dialect::C: return Find(kPaperC, code);
-    case Dialect::Z: return Find(kPaperZ, code);
-    case Dialect::M: return Find(kPaperM, code);
+    case Dialect::kC: return Find(kPaperC, code);
+    case Dialect::kZ: return Find(kPaperZ, code);
+    case Dialect::kM: return Find(kPaperM, code);
     default: return "";
   }
 }
@@ -194,21 +194,21 @@ JobStream ReadJobStream(const uint8_t* data, size_t size, const ReadOptions& opt
   static const char kUelJzjz[] = "\x1B%-12345XJZJZ";
   if (!data) size = 0;
   if (size >= sizeof kUelC && std::memcmp(data, kUelC, sizeof kUelC) == 0)
-    out.dialect = Dialect::C;
+    out.dialect = Dialect::kC;
   else if (size >= 15 && std::memcmp(data, kUelPjl, 15) == 0)
-    out.dialect = Dialect::Z;
+    out.dialect = Dialect::kZ;
   else if (size >= 13 && std::memcmp(data, kUelJzjz, 13) == 0)
-    out.dialect = Dialect::M;
+    out.dialect = Dialect::kM;
 
   StreamCursor cur(data, size, options, out);
-  if (out.dialect == Dialect::Unknown) {
+  if (out.dialect == Dialect::kUnknown) {
     out.errors.push_back({0, size == 0 ? std::string("empty stream")
                                        : "not a job stream of PLATFORM_C, PLATFORM_Z or "
                                          "PLATFORM_M (unknown start bytes)"});
     return out;
   }
   try {
-    if (out.dialect == Dialect::M)
+    if (out.dialect == Dialect::kM)
       ReadPlatformMJob(cur);
     else
       ReadByteCodedJob(cur, out.dialect);
@@ -221,4 +221,4 @@ JobStream ReadJobStream(const uint8_t* data, size_t size, const ReadOptions& opt
   return out;
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect

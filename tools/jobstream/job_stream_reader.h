@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace inspect {
+namespace lumora::inspect {
 
-enum class Dialect { Unknown, C, Z, M };
+enum class Dialect { kUnknown, kC, kZ, kM };
 
 // "PLATFORM_C", "PLATFORM_Z", "PLATFORM_M" or "unknown".
 const char* DialectName(Dialect dialect);
@@ -104,7 +104,7 @@ struct ManualDuplexMark {
 };
 
 struct JobStream {
-  Dialect dialect = Dialect::Unknown;
+  Dialect dialect = Dialect::kUnknown;
   size_t size = 0;
   JobInfo job;
   std::vector<Page> pages;
@@ -134,4 +134,4 @@ inline JobStream ReadJobStream(const std::vector<uint8_t>& data,
 // "custom" for the custom-size code; empty when unknown.
 std::string PaperName(Dialect dialect, unsigned code);
 
-}  // namespace inspect
+}  // namespace lumora::inspect

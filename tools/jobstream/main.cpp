@@ -19,6 +19,8 @@
 #include "page_pictures.h"
 #include "stream_report.h"
 
+namespace lumora::inspect {
+
 namespace {
 
 const char kUsage[] =
@@ -62,7 +64,10 @@ bool MakeDir(const std::string& dir) {
 
 }  // namespace
 
+}  // namespace lumora::inspect
+
 int main(int argc, char** argv) {
+  using namespace lumora::inspect;
   std::string pbmDir, pngDir, input;
   bool json = false, quiet = false;
   for (int i = 1; i < argc; i++) {
@@ -118,38 +123,38 @@ int main(int argc, char** argv) {
 
   // Pages are written as they are decoded so that only one page picture is
   // held at a time.
-  inspect::PageFiles files;
+  PageFiles files;
   bool fileFailed = false;
-  inspect::ReadOptions options;
+  ReadOptions options;
   options.keepPixels = false;
-  options.onPage = [&](const inspect::Page& page) {
+  options.onPage = [&](const Page& page) {
     files.pbm.resize(page.index);
     files.png.resize(page.index);
     if (!page.decoded) return;
-    std::string base = inspect::PagePictureBase(page);
+    std::string base = PagePictureBase(page);
     if (!pbmDir.empty()) {
       std::string path = pbmDir + "/" + base + ".pbm";
-      std::string err = inspect::WritePagePbm(page, path);
+      std::string err = WritePagePbm(page, path);
       if (err.empty()) files.pbm[page.index - 1] = path;
       else { std::fprintf(stderr, "lumora-inspect: %s\n", err.c_str()); fileFailed = true; }
     }
     if (!pngDir.empty()) {
       std::string path = pngDir + "/" + base + ".png";
-      std::string err = inspect::WritePagePng(page, path);
+      std::string err = WritePagePng(page, path);
       if (err.empty()) files.png[page.index - 1] = path;
       else { std::fprintf(stderr, "lumora-inspect: %s\n", err.c_str()); fileFailed = true; }
     }
   };
 
-  inspect::JobStream stream = inspect::ReadJobStream(data, options);
+  JobStream stream = ReadJobStream(data, options);
   std::string name = input == "-" ? "standard input" : input;
   if (!quiet) {
-    std::string report = json ? inspect::FormatJson(stream, files) : inspect::FormatSummary(stream, name, files);
+    std::string report = json ? FormatJson(stream, files) : FormatSummary(stream, name, files);
     std::fwrite(report.data(), 1, report.size(), stdout);
     std::fflush(stdout);
   }
-  for (const inspect::StreamIssue& e : stream.errors)
-    std::fprintf(stderr, "lumora-inspect: %s: error at %s\n", name.c_str(), inspect::FormatIssue(e).c_str());
+  for (const StreamIssue& e : stream.errors)
+    std::fprintf(stderr, "lumora-inspect: %s: error at %s\n", name.c_str(), FormatIssue(e).c_str());
   if (!stream.ok()) return 1;
   return fileFailed ? 2 : 0;
 }

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace inspect {
+namespace lumora::inspect {
 
 std::string PagePictureBase(const Page& page) {
   char name[32];
@@ -89,4 +89,4 @@ std::string WritePagePng(const Page& page, const std::string& path) {
   return "";
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect

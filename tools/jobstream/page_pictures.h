@@ -7,7 +7,7 @@
 
 #include "job_stream_reader.h"
 
-namespace inspect {
+namespace lumora::inspect {
 
 // "page-001" for the first page of the stream (position, not page number:
 // copies and replays repeat page numbers).
@@ -22,4 +22,4 @@ std::string WritePagePbm(const Page& page, const std::string& path);
 // (level 3 black, 0 white).
 std::string WritePagePng(const Page& page, const std::string& path);
 
-}  // namespace inspect
+}  // namespace lumora::inspect

@@ -6,7 +6,7 @@
 #include "jbig_page_decoder.h"
 #include "reader_internal.h"
 
-namespace inspect {
+namespace lumora::inspect {
 
 namespace {
 
@@ -48,7 +48,7 @@ const uint8_t kTonerBeech[40] = {0x0B, 0x28, 0x1E, 0x00, 0x17, 0x26, 0x00, 0x30,
 class ByteCodedReader {
  public:
   ByteCodedReader(StreamCursor& cur, Dialect dialect)
-      : cur_(cur), out_(cur.out()), dialect_(dialect), isC_(dialect == Dialect::C) {}
+      : cur_(cur), out_(cur.out()), dialect_(dialect), isC_(dialect == Dialect::kC) {}
 
   void Run();
 
@@ -72,17 +72,17 @@ class ByteCodedReader {
 };
 
 bool ByteCodedReader::ReadRecord(Record& rec) {
-  cur_.skipFillers();
-  if (cur_.atEnd()) return false;
+  cur_.SkipFillers();
+  if (cur_.AtEnd()) return false;
   size_t off = cur_.pos();
   const uint8_t* b = cur_.at(off);
   if (b[0] != 0x0B)
-    cur_.stop(off, "expected a record (0x0B) or a 00 00 filler, found " + cur_.describeAt(off));
-  cur_.need(3, "a record header");
+    cur_.Stop(off, "expected a record (0x0B) or a 00 00 filler, found " + cur_.DescribeAt(off));
+  cur_.Need(3, "a record header");
   unsigned len = b[1], type = b[2];
   if (len < 4 || len > 48)
-    cur_.stop(off + 1, "record length " + std::to_string(len) + " is outside 4 to 48");
-  cur_.need(len, "a record of " + std::to_string(len) + " bytes");
+    cur_.Stop(off + 1, "record length " + std::to_string(len) + " is outside 4 to 48");
+  cur_.Need(len, "a record of " + std::to_string(len) + " bytes");
 
   const RecordKind* kinds = isC_ ? kRecordsC : kRecordsZ;
   size_t count = isC_ ? sizeof kRecordsC / sizeof kRecordsC[0] : sizeof kRecordsZ / sizeof kRecordsZ[0];
@@ -94,17 +94,17 @@ bool ByteCodedReader::ReadRecord(Record& rec) {
     if (kinds[i].length == len) match = &kinds[i];
   }
   if (!sameType)
-    cur_.stop(off + 2, "unknown record type " + Hex(type) + " (length " + std::to_string(len) +
+    cur_.Stop(off + 2, "unknown record type " + Hex(type) + " (length " + std::to_string(len) +
                            ") for " + DialectName(dialect_));
   if (!match)
-    cur_.stop(off + 1, std::string("the ") + sameType->name + " record (type " + Hex(type) +
+    cur_.Stop(off + 1, std::string("the ") + sameType->name + " record (type " + Hex(type) +
                            ") has length " + std::to_string(len) + ", not " +
                            std::to_string(sameType->length));
   unsigned sum = 0;
   for (unsigned i = 0; i < len; i++) sum += b[i];
   if (sum % 256 != 0) {
     unsigned want = (256 - (sum - b[len - 1]) % 256) % 256;
-    cur_.error(off + len - 1, std::string("checksum of the ") + match->name + " record is " +
+    cur_.Error(off + len - 1, std::string("checksum of the ") + match->name + " record is " +
                                   Hex(b[len - 1]) + ", should be " + Hex(want));
   }
   rec.offset = off;
@@ -112,7 +112,7 @@ bool ByteCodedReader::ReadRecord(Record& rec) {
   rec.type = type;
   rec.bytes = b;
   rec.name = match->name;
-  cur_.skip(len);
+  cur_.Skip(len);
   return true;
 }
 
@@ -127,9 +127,9 @@ Record ByteCodedReader::Expect(unsigned type, const std::string& where) {
     }
   Record rec;
   if (!ReadRecord(rec))
-    cur_.stop(cur_.pos(), "stream ends where the " + want + " record " + where + " should follow");
+    cur_.Stop(cur_.pos(), "stream ends where the " + want + " record " + where + " should follow");
   if (rec.type != type)
-    cur_.stop(rec.offset, "expected the " + want + " record " + where + ", found the " + rec.name +
+    cur_.Stop(rec.offset, "expected the " + want + " record " + where + ", found the " + rec.name +
                               " record");
   return rec;
 }
@@ -140,23 +140,23 @@ void ByteCodedReader::JobItemFrom(const Record& rec, const std::string& detail) 
 
 void ByteCodedReader::ReadPjlLines() {
   size_t off = cur_.pos();
-  cur_.expectBytes(kPjlHeader, 15, "the PJL header (ESC %-12345X@PJL)");
+  cur_.ExpectBytes(kPjlHeader, 15, "the PJL header (ESC %-12345X@PJL)");
   out_.job.items.push_back({off, 15, "PJL header", "@PJL"});
   for (;;) {
     off = cur_.pos();
-    if (!cur_.startsWith("@PJL", 4)) {
-      if (cur_.atEnd()) cur_.stop(off, "stream ends inside the PJL preamble");
-      cur_.stop(off, "expected a PJL line (\"@PJL ...\") ending with \"@PJL ENTER LANGUAGE=PL\"");
+    if (!cur_.StartsWith("@PJL", 4)) {
+      if (cur_.AtEnd()) cur_.Stop(off, "stream ends inside the PJL preamble");
+      cur_.Stop(off, "expected a PJL line (\"@PJL ...\") ending with \"@PJL ENTER LANGUAGE=PL\"");
     }
     size_t len = 0;
     const uint8_t* p = cur_.at(off);
     const size_t kMaxLine = 256;
     while (len + 1 < cur_.left() && len < kMaxLine && !(p[len] == '\r' && p[len + 1] == '\n'))
       len++;
-    if (len >= kMaxLine) cur_.stop(off, "PJL line longer than 256 bytes");
-    if (len + 1 >= cur_.left()) cur_.stop(off, "stream ends inside a PJL line");
+    if (len >= kMaxLine) cur_.Stop(off, "PJL line longer than 256 bytes");
+    if (len + 1 >= cur_.left()) cur_.Stop(off, "stream ends inside a PJL line");
     std::string line(reinterpret_cast<const char*>(p), len);
-    cur_.skip(len + 2);
+    cur_.Skip(len + 2);
     out_.job.pjlLines.push_back(line);
     out_.job.items.push_back({off, len + 2, "PJL", line});
     auto value = [&](const char* key) -> const char* {
@@ -180,23 +180,23 @@ std::string FlagsText(int flags) {
 
 void ByteCodedReader::ReadJobStartC() {
   size_t off = cur_.pos();
-  cur_.expectBytes(kUelC, 9, "UEL_CMD_C");
+  cur_.ExpectBytes(kUelC, 9, "UEL_CMD_C");
   out_.job.items.push_back({off, 9, "UEL_CMD_C", ""});
   JobItemFrom(Expect(0x16, "of the job start"), "");
   off = cur_.pos();
-  cur_.expectBytes(kEndOfJob, kEndOfJobLen, "the empty PJL job (@PJL EOJ)");
+  cur_.ExpectBytes(kEndOfJob, kEndOfJobLen, "the empty PJL job (@PJL EOJ)");
   out_.job.items.push_back({off, kEndOfJobLen, "PJL EOJ", "empty PJL job"});
   off = cur_.pos();
   size_t len = 0;
   while (len < cur_.left() && len < 64 && cur_.at(off)[len] >= 0x20 && cur_.at(off)[len] < 0x7F)
     len++;
-  if (len == 0 || len == 64) cur_.stop(off, "expected the firmware version text (\"versions=...\")");
+  if (len == 0 || len == 64) cur_.Stop(off, "expected the firmware version text (\"versions=...\")");
   out_.job.firmware.assign(reinterpret_cast<const char*>(cur_.at(off)), len);
   if (out_.job.firmware.compare(0, 9, "versions=") != 0)
-    cur_.warn(off, "firmware version text \"" + out_.job.firmware + "\" does not start with \"versions=\"");
+    cur_.Warn(off, "firmware version text \"" + out_.job.firmware + "\" does not start with \"versions=\"");
   out_.job.items.push_back({off, len, "firmware version", out_.job.firmware});
-  cur_.skip(len);
-  cur_.skipFillers();
+  cur_.Skip(len);
+  cur_.SkipFillers();
   ReadPjlLines();
 
   Record r = Expect(0x11, "of the job start");
@@ -216,7 +216,7 @@ void ByteCodedReader::ReadJobStartC() {
   char date[32];
   std::snprintf(date, sizeof date, "%04d-%02d-%02d", out_.job.year, out_.job.month, out_.job.day);
   if (out_.job.month < 1 || out_.job.month > 12 || out_.job.day < 1 || out_.job.day > 31)
-    cur_.warn(r.offset, std::string("date record carries an impossible date ") + date);
+    cur_.Warn(r.offset, std::string("date record carries an impossible date ") + date);
   JobItemFrom(r, date);
 }
 
@@ -239,15 +239,15 @@ void ByteCodedReader::ReadImageC(Page& page, const Record& raster) {
   uint32_t length = Le32(raster.bytes + 13);
   std::string where = "of page " + std::to_string(page.number);
   size_t dataOff = cur_.pos();
-  cur_.need(length, "the " + std::to_string(length) + " JBIG bytes " + where);
+  cur_.Need(length, "the " + std::to_string(length) + " JBIG bytes " + where);
   const uint8_t* jbig = cur_.at(dataOff);
-  cur_.skip(length);
+  cur_.Skip(length);
   page.compressedSize = length;
   page.bands = 1;
   page.stripeLines = Le16(raster.bytes + 11);
   JbigHeader head;
   if (ReadJbigHeader(jbig, length, head)) page.jbigL0 = head.l0;
-  cur_.expectBytes(kUelC, 9, "UEL_CMD_C after the JBIG image " + where);
+  cur_.ExpectBytes(kUelC, 9, "UEL_CMD_C after the JBIG image " + where);
 
   unsigned sum = 0;
   for (uint32_t i = 0; i < length; i++) sum += jbig[i];
@@ -255,14 +255,14 @@ void ByteCodedReader::ReadImageC(Page& page, const Record& raster) {
   Record r = Expect(0x1A, where);
   page.imageChecksum = Le16(r.bytes + 3);
   if (unsigned(page.imageChecksum) != sum % 256)
-    cur_.error(r.offset, "image checksum record " + where + " says " + Hex(page.imageChecksum) +
+    cur_.Error(r.offset, "image checksum record " + where + " says " + Hex(page.imageChecksum) +
                              ", the JBIG data and UEL_CMD_C sum to " + Hex(sum % 256));
   r = Expect(0x1E, where);
   page.coverage = Le16(r.bytes + 3);
   Expect(0x18, where);
 
   if (uint64_t(width) * height > cur_.options().maxPixels) {
-    cur_.error(raster.offset, "raster image of " + std::to_string(width) + " x " +
+    cur_.Error(raster.offset, "raster image of " + std::to_string(width) + " x " +
                                   std::to_string(height) + " pixels is larger than the limit");
     return;
   }
@@ -270,11 +270,11 @@ void ByteCodedReader::ReadImageC(Page& page, const Record& raster) {
   size_t at = 0;
   std::string why = DecodeJbig(jbig, length, cur_.options().maxPixels, image, &at);
   if (!why.empty()) {
-    cur_.error(dataOff + at, why + " (" + where + ")");
+    cur_.Error(dataOff + at, why + " (" + where + ")");
     return;
   }
   if (image.width != width || image.height != height) {
-    cur_.error(dataOff, "JBIG image " + where + " is " + std::to_string(image.width) + " x " +
+    cur_.Error(dataOff, "JBIG image " + where + " is " + std::to_string(image.width) + " x " +
                             std::to_string(image.height) + ", its raster image record says " +
                             std::to_string(width) + " x " + std::to_string(height));
     return;
@@ -286,16 +286,16 @@ void ByteCodedReader::ReadBandsZ(Page& page, const Record& raster) {
   unsigned width = Le16(raster.bytes + 5), height = Le16(raster.bytes + 7);
   std::string where = "of page " + std::to_string(page.number);
   if (Le32(raster.bytes + 13) != 0)
-    cur_.error(raster.offset + 13, "raster image record " + where + " carries length " +
+    cur_.Error(raster.offset + 13, "raster image record " + where + " carries length " +
                                        std::to_string(Le32(raster.bytes + 13)) +
                                        "; on PLATFORM_Z it is 0");
   bool decode = true;
   if (uint64_t(width) * height > cur_.options().maxPixels) {
-    cur_.error(raster.offset, "raster image of " + std::to_string(width) + " x " +
+    cur_.Error(raster.offset, "raster image of " + std::to_string(width) + " x " +
                                   std::to_string(height) + " pixels is larger than the limit");
     decode = false;
   }
-  if (height == 0) cur_.error(raster.offset, "raster image record " + where + " has height 0");
+  if (height == 0) cur_.Error(raster.offset, "raster image record " + where + " has height 0");
   size_t bytesPerRow = (width + 7) / 8;
   std::vector<uint8_t> bits;
   if (decode) bits.reserve(bytesPerRow * height);
@@ -309,25 +309,25 @@ void ByteCodedReader::ReadBandsZ(Page& page, const Record& raster) {
     uint32_t len = Le32(b + 23), len2 = Le32(b + 27), first = Le32(b + 35);
     if (Le16(b + 3) != 0 || b[5] != 1 || b[6] != 0 || Le32(b + 31) != 0 || Le32(b + 39) != 3 ||
         Le32(b + 43) != 0)
-      cur_.error(h.offset, "band header of " + bandName + " has wrong constant fields");
+      cur_.Error(h.offset, "band header of " + bandName + " has wrong constant fields");
     if (xd != width)
-      cur_.error(h.offset + 7, "band header of " + bandName + " says width " +
+      cur_.Error(h.offset + 7, "band header of " + bandName + " says width " +
                                    std::to_string(xd) + ", the raster image record " +
                                    std::to_string(width));
     if (yd != want || l0 != yd)
-      cur_.error(h.offset + 11, "band header of " + bandName + " says " + std::to_string(yd) +
+      cur_.Error(h.offset + 11, "band header of " + bandName + " says " + std::to_string(yd) +
                                     " lines (l0 " + std::to_string(l0) + "), expected " +
                                     std::to_string(want));
     if (first != band * 256u)
-      cur_.error(h.offset + 35, "band header of " + bandName + " says first line " +
+      cur_.Error(h.offset + 35, "band header of " + bandName + " says first line " +
                                     std::to_string(first) + ", expected " + std::to_string(band * 256u));
     if (len != len2)
-      cur_.error(h.offset + 27, "band header of " + bandName + " carries two different lengths " +
+      cur_.Error(h.offset + 27, "band header of " + bandName + " carries two different lengths " +
                                     std::to_string(len) + " and " + std::to_string(len2));
     size_t dataOff = cur_.pos();
-    cur_.need(len, "the " + std::to_string(len) + " JBIG bytes of " + bandName);
+    cur_.Need(len, "the " + std::to_string(len) + " JBIG bytes of " + bandName);
     const uint8_t* jbig = cur_.at(dataOff);
-    cur_.skip(len);
+    cur_.Skip(len);
     page.compressedSize += len;
     page.bands++;
     lines += want;
@@ -339,7 +339,7 @@ void ByteCodedReader::ReadBandsZ(Page& page, const Record& raster) {
       why = "JBIG image is " + std::to_string(image.width) + " x " + std::to_string(image.height) +
             ", expected " + std::to_string(width) + " x " + std::to_string(want);
     if (!why.empty()) {
-      cur_.error(dataOff + at, why + " (" + bandName + ")");
+      cur_.Error(dataOff + at, why + " (" + bandName + ")");
       decode = false;
       bits.clear();
       continue;
@@ -351,7 +351,7 @@ void ByteCodedReader::ReadBandsZ(Page& page, const Record& raster) {
     SetPagePicture(page, width, height, 1, bytesPerRow, std::move(bits));
     unsigned k = unsigned((page.dots / 1000) % 65536);
     if (page.coverage >= 0 && unsigned(page.coverage) != k)
-      cur_.error(coverageOffset_, "coverage record " + where + " says " + std::to_string(page.coverage) +
+      cur_.Error(coverageOffset_, "coverage record " + where + " says " + std::to_string(page.coverage) +
                                   " thousand dots, the image has " + std::to_string(page.dots) +
                                   " dots");
   }
@@ -375,9 +375,9 @@ void ByteCodedReader::ReadPage(const Record& spec) {
   page.longEdge = isC_ ? (page.pageFlags & 0x40) != 0 : page.paperCode == 18;
   std::string where = "of page " + std::to_string(page.number);
   if (page.hResolution != 600 && page.hResolution != 1200)
-    cur_.warn(spec.offset + 5, "page spec " + where + " has resolution code " + std::to_string(s[5]));
+    cur_.Warn(spec.offset + 5, "page spec " + where + " has resolution code " + std::to_string(s[5]));
   if (!isC_ && page.pageFlags != 0)
-    cur_.warn(spec.offset + 8, "page spec " + where + " has flags " + Hex(s[8]) + "; PLATFORM_Z sends 0");
+    cur_.Warn(spec.offset + 8, "page spec " + where + " has flags " + Hex(s[8]) + "; PLATFORM_Z sends 0");
 
   Record custom = Expect(0x13, where);
   const uint8_t* c = custom.bytes;
@@ -390,7 +390,7 @@ void ByteCodedReader::ReadPage(const Record& spec) {
   } else {
     for (int i = 3; i < 11; i++)
       if (c[i] != 0) {
-        cur_.warn(custom.offset, "custom paper record " + where + " carries sizes for a standard size");
+        cur_.Warn(custom.offset, "custom paper record " + where + " carries sizes for a standard size");
         break;
       }
   }
@@ -401,7 +401,7 @@ void ByteCodedReader::ReadPage(const Record& spec) {
     coverageOffset_ = cov.offset;
     const uint8_t* v = cov.bytes;
     if (v[3] > 63 || v[4] > 63 || v[5] > 15)
-      cur_.error(cov.offset, "coverage record " + where + " has digits out of range");
+      cur_.Error(cov.offset, "coverage record " + where + " has digits out of range");
     page.coverage = (v[3] & 63) + (v[4] & 63) * 64 + (v[5] & 15) * 4096;
   }
   Record raster = Expect(0x0C, where);
@@ -411,7 +411,7 @@ void ByteCodedReader::ReadPage(const Record& spec) {
     ReadBandsZ(page, raster);
   if (page.decoded && isCustom && page.imageWidth && page.imageHeight &&
       (page.imageWidth != page.width || page.imageHeight != page.height))
-    cur_.warn(raster.offset, "image " + where + " is " + std::to_string(page.width) + " x " +
+    cur_.Warn(raster.offset, "image " + where + " is " + std::to_string(page.width) + " x " +
                                  std::to_string(page.height) + ", the custom paper record says " +
                                  std::to_string(page.imageWidth) + " x " +
                                  std::to_string(page.imageHeight));
@@ -421,14 +421,14 @@ void ByteCodedReader::ReadPage(const Record& spec) {
 void ByteCodedReader::ReadJobEnd(const Record& first) {
   out_.jobEndOffset = first.offset;
   if (first.type == 0x31) {
-    if (first.bytes[3] != 0x80) cur_.warn(first.offset, "query status record has value " + Hex(first.bytes[3]));
+    if (first.bytes[3] != 0x80) cur_.Warn(first.offset, "query status record has value " + Hex(first.bytes[3]));
     Expect(0x17, "of the job end");
   }
-  cur_.skipFillers();
-  cur_.expectBytes(kEndOfJob, kEndOfJobLen, "the PJL end of job after the reset record");
-  cur_.skipFillers();  // a keep-alive may still come after the job
-  if (!cur_.atEnd())
-    cur_.stop(cur_.pos(), std::to_string(cur_.left()) + " bytes follow the end of the job");
+  cur_.SkipFillers();
+  cur_.ExpectBytes(kEndOfJob, kEndOfJobLen, "the PJL end of job after the reset record");
+  cur_.SkipFillers();  // a keep-alive may still come after the job
+  if (!cur_.AtEnd())
+    cur_.Stop(cur_.pos(), std::to_string(cur_.left()) + " bytes follow the end of the job");
   out_.jobEnd = true;
 }
 
@@ -444,10 +444,10 @@ void ByteCodedReader::Run() {
   Record rec;
   for (;;) {
     if (!ReadRecord(rec))
-      cur_.stop(cur_.pos(), out_.pages.empty() ? "stream ends without any page or job end"
+      cur_.Stop(cur_.pos(), out_.pages.empty() ? "stream ends without any page or job end"
                                                : "stream ends without the job end (reset and PJL EOJ)");
     if (jobEndDuplex && rec.type != 0x31)
-      cur_.stop(rec.offset, "expected the query status record after the job end's machine duplex "
+      cur_.Stop(rec.offset, "expected the query status record after the job end's machine duplex "
                             "record, found the " + rec.name + " record");
     if (rec.type == 0x12) {
       ReadPage(rec);
@@ -459,7 +459,7 @@ void ByteCodedReader::Run() {
       bool alder = rec.length == 36 && std::memcmp(rec.bytes, kTonerAlder, 36) == 0;
       bool beech = rec.length == 40 && std::memcmp(rec.bytes, kTonerBeech, 40) == 0;
       out_.job.tonerParam = alder ? "Alder" : beech ? "Beech" : "unknown";
-      if (!alder && !beech) cur_.warn(rec.offset, "toner parameter record differs from both known records");
+      if (!alder && !beech) cur_.Warn(rec.offset, "toner parameter record differs from both known records");
       JobItemFrom(rec, out_.job.tonerParam);
       inJobStart = false;
       continue;
@@ -478,18 +478,18 @@ void ByteCodedReader::Run() {
         out_.pages.back().endOffset = cur_.pos();
       } else {
         if (out_.pages.empty())
-          cur_.stop(rec.offset, "machine duplex record before the first page");
+          cur_.Stop(rec.offset, "machine duplex record before the first page");
         out_.machineDuplexAtJobEnd = true;
         jobEndDuplex = true;
       }
       continue;
     }
     if ((isC_ && rec.type == 0x31) || (!isC_ && rec.type == 0x17)) {
-      if (out_.pages.empty()) cur_.warn(rec.offset, "job ends without any page");
+      if (out_.pages.empty()) cur_.Warn(rec.offset, "job ends without any page");
       ReadJobEnd(rec);
       return;
     }
-    cur_.stop(rec.offset, "unexpected " + rec.name + " record where a page or the job end should start");
+    cur_.Stop(rec.offset, "unexpected " + rec.name + " record where a page or the job end should start");
   }
 }
 
@@ -500,4 +500,4 @@ void ReadByteCodedJob(StreamCursor& cur, Dialect dialect) {
   reader.Run();
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect

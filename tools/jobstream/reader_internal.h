@@ -9,7 +9,7 @@
 
 #include "job_stream_reader.h"
 
-namespace inspect {
+namespace lumora::inspect {
 
 // Thrown for a problem after which the rest of the stream cannot be read
 // (framing, truncation, order). Content problems are only recorded.
@@ -37,26 +37,26 @@ class StreamCursor {
   size_t pos() const { return pos_; }
   size_t size() const { return size_; }
   size_t left() const { return size_ - pos_; }
-  bool atEnd() const { return pos_ >= size_; }
+  bool AtEnd() const { return pos_ >= size_; }
   const uint8_t* at(size_t offset) const { return data_ + offset; }
-  void skip(size_t count);  // within bounds only (checked with need)
+  void Skip(size_t count);  // within bounds only (checked with Need)
 
-  [[noreturn]] void stop(size_t offset, const std::string& message) const;
-  void error(size_t offset, const std::string& message);
-  void warn(size_t offset, const std::string& message);
+  [[noreturn]] void Stop(size_t offset, const std::string& message) const;
+  void Error(size_t offset, const std::string& message);
+  void Warn(size_t offset, const std::string& message);
 
   // Throws "truncated" unless count bytes are left.
-  void need(size_t count, const std::string& what) const;
-  bool startsWith(const char* text, size_t len) const;
+  void Need(size_t count, const std::string& what) const;
+  bool StartsWith(const char* text, size_t len) const;
   // Consumes exactly these bytes or stops with "expected <what>".
-  void expectBytes(const char* bytes, size_t len, const std::string& what);
+  void ExpectBytes(const char* bytes, size_t len, const std::string& what);
 
   // "byte 0x6D", or "text \"...\"" when printable text stands there (the
   // filter's failure messages end up in the stream that way).
-  std::string describeAt(size_t offset) const;
+  std::string DescribeAt(size_t offset) const;
 
   // Skips 00 00 fillers; returns the number skipped. A lone 00 stops the read.
-  size_t skipFillers();
+  size_t SkipFillers();
 
   const ReadOptions& options() const { return options_; }
   JobStream& out() { return out_; }
@@ -91,4 +91,4 @@ void NoteManualDuplex(StreamCursor& cur, size_t offset);
 void ReadByteCodedJob(StreamCursor& cur, Dialect dialect);  // PLATFORM_C, PLATFORM_Z
 void ReadPlatformMJob(StreamCursor& cur);                   // PLATFORM_M
 
-}  // namespace inspect
+}  // namespace lumora::inspect

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace inspect {
+namespace lumora::inspect {
 
 namespace {
 
@@ -37,11 +37,11 @@ std::string FileAt(const std::vector<std::string>& files, size_t index) {
 class JsonObject {
  public:
   explicit JsonObject(std::string indent) : indent_(std::move(indent)) {}
-  JsonObject& add(const char* key, const std::string& raw) {
+  JsonObject& Add(const char* key, const std::string& raw) {
     body_ += (body_.empty() ? "" : ",\n") + indent_ + "  " + JsonString(key) + ": " + raw;
     return *this;
   }
-  std::string str() const { return "{\n" + body_ + "\n" + indent_ + "}"; }
+  std::string Str() const { return "{\n" + body_ + "\n" + indent_ + "}"; }
 
  private:
   std::string indent_;
@@ -60,41 +60,41 @@ std::string IssuesJson(const std::vector<StreamIssue>& issues, const std::string
 
 std::string PageJson(const Page& p, const PageFiles& files) {
   JsonObject o("    ");
-  o.add("index", std::to_string(p.index))
-      .add("offset", std::to_string(p.offset))
-      .add("end_offset", std::to_string(p.endOffset))
-      .add("number", JsonInt(p.number))
-      .add("paper_code", std::to_string(p.paperCode))
-      .add("paper_name", JsonOptString(p.paperName))
-      .add("long_edge", JsonBool(p.longEdge))
-      .add("h_resolution", std::to_string(p.hResolution))
-      .add("v_resolution", std::to_string(p.vResolution))
-      .add("copies", std::to_string(p.copies))
-      .add("input_slot", std::to_string(p.inputSlot))
-      .add("media_type", std::to_string(p.mediaType))
-      .add("page_flags", JsonInt(p.pageFlags))
-      .add("paper_param1", std::to_string(p.paperParam1))
-      .add("paper_param2", std::to_string(p.paperParam2))
-      .add("paper_width", std::to_string(p.paperWidth))
-      .add("paper_height", std::to_string(p.paperHeight))
-      .add("image_width", std::to_string(p.imageWidth))
-      .add("image_height", std::to_string(p.imageHeight))
-      .add("density", JsonInt(p.density))
-      .add("decoded", JsonBool(p.decoded))
-      .add("width", std::to_string(p.width))
-      .add("height", std::to_string(p.height))
-      .add("bits_per_pixel", std::to_string(p.bitsPerPixel))
-      .add("dots", std::to_string(p.dots))
-      .add("crc32", std::to_string(p.crc32))
-      .add("compressed_size", std::to_string(p.compressedSize))
-      .add("bands", std::to_string(p.bands))
-      .add("chunks", std::to_string(p.chunks))
-      .add("coverage", JsonInt(p.coverage))
-      .add("image_checksum", JsonInt(p.imageChecksum))
-      .add("machine_duplex", JsonBool(p.machineDuplex))
-      .add("pbm", JsonOptString(FileAt(files.pbm, p.index)))
-      .add("png", JsonOptString(FileAt(files.png, p.index)));
-  return o.str();
+  o.Add("index", std::to_string(p.index))
+      .Add("offset", std::to_string(p.offset))
+      .Add("end_offset", std::to_string(p.endOffset))
+      .Add("number", JsonInt(p.number))
+      .Add("paper_code", std::to_string(p.paperCode))
+      .Add("paper_name", JsonOptString(p.paperName))
+      .Add("long_edge", JsonBool(p.longEdge))
+      .Add("h_resolution", std::to_string(p.hResolution))
+      .Add("v_resolution", std::to_string(p.vResolution))
+      .Add("copies", std::to_string(p.copies))
+      .Add("input_slot", std::to_string(p.inputSlot))
+      .Add("media_type", std::to_string(p.mediaType))
+      .Add("page_flags", JsonInt(p.pageFlags))
+      .Add("paper_param1", std::to_string(p.paperParam1))
+      .Add("paper_param2", std::to_string(p.paperParam2))
+      .Add("paper_width", std::to_string(p.paperWidth))
+      .Add("paper_height", std::to_string(p.paperHeight))
+      .Add("image_width", std::to_string(p.imageWidth))
+      .Add("image_height", std::to_string(p.imageHeight))
+      .Add("density", JsonInt(p.density))
+      .Add("decoded", JsonBool(p.decoded))
+      .Add("width", std::to_string(p.width))
+      .Add("height", std::to_string(p.height))
+      .Add("bits_per_pixel", std::to_string(p.bitsPerPixel))
+      .Add("dots", std::to_string(p.dots))
+      .Add("crc32", std::to_string(p.crc32))
+      .Add("compressed_size", std::to_string(p.compressedSize))
+      .Add("bands", std::to_string(p.bands))
+      .Add("chunks", std::to_string(p.chunks))
+      .Add("coverage", JsonInt(p.coverage))
+      .Add("image_checksum", JsonInt(p.imageChecksum))
+      .Add("machine_duplex", JsonBool(p.machineDuplex))
+      .Add("pbm", JsonOptString(FileAt(files.pbm, p.index)))
+      .Add("png", JsonOptString(FileAt(files.png, p.index)));
+  return o.Str();
 }
 
 std::string Resolution(const Page& p) {
@@ -124,19 +124,19 @@ std::string FormatJson(const JobStream& s, const PageFiles& files) {
   if (j.year >= 0) std::snprintf(date, sizeof date, "\"%04d-%02d-%02d\"", j.year, j.month, j.day);
 
   JsonObject job("  ");
-  job.add("pjl", pjl)
-      .add("firmware", JsonOptString(j.firmware))
-      .add("job_time", JsonOptString(j.jobTime))
-      .add("job_owner", j.jobTime.empty() && j.jobOwner.empty() ? "null" : JsonString(j.jobOwner))
-      .add("language_version", JsonOptString(j.languageVersion))
-      .add("job_id", JsonInt(j.jobId))
-      .add("job_flags", JsonInt(j.jobFlags))
-      .add("density", JsonInt(j.density))
-      .add("toner_save", JsonInt(j.tonerSave))
-      .add("fine_mode", JsonInt(j.fineMode))
-      .add("date", date)
-      .add("toner_param", JsonOptString(j.tonerParam))
-      .add("items", items);
+  job.Add("pjl", pjl)
+      .Add("firmware", JsonOptString(j.firmware))
+      .Add("job_time", JsonOptString(j.jobTime))
+      .Add("job_owner", j.jobTime.empty() && j.jobOwner.empty() ? "null" : JsonString(j.jobOwner))
+      .Add("language_version", JsonOptString(j.languageVersion))
+      .Add("job_id", JsonInt(j.jobId))
+      .Add("job_flags", JsonInt(j.jobFlags))
+      .Add("density", JsonInt(j.density))
+      .Add("toner_save", JsonInt(j.tonerSave))
+      .Add("fine_mode", JsonInt(j.fineMode))
+      .Add("date", date)
+      .Add("toner_param", JsonOptString(j.tonerParam))
+      .Add("items", items);
 
   std::string pages = "[";
   for (size_t i = 0; i < s.pages.size(); i++) pages += (i ? ", " : "") + PageJson(s.pages[i], files);
@@ -148,19 +148,19 @@ std::string FormatJson(const JobStream& s, const PageFiles& files) {
   md += "]";
 
   JsonObject o("");
-  o.add("dialect", JsonString(DialectName(s.dialect)))
-      .add("size", std::to_string(s.size))
-      .add("ok", JsonBool(s.ok()))
-      .add("errors", IssuesJson(s.errors, "  "))
-      .add("warnings", IssuesJson(s.warnings, "  "))
-      .add("job", job.str())
-      .add("page_count", std::to_string(s.pages.size()))
-      .add("pages", pages)
-      .add("manual_duplex", md)
-      .add("job_end", JsonBool(s.jobEnd))
-      .add("job_end_offset", s.jobEnd ? std::to_string(s.jobEndOffset) : "null")
-      .add("machine_duplex_at_job_end", JsonBool(s.machineDuplexAtJobEnd));
-  return o.str() + "\n";
+  o.Add("dialect", JsonString(DialectName(s.dialect)))
+      .Add("size", std::to_string(s.size))
+      .Add("ok", JsonBool(s.ok()))
+      .Add("errors", IssuesJson(s.errors, "  "))
+      .Add("warnings", IssuesJson(s.warnings, "  "))
+      .Add("job", job.Str())
+      .Add("page_count", std::to_string(s.pages.size()))
+      .Add("pages", pages)
+      .Add("manual_duplex", md)
+      .Add("job_end", JsonBool(s.jobEnd))
+      .Add("job_end_offset", s.jobEnd ? std::to_string(s.jobEndOffset) : "null")
+      .Add("machine_duplex_at_job_end", JsonBool(s.machineDuplexAtJobEnd));
+  return o.Str() + "\n";
 }
 
 std::string FormatSummary(const JobStream& s, const std::string& name, const PageFiles& files) {
@@ -242,4 +242,4 @@ std::string FormatSummary(const JobStream& s, const std::string& name, const Pag
   return out;
 }
 
-}  // namespace inspect
+}  // namespace lumora::inspect

@@ -7,7 +7,7 @@
 
 #include "job_stream_reader.h"
 
-namespace inspect {
+namespace lumora::inspect {
 
 // Files written for the pages, by page position (index - 1); empty = none.
 struct PageFiles {
@@ -27,4 +27,4 @@ std::string FormatJson(const JobStream& stream, const PageFiles& files = {});
 // "byte 1234 (0x4D2): message"
 std::string FormatIssue(const StreamIssue& issue);
 
-}  // namespace inspect
+}  // namespace lumora::inspect
