@@ -108,11 +108,8 @@ pappl_loglevel_t LogLevel(const std::string& name) {
   return PAPPL_LOGLEVEL_WARN;
 }
 
-// (A walk of the system: see DocumentGate.)
 bool SaveState(pappl_system_t* system, void* data) {
-  auto* ctx = static_cast<AppContext*>(data);
-  DocumentGate::Walking walk(&ctx->documents);
-  return SaveStateFile(system, ctx->stateFile);
+  return SaveStateFile(system, static_cast<AppContext*>(data)->stateFile);
 }
 
 // The state file and the jobs it holds.

@@ -27,10 +27,9 @@ bool UserHold(pappl_job_t* job) {
   return (papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED) != 0;
 }
 
-// The printers' ids, read while the system is walked.
-std::vector<int> PrinterIds(pappl_system_t* system, AppContext& ctx) {
+// The printers' ids.
+std::vector<int> PrinterIds(pappl_system_t* system) {
   std::vector<int> ids;
-  DocumentGate::Walking walk(&ctx.documents);
   papplSystemIteratePrinters(
       system,
       [](pappl_printer_t* printer, void* data) {
@@ -189,7 +188,7 @@ void AdoptReloadedJobs(pappl_system_t* system, const std::vector<EndedJob>& ende
   if (!ctx) return;
   for (const EndedJob& e : ended) ctx->jobs.SetMessage(e.printerId, e.jobId, e.why);
 #if LUMORA_PAPPL_PRIVATE
-  for (int id : PrinterIds(system, *ctx)) {
+  for (int id : PrinterIds(system)) {
     pappl_printer_t* printer = FindPrinter(system, id);
     // Jobs held while the printer holds new jobs are the administrator's.
     if (!printer || papplPrinterIsHoldingNewJobs(printer)) continue;
@@ -213,7 +212,7 @@ void AdoptReloadedJobs(pappl_system_t* system, const std::vector<EndedJob>& ende
 void ExpireWaitingJobs(pappl_system_t* system, int timeout, time_t now) {
   AppContext* ctx = SystemContext(system);
   if (!ctx || timeout <= 0) return;
-  for (int id : PrinterIds(system, *ctx)) {
+  for (int id : PrinterIds(system)) {
     pappl_printer_t* printer = FindPrinter(system, id);
     if (!printer || ctx->documents.Receiving(id)) continue;
     Expired expired{timeout, now, {}};
@@ -234,7 +233,7 @@ void StartQueues(pappl_system_t* system) {
 #if LUMORA_PAPPL_PRIVATE
   AppContext* ctx = SystemContext(system);
   if (!ctx) return;
-  for (int id : PrinterIds(system, *ctx)) {
+  for (int id : PrinterIds(system)) {
     if (pappl_printer_t* printer = FindPrinter(system, id)) _papplPrinterCheckJobs(printer);
   }
 #else

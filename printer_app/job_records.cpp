@@ -48,38 +48,6 @@ void JobRecords::KeepQueued(int printerId, const std::vector<int>& held) {
   }
 }
 
-namespace {
-// The walks this thread is in (of any gate: a thread walks one system).
-thread_local int tWalks = 0;
-}  // namespace
-
-DocumentGate::Walking::Walking(DocumentGate* gate) : gate_(gate) {
-  if (tWalks++ > 0 || !gate_) return;
-  std::unique_lock<std::mutex> lock(gate_->mutex_);
-  gate_->changed_.wait(lock, [this] { return !gate_->aborting_ && gate_->abortsWaiting_ == 0; });
-  gate_->walkers_++;
-}
-
-DocumentGate::Walking::~Walking() {
-  if (--tWalks > 0 || !gate_) return;
-  std::lock_guard<std::mutex> lock(gate_->mutex_);
-  if (--gate_->walkers_ == 0) gate_->changed_.notify_all();
-}
-
-DocumentGate::Aborting::Aborting(DocumentGate* gate) : gate_(gate) {
-  std::unique_lock<std::mutex> lock(gate_->mutex_);
-  gate_->abortsWaiting_++;
-  gate_->changed_.wait(lock, [this] { return !gate_->aborting_ && gate_->walkers_ == 0; });
-  gate_->abortsWaiting_--;
-  gate_->aborting_ = true;
-}
-
-DocumentGate::Aborting::~Aborting() {
-  std::lock_guard<std::mutex> lock(gate_->mutex_);
-  gate_->aborting_ = false;
-  gate_->changed_.notify_all();
-}
-
 void DocumentGate::Begin(int printerId) {
   std::lock_guard<std::mutex> lock(mutex_);
   receiving_[printerId]++;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // What the application keeps about a system's jobs beside PAPPL's job
-// objects, and the lock that orders documents against walks of the system.
+// objects.
 //
 // - Job state messages. PAPPL 1.3.1 copies a job's message into IPP
 //   answers (Get-Job-Attributes, Get-Jobs, events) without the job's lock,
@@ -17,7 +17,6 @@
 // taken.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -56,38 +55,9 @@ class JobRecords {
   std::mutex order_;
 };
 
-// PAPPL's abort of a document it failed to receive locks the printer, the
-// job and then the system for writing; its state saving, job cleaning and
-// system requests lock the system and then the printers. A thread of each
-// kind at once locked the server up for good. Walks of the system take
-// this gate shared, an abort takes it alone (pappl_hooks.cpp): the two
-// never run at once. Neither side waits for the gate while it holds a lock
-// of PAPPL's. An abort waiting for the gate goes before new walks (else
-// clients polling the system without a pause would keep it waiting, and
-// its connection, for ever); a thread already walking walks on.
+// The printers for which a document is being received.
 class DocumentGate {
  public:
-  class Walking {
-   public:
-    explicit Walking(DocumentGate* gate);
-    ~Walking();
-    Walking(const Walking&) = delete;
-    Walking& operator=(const Walking&) = delete;
-
-   private:
-    DocumentGate* gate_;
-  };
-  class Aborting {
-   public:
-    explicit Aborting(DocumentGate* gate);
-    ~Aborting();
-    Aborting(const Aborting&) = delete;
-    Aborting& operator=(const Aborting&) = delete;
-
-   private:
-    DocumentGate* gate_;
-  };
-
   // A document for the printer is being received.
   void Begin(int printerId);
   void End(int printerId);
@@ -95,10 +65,6 @@ class DocumentGate {
 
  private:
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  int walkers_ = 0;
-  int abortsWaiting_ = 0;
-  bool aborting_ = false;
   std::map<int, int> receiving_;
 };
 

@@ -31,7 +31,6 @@ using CopyJobState = void (*)(pappl_job_t*, ipp_tag_t, ipp_t*, cups_array_t*);
 using CopyJobAttributes = void (*)(pappl_job_t*, pappl_client_t*, cups_array_t*);
 using PrinterCall = void (*)(pappl_printer_t*);
 using ClientCall = void (*)(pappl_client_t*);
-using SystemCall = void (*)(pappl_system_t*);
 
 template <typename Fn>
 Fn Next(const char* name) {
@@ -47,8 +46,6 @@ struct Pappl {
   ClientCall printerIpp = Next<ClientCall>("_papplPrinterProcessIPP");
   ClientCall jobIpp = Next<ClientCall>("_papplJobProcessIPP");
   ClientCall systemIpp = Next<ClientCall>("_papplSystemProcessIPP");
-  ClientCall flushDocument = Next<ClientCall>("_papplClientFlushDocumentData");
-  SystemCall cleanJobs = Next<SystemCall>("papplSystemCleanJobs");
 };
 
 const Pappl& Own() {
@@ -63,44 +60,26 @@ const time_t kStarted = time(nullptr);
 // to start again).
 thread_local bool tOrdering = false;
 
-// A document PAPPL receives on this thread (Print-Job, Send-Document). When
-// PAPPL gives the document up it then locks the printer, the job and the
-// system: the gate is taken alone from then to the end of the request.
+// A document PAPPL receives on this thread (Print-Job, Send-Document): its
+// printer is marked receiving meanwhile (a job waiting for its document is
+// not ended while it comes in).
 class DocumentScope {
  public:
   explicit DocumentScope(pappl_client_t* client)
       : ctx_(lumora_app::SystemContext(papplClientGetSystem(client))),
-        printer_(papplPrinterGetID(papplClientGetPrinter(client))),
-        outer_(current) {
+        printer_(papplPrinterGetID(papplClientGetPrinter(client))) {
     if (ctx_) ctx_->documents.Begin(printer_);
-    current = this;
   }
   ~DocumentScope() {
-    current = outer_;
-    abort_.reset();
     if (ctx_) ctx_->documents.End(printer_);
   }
   DocumentScope(const DocumentScope&) = delete;
   DocumentScope& operator=(const DocumentScope&) = delete;
 
-  void GivenUp() {
-    if (!ctx_ || abort_) return;
-    try {
-      abort_ = std::make_unique<lumora_app::DocumentGate::Aborting>(&ctx_->documents);
-    } catch (...) {
-    }
-  }
-
-  static thread_local DocumentScope* current;
-
  private:
   lumora_app::AppContext* ctx_;
   int printer_;
-  DocumentScope* outer_;
-  std::unique_ptr<lumora_app::DocumentGate::Aborting> abort_;
 };
-
-thread_local DocumentScope* DocumentScope::current = nullptr;
 
 bool CarriesDocument(pappl_client_t* client) {
   ipp_op_t op = papplClientGetOperation(client);
@@ -127,14 +106,6 @@ void HandOn(ClientCall pappl, pappl_client_t* client) {
   pappl(client);
 }
 
-// Runs call as a walk of the system (see DocumentGate).
-template <typename Call>
-void Walking(pappl_system_t* system, Call call) {
-  lumora_app::AppContext* ctx = lumora_app::SystemContext(system);
-  lumora_app::DocumentGate::Walking walk(ctx ? &ctx->documents : nullptr);
-  call();
-}
-
 }  // namespace
 
 namespace lumora_app {
@@ -148,9 +119,7 @@ std::string MissingPapplFunctions() {
       {reinterpret_cast<const void*>(own.checkJobs), "_papplPrinterCheckJobs"},
       {reinterpret_cast<const void*>(own.printerIpp), "_papplPrinterProcessIPP"},
       {reinterpret_cast<const void*>(own.jobIpp), "_papplJobProcessIPP"},
-      {reinterpret_cast<const void*>(own.systemIpp), "_papplSystemProcessIPP"},
-      {reinterpret_cast<const void*>(own.flushDocument), "_papplClientFlushDocumentData"},
-      {reinterpret_cast<const void*>(own.cleanJobs), "papplSystemCleanJobs"}};
+      {reinterpret_cast<const void*>(own.systemIpp), "_papplSystemProcessIPP"}};
   std::string missing;
   for (const auto& [fn, name] : kAll) {
     if (!fn) missing += std::string(missing.empty() ? "" : ", ") + name;
@@ -252,15 +221,5 @@ extern "C" void _papplSystemProcessIPP(pappl_client_t* client) {
     if (lumora_app::AnswerLocalRequest(client)) return;
   } catch (...) {
   }
-  Walking(papplClientGetSystem(client), [&] { pappl(client); });
-}
-
-extern "C" void _papplClientFlushDocumentData(pappl_client_t* client) {
-  if (ClientCall pappl = Own().flushDocument) pappl(client);
-  if (DocumentScope::current) DocumentScope::current->GivenUp();
-}
-
-extern "C" void papplSystemCleanJobs(pappl_system_t* system) {
-  SystemCall pappl = Own().cleanJobs;
-  if (pappl) Walking(system, [&] { pappl(system); });
+  pappl(client);
 }

@@ -30,10 +30,6 @@
   app_helpers.py race PRINTER-URI FILE FORMAT ROUNDS
       each round a job printed to its end, then a job cancelled as soon as
       it is taken; prints "rounds=N terminal=N" (terminal: both jobs ended)
-  app_helpers.py drop-print PRINTER-URI PDF COUNT
-      COUNT Print-Job requests whose connection is reset in the middle of
-      the document, while another client asks for Get-Printers; prints
-      "dropped=N silent=N" (silent: Get-Printers unanswered within 20 s)
   app_helpers.py kill-in-save PID STATE-FILE SECONDS
       SIGKILL to the server while it has its state file (or a new one
       beside it) open; prints the file it had open, or "none"
@@ -392,43 +388,6 @@ def wait_terminal(host, port, resource, uri, job_id, limit=60):
     return False
 
 
-def drop_print(uri, path, count):
-    """Print-Job requests whose connection is reset in the middle of the
-    document, while the server saves its state and answers Get-Printers."""
-    host, port, resource = split_uri(uri)
-    with open(path, "rb") as f:
-        document = f.read()
-    body = job_request(0x0002, uri, ipp_attr(0x49, "document-format", "application/pdf"))
-    system = (struct.pack(">BBHI", 2, 0, 0x004F, 1) + b"\x01"
-              + ipp_attr(0x47, "attributes-charset", "utf-8")
-              + ipp_attr(0x48, "attributes-natural-language", "en")
-              + ipp_attr(0x45, "system-uri", f"ipp://{host}:{port}/ipp/system") + b"\x03")
-    done = threading.Event()
-
-    def poll():
-        while not done.is_set():
-            post_ipp(host, port, "/ipp/system", system)
-
-    poller = threading.Thread(target=poll)
-    poller.start()
-    silent = 0
-    for _ in range(int(count)):
-        s = socket.create_connection((host, port), timeout=20)
-        s.sendall(f"POST {resource} HTTP/1.1\r\nHost: {host}\r\nContent-Type: application/ipp\r\n"
-                  f"Content-Length: {len(body) + len(document)}\r\n\r\n".encode()
-                  + body + document[: len(document) // 2])
-        time.sleep(0.005)
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        s.close()
-        status, _ = post_ipp(host, port, "/ipp/system", system)
-        silent += status is None
-        if silent:
-            break
-    done.set()
-    poller.join()
-    print(f"dropped={count} silent={silent}")
-
-
 def race(uri, path, fmt, rounds):
     host, port, resource = split_uri(uri)
     with open(path, "rb") as f:
@@ -603,8 +562,6 @@ def main(argv):
         retry_print(argv[2], argv[3], argv[4])
     elif len(argv) == 6 and argv[1] == "race":
         race(argv[2], argv[3], argv[4], argv[5])
-    elif len(argv) == 5 and argv[1] == "drop-print":
-        drop_print(argv[2], argv[3], argv[4])
     elif len(argv) == 5 and argv[1] == "kill-in-save":
         kill_in_save(argv[2], argv[3], argv[4])
     elif len(argv) >= 6 and argv[1] == "ipp":
