@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app_requests.h"
+#include "job_queue.h"
 #include "raster_adapter.h"
 
 // PAPPL 1.3.1's own page of a printer (exported by libpappl, not declared in
@@ -250,7 +251,7 @@ bool RawStreamAllowed(pappl_job_t* job) {
   ipp_attribute_t* supplied = papplJobGetAttribute(job, "document-format-supplied");
   const char* format = supplied ? ippGetString(supplied, 0, nullptr) : nullptr;
   if (format && strcmp(format, kRawFormat) == 0) return true;
-  papplJobSetMessage(job, "The document's format is not one the printer takes.");
+  SetJobMessage(job, "The document's format is not one the printer takes.");
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
               "Refused: a document of format '%s' goes to the printer as it is only when its "
               "submitter names %s (administrators only).",

@@ -3,25 +3,37 @@
 
 #include <strings.h>
 
+#include <sys/socket.h>
+
 #include <cstring>
+#include <optional>
+
+#include "job_queue.h"
 
 namespace lumora_app {
 
 namespace {
+
+struct Refusal {
+  ipp_status_t status;
+  std::string message;
+  ipp_attribute_t* unsupported;  // the request's attribute named in the answer
+};
 
 bool IsRasterFormat(const char* format) {
   return format && (strcasecmp(format, "image/pwg-raster") == 0 ||
                     strcasecmp(format, "image/urf") == 0);
 }
 
-// A job of the printer waits to print or prints.
+// A job of the printer waits to print (in PAPPL's queue or the
+// application's) or prints.
 bool HasJobToPrint(pappl_printer_t* printer) {
   bool busy = false;
   papplPrinterIterateActiveJobs(
       printer,
       [](pappl_job_t* job, void* data) {
         ipp_jstate_t state = papplJobGetState(job);
-        if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING) {
+        if (state == IPP_JSTATE_PENDING || state == IPP_JSTATE_PROCESSING || ShownState(job).queued) {
           *static_cast<bool*>(data) = true;
         }
       },
@@ -32,12 +44,9 @@ bool HasJobToPrint(pappl_printer_t* printer) {
 // Answers the request with an IPP error, the document that follows it read
 // and dropped as PAPPL does. PAPPL answers a refused request once more
 // itself: the connection is shut first so that nothing reaches the client.
-http_status_t Refuse(pappl_client_t* client, ipp_status_t status, const std::string& message,
-                     ipp_attribute_t* unsupported) {
-  papplLogClient(client, PAPPL_LOGLEVEL_INFO, "%s refused: %s",
-                 ippOpString(papplClientGetOperation(client)), message.c_str());
-  papplClientRespondIPP(client, status, "%s", message.c_str());
-  if (unsupported) papplClientRespondIPPUnsupported(client, unsupported);
+http_status_t Refuse(pappl_client_t* client, const Refusal& refusal) {
+  papplClientRespondIPP(client, refusal.status, "%s", refusal.message.c_str());
+  if (refusal.unsupported) papplClientRespondIPPUnsupported(client, refusal.unsupported);
   http_t* http = papplClientGetHTTP(client);
   char buffer[16384];
   while (httpRead2(http, buffer, sizeof(buffer)) > 0) {
@@ -54,25 +63,24 @@ const char* DocumentFormat(ipp_t* request) {
   return attr ? ippGetString(attr, 0, nullptr) : nullptr;
 }
 
-http_status_t CheckRaster(pappl_client_t* client, ipp_t* request) {
+std::optional<Refusal> RasterRefusal(pappl_client_t* client, ipp_t* request) {
   pappl_printer_t* printer = papplClientGetPrinter(client);
-  if (!printer || !IsRasterFormat(DocumentFormat(request))) return HTTP_STATUS_CONTINUE;
+  if (!printer || !IsRasterFormat(DocumentFormat(request))) return std::nullopt;
   if (papplPrinterIsHoldingNewJobs(printer)) {
-    return Refuse(client, IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS, "Currently holding new jobs.",
-                  nullptr);
+    return Refusal{IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS, "Currently holding new jobs.", nullptr};
   }
-  if (!HasJobToPrint(printer)) return HTTP_STATUS_CONTINUE;
+  if (!HasJobToPrint(printer)) return std::nullopt;
   // The job of a Send-Document ends as PAPPL ends it: the client sends the
   // whole job again.
   pappl_job_t* job = papplClientGetJob(client);
   if (job && papplJobGetState(job) == IPP_JSTATE_HELD && !papplJobGetFilename(job)) {
-    papplJobSetMessage(job, "Currently printing another job.");
+    SetJobMessage(job, "Currently printing another job.");
     papplJobCancel(job);
   }
-  return Refuse(client, IPP_STATUS_ERROR_BUSY, "Currently printing another job.", nullptr);
+  return Refusal{IPP_STATUS_ERROR_BUSY, "Currently printing another job.", nullptr};
 }
 
-http_status_t CheckMedia(pappl_client_t* client, ipp_t* request) {
+std::optional<Refusal> MediaRefusal(ipp_t* request) {
   for (const char* name : {"media-col", "media-col-default", "media-col-ready"}) {
     ipp_attribute_t* attr = ippFindAttribute(request, name, IPP_TAG_ZERO);
     if (!attr) continue;
@@ -80,12 +88,11 @@ http_status_t CheckMedia(pappl_client_t* client, ipp_t* request) {
     for (int i = 0; i < ippGetCount(attr); i++) {
       std::string why = MediaColProblem(ippGetCollection(attr, i));
       if (!why.empty()) {
-        return Refuse(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, std::string(name) + ": " + why,
-                      attr);
+        return Refusal{IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, std::string(name) + ": " + why, attr};
       }
     }
   }
-  return HTTP_STATUS_CONTINUE;
+  return std::nullopt;
 }
 
 // Validate-Job carries no document: a compression PAPPL takes is simply
@@ -100,6 +107,30 @@ void DropCompression(ipp_t* request) {
       return;
     }
   }
+}
+
+// Why the request is answered before PAPPL sees it, if it is.
+std::optional<Refusal> Review(pappl_client_t* client) {
+  ipp_t* request = papplClientGetRequest(client);
+  if (!request) return std::nullopt;
+  std::optional<Refusal> refusal = MediaRefusal(request);
+  if (refusal) return refusal;
+  switch (ippGetOperation(request)) {
+    case IPP_OP_PRINT_JOB:
+    case IPP_OP_SEND_DOCUMENT:
+      return RasterRefusal(client, request);
+    case IPP_OP_VALIDATE_JOB:
+      DropCompression(request);
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
+void LogRefusal(pappl_client_t* client, const Refusal& refusal) {
+  papplLogClient(client, PAPPL_LOGLEVEL_INFO, "%s refused: %s",
+                 ippOpString(papplClientGetOperation(client)), refusal.message.c_str());
 }
 
 }  // namespace
@@ -123,21 +154,20 @@ std::string MediaColProblem(ipp_t* col) {
 }
 
 http_status_t CheckRequest(pappl_client_t* client) {
-  ipp_t* request = papplClientGetRequest(client);
-  if (!request) return HTTP_STATUS_CONTINUE;
-  http_status_t status = CheckMedia(client, request);
-  if (status != HTTP_STATUS_CONTINUE) return status;
-  switch (ippGetOperation(request)) {
-    case IPP_OP_PRINT_JOB:
-    case IPP_OP_SEND_DOCUMENT:
-      return CheckRaster(client, request);
-    case IPP_OP_VALIDATE_JOB:
-      DropCompression(request);
-      break;
-    default:
-      break;
-  }
-  return HTTP_STATUS_CONTINUE;
+  std::optional<Refusal> refusal = Review(client);
+  if (!refusal) return HTTP_STATUS_CONTINUE;
+  LogRefusal(client, *refusal);
+  return Refuse(client, *refusal);
+}
+
+bool AnswerLocalRequest(pappl_client_t* client) {
+  if (httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) != AF_LOCAL) return false;
+  std::optional<Refusal> refusal = Review(client);
+  if (!refusal) return false;
+  LogRefusal(client, *refusal);
+  papplClientRespondIPP(client, refusal->status, "%s", refusal->message.c_str());
+  if (refusal->unsupported) papplClientRespondIPPUnsupported(client, refusal->unsupported);
+  return true;
 }
 
 }  // namespace lumora_app

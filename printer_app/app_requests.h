@@ -2,9 +2,9 @@
 // Requests the application answers itself before PAPPL 1.3.1 handles them,
 // where PAPPL would crash, hang or lock up on them. PAPPL's operation
 // callback sees only the operations PAPPL does not know; its credentials
-// callback sees every job and printer operation that comes over TCP (the
-// control socket admits only root and the admin group), so the checks run
-// there, once the request is allowed:
+// callback sees every job and printer operation that comes over TCP, so the
+// checks run there, once the request is allowed (and, for the control
+// socket, where PAPPL hands the request on):
 // - a client's PWG or Apple raster for a printer that has a job to print,
 //   or holds new jobs: answered server-error-busy (or
 //   server-error-not-accepting-jobs) before a job is made. PAPPL would make
@@ -27,6 +27,13 @@ namespace lumora_app {
 // request has been answered (and the connection closed) and the status is
 // what the credentials callback returns.
 http_status_t CheckRequest(pappl_client_t* client);
+
+// The same checks for a client of the control socket (root and the admin
+// group), whose requests PAPPL never shows the credentials callback: true
+// when the request has been answered (PAPPL then sends the answer).
+// Called where PAPPL 1.3.1 hands a request to its printer, job or system
+// (pappl_hooks.cpp).
+bool AnswerLocalRequest(pappl_client_t* client);
 
 // Why a media-col value names no size PAPPL can use ("" when it names one
 // or none).

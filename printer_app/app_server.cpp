@@ -9,13 +9,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app_driver.h"
 #include "app_file_device.h"
+#include "job_queue.h"
 
 namespace lumora_app {
 
@@ -71,6 +76,52 @@ void LimitArenas() {
   if (!set || !*set) mallopt(M_ARENA_MAX, 2);
 }
 
+// The server's own rounds over its jobs, in a thread of its own (no lock
+// of PAPPL's held): once the system runs, the jobs reloaded from the state
+// file are started (PAPPL never starts them); every second, jobs made by
+// Create-Job whose document did not come in time are ended.
+class JobRounds {
+ public:
+  JobRounds(pappl_system_t* system, int documentTimeout)
+      : system_(system), timeout_(documentTimeout), thread_([this] { Run(); }) {}
+  ~JobRounds() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  JobRounds(const JobRounds&) = delete;
+  JobRounds& operator=(const JobRounds&) = delete;
+
+ private:
+  void Run() {
+    bool started = false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
+      lock.unlock();
+      try {
+        if (!started && papplSystemIsRunning(system_)) {
+          StartQueues(system_);
+          started = true;
+        }
+        ExpireWaitingJobs(system_, timeout_, time(nullptr));
+      } catch (const std::exception& e) {
+        papplLog(system_, PAPPL_LOGLEVEL_ERROR, "Job rounds: %s", e.what());
+      }
+      lock.lock();
+    }
+  }
+
+  pappl_system_t* system_;
+  int timeout_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
 int RunServer(int argc, char* argv[], AppContext& ctx) {
   LimitArenas();
   int count = 0;
@@ -92,6 +143,7 @@ int RunServer(int argc, char* argv[], AppContext& ctx) {
                           uid == 0 ? GroupId(ctx.auth.adminGroup) : static_cast<gid_t>(-1));
     std::string why = control.Open(system);
     if (why.empty()) {
+      JobRounds rounds(system, ctx.documentTimeout);
       papplSystemRun(system);
       status = 0;
     } else {

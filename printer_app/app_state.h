@@ -8,7 +8,9 @@
 
 #include <pappl/pappl.h>
 
+#include <ctime>
 #include <string>
+#include <vector>
 
 namespace lumora_app {
 
@@ -19,5 +21,20 @@ bool SaveStateFile(pappl_system_t* system, const std::string& path);
 // Removes the new files a save that did not finish left beside path (call
 // before the server loads its state).
 void RemoveUnfinishedStates(const std::string& path);
+
+// A job of the state file that cannot print again, and why.
+struct EndedJob {
+  int printerId;
+  int jobId;
+  std::string why;
+};
+
+// Before the server loads its state (PAPPL 1.3.x's file): PAPPL would
+// show a job that was printing when the server stopped as printing for
+// ever, and drop without a word one whose document is gone (one that
+// waited for its document, or whose file was removed). Such jobs are
+// written as aborted at `now`, "aborted-by-system"; the file is replaced
+// whole. Returns them with their reasons.
+std::vector<EndedJob> EndInterruptedJobs(const std::string& path, time_t now);
 
 }  // namespace lumora_app

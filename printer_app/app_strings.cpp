@@ -3,6 +3,7 @@
 
 #include <cups/language.h>
 #include <string.h>
+#include <strings.h>
 
 #include <pthread.h>
 
@@ -14,6 +15,7 @@ namespace lumora_app {
 
 namespace {
 
+#if LUMORA_PAPPL_PRIVATE
 // PAPPL 1.3.1's localization of one language (loc-private.h): its texts
 // are looked up by key and the first text loaded for a key wins.
 struct PapplLocPair {
@@ -48,14 +50,23 @@ std::vector<std::string> Keys(const char* data) {
 // language (English: PAPPL calls ISO B5 "B5 Envelope" and the manual-
 // duplex wait "Load paper."): PAPPL's texts of our keys are dropped before
 // ours are loaded. Called before the system runs (no other thread reads).
+// The structure is PAPPL 1.3.x's: it is left alone unless it holds what it
+// should (the system and the language asked for).
 void DropPapplTexts(pappl_system_t* system, const char* language, const char* data) {
   auto* loc = reinterpret_cast<PapplLoc*>(papplSystemFindLoc(system, language));
-  if (!loc || !loc->pairs) return;
+  if (!loc || loc->system != system || !loc->name || strcasecmp(loc->name, language) != 0 ||
+      !loc->pairs) {
+    return;
+  }
   for (const std::string& key : Keys(data)) {
     PapplLocPair search{const_cast<char*>(key.c_str()), nullptr};
     if (void* found = cupsArrayFind(loc->pairs, &search)) cupsArrayRemove(loc->pairs, found);
   }
 }
+#else
+// Another PAPPL series: its texts of our keys stay.
+void DropPapplTexts(pappl_system_t*, const char*, const char*) {}
+#endif
 
 }  // namespace
 

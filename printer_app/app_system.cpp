@@ -17,6 +17,7 @@
 #include "app_state.h"
 #include "app_strings.h"
 #include "image_filter.h"
+#include "job_queue.h"
 #include "pdf_filter.h"
 #include "raster_adapter.h"
 #include "ps_driver.h"
@@ -109,6 +110,19 @@ pappl_loglevel_t LogLevel(const std::string& name) {
 
 bool SaveState(pappl_system_t* system, void* data) {
   return SaveStateFile(system, static_cast<AppContext*>(data)->stateFile);
+}
+
+// The state file and the jobs it holds.
+void LoadState(pappl_system_t* system, AppContext& ctx) {
+  RemoveUnfinishedStates(ctx.stateFile);
+#if LUMORA_PAPPL_PRIVATE
+  const std::vector<EndedJob> ended = EndInterruptedJobs(ctx.stateFile, time(nullptr));
+#else
+  const std::vector<EndedJob> ended;
+#endif
+  papplSystemLoadState(system, ctx.stateFile.c_str());
+  AdoptReloadedJobs(system, ended);
+  ctx.waits->Restore(system);
 }
 
 std::string DefaultAdminGroup() { return getgrnam("lpadmin") ? "lpadmin" : "root"; }
@@ -211,6 +225,8 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
   ctx.auth.pamService = Option(n, options, "auth-service", kAppName);
   ctx.auth.adminGroup = Option(n, options, "admin-group", DefaultAdminGroup());
   ctx.fileDirectory = Option(n, options, "file-device-directory", "");
+  ctx.documentTimeout = atoi(Option(n, options, "multiple-operation-timeout",
+                                    std::to_string(kDefaultDocumentTimeout)).c_str());
   if (!ctx.fileDirectory.empty() && !(why = CheckFileDirectory(ctx.fileDirectory)).empty()) {
     fprintf(stderr, "%s: -o file-device-directory: %s\n", kAppName, why.c_str());
     return nullptr;
@@ -234,9 +250,7 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
       return nullptr;
     }
   }
-  RemoveUnfinishedStates(ctx.stateFile);
-  papplSystemLoadState(system, ctx.stateFile.c_str());
-  ctx.waits->Restore(system);
+  LoadState(system, ctx);
   papplSystemSetSaveCallback(system, SaveState, &ctx);
   return system;
 }

@@ -16,11 +16,15 @@
 
 #include "app_auth.h"
 #include "duplex_wait.h"
+#include "job_records.h"
 
 namespace lumora_app {
 
 constexpr const char* kAppName = "lumora-printer-app";
 constexpr int kDefaultPort = 8000;
+// How long a job made by Create-Job waits for its document (CUPS's
+// MultipleOperationTimeout), in seconds.
+constexpr int kDefaultDocumentTimeout = 900;
 // The driver's version (the top entry of debian/changelog), as --version
 // and the server report it.
 extern const char kAppVersion[];
@@ -36,6 +40,9 @@ struct AppContext {
   std::string fileDirectory; // where printers may have file devices ("": nowhere)
   std::string ghostscript = "gs";
   std::unique_ptr<DuplexWaits> waits;  // set by the system callback
+  int documentTimeout = kDefaultDocumentTimeout;  // -o multiple-operation-timeout
+  JobRecords jobs;
+  DocumentGate documents;
   struct {
     std::mutex mutex;
     std::map<pappl_printer_t*, time_t> quietUntil;  // no supplies asked before then

@@ -10,6 +10,7 @@
 
 #include "app_strings.h"
 #include "app_system.h"
+#include "job_queue.h"
 
 namespace lumora_app {
 
@@ -99,7 +100,7 @@ void ShowWait(pappl_printer_t* printer, pappl_job_t* job, const std::string& pro
   papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
   papplSystemAddEvent(system, printer, job, PAPPL_EVENT_PRINTER_STATE_CHANGED, "%s",
                       text.c_str());
-  if (job) papplJobSetMessage(job, "%s", text.c_str());
+  if (job) SetJobMessage(job, "%s", text.c_str());
 }
 
 std::string WaitingStateMessage(pappl_printer_t* printer) {

@@ -14,6 +14,7 @@
 
 #include "app_drivers.h"
 #include "job_gate.h"
+#include "job_queue.h"
 #include "raster_adapter.h"
 
 namespace lumora_app {
@@ -147,7 +148,7 @@ bool PrintImage(pappl_job_t* job, pappl_device_t* device, const std::string& pat
   std::string why;
   if (!Decode(job, path, &image, &why)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image cannot be printed: %s.", why.c_str());
-    papplJobSetMessage(job, "The image cannot be printed: %s.", why.c_str());
+    SetJobMessage(job, "The image cannot be printed: %s.", why.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     return false;
   }

@@ -20,6 +20,8 @@
 #include <mutex>
 #include <string>
 
+#include "job_queue.h"
+
 namespace lumora_app {
 
 class JobClaim {
@@ -56,7 +58,7 @@ bool GuardJob(pappl_job_t* job, const char* what, Body body) {
   } catch (...) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s failed.", what);
   }
-  papplJobSetMessage(job, "The job could not be printed (internal error).");
+  SetJobMessage(job, "The job could not be printed (internal error).");
   return false;
 }
 

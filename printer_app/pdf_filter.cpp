@@ -8,6 +8,7 @@
 #include "app_drivers.h"
 #include "app_system.h"
 #include "job_gate.h"
+#include "job_queue.h"
 #include "raster_adapter.h"
 #include "rendered_pages.h"
 
@@ -94,7 +95,7 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, const AppContext& ctx,
   if (!gs.Start(RendererArgs(args, RendererCount()))) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot run %s to render the PDF.",
                 ctx.ghostscript.c_str());
-    papplJobSetMessage(job, "Cannot render the PDF.");
+    SetJobMessage(job, "Cannot render the PDF.");
     return false;
   }
   AppJob app(job, driver, *options, device);
@@ -109,7 +110,7 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, const AppContext& ctx,
   if (status != 0 || (pagesOk && pages == 0)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript could not render the PDF (status %d).",
                 status);
-    papplJobSetMessage(job, "The PDF could not be rendered.");
+    SetJobMessage(job, "The PDF could not be rendered.");
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     ok = false;
   }

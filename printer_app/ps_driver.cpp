@@ -14,6 +14,7 @@
 #include "app_pages.h"
 #include "app_system.h"
 #include "job_gate.h"
+#include "job_queue.h"
 #include "ps_convert.h"
 #include "ps_print.h"
 
@@ -120,7 +121,7 @@ bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     // A page that is not the 8-bit gray the printer announced.
     doc->refused = true;
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page refused: not the 8-bit gray raster announced.");
-    papplJobSetMessage(job, "Page refused: not the 8-bit gray raster announced.");
+    SetJobMessage(job, "Page refused: not the 8-bit gray raster announced.");
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     return false;
   }

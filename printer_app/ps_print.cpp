@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app_driver.h"
+#include "job_queue.h"
 #include "ps_convert.h"
 #include "ps_driver.h"
 #include "ps_filter.h"
@@ -58,7 +59,7 @@ class PsJobLog : public lumora::LogOutput {
     if (level == PAPPL_LOGLEVEL_DEBUG) return;
     size_t start = line.find_first_not_of(' ', body);
     if (start == std::string::npos) return;
-    papplJobSetMessage(job_, "%s", line.c_str() + start);
+    SetJobMessage(job_, "%s", line.c_str() + start);
     if (level == PAPPL_LOGLEVEL_ERROR)
       papplLogPrinter(papplJobGetPrinter(job_), level, "%s", line.c_str() + start);
   }
@@ -264,7 +265,7 @@ bool RunPsJob(pappl_job_t* job, lumora::PsJob& ps, lumora::PsJobInput& input,
   if (!filtersOk && !cancelled && status == 0) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The document could not be converted: %s.",
                 chain.Failure().c_str());
-    papplJobSetMessage(job, "The document could not be converted.");
+    SetJobMessage(job, "The document could not be converted.");
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
   }
   return status == 0 && (filtersOk || cancelled);
@@ -372,7 +373,7 @@ bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const char* docum
     if (filters.empty() || !chain.Start(filters, args, environment, LUMORA_CUPS_SERVERBIN)) {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot convert %s: %s.", env.contentType.c_str(),
                   filters.empty() ? "no filter" : chain.Failure().c_str());
-      papplJobSetMessage(job, "The document could not be converted.");
+      SetJobMessage(job, "The document could not be converted.");
       return false;
     }
     input.fd = chain.TakeOutput();
@@ -387,7 +388,7 @@ bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const char* docum
   }
   if (output.Failed()) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer stopped taking the job's data.");
-    papplJobSetMessage(job, "The printer stopped taking the job's data.");
+    SetJobMessage(job, "The printer stopped taking the job's data.");
     return false;
   }
   return ok;

@@ -12,6 +12,7 @@
 #include "app_strings.h"
 #include "app_system.h"
 #include "job_gate.h"
+#include "job_queue.h"
 
 namespace lumora_app {
 
@@ -54,7 +55,7 @@ void JobLog::Line(const char* text) {
   papplLogJob(job_, level, "%s", line.c_str());
   if (info && !keep_) {
     size_t start = line.find_first_not_of(' ', strlen("INFO:"));
-    if (start != std::string::npos) papplJobSetMessage(job_, "%s", line.c_str() + start);
+    if (start != std::string::npos) SetJobMessage(job_, "%s", line.c_str() + start);
   }
 }
 
@@ -209,14 +210,14 @@ AppJob::~AppJob() = default;
 void AppJob::Refuse(const std::string& why) {
   refused_ = true;
   papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "Page refused: %s.", why.c_str());
-  papplJobSetMessage(job_, "Page refused: %s.", why.c_str());
+  SetJobMessage(job_, "Page refused: %s.", why.c_str());
   papplJobSetReasons(job_, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
 }
 
 void AppJob::DeviceGone() {
   pappl_printer_t* printer = papplJobGetPrinter(job_);
   papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "The printer stopped taking the job's data.");
-  papplJobSetMessage(job_, "The printer stopped taking the job's data.");
+  SetJobMessage(job_, "The printer stopped taking the job's data.");
   papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
   papplSystemAddEvent(papplPrinterGetSystem(printer), printer, job_,
                       PAPPL_EVENT_PRINTER_STATE_CHANGED, "The printer is not reachable.");
@@ -268,7 +269,7 @@ bool AppJob::EndJob() {
   if (pageOpen_) EndPage();
   ended_ = true;
   if (!raster_) {
-    if (!refused_) papplJobSetMessage(job_, "No pages found.");
+    if (!refused_) SetJobMessage(job_, "No pages found.");
     return false;
   }
   int status = raster_->EndJob();

@@ -16,18 +16,19 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeggray -r10 -sPAPERSIZE=a4 -o "$W/pag
 make_box_pdf "$W/box.pdf" 72,650,72,72
 
 devices elm:keep
-server_start
+# Jobs made by Create-Job that get no document end after 5 s.
+server_start -o multiple-operation-timeout=5
 add_printer elm lumora_elm_e200 elm
 result=$(python3 "$APP_SRC/ipp_fuzz.py" "$(printer_uri elm)" "${APP_FUZZ_REQUESTS:-1200}" \
   "${APP_FUZZ_SEED:-24}" "$W/blank.pwg" "$W/page.jpg" "$W/box.pdf")
 check "fuzz: $result" grep -q "healthy=yes" <<< "$result"
 check "fuzz: no request left without an answer" grep -q "silent=0 " <<< "$result"
-# (Jobs made by Create-Job wait for their document as long as PAPPL
-# keeps them: every job that has one ends.)
 printing() { printer_idle elm || true; ! ipptool -tv "$(printer_uri elm)" "$W/idle.test" | grep -q "printer-state (enum) = processing"; }
 check "fuzz: every job with a document ends" wait_for 180 printing
+check "fuzz: the jobs that got no document end" \
+  wait_for 30 log_has "No document within 5 seconds of Create-Job: ended."
 check "fuzz: a good job still prints" \
   [ "$(wait_job elm "$(submit elm "$W/box.pdf" application/pdf)" 60)" = completed ]
 check "fuzz: server still serving" server_alive
-# The jobs that wait for a document would keep the server from stopping.
+# Jobs their user holds would keep the server from stopping for a minute.
 "$APP" cancel -d elm -a > /dev/null 2>&1 || true

@@ -34,7 +34,8 @@
       SIGKILL to the server while it has its state file (or a new one
       beside it) open; prints the file it had open, or "none"
   app_helpers.py ipp URL USER PASSWORD OPERATION [NAME=VALUE...]
-      one IPP request to URL (http:// or https://, any certificate), with
+      one IPP request to URL (http://, https:// with any certificate, or
+      unix:SOCKET-PATH:RESOURCE), with
       Basic credentials unless USER is empty; prints the HTTP status, then
       (on 200) the IPP status and any job-id or printer-id. NAME: as
       (requesting-user-name), job-id, printer-id, format, document (a file),
@@ -195,7 +196,21 @@ def media_col(name, size_name):
             + struct.pack(">BHH", 0x37, 0, 0))
 
 
+class UnixConnection(http.client.HTTPConnection):
+    def __init__(self, path):
+        super().__init__("localhost", timeout=60)
+        self.path = path
+
+    def connect(self):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.settimeout(60)
+        self.sock.connect(self.path)
+
+
 def connect(url):
+    if url.startswith("unix:"):
+        path, resource = url[5:].split(":", 1)
+        return UnixConnection(path), resource
     m = re.fullmatch(r"(https?)://([^:/]+):(\d+)(/.*)", url)
     scheme, host, port, resource = m.group(1), m.group(2), int(m.group(3)), m.group(4)
     if scheme == "https":
@@ -221,7 +236,7 @@ def ipp_value(tag, value):
 def ipp_request(url, user, password, operation, pairs):
     op = OPERATIONS[operation]
     conn, resource = connect(url)
-    host = url.split("/")[2]
+    host = "localhost" if url.startswith("unix:") else url.split("/")[2]
     target = ("ipps://" if url.startswith("https") else "ipp://") + host + resource
     system = resource.startswith("/ipp/system")
     attrs = [("attributes-charset", 0x01, 0x47, "utf-8"),
@@ -354,11 +369,12 @@ def retry_print(uri, path, seconds):
     print(" ".join(f"{k}={v}" for k, v in counts.items()))
 
 
+ALL = ipp_attr(0x44, "requested-attributes", "all")
+
+
 def job_state(host, port, resource, uri, job_id):
-    # Only the state: PAPPL 1.3.1 copies a job's state message without
-    # its lock while the job changes it.
-    asked = ipp_attr(0x44, "requested-attributes", "job-state")
-    status, reply = post_ipp(host, port, resource, job_request(0x0009, uri, asked, job_id=job_id))
+    # All of the job's attributes, as a client polling a printing job asks.
+    status, reply = post_ipp(host, port, resource, job_request(0x0009, uri, ALL, job_id=job_id))
     return reply_int(reply, b"job-state", 0x23) if status == 0 else None
 
 
@@ -367,6 +383,7 @@ def wait_terminal(host, port, resource, uri, job_id, limit=60):
     while time.time() < end:
         if job_state(host, port, resource, uri, job_id) in (7, 8, 9):
             return True
+        post_ipp(host, port, resource, job_request(0x000A, uri, ALL))  # Get-Jobs
         time.sleep(0.02)
     return False
 

@@ -104,6 +104,10 @@ server_stop() {
   SERVER_PID=""
 }
 server_alive() { kill -0 "$SERVER_PID" 2>/dev/null; }
+# control_socket: the server's local socket (the command line's way in).
+control_socket() {
+  if [ "$(id -u)" = 0 ]; then echo "/run/lpa-test-$$.sock"; else echo "${TMPDIR:-/tmp}/lpa-test-$$$(id -u).sock"; fi
+}
 
 add_printer() {  # add_printer NAME DRIVER DEVICE-NAME (through the local socket)
   "$APP" add -d "$1" -m "$2" -v "$(device_uri "$3")"

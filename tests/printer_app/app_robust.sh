@@ -3,10 +3,12 @@
 # The server under real clients, on one server (also run under the
 # sanitizers in build-sanitize/): JPEG and PNG copies made once, damaged
 # images ending their job at once, a client that retries a busy printer as
-# CUPS does while the server keeps answering, Validate-Job with
-# compression, an unknown media size, a PDF whose printer went away,
-# hundreds of Print-Job/Cancel-Job races, and a kill in the middle of a
-# state save after which every printer comes back.
+# CUPS does while the server keeps answering, jobs queued behind it
+# printed in the order they came, a Create-Job whose document never comes,
+# Validate-Job with compression, an unknown media size (over IPP and the
+# control socket), a PDF whose printer went away, hundreds of
+# Print-Job/Cancel-Job races polled for all their attributes, and a kill in the middle of a state save after which
+# every printer comes back and every reloaded job ends.
 source "$(dirname "$0")/app_lib.sh"
 app_begin
 W=$APP_WORK
@@ -23,13 +25,22 @@ make_box_pdf "$W/box.pdf" 72,650,72,72
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$W/sample.pdf" "$sample"
 
 devices elm:keep slow:keep gone:gone-2000 race:keep
-server_start
+server_start -o multiple-operation-timeout=3
 add_printer elm lumora_elm_e200 elm
 add_printer slow lumora_cedar_c300 slow
 add_printer gone lumora_elm_e200 gone
 add_printer race lumora_hazel_h1 race
 
 latest_stream() { ls -t "$W"/dev/"$1"-*.prn | head -n 1; }
+printf '%s\n' '{ OPERATION Get-Jobs' '  GROUP operation-attributes-tag' \
+  '  ATTR charset attributes-charset utf-8' '  ATTR naturalLanguage attributes-natural-language en' \
+  '  ATTR uri printer-uri $uri' '  ATTR keyword which-jobs all' \
+  '  ATTR keyword requested-attributes job-id,job-state,time-at-creation' \
+  '  STATUS successful-ok' '}' > "$W/jobs.test"
+jobs_in() { ipptool -tv "$(printer_uri "$1")" "$W/jobs.test"; }
+processing_job() {  # processing_job PRINTER: the id of its printing job
+  jobs_in "$1" | awk '/job-id \(integer\)/ {id = $NF} /job-state \(enum\) = processing/ {print id}' | head -n 1
+}
 
 # Images: one page, its three copies made once; a damaged one ends its job
 # with the decoder's reason.
@@ -66,9 +77,27 @@ for c in 1 2 3; do
   check "busy: client $c told busy, never left without an answer ($(cat "$W/retry-$c.out"))" \
     grep -q -E "^busy=[1-9][0-9]* taken=0 silent=0$" "$W/retry-$c.out"
 done
+# Three jobs queued behind it print in the order they came.
+queued=()
+for f in sample.pdf:application/pdf page.jpg:image/jpeg box.pdf:application/pdf; do
+  queued+=("$(submit slow "$W/${f%%:*}" "${f#*:}")")
+done
+check "queue: the later jobs wait, shown pending ($(job_state slow "${queued[2]}"))" \
+  [ "$(job_state slow "${queued[1]}") $(job_state slow "${queued[2]}")" = "pending pending" ]
 touch "$W/slow.go"
 wait "$stalled" || true
 check "busy: the first job completed" [ "$(wait_job slow 1 60)" = completed ]
+for id in "${queued[@]}"; do check "queue: job $id completed" [ "$(wait_job slow "$id" 120)" = completed ]; done
+order=$(server_log | sed -n 's/.*\[Printer slow\] Starting job \([0-9]*\)\..*/\1/p' | awk '!seen[$0]++' | tr '\n' ' ')
+check "queue: started in the order they came ($order)" [ "$order" = "${queued[*]} " ]
+
+# A job made by Create-Job whose document never comes: ended (the server's
+# time-out is 3 s here), and it holds up no other job.
+waiting=$(python3 "$HELPERS" ipp "http://127.0.0.1:$PORT/ipp/print/elm" "" "" Create-Job as=tester)
+waiting=${waiting##*job-id=}
+check "Create-Job without a document: job $waiting ended" [ "$(wait_job elm "$waiting" 30)" = canceled ]
+check "it says why ($(job_message elm "$waiting"))" \
+  [ "$(job_message elm "$waiting")" = "No document came within 3 seconds of the job's creation." ]
 check "busy: a retried job is taken once the printer is free" \
   grep -q "taken=1" <(python3 "$HELPERS" retry-print "$(printer_uri slow)" "$W/sample.pwg" 60)
 check "busy: no job made for a busy answer" [ "$(printer_reasons slow | grep -c .)" -ge 1 ]
@@ -83,6 +112,11 @@ answer=$(python3 "$HELPERS" ipp "http://127.0.0.1:$PORT/ipp/print/elm" "" "" Pri
   as=tester format=application/pdf media-col=no_such_size document="$W/box.pdf")
 check "unknown media size: attributes-or-values-not-supported ($answer)" [ "$answer" = "200 0x040b" ]
 check "unknown media size: server still serving" server_alive
+# The same over the control socket, which PAPPL asks no callback about.
+answer=$(python3 "$HELPERS" ipp "unix:$(control_socket):/ipp/print/elm" "" "" \
+  Set-Printer-Attributes media-col-default=no_such_size)
+check "unknown media size, control socket: refused ($answer)" [ "$answer" = "200 0x040b" ]
+check "unknown media size, control socket: server still serving" server_alive
 
 # A PDF whose printer goes away: a device error, not a document error.
 id=$(submit gone "$W/sample.pdf" application/pdf)
@@ -100,27 +134,47 @@ check "Print-Job/Cancel-Job race: $result" [ "$result" = "rounds=$rounds termina
 check "race: server still serving" server_alive
 check "race: no job thrown out of a callback" bash -c "! grep -a -q 'internal error' '$W/app.log'"
 
-# A kill in the middle of a state save (jobs keep the server saving); the
-# printers come back.
+# A kill in the middle of a state save (jobs keep the server saving), with
+# a job printing; the printers come back, and every reloaded job prints or
+# ends with its reason.
+python3 "$HELPERS" stalled-print "$(printer_uri slow)" "$W/sample.pwg" 0.5 "$W/never.go" \
+  > /dev/null 2>&1 &
+stalled=$!
+for _ in $(seq 1 300); do
+  interrupted=$(processing_job slow)
+  [ -z "$interrupted" ] || break
+  sleep 0.1
+done
 submitters=()
 for n in $(seq 1 30); do
   submit race "$W/page.jpg" image/jpeg > /dev/null 2>&1 &
   submitters+=($!)
 done
+saved_printing() { awk '/^<Printer / {p = /name="slow"/} p && /^Job / && /state="5"/' "$W/app.state" | grep -q .; }
+wait_for 30 saved_printing
 seen=$(python3 "$HELPERS" kill-in-save "$SERVER_PID" "$W/app.state" 30)
 [ "$seen" != none ] || kill -9 "$SERVER_PID"
-wait "$SERVER_PID" "${submitters[@]}" 2> /dev/null || true
+kill "$stalled" 2> /dev/null || true
+wait "$SERVER_PID" "$stalled" "${submitters[@]}" 2> /dev/null || true
 SERVER_PID=""
 check "killed while saving ($seen)" [ "$seen" != none ]
-server_start
+server_start -o multiple-operation-timeout=3
 printers=$("$APP" printers -u "$SYSTEM_URI" | sort | tr '\n' ' ')
 check "after the kill: the four printers are back ($printers)" [ "$printers" = "elm gone race slow " ]
 check "after the kill: no unfinished state file left" \
   bash -c "! ls '$W'/app.state.new-* 2>/dev/null | grep -q ."
+check "the job printing at the kill ended ($(job_state slow "$interrupted"))" \
+  [ "$(job_state slow "$interrupted")" = aborted ]
+check "it says why ($(job_message slow "$interrupted"))" \
+  bash -c "[[ '$(job_message slow "$interrupted")' == 'The server stopped '* ]]"
+check "the reloaded jobs print" wait_for 120 printer_idle race
+jobs_in race > "$W/jobs.out"
+check "reloaded jobs: every one ended ($(grep -c 'job-state (enum)' "$W/jobs.out") jobs)" \
+  bash -c "! grep -E 'job-state \(enum\) = (pending|held|processing)' '$W/jobs.out'"
+check "reloaded jobs: no negative time-at-creation" \
+  bash -c "grep -q 'time-at-creation' '$W/jobs.out' && ! grep -q 'time-at-creation (integer) = -' '$W/jobs.out'"
 check "server still serving" server_alive
-# PAPPL 1.3.1 does not start the pending jobs it reloads, and waits a
-# minute for them on SIGTERM: the server is ended at once (a sanitizer
-# report would have come when the fault happened).
-kill -9 "$SERVER_PID"
-wait "$SERVER_PID" 2> /dev/null || true
-SERVER_PID=""
+stop_start=$SECONDS
+server_stop
+check "SIGTERM: the server stopped at once ($((SECONDS - stop_start)) s, PAPPL's limit 60 s)" \
+  [ $((SECONDS - stop_start)) -lt 30 ]

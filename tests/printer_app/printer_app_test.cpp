@@ -19,7 +19,9 @@
 #include "app_file_device.h"
 #include "app_drivers.h"
 #include "app_requests.h"
+#include "app_state.h"
 #include "image_filter.h"
+#include "job_queue.h"
 #include "app_strings.h"
 #include "app_system.h"
 #include "pdf_filter.h"
@@ -576,4 +578,104 @@ TEST(AppRequests, MediaColsNamingNoPaperAreFound) {
     EXPECT_EQ(!lumora_app::MediaColProblem(col).empty(), c.problem) << (c.name ? c.name : "size");
     ippDelete(col);
   }
+}
+
+// The oldest waiting job is the only one PAPPL can start: newer pending
+// ones are held back, the oldest held back is released when none is
+// pending; jobs their users hold stay out of it.
+TEST(AppQueue, OnlyTheOldestWaitingJobCanStart) {
+  constexpr ipp_jstate_t P = IPP_JSTATE_PENDING, H = IPP_JSTATE_HELD, R = IPP_JSTATE_PROCESSING;
+  struct Case {
+    const char* what;
+    std::vector<QueueEntry> jobs;
+    std::vector<int> hold;
+    int release;
+  } cases[] = {
+      {"empty", {}, {}, 0},
+      {"newest first, as PAPPL keeps them", {{9, P, false, false}, {7, P, false, false}, {8, P, false, false}}, {8, 9}, 0},
+      {"behind a printing one", {{5, R, false, false}, {6, P, false, false}, {7, P, false, false}}, {7}, 0},
+      {"the oldest held back goes next", {{6, H, true, false}, {7, H, true, false}}, {}, 6},
+      {"a new pending one waits its turn", {{8, P, false, false}, {6, H, true, false}}, {8}, 6},
+      {"held by its user: left alone", {{4, H, false, true}, {6, P, false, false}}, {}, 0},
+      {"queued then held by its user", {{4, H, true, true}, {6, H, true, false}}, {}, 6},
+      {"waiting for a document: left alone", {{3, H, false, false}, {6, P, false, false}}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    QueuePlan plan = PlanQueue(c.jobs);
+    std::sort(plan.hold.begin(), plan.hold.end());
+    EXPECT_EQ(plan.hold, c.hold) << c.what;
+    EXPECT_EQ(plan.release, c.release) << c.what;
+  }
+}
+
+// What clients see: the application's message, a job held back as
+// pending; PAPPL's attributes of the same name elsewhere untouched.
+TEST(AppQueue, ShownStateAndTimes) {
+  ipp_t* attrs = ippNew();
+  ippAddInteger(attrs, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", IPP_JSTATE_HELD);
+  ippAddString(attrs, IPP_TAG_JOB, IPP_TAG_TEXT, "job-state-message", nullptr, "Job held.");
+  ippAddString(attrs, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", nullptr, "job-data-insufficient");
+  Restate(attrs, IPP_TAG_JOB, JobShown{true, ""});
+  EXPECT_EQ(ippGetInteger(ippFindAttribute(attrs, "job-state", IPP_TAG_ENUM), 0), IPP_JSTATE_PENDING);
+  EXPECT_STREQ(ippGetString(ippFindAttribute(attrs, "job-state-reasons", IPP_TAG_KEYWORD), 0, nullptr), "job-queued");
+  EXPECT_STREQ(ippGetString(ippFindAttribute(attrs, "job-state-message", IPP_TAG_TEXT), 0, nullptr),
+               "Waiting for the jobs sent before it.");
+  Restate(attrs, IPP_TAG_JOB, JobShown{false, "Printing page 2."});
+  EXPECT_STREQ(ippGetString(ippFindAttribute(attrs, "job-state-message", IPP_TAG_TEXT), 0, nullptr),
+               "Printing page 2.");
+
+  ipp_t* response = ippNew();
+  ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "time-at-creation", 12);
+  AppendAttributes(response, attrs);
+  ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "time-at-creation", -4);
+  ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "time-at-completed", -2);
+  ClampJobTimes(response);
+  std::vector<int> times;
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+    if (strncmp(ippGetName(a), "time-at-", 8) == 0) times.push_back(ippGetInteger(a, 0));
+  }
+  EXPECT_EQ(times, (std::vector<int>{12, 0, 0}));
+  EXPECT_STREQ(ippGetString(ippFindAttribute(response, "job-state-message", IPP_TAG_TEXT), 0, nullptr),
+               "Printing page 2.");
+  ippDelete(response);
+  ippDelete(attrs);
+}
+
+// Jobs the state file holds that cannot print again are written as
+// aborted, with their reasons; the others stay as they were.
+TEST(AppState, InterruptedJobsEndWithTheirReason) {
+  lumora_test::TempDir tmp;
+  const std::string document = tmp.File("p00001j000000002-a.pdf");
+  lumora_test::WriteFile(document, "%PDF");
+  const std::string kept[] = {
+      "Job completed=\"99\" id=\"1\" name=\"done\" state=\"9\"",
+      "Job filename=\"" + document + "\" id=\"2\" name=\"waits \\\"a\\\"\" state=\"3\"",
+  };
+  const std::string state = "DefaultPrinterID 1\n<Printer id=\"1\" name=\"elm\">\n" + kept[0] + "\n" +
+                            kept[1] + "\n" +
+                            "Job filename=\"" + document + "\" id=\"3\" state=\"5\" state_reasons=\"2\"\n"
+                            "Job id=\"4\" state=\"4\"\n"
+                            "Job filename=\"" + tmp.File("gone.pdf") + "\" id=\"5\" state=\"3\"\n"
+                            "</Printer>\n";
+  const std::string path = tmp.File("app.state");
+  lumora_test::WriteFile(path, state);
+  const std::vector<EndedJob> ended = EndInterruptedJobs(path, 1234);
+  ASSERT_EQ(ended.size(), 3u);
+  const std::pair<int, const char*> expected[] = {
+      {3, "The server stopped while the job printed: it was not printed again."},
+      {4, "The server stopped before the job's document came."},
+      {5, "The job's document was lost while the server was stopped."}};
+  for (size_t i = 0; i < 3; i++) {
+    EXPECT_EQ(ended[i].printerId, 1);
+    EXPECT_EQ(ended[i].jobId, expected[i].first);
+    EXPECT_EQ(ended[i].why, expected[i].second);
+  }
+  const std::string text = lumora_test::ReadFile(path);
+  EXPECT_NE(text.find(kept[0] + "\n" + kept[1] + "\n"), std::string::npos) << text;
+  const size_t start = text.find("Job ", text.find(kept[1]) + kept[1].size());
+  const std::string line = text.substr(start, text.find('\n', start) - start);
+  for (const char* part : {"id=\"3\"", "state=\"8\"", "state_reasons=\"3\"", "completed=\"1234\""}) {
+    EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+  }
+  EXPECT_EQ(EndInterruptedJobs(path, 5678).size(), 0u);  // ended once
 }
