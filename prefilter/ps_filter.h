@@ -53,7 +53,3 @@ void cancel_job(int sig);
 void InstallPrefilterSignals();
 
 }  // namespace lumora
-
-// The printer application names this without its namespace (until it
-// moves into lumora::app).
-using lumora::DescribePsPrinter;

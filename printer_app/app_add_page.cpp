@@ -21,7 +21,7 @@
 #include "app_drivers.h"
 #include "ps_drivers.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -236,4 +236,4 @@ bool AddPrinterPage(pappl_client_t* client, void* /*data*/) {
   return true;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -5,9 +5,9 @@
 
 #include <pappl/pappl.h>
 
-namespace lumora_app {
+namespace lumora::app {
 
 // pappl_resource_cb_t of "/addprinter".
 bool AddPrinterPage(pappl_client_t* client, void* data);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -19,7 +19,7 @@
 // its headers): the guard below serves it once the request may see it.
 extern "C" void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -269,4 +269,4 @@ void GuardPrinterPage(pappl_printer_t* printer) {
   papplSystemAddResourceCallback(system, path, "text/html", PrinterPage, printer);
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

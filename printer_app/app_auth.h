@@ -18,7 +18,7 @@
 
 #include <string>
 
-namespace lumora_app {
+namespace lumora::app {
 
 struct AuthSettings {
   std::string pamService;  // PAM service name ("lumora-printer-app")
@@ -77,4 +77,4 @@ bool RawStreamAllowed(pappl_job_t* job);
 // administrator's check in front. Called when a printer is created.
 void GuardPrinterPage(pappl_printer_t* printer);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -16,7 +16,7 @@
 #include "ps_driver.h"
 #include "raster_adapter.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -308,4 +308,4 @@ std::string CheckPageHeader(const AppDriver& driver, const cups_page_header2_t& 
   return why;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -11,7 +11,7 @@
 
 #include "app_drivers.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 // Names of the vendor attributes (each has "-default" and "-supported").
 constexpr const char* kTonerSave = "toner-save";
@@ -63,4 +63,4 @@ std::string CheckPageHeader(const AppDriver& driver, const cups_page_header2_t& 
 // (such pages are halved to 600 dpi and printed with DPI1200).
 int OfferedResolutions(const AppDriver& driver, int* out);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

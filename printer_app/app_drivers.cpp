@@ -5,7 +5,7 @@
 
 #include <map>
 
-namespace lumora_app {
+namespace lumora::app {
 
 const AppDriver kAppDrivers[] = {
 #include "app_drivers.inc"
@@ -111,4 +111,4 @@ int SourceCount(const AppDriver& driver) {
   return n;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

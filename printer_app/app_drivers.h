@@ -9,7 +9,7 @@
 
 #include "raster_job.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 enum DuplexKind { kOneSided, kDuplexUnit, kManualDuplex };
 
@@ -67,4 +67,4 @@ const AppPaper* FindPaper(const AppDriver& driver, const std::string& pwgName);
 int ResolutionCount(const AppDriver& driver);
 int SourceCount(const AppDriver& driver);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

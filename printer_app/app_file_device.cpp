@@ -16,7 +16,7 @@
 extern "C" void _papplDeviceAddNetworkSchemes(void);
 extern "C" void _papplDeviceAddUSBScheme(void);
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -250,4 +250,4 @@ int OpenFileDevice(const std::string& path, const std::string& jobName, const st
   return OpenPlainFile(dir.Get(), name + "." + ext, true, why);
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -14,7 +14,7 @@
 
 #include <string>
 
-namespace lumora_app {
+namespace lumora::app {
 
 // Registers the device schemes (this file scheme, PAPPL's network and USB
 // schemes). Call before any other device call of the process.
@@ -35,4 +35,4 @@ std::string CheckFileDirectory(const std::string& directory);
 int OpenFileDevice(const std::string& path, const std::string& jobName, const std::string& ext,
                    std::string* why);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -18,7 +18,7 @@
 extern "C" void _papplPrinterWebMedia(pappl_client_t* client, pappl_printer_t* printer);
 extern "C" void _papplPrinterWebDefaults(pappl_client_t* client, pappl_printer_t* printer);
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -220,4 +220,4 @@ SupplyPoll::~SupplyPoll() {
   if (thread_.joinable()) thread_.join();
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -10,7 +10,7 @@
 
 #include <thread>
 
-namespace lumora_app {
+namespace lumora::app {
 
 // The web pages' icons (/favicon.png, /navicon.png), before the system runs.
 void AddSystemPages(pappl_system_t* system);
@@ -41,4 +41,4 @@ class SupplyPoll {
   std::thread thread_;
 };
 
-}  // namespace lumora_app
+}  // namespace lumora::app

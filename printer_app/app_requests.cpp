@@ -10,7 +10,7 @@
 
 #include "job_queue.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -170,4 +170,4 @@ bool AnswerLocalRequest(pappl_client_t* client) {
   return true;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

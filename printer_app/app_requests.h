@@ -21,7 +21,7 @@
 
 #include <string>
 
-namespace lumora_app {
+namespace lumora::app {
 
 // HTTP_STATUS_CONTINUE when PAPPL may handle the request; otherwise the
 // request has been answered (and the connection closed) and the status is
@@ -39,4 +39,4 @@ bool AnswerLocalRequest(pappl_client_t* client);
 // or none).
 std::string MediaColProblem(ipp_t* col);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -22,7 +22,7 @@
 #include "app_file_device.h"
 #include "job_queue.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -252,4 +252,4 @@ int RunCommand(int argc, char* argv[]) {
                        DriverCallback, nullptr, nullptr, SystemCallback, nullptr, &ctx);
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

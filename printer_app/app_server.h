@@ -15,7 +15,7 @@
 
 #include "app_system.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 // Runs the program: "server" here, every other sub-command through
 // papplMainloop.
@@ -52,4 +52,4 @@ class ControlSocket {
 // can, or when it names a server by URI, or has one of its own).
 std::string ControlSocketRefusal(const std::string& baseName, uid_t uid);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

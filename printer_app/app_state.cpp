@@ -13,7 +13,7 @@
 #include <fstream>
 #include <vector>
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -190,4 +190,4 @@ void RemoveUnfinishedStates(const std::string& path) {
   closedir(d);
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora_app {
+namespace lumora::app {
 
 // Saves the system's state to path; false (and the old file kept) when
 // the new one cannot be written whole.
@@ -37,4 +37,4 @@ struct EndedJob {
 // whole. Returns them with their reasons.
 std::vector<EndedJob> EndInterruptedJobs(const std::string& path, time_t now);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -120,4 +120,4 @@ std::string ServerText(pappl_system_t* system, const std::string& text) {
   return loc ? papplLocGetString(loc, text.c_str()) : text;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

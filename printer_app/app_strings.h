@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace lumora_app {
+namespace lumora::app {
 
 // One language's strings file ("key" = "text"; lines).
 struct AppStringsFile {
@@ -47,4 +47,4 @@ void AddStringsAttributes(pappl_system_t* system, ipp_t* attrs);
 // The text in the server's language, or the text itself.
 std::string ServerText(pappl_system_t* system, const std::string& text);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

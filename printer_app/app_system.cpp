@@ -22,7 +22,7 @@
 #include "raster_adapter.h"
 #include "ps_driver.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 const char kAppVersion[] = LUMORA_VERSION;
 
@@ -255,4 +255,4 @@ pappl_system_t* SystemCallback(int n, cups_option_t* options, void* data) {
   return system;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -18,7 +18,7 @@
 #include "duplex_wait.h"
 #include "job_records.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 constexpr const char* kAppName = "lumora-printer-app";
 constexpr int kDefaultPort = 8000;
@@ -66,4 +66,4 @@ std::string MakePrivateDirectory(const std::string& path);
 // pappl_ml_system_cb_t.
 pappl_system_t* SystemCallback(int numOptions, cups_option_t* options, void* data);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -12,7 +12,7 @@
 #include "app_system.h"
 #include "job_queue.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 void DuplexWaits::Begin(pappl_printer_t* printer, int jobId, const std::string& prompt) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -111,4 +111,4 @@ std::string WaitingStateMessage(pappl_printer_t* printer) {
   return prompt.empty() ? "" : WaitText(system, prompt);
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

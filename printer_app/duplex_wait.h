@@ -13,7 +13,7 @@
 #include <mutex>
 #include <string>
 
-namespace lumora_app {
+namespace lumora::app {
 
 class DuplexWaits {
  public:
@@ -54,4 +54,4 @@ void ShowWait(pappl_printer_t* printer, pappl_job_t* job, const std::string& pro
 // language, or "" when the printer does not wait.
 std::string WaitingStateMessage(pappl_printer_t* printer);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -17,7 +17,7 @@
 #include "job_queue.h"
 #include "raster_adapter.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -293,4 +293,4 @@ bool ImageFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
   });
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

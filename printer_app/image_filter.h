@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora_app {
+namespace lumora::app {
 
 struct GrayImage {
   unsigned width = 0, height = 0;
@@ -43,4 +43,4 @@ Placement PlaceImage(unsigned imageWidth, unsigned imageHeight, int ppi, int pag
 // pappl_mime_filter_cb_t for image/jpeg and image/png (data: unused).
 bool ImageFilter(pappl_job_t* job, pappl_device_t* device, void* data);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

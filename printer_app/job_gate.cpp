@@ -8,7 +8,7 @@
 #include <set>
 #include <utility>
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -84,4 +84,4 @@ std::string JobDocument(pappl_job_t* job) {
 
 void ReleaseFreedMemory() { malloc_trim(0); }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -22,7 +22,7 @@
 
 #include "job_queue.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 class JobClaim {
  public:
@@ -66,4 +66,4 @@ bool GuardJob(pappl_job_t* job, const char* what, Body body) {
 // pages of its arenas otherwise).
 void ReleaseFreedMemory();
 
-}  // namespace lumora_app
+}  // namespace lumora::app

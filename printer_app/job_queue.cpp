@@ -13,7 +13,7 @@
 extern "C" void _papplPrinterCheckJobs(pappl_printer_t* printer);
 #endif
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -241,4 +241,4 @@ void StartQueues(pappl_system_t* system) {
 #endif
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -19,7 +19,7 @@
 
 #include "app_state.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 // One active job of a printer, as the ordering sees it.
 struct QueueEntry {
@@ -76,4 +76,4 @@ void ExpireWaitingJobs(pappl_system_t* system, int timeout, time_t now);
 // reloaded jobs, which PAPPL never starts itself).
 void StartQueues(pappl_system_t* system);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-namespace lumora_app {
+namespace lumora::app {
 
 void JobRecords::SetMessage(int printerId, int jobId, std::string text) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -64,4 +64,4 @@ bool DocumentGate::Receiving(int printerId) const {
   return receiving_.count(printerId) > 0;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

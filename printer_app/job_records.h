@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-namespace lumora_app {
+namespace lumora::app {
 
 class JobRecords {
  public:
@@ -68,4 +68,4 @@ class DocumentGate {
   std::map<int, int> receiving_;
 };
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -15,12 +15,12 @@ int main(int argc, char* argv[]) {
   // A printer that goes away is a write error, not the end of the server.
   signal(SIGPIPE, SIG_IGN);
 #if LUMORA_PAPPL_PRIVATE
-  const std::string missing = lumora_app::MissingPapplFunctions();
+  const std::string missing = lumora::app::MissingPapplFunctions();
   if (!missing.empty()) {
     fprintf(stderr, "lumora-printer-app: this libpappl lacks %s: the program was built for "
             "PAPPL 1.3.x.\n", missing.c_str());
     return 1;
   }
 #endif
-  return lumora_app::RunCommand(argc, argv);
+  return lumora::app::RunCommand(argc, argv);
 }

@@ -66,7 +66,7 @@ thread_local bool tOrdering = false;
 class DocumentScope {
  public:
   explicit DocumentScope(pappl_client_t* client)
-      : ctx_(lumora_app::SystemContext(papplClientGetSystem(client))),
+      : ctx_(lumora::app::SystemContext(papplClientGetSystem(client))),
         printer_(papplPrinterGetID(papplClientGetPrinter(client))) {
     if (ctx_) ctx_->documents.Begin(printer_);
   }
@@ -77,7 +77,7 @@ class DocumentScope {
   DocumentScope& operator=(const DocumentScope&) = delete;
 
  private:
-  lumora_app::AppContext* ctx_;
+  lumora::app::AppContext* ctx_;
   int printer_;
 };
 
@@ -91,7 +91,7 @@ bool CarriesDocument(pappl_client_t* client) {
 void HandOn(ClientCall pappl, pappl_client_t* client) {
   if (!pappl) return;
   try {
-    if (lumora_app::AnswerLocalRequest(client)) return;
+    if (lumora::app::AnswerLocalRequest(client)) return;
   } catch (...) {
   }
   if (!CarriesDocument(client)) {
@@ -108,7 +108,7 @@ void HandOn(ClientCall pappl, pappl_client_t* client) {
 
 }  // namespace
 
-namespace lumora_app {
+namespace lumora::app {
 
 std::string MissingPapplFunctions() {
   const Pappl& own = Own();
@@ -127,7 +127,7 @@ std::string MissingPapplFunctions() {
   return missing;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app
 
 // printer-state-message: PAPPL 1.3.1 states it from the printer's state
 // alone ("Idle."); a printer waiting for its manual-duplex stack states the
@@ -140,7 +140,7 @@ extern "C" void _papplPrinterCopyStateNoLock(pappl_printer_t* printer, ipp_tag_t
   if (!pappl) return;
   std::string text;
   try {
-    text = lumora_app::WaitingStateMessage(printer);
+    text = lumora::app::WaitingStateMessage(printer);
   } catch (...) {
   }
   if (text.empty()) {
@@ -155,7 +155,7 @@ extern "C" void _papplPrinterCopyStateNoLock(pappl_printer_t* printer, ipp_tag_t
     ippDeleteAttribute(own, message);
     ippAddString(own, group_tag, IPP_TAG_TEXT, "printer-state-message", nullptr, text.c_str());
   }
-  lumora_app::AppendAttributes(ipp, own);
+  lumora::app::AppendAttributes(ipp, own);
   ippDelete(own);
 }
 
@@ -166,9 +166,9 @@ extern "C" void _papplJobCopyStateNoLock(pappl_job_t* job, ipp_tag_t group_tag, 
                                          cups_array_t* ra) {
   CopyJobState pappl = Own().copyJobState;
   if (!pappl) return;
-  lumora_app::JobShown shown;
+  lumora::app::JobShown shown;
   try {
-    shown = lumora_app::ShownState(job);
+    shown = lumora::app::ShownState(job);
   } catch (...) {
   }
   if (!shown.queued && shown.message.empty()) {
@@ -177,8 +177,8 @@ extern "C" void _papplJobCopyStateNoLock(pappl_job_t* job, ipp_tag_t group_tag, 
   }
   ipp_t* own = ippNew();
   pappl(job, group_tag, own, ra);
-  lumora_app::Restate(own, group_tag, shown);
-  lumora_app::AppendAttributes(ipp, own);
+  lumora::app::Restate(own, group_tag, shown);
+  lumora::app::AppendAttributes(ipp, own);
   ippDelete(own);
 }
 
@@ -188,7 +188,7 @@ extern "C" void _papplJobCopyAttributesNoLock(pappl_job_t* job, pappl_client_t* 
   CopyJobAttributes pappl = Own().copyJobAttributes;
   if (!pappl) return;
   pappl(job, client, ra);
-  if (papplJobGetTimeCreated(job) < kStarted) lumora_app::ClampJobTimes(papplClientGetResponse(client));
+  if (papplJobGetTimeCreated(job) < kStarted) lumora::app::ClampJobTimes(papplClientGetResponse(client));
 }
 
 // PAPPL looks for a job to start: the queue is ordered first.
@@ -199,7 +199,7 @@ extern "C" void _papplPrinterCheckJobs(pappl_printer_t* printer) {
     tOrdering = true;
     bool released = false;
     try {
-      released = lumora_app::OrderQueue(printer);
+      released = lumora::app::OrderQueue(printer);
     } catch (...) {
     }
     tOrdering = false;
@@ -218,7 +218,7 @@ extern "C" void _papplSystemProcessIPP(pappl_client_t* client) {
   ClientCall pappl = Own().systemIpp;
   if (!pappl) return;
   try {
-    if (lumora_app::AnswerLocalRequest(client)) return;
+    if (lumora::app::AnswerLocalRequest(client)) return;
   } catch (...) {
   }
   pappl(client);

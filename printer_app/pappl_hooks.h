@@ -5,10 +5,10 @@
 
 #include <string>
 
-namespace lumora_app {
+namespace lumora::app {
 
 // The PAPPL functions the server's definitions call that this libpappl
 // lacks ("" when it has them all).
 std::string MissingPapplFunctions();
 
-}  // namespace lumora_app
+}  // namespace lumora::app

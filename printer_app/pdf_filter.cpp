@@ -12,7 +12,7 @@
 #include "raster_adapter.h"
 #include "rendered_pages.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -129,4 +129,4 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data) {
   });
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace lumora_app {
+namespace lumora::app {
 
 struct AppDriver;
 
@@ -22,4 +22,4 @@ std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver&
 // pappl_mime_filter_cb_t for application/pdf (data: the AppContext).
 bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* data);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

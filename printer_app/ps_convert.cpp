@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -208,4 +208,4 @@ bool FilterChain::Finish(bool kill) {
   return failure_.empty();
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

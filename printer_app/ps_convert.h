@@ -15,7 +15,7 @@
 
 #include "ps_drivers.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 // The filters, in order, that a CUPS queue of the family runs for a
 // document of this MIME type; empty when the queue takes no such document.
@@ -84,4 +84,4 @@ class FilterChain {
   std::string failure_;
 };
 
-}  // namespace lumora_app
+}  // namespace lumora::app

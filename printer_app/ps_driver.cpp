@@ -18,7 +18,7 @@
 #include "ps_convert.h"
 #include "ps_print.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -228,4 +228,4 @@ void AddPsFilters(pappl_system_t* system, AppContext& ctx) {
     papplSystemAddMIMEFilter(system, kPsDocumentFormats[i], kPsDriverFormat, PsFilter, &ctx);
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

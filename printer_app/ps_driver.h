@@ -10,7 +10,7 @@
 
 #include "ps_drivers.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 struct AppContext;
 
@@ -31,4 +31,4 @@ bool PsFilter(pappl_job_t* job, pappl_device_t* device, void* data);
 // Registers PsFilter for every document format the PostScript printers take.
 void AddPsFilters(pappl_system_t* system, AppContext& ctx);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -4,7 +4,7 @@
 #include <pappl/pappl.h>
 #include <strings.h>
 
-namespace lumora_app {
+namespace lumora::app {
 
 const PsDriver kPsDrivers[] = {
 #include "app_ps_drivers.inc"
@@ -59,4 +59,4 @@ const PsPaper* FindPsPaper(const PsDriver& driver, const std::string& pwgName) {
   return nullptr;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace lumora_app {
+namespace lumora::app {
 
 enum class PsFamily { kMaple, kLarch, kPlain };
 
@@ -47,4 +47,4 @@ const PsDriver* MatchPsDriver(const std::string& deviceId);
 // The paper of that PWG name, or nullptr.
 const PsPaper* FindPsPaper(const PsDriver& driver, const std::string& pwgName);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -32,7 +32,7 @@
 #define LUMORA_CUPS_DATADIR "/usr/share/cups"
 #endif
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -394,4 +394,4 @@ bool PrintPsDocument(pappl_job_t* job, pappl_device_t* device, const char* docum
   return ok;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

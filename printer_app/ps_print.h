@@ -10,7 +10,7 @@
 
 #include "ps_drivers.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 // Converts the job's document of that MIME type (convert; else it is
 // PostScript for the job as it is) and runs the PostScript job on it.
@@ -47,4 +47,4 @@ struct PsJobRequest {
 // options that stand for the job's paper and sides.
 std::string PsJobOptionString(const PsDriver& driver, const PsJobRequest& request);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

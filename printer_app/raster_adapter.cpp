@@ -14,7 +14,7 @@
 #include "job_gate.h"
 #include "job_queue.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 DeviceOutput::DeviceOutput(pappl_device_t* device) : device_(device) {
   pappl_devmetrics_t metrics;
@@ -369,9 +369,9 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devic
   });
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app
 
-namespace lumora_app {
+namespace lumora::app {
 
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
   JobClaim claim(job);
@@ -390,4 +390,4 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_devic
   return n == 0 && !output.Failed();
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

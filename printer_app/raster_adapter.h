@@ -15,7 +15,7 @@
 #include "app_pages.h"
 #include "raster_job.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 // Writes to the PAPPL device. PAPPL buffers device writes and drops the
 // errors of its buffer flushes, so every write is flushed at once and the
@@ -134,4 +134,4 @@ bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t
                    unsigned page);
 bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace lumora_app {
+namespace lumora::app {
 
 namespace {
 
@@ -199,4 +199,4 @@ int RenderedPages::Finish(bool kill) {
   return worst;
 }
 
-}  // namespace lumora_app
+}  // namespace lumora::app

@@ -21,7 +21,7 @@
 
 #include "raster_reader.h"
 
-namespace lumora_app {
+namespace lumora::app {
 
 // The renderers' command lines for a ghostscript command line `args` that
 // renders the whole document (its last two words "-f FILE"): one per
@@ -84,4 +84,4 @@ class RenderedPages {
   bool done_ = false;
 };
 
-}  // namespace lumora_app
+}  // namespace lumora::app

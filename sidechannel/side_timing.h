@@ -26,7 +26,3 @@ struct SideTimings {
 void SleepMs(int ms);
 
 }  // namespace lumora
-
-// The printer application names this without its namespace (until it
-// moves into lumora::app).
-using lumora::SideTimings;

@@ -103,7 +103,3 @@ std::string RasterPpd(const std::string& modelName, const std::string& extra = "
 void MaskVolatile(std::string& stream);
 
 }  // namespace lumora::test
-
-// The printer application's tests still name these helpers lumora_test::
-// (until they move into lumora::test with the application).
-namespace lumora_test = lumora::test;

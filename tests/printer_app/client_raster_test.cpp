@@ -17,6 +17,7 @@
 
 #include "test_support.h"
 
+namespace lumora::test::app {
 namespace {
 
 // A request body as httpRead hands it out: chunk bytes at most per call,
@@ -85,15 +86,15 @@ TEST(ClientRaster, ReadsAsTheLibraryWhateverTheReadSizes) {
                           Library<decltype(&cupsRasterClose)>("cupsRasterClose")};
   ASSERT_TRUE(library.open && library.header && library.pixels && library.close);
   ASSERT_NE(ours.open, library.open);
-  lumora_test::TempDir dir;
-  std::vector<lumora_test::RasterPage> pages(2, lumora_test::PageOfSize(72, 72, 300, 200));
+  TempDir dir;
+  std::vector<lumora::test::RasterPage> pages(2, lumora::test::PageOfSize(72, 72, 300, 200));
   pages[0].pixel = [](unsigned x, unsigned y) { return static_cast<uint8_t>(x / 50 * 40 + y % 3); };
   pages[1].pixel = [](unsigned x, unsigned y) { return static_cast<uint8_t>(x * y % 7 ? 255 : 0); };
   const cups_mode_t modes[] = {CUPS_RASTER_WRITE_PWG, CUPS_RASTER_WRITE_APPLE, CUPS_RASTER_WRITE};
   std::vector<std::string> streams;
   for (cups_mode_t mode : modes) {
-    lumora_test::WriteRaster(dir.File("in.ras"), pages, mode);
-    streams.push_back(lumora_test::ReadFile(dir.File("in.ras")));
+    lumora::test::WriteRaster(dir.File("in.ras"), pages, mode);
+    streams.push_back(lumora::test::ReadFile(dir.File("in.ras")));
   }
   auto check = [&](const std::string& stream) {
     const std::string cut = stream.substr(0, stream.size() * 3 / 4);
@@ -118,3 +119,4 @@ TEST(ClientRaster, ReadsAsTheLibraryWhateverTheReadSizes) {
 }
 
 }  // namespace
+}  // namespace lumora::test::app

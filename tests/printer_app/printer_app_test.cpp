@@ -29,7 +29,9 @@
 #include "rendered_pages.h"
 #include "test_support.h"
 
-using namespace lumora_app;
+namespace lumora::test::app {
+
+using namespace lumora::app;
 
 namespace {
 
@@ -245,7 +247,7 @@ TEST(AppPages, HalfScaleAveragesTwoByTwo) {
 }
 
 TEST(AppSystem, SpoolDirectoryIsPrivate) {
-  lumora_test::TempDir tmp;
+  TempDir tmp;
   std::string spool = tmp.File("a/b/spool");
   EXPECT_EQ(MakePrivateDirectory(spool), "");
   struct stat st;
@@ -259,7 +261,7 @@ TEST(AppSystem, SpoolDirectoryIsPrivate) {
   ASSERT_EQ(stat("/tmp", &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 01777u);
   EXPECT_NE(MakePrivateDirectory("relative/spool"), "");
-  lumora_test::WriteFile(tmp.File("file"), "x");
+  WriteFile(tmp.File("file"), "x");
   EXPECT_NE(MakePrivateDirectory(tmp.File("file")), "");
   EXPECT_EQ(DefaultSpoolDirectory(0), "/var/spool/lumora-printer-app");
   EXPECT_EQ(DefaultStateFile(0), "/var/lib/lumora-printer-app/lumora-printer-app.state");
@@ -341,7 +343,7 @@ TEST(AppFileDevice, OnlyUnderTheAllowedDirectory) {
 }
 
 TEST(AppFileDevice, OpensOnlyPlainFilesOfItsOwn) {
-  lumora_test::TempDir tmp;
+  TempDir tmp;
   std::string out = tmp.File("out");
   ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
   EXPECT_EQ(CheckFileDirectory(out), "");
@@ -353,7 +355,7 @@ TEST(AppFileDevice, OpensOnlyPlainFilesOfItsOwn) {
   ASSERT_GE(fd, 0) << why;
   close(fd);
   EXPECT_EQ(access((out + "/Report 1_2.pcl").c_str(), F_OK), 0);
-  lumora_test::WriteFile(tmp.File("secret"), "root's own");
+  WriteFile(tmp.File("secret"), "root's own");
   ASSERT_EQ(symlink(tmp.File("secret").c_str(), (out + "/link.prn").c_str()), 0);
   ASSERT_EQ(link(tmp.File("secret").c_str(), (out + "/hard.prn").c_str()), 0);
   ASSERT_EQ(mkfifo((out + "/fifo.prn").c_str(), 0600), 0);
@@ -363,7 +365,7 @@ TEST(AppFileDevice, OpensOnlyPlainFilesOfItsOwn) {
     EXPECT_LT(OpenFileDevice(bad, "job", "prn", &why), 0) << bad;
     EXPECT_NE(why, "") << bad;
   }
-  EXPECT_EQ(lumora_test::ReadFile(tmp.File("secret")), "root's own");
+  EXPECT_EQ(lumora::test::ReadFile(tmp.File("secret")), "root's own");
   ASSERT_EQ(chmod(out.c_str(), 0777), 0);  // writable by others: refused
   EXPECT_LT(OpenFileDevice(out + "/office.prn", "job", "prn", &why), 0);
   EXPECT_NE(CheckFileDirectory(out), "");
@@ -374,7 +376,7 @@ TEST(AppFileDevice, OpensOnlyPlainFilesOfItsOwn) {
 // sources) has a text of its own in every language the application serves,
 // in the web pages' catalogs and in the files IPP clients fetch.
 TEST(AppStrings, EveryOfferedNameIsNamedInEveryLanguage) {
-  lumora_test::TempDir tmp;
+  TempDir tmp;
   pappl_system_t* system = papplSystemCreate(PAPPL_SOPTIONS_NONE, "l10n", 0, nullptr,
                                              tmp.File("").c_str(), nullptr,
                                              PAPPL_LOGLEVEL_FATAL, nullptr, false);
@@ -469,7 +471,7 @@ TEST(AppPdf, TwoRenderersTakeTheOddAndEvenPages) {
 // pipe closed on it made the job fail now and then.) A renderer that writes
 // what the job does not read, or cannot start, fails.
 TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
-  lumora_test::TempDir dir;
+  TempDir dir;
   auto read = [](RenderedPages& pages, int* count) {
     std::string all;
     cups_page_header2_t h;
@@ -491,7 +493,7 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
     std::string ps = "%!PS\n/Helvetica findfont 40 scalefont setfont\n";
     for (int i = 1; i <= count; i++)
       ps += "100 " + std::to_string(100 * i) + " moveto (page " + std::to_string(i) + ") show showpage\n";
-    lumora_test::WriteFile(dir.File("in.ps"), ps);
+    WriteFile(dir.File("in.ps"), ps);
     ASSERT_EQ(0, system(("gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" + pdf + " " +
                          dir.File("in.ps")).c_str()));
     const auto args = GhostscriptArgs("gs", *FindAppDriver("lumora_elm_e200"), inch, 600, pdf);
@@ -539,7 +541,7 @@ TEST(AppImages, PlacedAsScalingAndOrientationAsk) {
       {1000, 1000, 0, PAPPL_SCALING_FILL, IPP_ORIENT_NONE, false, 7016, 7016},
   };
   for (const Case& c : cases) {
-    Placement p = lumora_app::PlaceImage(c.w, c.h, c.ppi, 4960, 7016, margins, 600, c.scaling,
+    Placement p = lumora::app::PlaceImage(c.w, c.h, c.ppi, 4960, 7016, margins, 600, c.scaling,
                                          c.orient);
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
     EXPECT_EQ(p.rotate, c.rotate);
@@ -575,7 +577,7 @@ TEST(AppRequests, MediaColsNamingNoPaperAreFound) {
       ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
       ippDelete(size);
     }
-    EXPECT_EQ(!lumora_app::MediaColProblem(col).empty(), c.problem) << (c.name ? c.name : "size");
+    EXPECT_EQ(!lumora::app::MediaColProblem(col).empty(), c.problem) << (c.name ? c.name : "size");
     ippDelete(col);
   }
 }
@@ -644,9 +646,9 @@ TEST(AppQueue, ShownStateAndTimes) {
 // Jobs the state file holds that cannot print again are written as
 // aborted, with their reasons; the others stay as they were.
 TEST(AppState, InterruptedJobsEndWithTheirReason) {
-  lumora_test::TempDir tmp;
+  TempDir tmp;
   const std::string document = tmp.File("p00001j000000002-a.pdf");
-  lumora_test::WriteFile(document, "%PDF");
+  WriteFile(document, "%PDF");
   const std::string kept[] = {
       "Job completed=\"99\" id=\"1\" name=\"done\" state=\"9\"",
       "Job filename=\"" + document + "\" id=\"2\" name=\"waits \\\"a\\\"\" state=\"3\"",
@@ -658,7 +660,7 @@ TEST(AppState, InterruptedJobsEndWithTheirReason) {
                             "Job filename=\"" + tmp.File("gone.pdf") + "\" id=\"5\" state=\"3\"\n"
                             "</Printer>\n";
   const std::string path = tmp.File("app.state");
-  lumora_test::WriteFile(path, state);
+  WriteFile(path, state);
   const std::vector<EndedJob> ended = EndInterruptedJobs(path, 1234);
   ASSERT_EQ(ended.size(), 3u);
   const std::pair<int, const char*> expected[] = {
@@ -670,7 +672,7 @@ TEST(AppState, InterruptedJobsEndWithTheirReason) {
     EXPECT_EQ(ended[i].jobId, expected[i].first);
     EXPECT_EQ(ended[i].why, expected[i].second);
   }
-  const std::string text = lumora_test::ReadFile(path);
+  const std::string text = lumora::test::ReadFile(path);
   EXPECT_NE(text.find(kept[0] + "\n" + kept[1] + "\n"), std::string::npos) << text;
   const size_t start = text.find("Job ", text.find(kept[1]) + kept[1].size());
   const std::string line = text.substr(start, text.find('\n', start) - start);
@@ -679,3 +681,5 @@ TEST(AppState, InterruptedJobsEndWithTheirReason) {
   }
   EXPECT_EQ(EndInterruptedJobs(path, 5678).size(), 0u);  // ended once
 }
+
+}  // namespace lumora::test::app

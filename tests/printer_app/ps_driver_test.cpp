@@ -19,7 +19,9 @@
 #include "ps_print.h"
 #include "support_check.h"
 
-using namespace lumora_app;
+namespace lumora::test::app {
+
+using namespace lumora::app;
 
 namespace {
 
@@ -206,3 +208,5 @@ TEST(PsDrivers, DriverData) {
 }
 
 }  // namespace
+
+}  // namespace lumora::test::app
