@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "app_system.h"
 
@@ -181,6 +184,23 @@ void ClampJobTimes(ipp_t* response) {
       if (ippGetInteger(a, 0) < 0) ippSetInteger(response, &a, 0, 0);
     }
   }
+}
+
+void DropRepeatedJobAttributes(ipp_t* response) {
+  std::set<std::string> seen;
+  std::vector<ipp_attribute_t*> repeated;
+  ipp_tag_t group = IPP_TAG_ZERO;
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+    const char* name = ippGetName(a);
+    if (!name || ippGetGroupTag(a) != group) {  // a separator, or another group
+      group = ippGetGroupTag(a);
+      seen.clear();
+      repeated.clear();
+      if (!name) continue;
+    }
+    if (group == IPP_TAG_JOB && !seen.insert(name).second) repeated.push_back(a);
+  }
+  for (ipp_attribute_t* a : repeated) ippDeleteAttribute(response, a);
 }
 
 void AdoptReloadedJobs(pappl_system_t* system, const std::vector<EndedJob>& ended) {

@@ -61,6 +61,12 @@ void AppendAttributes(ipp_t* to, ipp_t* from);
 // came out negative. Such values become 0, "before this start" (the
 // date-time-at-* attributes keep the exact times).
 void ClampJobTimes(ipp_t* response);
+// PAPPL 1.3.1 gives a job reloaded from the state file its job-id,
+// job-uri, job-uuid and job-printer-uri, then reads its saved attributes,
+// which hold them again: its answers named them twice (a strict client
+// refuses such an answer). In the last job of the response, the second of
+// each name goes.
+void DropRepeatedJobAttributes(ipp_t* response);
 
 // After the state file is loaded, before the server runs: the jobs it
 // ended (EndInterruptedJobs) get their reason, and held jobs that only the

@@ -188,7 +188,11 @@ extern "C" void _papplJobCopyAttributesNoLock(pappl_job_t* job, pappl_client_t* 
   CopyJobAttributes pappl = Own().copyJobAttributes;
   if (!pappl) return;
   pappl(job, client, ra);
-  if (papplJobGetTimeCreated(job) < kStarted) lumora::app::ClampJobTimes(papplClientGetResponse(client));
+  if (papplJobGetTimeCreated(job) < kStarted) {
+    ipp_t* response = papplClientGetResponse(client);
+    lumora::app::ClampJobTimes(response);
+    lumora::app::DropRepeatedJobAttributes(response);
+  }
 }
 
 // PAPPL looks for a job to start: the queue is ordered first.
