@@ -122,11 +122,6 @@ void FillVendor(pappl_system_t* system, pappl_pr_driver_data_t* data, ipp_t** at
   AddStringsAttributes(system, *attrs);
 }
 
-void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
-              const char* message) {
-  const char* text = message && *message ? message : "Identify-Printer";
-  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
-}
 
 void FillCallbacks(pappl_pr_driver_data_t* data) {
   data->rstartjob_cb = RasterStartJob;
@@ -159,6 +154,31 @@ void CreateCallback(pappl_printer_t* printer, void* /*data*/) {
   papplPrinterSetSupplies(printer, 1, &toner);
 }
 
+void FillCommonDriverData(pappl_pr_driver_data_t* data) {
+  data->ppm = 20;
+  data->has_supplies = true;
+  data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
+  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  // Identify-Printer (IPP Everywhere requires it): the printers have no
+  // command to show or sound anything; the request goes to the printer's
+  // log and events, and the web page does not offer it (app_strings.h).
+  data->identify_cb = [](pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {
+    const char* text = message && *message ? message : "Identify-Printer";
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
+  };
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  FillIconsAndTestPage(data);
+  // Clients' raster: 8-bit gray only.
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+}
+
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs,
                     void* cbData) {
@@ -179,25 +199,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
   // the driver's raw callback, and a job of this format is a ready stream.
   data->format = kRawFormat;
   data->printfile_cb = PrintRawFile;
-  data->ppm = 20;
-  data->has_supplies = true;
-  data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
-  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
-  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-  data->content_default = PAPPL_CONTENT_AUTO;
-  data->quality_default = IPP_QUALITY_NORMAL;
-  data->scaling_default = PAPPL_SCALING_AUTO;
-  data->orient_default = IPP_ORIENT_PORTRAIT;
-  // Identify-Printer (IPP Everywhere requires it): the printers have no
-  // command to show or sound anything; the request goes to the printer's
-  // log and events, and the web page does not offer it (app_strings.h).
-  data->identify_cb = Identify;
-  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
-  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
-  FillIconsAndTestPage(data);
-  // 8-bit gray only: the job screens the page itself.
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+  FillCommonDriverData(data);
   data->num_resolution = OfferedResolutions(*driver, data->x_resolution);
   for (int i = 0; i < data->num_resolution; i++) data->y_resolution[i] = data->x_resolution[i];
   data->x_default = data->y_default = 600;

@@ -26,6 +26,11 @@ constexpr int kDensityLevels = 5;
 // 1008 points long; two points of rounding allowed).
 constexpr unsigned kMaxPagePoints = 1010;
 
+// What every Lumora driver's data holds alike (raster and PostScript
+// models): speed, kinds, colour, defaults, Identify-Printer, icons and
+// test page, the clients' raster type.
+void FillCommonDriverData(pappl_pr_driver_data_t* data);
+
 // pappl_pr_driver_cb_t: fills the driver data of a printer of this driver.
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs,

@@ -152,11 +152,6 @@ bool EndRasterDocument(pappl_job_t* job, pappl_pr_options_t* /*options*/,
   });
 }
 
-void Identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
-              const char* message) {
-  const char* text = message && *message ? message : "Identify-Printer";
-  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text);
-}
 
 }  // namespace
 
@@ -172,23 +167,8 @@ bool PsDriverCallback(const char* driverName, pappl_pr_driver_data_t* data, ipp_
   data->rwriteline_cb = WriteRasterLine;
   data->rendpage_cb = EndRasterPage;
   data->rendjob_cb = EndRasterDocument;
-  data->identify_cb = Identify;
-  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
-  data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
-  FillIconsAndTestPage(data);
-  data->ppm = 20;
-  data->has_supplies = true;
-  data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_POSTCARD;
-  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
-  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-  data->content_default = PAPPL_CONTENT_AUTO;
-  data->quality_default = IPP_QUALITY_NORMAL;
-  data->scaling_default = PAPPL_SCALING_AUTO;
-  data->orient_default = IPP_ORIENT_PORTRAIT;
-  // Clients' raster pages: 8-bit gray at 600 dpi, made into PDF by the
-  // converter.
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+  FillCommonDriverData(data);
+  // Clients' raster pages (600 dpi) are made into PDF by the converter.
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = 600;
   data->x_default = data->y_default = 600;
