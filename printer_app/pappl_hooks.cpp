@@ -53,7 +53,8 @@ const Pappl& Own() {
   return own;
 }
 
-// When the server started: jobs created before come from the state file.
+// When the server started: jobs created before (or in the same second,
+// by the server before it) come from the state file.
 const time_t kStarted = time(nullptr);
 
 // The thread is ordering a queue (PAPPL's release of a job looks for a job
@@ -188,7 +189,7 @@ extern "C" void _papplJobCopyAttributesNoLock(pappl_job_t* job, pappl_client_t* 
   CopyJobAttributes pappl = Own().copyJobAttributes;
   if (!pappl) return;
   pappl(job, client, ra);
-  if (papplJobGetTimeCreated(job) < kStarted) {
+  if (papplJobGetTimeCreated(job) <= kStarted) {
     ipp_t* response = papplClientGetResponse(client);
     lumora::app::ClampJobTimes(response);
     lumora::app::DropRepeatedJobAttributes(response);
