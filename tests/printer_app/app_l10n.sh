@@ -51,15 +51,6 @@ pages=(
 )
 names="cedarm;Lumora Cedar C200 Series;Lumora Printers;Lumora sample;tester"
 mkdir -p "$W/shots"
-browse() {  # browse LANGUAGE URL OUT-BASE: the page's DOM and a screenshot
-  local flags=(--headless --no-sandbox --disable-gpu --disable-quic --no-first-run
-               --disable-background-networking --disable-component-update --disable-sync
-               --lang="$1" --accept-lang="$1" --window-size=1200,900)
-  timeout 60 "$CHROMIUM" "${flags[@]}" --user-data-dir="$(mktemp -d "$W/chrome.XXXXXX")" \
-    --dump-dom "$2" > "$3.html" 2> /dev/null
-  timeout 60 "$CHROMIUM" "${flags[@]}" --user-data-dir="$(mktemp -d "$W/chrome.XXXXXX")" \
-    --screenshot="$3.png" "$2" > /dev/null 2>&1
-}
 for p in "${pages[@]}"; do
   IFS='|' read -r page path en zh <<< "$p"
   for lang in en zh-CN; do
