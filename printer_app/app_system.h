@@ -38,7 +38,7 @@ struct AppContext {
   std::string spoolDirectory;  // set by the system callback
   AuthSettings auth;         // set by the system callback
   std::string fileDirectory; // where printers may have file devices ("": nowhere)
-  std::string ghostscript = "gs";
+  std::string renderer = "/proc/self/exe";  // runs the PDF renderers (page_renderer.h)
   std::unique_ptr<DuplexWaits> waits;  // set by the system callback
   int documentTimeout = kDefaultDocumentTimeout;  // -o multiple-operation-timeout
   JobRecords jobs;

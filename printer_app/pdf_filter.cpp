@@ -9,6 +9,7 @@
 #include "app_system.h"
 #include "job_gate.h"
 #include "job_queue.h"
+#include "page_renderer.h"
 #include "raster_adapter.h"
 #include "rendered_pages.h"
 
@@ -35,15 +36,14 @@ struct OptionsDeleter {
 // was refused or the job stopped.
 bool PrintPages(pappl_job_t* job, AppJob& app, RenderedPages& pages, int copies, int* count) {
   cups_page_header2_t header;
-  std::vector<uint8_t> line;
   bool ok = true;
   while (ok && !papplJobIsCanceled(job) && pages.ReadHeader2(&header)) {
     header.NumCopies = static_cast<unsigned>(copies);
     if (!app.StartPage(header)) return false;
-    line.assign(header.cupsBytesPerLine, 0xFF);
     for (unsigned y = 0; y < header.cupsHeight && !papplJobIsCanceled(job); y++) {
-      if (pages.ReadPixels(line.data(), header.cupsBytesPerLine) == 0) break;
-      app.WriteLine(line.data());
+      const uint8_t* row = pages.NextRow();
+      if (!row) break;
+      app.WriteLine(row);
     }
     ok = app.EndPage();
     ++*count;
@@ -54,24 +54,23 @@ bool PrintPages(pappl_job_t* job, AppJob& app, RenderedPages& pages, int copies,
 
 }  // namespace
 
-std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver& driver,
-                                         const pappl_pr_options_t& options, int asked,
-                                         const std::string& pdf) {
-  int width = 0, height = 0;
-  PagePoints(driver, options.media, &width, &height);
+RenderedPaper PaperOf(const AppDriver& driver, const pappl_pr_options_t& options, int asked) {
+  RenderedPaper paper;
+  PagePoints(driver, options.media, &paper.width, &paper.height);
   // The raster resolution: 1200 dpi only where the model takes a 1200-dpi
   // raster; elsewhere 1200-dpi output is made from a 600-dpi raster.
-  int dpi = asked >= 1200 && ResolutionCount(driver) > 1 ? 1200 : 600;
-  // Ghostscript writes some of its messages ("**** Error: Page drawing
-  // error occurred.") to its standard output, in among the raster: they go
-  // to its standard error instead.
+  paper.dpi = asked >= 1200 && ResolutionCount(driver) > 1 ? 1200 : 600;
+  return paper;
+}
+
+std::vector<std::string> GhostscriptArgs(const std::string& program, const AppDriver& driver,
+                                         const pappl_pr_options_t& options, int asked,
+                                         const std::string& pdf) {
+  const RenderedPaper paper = PaperOf(driver, options, asked);
   std::vector<std::string> args = {
-      gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sstdout=%stderr", "-dNOINTERPOLATE",
-      "-sDEVICE=pwgraster",
-      "-dcupsColorSpace=18", "-dcupsBitsPerColor=8", "-r" + std::to_string(dpi),
-      "-dDEVICEWIDTHPOINTS=" + std::to_string(width),
-      "-dDEVICEHEIGHTPOINTS=" + std::to_string(height), "-dFIXEDMEDIA", "-dPDFFitPage",
-      "-sOutputFile=%stdout"};
+      program, kRenderCommand, "gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOINTERPOLATE",
+      "-r" + std::to_string(paper.dpi), "-dDEVICEWIDTHPOINTS=" + std::to_string(paper.width),
+      "-dDEVICEHEIGHTPOINTS=" + std::to_string(paper.height), "-dFIXEDMEDIA", "-dPDFFitPage"};
   if (options.first_page > 1) args.push_back("-dFirstPage=" + std::to_string(options.first_page));
   if (options.last_page > 0 && options.last_page < INT32_MAX) {
     args.push_back("-dLastPage=" + std::to_string(options.last_page));
@@ -91,10 +90,13 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, const AppContext& ctx,
   if (!options) return false;
   // The pages render on the free cores while the job encodes them.
   RenderedPages gs;
-  const auto args = GhostscriptArgs(ctx.ghostscript, driver, *options, JobResolution(job), pdf);
-  if (!gs.Start(RendererArgs(args, RendererCount()))) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot run %s to render the PDF.",
-                ctx.ghostscript.c_str());
+  const int asked = JobResolution(job);
+  const auto args = GhostscriptArgs(ctx.renderer, driver, *options, asked, pdf);
+  const RenderedPaper paper = PaperOf(driver, *options, asked);
+  if (!gs.Start(RendererArgs(args, RendererCount()),
+                GrayPageHeader(paper.dpi, paper.width, paper.height))) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Cannot run %s %s to render the PDF.",
+                ctx.renderer.c_str(), kRenderCommand);
     SetJobMessage(job, "Cannot render the PDF.");
     return false;
   }

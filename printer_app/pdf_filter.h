@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// PDF documents: ghostscript renders each page into 8-bit gray PWG raster
-// at the job's resolution and paper size, and the pages go through the same
+// PDF documents: ghostscript renders each page into 8-bit gray at the
+// job's resolution and paper size, and the pages go through the same
 // raster job as every other document.
 #pragma once
 
@@ -13,9 +13,18 @@ namespace lumora::app {
 
 struct AppDriver;
 
-// The ghostscript command line that renders the PDF for the job, which
-// asks for a resolution of dpi.
-std::vector<std::string> GhostscriptArgs(const std::string& gs, const AppDriver& driver,
+// The paper a PDF job's pages are rendered on: points and resolution.
+struct RenderedPaper {
+  int width = 0;
+  int height = 0;
+  int dpi = 600;
+};
+RenderedPaper PaperOf(const AppDriver& driver, const pappl_pr_options_t& options, int asked);
+
+// The command line that renders the PDF for the job, which asks for a
+// resolution of dpi: `program` (this program) runs ghostscript's library
+// as page_renderer.h tells.
+std::vector<std::string> GhostscriptArgs(const std::string& program, const AppDriver& driver,
                                          const pappl_pr_options_t& options, int dpi,
                                          const std::string& pdf);
 

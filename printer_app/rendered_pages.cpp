@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "page_renderer.h"
 
 extern char** environ;
 
@@ -23,14 +27,16 @@ bool Has(const std::vector<std::string>& args, const char* prefix) {
                      [prefix](const std::string& a) { return a.rfind(prefix, 0) == 0; });
 }
 
-// A child with its standard output on a pipe; -1 when it cannot start.
-pid_t Spawn(const std::vector<std::string>& args, int* out) {
+// A child with its standard input and output on one end of a socket pair
+// and `memory` as descriptor kRenderMemoryFd; -1 when it cannot start.
+pid_t Spawn(const std::vector<std::string>& args, int memory, int* socket) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, memory, kRenderMemoryFd);
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -42,8 +48,33 @@ pid_t Spawn(const std::vector<std::string>& args, int* out) {
     close(fds[0]);
     return -1;
   }
-  *out = fds[0];
+  *socket = fds[0];
   return pid;
+}
+
+// The bytes of a slot: a page of the paper at the resolution, with a
+// pixel to spare each way and rows as long as ghostscript may align them.
+size_t SlotBytes(const cups_page_header2_t& page) {
+  const size_t dpi = page.HWResolution[0];
+  const size_t width = (page.PageSize[0] * dpi + 71) / 72 + 2;
+  const size_t rows = (page.PageSize[1] * dpi + 71) / 72 + 2;
+  const size_t raster = (width + 63) / 64 * 64;
+  return (raster * rows + 4095) / 4096 * 4096;
+}
+
+// One line the renderer says ("page ...\n"); false at the end of its
+// output or on a line too long to be one.
+bool ReadLine(int socket, std::string* line) {
+  line->clear();
+  for (;;) {
+    char c = 0;
+    const ssize_t n = recv(socket, &c, 1, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (c == '\n') return true;
+    if (line->size() > 80) return false;
+    line->push_back(c);
+  }
 }
 
 }  // namespace
@@ -69,128 +100,182 @@ unsigned RendererCount() {
     const long n = strtol(v, nullptr, 10);
     if (n >= 1) return n >= 2 ? 2 : 1;
   }
-  return sysconf(_SC_NPROCESSORS_ONLN) >= 2 ? 2 : 1;
+  // A page takes about twice as long to encode as to draw, and the job
+  // encodes a page on each core: a renderer for every two cores keeps the
+  // encoder fed. (On two cores, a second one only adds its start.)
+  return sysconf(_SC_NPROCESSORS_ONLN) >= 4 ? 2 : 1;
 }
 
-bool RenderedPages::Start(const std::vector<std::vector<std::string>>& renderers) {
+cups_page_header2_t GrayPageHeader(int dpi, int width, int height) {
+  cups_page_header2_t h{};
+  strncpy(h.MediaClass, "PwgRaster", sizeof(h.MediaClass) - 1);
+  h.HWResolution[0] = h.HWResolution[1] = static_cast<unsigned>(dpi);
+  h.PageSize[0] = static_cast<unsigned>(width);
+  h.PageSize[1] = static_cast<unsigned>(height);
+  h.NumCopies = 1;
+  h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+  h.cupsColorSpace = CUPS_CSPACE_SW;
+  h.cupsNumColors = 1;
+  h.cupsInteger[7] = 0xFFFFFF;  // PWG's AlternatePrimary: white
+  return h;
+}
+
+bool RenderedPages::Launch(Renderer& r, const std::vector<std::string>& args) {
+  r.slotBytes = SlotBytes(page_);
+  r.memoryBytes = r.slotBytes * kRenderSlots;
+  const int memory = memfd_create("lumora-pages", MFD_CLOEXEC);
+  if (memory < 0) return false;
+  void* p = MAP_FAILED;
+  if (ftruncate(memory, static_cast<off_t>(r.memoryBytes)) == 0) {
+    // Every page of it at once: a fault a page costs more than the copy.
+    p = mmap(nullptr, r.memoryBytes, PROT_READ, MAP_SHARED | MAP_POPULATE, memory, 0);
+  }
+  if (p != MAP_FAILED) {
+    r.memory = static_cast<uint8_t*>(p);
+    r.pid = Spawn(args, memory, &r.socket);
+  }
+  close(memory);
+  return r.pid > 0;
+}
+
+bool RenderedPages::Start(const std::vector<std::vector<std::string>>& renderers,
+                          const cups_page_header2_t& page) {
+  page_ = page;
   for (const auto& args : renderers) {
-    auto r = std::make_unique<Renderer>();
-    r->pid = Spawn(args, &r->out);
-    if (r->pid < 0) {
+    renderers_.push_back(std::make_unique<Renderer>());
+    if (!Launch(*renderers_.back(), args)) {
       Finish(true);
       return false;
     }
-    r->drain = std::thread(Drain, r.get());
-    renderers_.push_back(std::move(r));
   }
   return !renderers_.empty();
 }
 
-// Moves the renderer's output into its buffer, holding at most kAheadBytes.
-void RenderedPages::Drain(Renderer* r) {
-  std::vector<uint8_t> buffer(size_t{1} << 18);
-  for (;;) {
-    const ssize_t n = read(r->out, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    std::unique_lock<std::mutex> lock(r->mutex);
-    if (n <= 0 || r->stop) {
-      r->ended = true;
-      r->changed.notify_all();
-      return;
-    }
-    if (r->rest) {
-      r->unread += static_cast<size_t>(n);
-      continue;
-    }
-    std::vector<uint8_t> chunk(buffer.data(), buffer.data() + n);
-    r->held += chunk.size();
-    r->chunks.push_back(std::move(chunk));
-    r->changed.notify_all();
-    r->changed.wait(lock, [r] { return r->held < kAheadBytes || r->stop || r->rest; });
+// What the renderer says next: 1 a page begun (its slot, size and row
+// length), 2 rows drawn (*rows), 0 the end of its output, -1 what is
+// neither.
+int RenderedPages::Hear(Renderer& r, unsigned* values) {
+  std::string line;
+  if (!ReadLine(r.socket, &line)) return line.empty() ? 0 : -1;
+  int end = 0;
+  if (sscanf(line.c_str(), "rows %u%n", &values[0], &end) == 1 &&
+      static_cast<size_t>(end) == line.size()) {
+    return 2;
   }
+  if (sscanf(line.c_str(), "page %u %u %u %u%n", &values[0], &values[1], &values[2], &values[3],
+             &end) == 4 &&
+      static_cast<size_t>(end) == line.size()) {
+    return 1;
+  }
+  return -1;
 }
 
-// RasterReader's read function over a renderer's buffer.
-ssize_t RenderedPages::Read(void* context, void* buffer, size_t n) {
-  Renderer* r = static_cast<Renderer*>(context);
-  std::unique_lock<std::mutex> lock(r->mutex);
-  r->changed.wait(lock, [r] { return !r->chunks.empty() || r->ended; });
-  if (r->chunks.empty()) return 0;
-  const std::vector<uint8_t>& chunk = r->chunks.front();
-  const size_t take = std::min(n, chunk.size() - r->front);
-  memcpy(buffer, chunk.data() + r->front, take);
-  r->front += take;
-  r->held -= take;
-  if (r->front == chunk.size()) {
-    r->chunks.pop_front();
-    r->front = 0;
+// The renderer's next page: 1 (its size in pixels), 0 at the end of its
+// output, -1 when what it says is not a page that fits its slot. Rows
+// drawn of a page the job left are passed over.
+int RenderedPages::ReadPage(Renderer& r, unsigned* width, unsigned* height) {
+  unsigned v[4] = {0, 0, 0, 0};
+  int said;
+  while ((said = Hear(r, v)) == 2) {
   }
-  r->changed.notify_all();
-  return static_cast<ssize_t>(take);
-}
-
-unsigned RenderedPages::ReadHeader2(cups_page_header2_t* header) {
-  current_ = nullptr;
-  if (done_ || renderers_.empty()) return 0;
-  Renderer& r = *renderers_[next_ % renderers_.size()];
-  if (!r.opened) {
-    r.opened = true;
-    r.reader = std::make_unique<lumora::RasterReader>(Read, &r);
-    // A renderer with no page of the document writes nothing at all.
-    if (!r.reader->IsOpen()) r.reader.reset();
+  if (said <= 0) return said;
+  const unsigned slot = v[0], w = v[1], h = v[2], raster = v[3];
+  if (slot >= kRenderSlots || w == 0 || h == 0 || raster < w ||
+      uint64_t{raster} * h > r.slotBytes) {
+    return -1;
   }
-  // Pages come from the renderers in turn: the first without one is past
-  // the end of the document.
-  if (!r.reader || r.reader->ReadHeader2(header) == 0) {
-    done_ = true;
-    return 0;
-  }
-  ++next_;
-  current_ = r.reader.get();
+  ++r.given;
+  r.page = r.memory + slot * r.slotBytes;
+  r.rows = h;
+  r.raster = raster;
+  r.row = r.ready = 0;
+  *width = w;
+  *height = h;
   return 1;
 }
 
-unsigned RenderedPages::ReadPixels(unsigned char* p, unsigned len) {
-  return current_ ? current_->ReadPixels(p, len) : 0;
+// The job is done with the renderer's oldest slot.
+void RenderedPages::GiveBack(Renderer& r) {
+  if (r.given == 0) return;
+  --r.given;
+  r.page = nullptr;
+  const char done = 'd';
+  while (send(r.socket, &done, 1, MSG_NOSIGNAL) < 0 && errno == EINTR) {
+  }
+}
+
+unsigned RenderedPages::ReadHeader2(cups_page_header2_t* header) {
+  if (current_) GiveBack(*current_);
+  current_ = nullptr;
+  if (done_ || renderers_.empty()) return 0;
+  Renderer& r = *renderers_[next_ % renderers_.size()];
+  // Pages come from the renderers in turn: the first without one is past
+  // the end of the document. (A renderer with no page says nothing.)
+  unsigned width = 0, height = 0;
+  const int got = ReadPage(r, &width, &height);
+  if (got <= 0) {
+    r.bad = got < 0;
+    done_ = true;
+    return 0;
+  }
+  *header = page_;
+  header->cupsWidth = header->cupsBytesPerLine = width;
+  header->cupsHeight = height;
+  ++next_;
+  current_ = &r;
+  return 1;
+}
+
+const uint8_t* RenderedPages::NextRow() {
+  Renderer* r = current_;
+  if (!r || !r->page || r->row >= r->rows) return nullptr;
+  // The row once the renderer has drawn it.
+  while (r->row >= r->ready) {
+    unsigned v[4] = {0, 0, 0, 0};
+    const int said = Hear(*r, v);
+    if (said != 2 || v[0] <= r->ready || v[0] > r->rows) {
+      r->bad = said != 0;
+      r->page = nullptr;
+      return nullptr;
+    }
+    r->ready = v[0];
+  }
+  return r->page + size_t{r->row++} * r->raster;
 }
 
 int RenderedPages::Stop(Renderer& r, bool kill) {
   if (r.pid > 0 && kill) ::kill(r.pid, SIGTERM);
-  size_t unread = 0;
-  {
-    std::lock_guard<std::mutex> lock(r.mutex);
-    // A renderer killed may block on a full pipe: it ends once the drain
-    // thread has gone and the pipe is closed. One waited for is read to its
-    // end, so that its status is its own and not that of a closed pipe.
-    if (kill) {
-      r.stop = true;
-    } else {
-      r.rest = true;
-      r.unread += r.held;
+  if (!kill && r.socket >= 0) {
+    // A renderer waited for is read to its end: each page it still says is
+    // one the job lost.
+    GiveBack(r);
+    unsigned v[4];
+    int said;
+    while (!r.bad && (said = Hear(r, v)) != 0) {
+      if (said < 0) r.bad = true;
+      if (said != 1) continue;
+      ++r.unread;
+      ++r.given;
+      GiveBack(r);
     }
-    r.changed.notify_all();
   }
-  if (r.drain.joinable()) r.drain.join();
-  if (!kill) {
-    std::lock_guard<std::mutex> lock(r.mutex);
-    unread = r.unread;
-  }
-  if (r.out >= 0) close(r.out);
-  r.out = -1;
+  if (r.socket >= 0) close(r.socket);
+  r.socket = -1;
+  if (r.memory) munmap(r.memory, r.memoryBytes);
+  r.memory = nullptr;
   int status = 0;
   if (r.pid > 0) {
     while (waitpid(r.pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
   r.pid = -1;
-  if (unread > 0) return -1;
+  if (r.unread > 0 || r.bad) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int RenderedPages::Finish(bool kill) {
   int worst = 0;
   for (auto& r : renderers_) {
-    if (r->pid <= 0 && !r->drain.joinable()) continue;
     const int status = Stop(*r, kill);
     if (status != 0 && worst == 0) worst = status;
   }

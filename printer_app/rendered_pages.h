@@ -1,25 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The pages of a document rendered by several ghostscript processes at
-// once, read back in page order: renderer k of n renders the pages k+1,
-// k+1+n, ... and the pages are taken from the renderers in turn. A thread
-// per renderer drains its output as it comes into a bounded buffer, so a
-// renderer goes on with its next page while the job encodes another's; the
-// pages are read with lumora::RasterReader.
+// The pages of a document rendered by several renderer processes at once,
+// read back in page order: renderer k of n renders the pages k+1, k+1+n,
+// ... and the pages are taken from the renderers in turn. A renderer draws
+// its next page while the job encodes another's.
 #pragma once
 
 #include <cups/raster.h>
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include "raster_reader.h"
 
 namespace lumora::app {
 
@@ -30,56 +22,64 @@ namespace lumora::app {
 std::vector<std::vector<std::string>> RendererArgs(const std::vector<std::string>& args,
                                                    unsigned renderers);
 
-// How many renderers a PDF job uses on this machine: two from two cores up
-// (LUMORA_APP_RENDERERS=N sets it).
+// How many renderers a PDF job uses on this machine: two from four cores
+// up, else one (LUMORA_APP_RENDERERS=N sets it).
 unsigned RendererCount();
 
+// The page header of a rendered page: 8-bit gray at dpi on a paper of
+// width x height points, as a PWG raster file of it would give it. The
+// size in pixels is the page's own.
+cups_page_header2_t GrayPageHeader(int dpi, int width, int height);
+
+// The pages of renderers run as page_renderer.h tells: each page is read
+// from the memory the job shares with its renderer.
 class RenderedPages {
  public:
-  // Bytes of rendered raster each renderer may hold ahead of the job.
-  static constexpr size_t kAheadBytes = size_t{48} << 20;
-
   RenderedPages() = default;
   RenderedPages(const RenderedPages&) = delete;
   RenderedPages& operator=(const RenderedPages&) = delete;
   ~RenderedPages() { Finish(true); }
 
-  // Starts one renderer per command line; false when one cannot start
+  // Starts one renderer per command line, for pages of the paper and
+  // resolution of `page` (its header as well); false when one cannot start
   // (those started are stopped).
-  bool Start(const std::vector<std::vector<std::string>>& renderers);
+  bool Start(const std::vector<std::vector<std::string>>& renderers,
+             const cups_page_header2_t& page = GrayPageHeader(600, 612, 792));
   // The next page in document order: 1 and its header, 0 at the end.
   unsigned ReadHeader2(cups_page_header2_t* header);
-  // Lines of that page, as RasterReader::ReadPixels.
-  unsigned ReadPixels(unsigned char* p, unsigned len);
+  // The next row of that page (cupsBytesPerLine bytes, valid until the
+  // next page is asked for), once it is drawn; nullptr past its end.
+  const uint8_t* NextRow();
   // Stops (kill) or waits for the renderers; 0 when every one succeeded
-  // and the job read all it wrote (a renderer that wrote more than the
-  // pages read, such as messages among its raster, lost pages: -1). A
-  // renderer waited for is read to its end, never left on a closed pipe.
+  // and the job read every page it drew (a renderer that drew more pages
+  // than the job read, or said what is not a page, lost pages: -1).
   int Finish(bool kill);
 
  private:
   struct Renderer {
     pid_t pid = -1;
-    int out = -1;
-    std::thread drain;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<std::vector<uint8_t>> chunks;
-    size_t front = 0;  // bytes of chunks.front() already read
-    size_t held = 0;
-    bool ended = false;   // the renderer's output has ended
-    bool stop = false;    // the job wants no more of it
-    bool rest = false;    // the job reads no more: the rest is drained, unread
-    size_t unread = 0;    // bytes the job did not read
-    std::unique_ptr<lumora::RasterReader> reader;
-    bool opened = false;
+    int socket = -1;  // its standard input and output
+    uint8_t* memory = nullptr;
+    size_t memoryBytes = 0;
+    size_t slotBytes = 0;
+    unsigned given = 0;   // slots it gave the job, not yet given back
+    unsigned unread = 0;  // pages the job did not read
+    bool bad = false;     // it said what is not a page
+    const uint8_t* page = nullptr;  // the page the job reads
+    unsigned rows = 0;
+    unsigned raster = 0;
+    unsigned row = 0;    // the next row the job reads
+    unsigned ready = 0;  // rows the renderer has drawn
   };
-  static void Drain(Renderer* r);
-  static ssize_t Read(void* context, void* buffer, size_t n);
+  bool Launch(Renderer& r, const std::vector<std::string>& args);
+  static int Hear(Renderer& r, unsigned* values);
+  static int ReadPage(Renderer& r, unsigned* width, unsigned* height);
+  static void GiveBack(Renderer& r);
   static int Stop(Renderer& r, bool kill);
 
   std::vector<std::unique_ptr<Renderer>> renderers_;
-  lumora::RasterReader* current_ = nullptr;
+  cups_page_header2_t page_{};
+  Renderer* current_ = nullptr;
   size_t next_ = 0;
   bool done_ = false;
 };

@@ -33,7 +33,7 @@ root=$(realpath -m "${2:-build-cross/sysroot-$arch}")
 # C library, libstdc++ and libgcc come with the compilers for building; their
 # target packages are unpacked for running (qemu -L) and for the Depends.
 TARGET_PKGS=(libcups2-dev libcupsimage2-dev libjbig-dev libpng-dev libusb-1.0-0-dev
-             zlib1g-dev libpappl-dev libpam0g-dev libgtest-dev libgmock-dev
+             zlib1g-dev libpappl-dev libpam0g-dev libgs-dev libgtest-dev libgmock-dev
              libc6 libstdc++6 libgcc-s1)
 # The compilers' own files: never unpacked over them.
 SKIP_PKGS='^(libc6-dev|linux-libc-dev|libcrypt-dev|libnsl-dev|libtirpc-dev|libgcc-[0-9]+-dev|libstdc\+\+-[0-9]+-dev|gcc-[0-9]+-base)$'

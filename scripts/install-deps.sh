@@ -11,7 +11,7 @@ PKGS=(
   cups cups-filters cups-ppdc ghostscript qpdf poppler-utils jbigkit-bin
   snmp snmpd umockdev libumockdev-dev gir1.2-umockdev-1.0 python3-gi
   clang libclang-rt-14-dev valgrind iproute2 procps time
-  libpappl-dev libpam0g-dev cups-ipp-utils groff-base man-db
+  libpappl-dev libpam0g-dev libgs-dev cups-ipp-utils groff-base man-db
   chromium fonts-wqy-zenhei bzip2-doc curl
 )
 

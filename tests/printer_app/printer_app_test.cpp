@@ -466,10 +466,9 @@ TEST(AppPdf, TwoRenderersTakeTheOddAndEvenPages) {
 // The pages of one renderer and of two read back alike, in order, for
 // documents of one, two and five pages, rendered as a job renders them (on
 // a paper of an inch): every renderer read to its end and ended well. (With
-// two, the second renderer of a one-page document has no page, and
-// ghostscript used to write its complaint about that into the raster; the
-// pipe closed on it made the job fail now and then.) A renderer that writes
-// what the job does not read, or cannot start, fails.
+// two, the second renderer of a one-page document has no page.) A renderer
+// that says what is not a page, or rows it does not have, or cannot start,
+// fails.
 TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
   TempDir dir;
   auto read = [](RenderedPages& pages, int* count) {
@@ -477,10 +476,10 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
     cups_page_header2_t h;
     for (*count = 0; pages.ReadHeader2(&h); ++*count) {
       all.append(reinterpret_cast<const char*>(&h.cupsHeight), sizeof h.cupsHeight);
-      std::vector<uint8_t> line(h.cupsBytesPerLine);
       for (unsigned y = 0; y < h.cupsHeight; y++) {
-        if (pages.ReadPixels(line.data(), h.cupsBytesPerLine) == 0) return all + "short";
-        all.append(line.begin(), line.end());
+        const uint8_t* row = pages.NextRow();
+        if (!row) return all + "short";
+        all.append(row, row + h.cupsBytesPerLine);
       }
     }
     return all;
@@ -489,6 +488,9 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
   papplCopyString(inch.media.size_name, "custom_1x1in", sizeof(inch.media.size_name));
   inch.media.size_width = inch.media.size_length = 2540;
   const std::string pdf = dir.File("in.pdf");
+  const AppDriver& elm = *FindAppDriver("lumora_elm_e200");
+  const RenderedPaper paper = PaperOf(elm, inch, 600);
+  const cups_page_header2_t header = GrayPageHeader(paper.dpi, paper.width, paper.height);
   for (int count : {1, 2, 5}) {
     std::string ps = "%!PS\n/Helvetica findfont 40 scalefont setfont\n";
     for (int i = 1; i <= count; i++)
@@ -496,10 +498,10 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
     WriteFile(dir.File("in.ps"), ps);
     ASSERT_EQ(0, system(("gs -q -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile=" + pdf + " " +
                          dir.File("in.ps")).c_str()));
-    const auto args = GhostscriptArgs("gs", *FindAppDriver("lumora_elm_e200"), inch, 600, pdf);
+    const auto args = GhostscriptArgs(LUMORA_APP_PROGRAM, elm, inch, 600, pdf);
     RenderedPages one, two;
-    ASSERT_TRUE(one.Start(RendererArgs(args, 1)));
-    ASSERT_TRUE(two.Start(RendererArgs(args, 2)));
+    ASSERT_TRUE(one.Start(RendererArgs(args, 1), header));
+    ASSERT_TRUE(two.Start(RendererArgs(args, 2), header));
     int pagesOne = 0, pagesTwo = 0;
     const std::string a = read(one, &pagesOne), b = read(two, &pagesTwo);
     EXPECT_EQ(0, one.Finish(false)) << count;
@@ -507,14 +509,18 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
     EXPECT_EQ(count, pagesOne);
     EXPECT_EQ(count, pagesTwo);
     EXPECT_TRUE(a == b) << count << " pages: " << a.size() << " against " << b.size() << " bytes";
+    EXPECT_NE(std::string::npos, a.find('\0')) << "the text is drawn";
   }
-  // Text where the raster should be: not read, and a failure.
-  RenderedPages text;
-  ASSERT_TRUE(text.Start({{"sh", "-c", "echo '   **** Error: page not found.'"}}));
-  int pages = -1;
-  read(text, &pages);
-  EXPECT_EQ(0, pages);
-  EXPECT_NE(0, text.Finish(false));
+  // Text where a page should be, and rows past the page's: a failure.
+  for (const char* said : {"echo '   **** Error: page not found.'",
+                           "echo 'page 0 10 10 16'; echo 'rows 20'"}) {
+    RenderedPages text;
+    ASSERT_TRUE(text.Start({{"sh", "-c", said}}, header));
+    int pages = -1;
+    read(text, &pages);
+    EXPECT_EQ(0, pages) << said;
+    EXPECT_NE(0, text.Finish(false)) << said;
+  }
   RenderedPages none;
   EXPECT_FALSE(none.Start({{dir.File("no-such-renderer")}}));
 }
