@@ -37,6 +37,7 @@ struct RenderState {
   int width = 0;
   int height = 0;
   int raster = 0;
+  display_callback callbacks{};  // what ghostscript's display device calls
 };
 
 bool WriteAll(int fd, const char* data, size_t len) {
@@ -154,9 +155,10 @@ int Callout(void*, void* handle, const char* device, int id, int, void* data) {
   if (!device || strcmp(device, "display") != 0 || id != DISPLAY_CALLOUT_GET_CALLBACK) {
     return gs_error_unknownerror;
   }
-  static display_callback callbacks = MakeCallbacks();
+  RenderState& s = *static_cast<RenderState*>(handle);
+  s.callbacks = MakeCallbacks();
   auto* get = static_cast<gs_display_get_callback_t*>(data);
-  get->callback = &callbacks;
+  get->callback = &s.callbacks;
   get->caller_handle = handle;
   return 0;
 }
