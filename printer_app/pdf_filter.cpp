@@ -90,6 +90,7 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, const AppContext& ctx,
   if (!options) return false;
   // The pages render on the free cores while the job encodes them.
   RenderedPages gs;
+  gs.StopWhen([job] { return papplJobIsCanceled(job); });
   const int asked = JobResolution(job);
   const auto args = GhostscriptArgs(ctx.renderer, driver, *options, asked, pdf);
   const RenderedPaper paper = PaperOf(driver, *options, asked);

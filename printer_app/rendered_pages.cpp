@@ -2,6 +2,7 @@
 #include "rendered_pages.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "page_renderer.h"
 
@@ -62,22 +64,36 @@ size_t SlotBytes(const cups_page_header2_t& page) {
   return (raster * rows + 4095) / 4096 * 4096;
 }
 
-// One line the renderer says ("page ...\n"); false at the end of its
-// output or on a line too long to be one.
-bool ReadLine(int socket, std::string* line) {
-  line->clear();
+// Waits until the socket has something to say; false once `stopped` says
+// the job wants no more.
+bool WaitReadable(int socket, const std::function<bool()>& stopped) {
   for (;;) {
-    char c = 0;
-    const ssize_t n = recv(socket, &c, 1, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    if (c == '\n') return true;
-    if (line->size() > 80) return false;
-    line->push_back(c);
+    pollfd p{socket, POLLIN, 0};
+    const int n = poll(&p, 1, stopped ? 200 : -1);
+    if (n > 0 || (n < 0 && errno != EINTR)) return true;  // recv tells what came
+    if (stopped && stopped()) return false;
   }
 }
 
 }  // namespace
+
+// One line the renderer says ("page ...\n"): 1, 0 at the end of its output
+// or once the job is stopped, -1 for a line too long to be one or cut off.
+int RenderedPages::ReadLine(Renderer& r, std::string* line) {
+  size_t end;
+  while ((end = r.inbox.find('\n')) == std::string::npos) {
+    if (r.inbox.size() > 80) return -1;
+    if (!WaitReadable(r.socket, stopped_)) return 0;
+    char buffer[256];
+    const ssize_t n = recv(r.socket, buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return r.inbox.empty() ? 0 : -1;
+    r.inbox.append(buffer, static_cast<size_t>(n));
+  }
+  line->assign(r.inbox, 0, end);
+  r.inbox.erase(0, end + 1);
+  return line->size() <= 80 ? 1 : -1;
+}
 
 std::vector<std::vector<std::string>> RendererArgs(const std::vector<std::string>& args,
                                                    unsigned renderers) {
@@ -156,7 +172,8 @@ bool RenderedPages::Start(const std::vector<std::vector<std::string>>& renderers
 // neither.
 int RenderedPages::Hear(Renderer& r, unsigned* values) {
   std::string line;
-  if (!ReadLine(r.socket, &line)) return line.empty() ? 0 : -1;
+  const int got = ReadLine(r, &line);
+  if (got <= 0) return got;
   int end = 0;
   if (sscanf(line.c_str(), "rows %u%n", &values[0], &end) == 1 &&
       static_cast<size_t>(end) == line.size()) {

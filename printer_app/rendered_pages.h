@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ class RenderedPages {
   // The next row of that page (cupsBytesPerLine bytes, valid until the
   // next page is asked for), once it is drawn; nullptr past its end.
   const uint8_t* NextRow();
+  // While waiting for a renderer: true when the job wants no more pages
+  // (cancelled); the pages then end.
+  void StopWhen(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
   // Stops (kill) or waits for the renderers; 0 when every one succeeded
   // and the job read every page it drew (a renderer that drew more pages
   // than the job read, or said what is not a page, lost pages: -1).
@@ -70,14 +74,17 @@ class RenderedPages {
     unsigned raster = 0;
     unsigned row = 0;    // the next row the job reads
     unsigned ready = 0;  // rows the renderer has drawn
+    std::string inbox;   // what it said, not yet read as lines
   };
   bool Launch(Renderer& r, const std::vector<std::string>& args);
-  static int Hear(Renderer& r, unsigned* values);
-  static int ReadPage(Renderer& r, unsigned* width, unsigned* height);
+  int ReadLine(Renderer& r, std::string* line);
+  int Hear(Renderer& r, unsigned* values);
+  int ReadPage(Renderer& r, unsigned* width, unsigned* height);
   static void GiveBack(Renderer& r);
-  static int Stop(Renderer& r, bool kill);
+  int Stop(Renderer& r, bool kill);
 
   std::vector<std::unique_ptr<Renderer>> renderers_;
+  std::function<bool()> stopped_;
   cups_page_header2_t page_{};
   Renderer* current_ = nullptr;
   size_t next_ = 0;

@@ -468,7 +468,7 @@ TEST(AppPdf, TwoRenderersTakeTheOddAndEvenPages) {
 // a paper of an inch): every renderer read to its end and ended well. (With
 // two, the second renderer of a one-page document has no page.) A renderer
 // that says what is not a page, or rows it does not have, or cannot start,
-// fails.
+// fails; one that says nothing is left once the job is cancelled.
 TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
   TempDir dir;
   auto read = [](RenderedPages& pages, int* count) {
@@ -521,6 +521,13 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
     EXPECT_EQ(0, pages) << said;
     EXPECT_NE(0, text.Finish(false)) << said;
   }
+  // A renderer that never says a word: a cancelled job stops waiting.
+  RenderedPages silent;
+  ASSERT_TRUE(silent.Start({{"sleep", "60"}}, header));
+  silent.StopWhen([] { return true; });
+  cups_page_header2_t h;
+  EXPECT_EQ(0u, silent.ReadHeader2(&h));
+  EXPECT_NE(0, silent.Finish(true));
   RenderedPages none;
   EXPECT_FALSE(none.Start({{dir.File("no-such-renderer")}}));
 }
