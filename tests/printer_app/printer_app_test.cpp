@@ -467,8 +467,8 @@ TEST(AppPdf, TwoRenderersTakeTheOddAndEvenPages) {
 // documents of one, two and five pages, rendered as a job renders them (on
 // a paper of an inch): every renderer read to its end and ended well. (With
 // two, the second renderer of a one-page document has no page.) A renderer
-// that says what is not a page, or rows it does not have, or cannot start,
-// fails; one that says nothing is left once the job is cancelled.
+// that says what is not a page, or rows it does not have, fails; one that
+// says nothing is left once the job is cancelled.
 TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
   TempDir dir;
   auto read = [](RenderedPages& pages, int* count) {
@@ -528,6 +528,11 @@ TEST(AppPdf, PagesOfTwoRenderersReadAsOne) {
   cups_page_header2_t h;
   EXPECT_EQ(0u, silent.ReadHeader2(&h));
   EXPECT_NE(0, silent.Finish(true));
+}
+
+// A renderer that cannot be started fails at its start.
+TEST(AppPdf, MissingRendererFailsToStart) {
+  TempDir dir;
   RenderedPages none;
   EXPECT_FALSE(none.Start({{dir.File("no-such-renderer")}}));
 }
