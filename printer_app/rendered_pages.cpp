@@ -141,17 +141,17 @@ bool RenderedPages::Launch(Renderer& r, const std::vector<std::string>& args) {
   r.memoryBytes = r.slotBytes * kRenderSlots;
   const int memory = memfd_create("lumora-pages", MFD_CLOEXEC);
   if (memory < 0) return false;
-  void* p = MAP_FAILED;
   if (ftruncate(memory, static_cast<off_t>(r.memoryBytes)) == 0) {
-    // Every page of it at once: a fault a page costs more than the copy.
-    p = mmap(nullptr, r.memoryBytes, PROT_READ, MAP_SHARED | MAP_POPULATE, memory, 0);
-  }
-  if (p != MAP_FAILED) {
-    r.memory = static_cast<uint8_t*>(p);
     r.pid = Spawn(args, memory, &r.socket);
   }
+  // Mapped whole while the renderer starts: one fault a page, taken as
+  // the rows are read, cost more.
+  void* p = MAP_FAILED;
+  if (r.pid > 0) p = mmap(nullptr, r.memoryBytes, PROT_READ, MAP_SHARED | MAP_POPULATE, memory, 0);
   close(memory);
-  return r.pid > 0;
+  if (p == MAP_FAILED) return false;  // (a renderer started is stopped)
+  r.memory = static_cast<uint8_t*>(p);
+  return true;
 }
 
 bool RenderedPages::Start(const std::vector<std::vector<std::string>>& renderers,
