@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_output.h"
+
 namespace lumora::app {
 
 namespace {
@@ -40,20 +42,9 @@ struct RenderState {
   display_callback callbacks{};  // what ghostscript's display device calls
 };
 
-bool WriteAll(int fd, const char* data, size_t len) {
-  while (len > 0) {
-    const ssize_t n = write(fd, data, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    len -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 int NoInput(void*, char*, int) { return 0; }
 int ToStderr(void*, const char* text, int len) {
-  WriteAll(2, text, static_cast<size_t>(len));
+  lumora::WriteFully(2, text, static_cast<size_t>(len));
   return len;
 }
 
@@ -94,7 +85,7 @@ int BandHeight(void* handle, void*, int rows) {
 bool Say(const char* format, int a, int b = 0, int c = 0, int d = 0) {
   char line[96];
   const int len = snprintf(line, sizeof line, format, a, b, c, d);
-  return len > 0 && WriteAll(1, line, static_cast<size_t>(len));
+  return len > 0 && lumora::WriteFully(1, line, static_cast<size_t>(len));
 }
 
 // Ghostscript asks where to draw: a band of the page at a time, into the
