@@ -24,6 +24,7 @@ extern "C" {
 #include "band_image.h"
 #include "command_bytes.h"
 #include "commands.h"
+#include "jbig_encoder.h"
 
 namespace lumora {
 
@@ -453,6 +454,21 @@ bool JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, 
   const int order = static_cast<int>((mxMyOrderOptions >> 16) & 0xFFu);
   const int options = static_cast<int>((mxMyOrderOptions >> 24) & 0xFFu);
 
+  out.length = 0;
+  out.outOfMemory = false;
+  if (planes == 1) {
+    JbigImageParams params;
+    params.xd = xd;
+    params.yd = yd;
+    params.l0 = l0;
+    params.mx = mx;
+    params.order = order;
+    params.options = options;
+    const JbigEncodeResult done = EncodeJbigImage(params, image, jbig_data_out, &out);
+    if (done == JbigEncodeResult::kOutOfMemory) return false;
+    if (done == JbigEncodeResult::kDone) return !out.outOfMemory;
+  }
+
   std::vector<unsigned char*> bitmaps;
   try {
     bitmaps.resize(static_cast<size_t>(planes));
@@ -464,8 +480,6 @@ bool JBIGCompress(JbigOutput& out, uint32_t dlPlanes, uint32_t xd, uint32_t yd, 
   // line is whole bytes, so the caller's image is handed over as it is.
   for (auto& p : bitmaps) p = const_cast<unsigned char*>(image);
 
-  out.length = 0;
-  out.outOfMemory = false;
   struct jbg_enc_state state;
   jbg_enc_init(&state, xd, yd, planes, bitmaps.data(), jbig_data_out, &out);
   jbg_enc_layers(&state, 0);
