@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Page image transmission: JBIG1 compression of the 1-bit page with
-// JBIG-KIT's encoder and the image commands of the three dialects
-// (Prnt_SendPage itself is declared in commands.h).
+// Page image transmission: JBIG1 compression of the 1-bit page and the
+// image commands of the three dialects (Prnt_SendPage itself is declared in
+// commands.h).
 #pragma once
 
 #include <cstddef>
@@ -53,7 +53,7 @@ struct JbigOutput {
   JbigObserver* observer = nullptr;
 };
 
-// JBIG-KIT output callback: file is the pass's JbigOutput.
+// Encoder output callback: file is the pass's JbigOutput.
 void jbig_data_out(unsigned char* start, size_t len, void* file);
 
 // One encoder pass over xd x yd pixels of image (lines of (xd + 7) / 8

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// JBIG1 compression of the page with JBIG-KIT's encoder. PLATFORM_C and
+// JBIG1 compression of the page with the driver's encoder (JBIG-KIT's for
+// parameters it does not cover, with the same bytes). PLATFORM_C and
 // PLATFORM_M send the page as one image; PLATFORM_Z sends 256-line bands,
 // each an independent image, which are compressed in parallel and then laid
 // out in band order exactly as a single thread would have produced them.
@@ -46,7 +47,7 @@ uint32_t PassChecksum(const uint8_t* data, size_t len) {
   return sum & 0xFFu;
 }
 
-// JBIG-KIT reads (xd + 7) / 8 bytes a line while the page loop packs
+// The encoder reads (xd + 7) / 8 bytes a line while the page loop packs
 // width / 8: a width that is no multiple of 8 gets lines padded with white.
 const uint8_t* ImageForEncoder(const PrntBandInfo* band, std::vector<uint8_t>& padded) {
   if (band->width % 8 == 0) return band->image;
@@ -169,7 +170,7 @@ struct BandPipeline : RowsWatcher {
 
 
 // PLATFORM_C and PLATFORM_M: the page is one JBIG image, encoded on a worker
-// thread while the page loop still screens it. JBIG-KIT's encoder writes the
+// thread while the page loop still screens it. The encoder writes the
 // image header, then each stripe right after encoding it, and a stripe reads
 // only its own lines and the two above. The worker watches the encoder's
 // output for the end of each stripe and, before the encoder goes on, waits
