@@ -49,6 +49,9 @@ constexpr uint8_t kSdnorm = 0x02;
 constexpr uint8_t kAtmove = 0x06;
 constexpr int kLrlTwo = 0x40;
 constexpr int kTpbOn = 0x08;
+constexpr int kDpOn = 0x04;
+constexpr int kDpPriv = 0x02;
+constexpr int kDpLast = 0x01;
 constexpr unsigned kTpb2Context = 0x195;  // context of the typical-prediction bit
 constexpr unsigned kTpb3Context = 0x0e5;
 constexpr int kMaxShift = 8;              // the largest adaptive-pixel shift covered
@@ -352,7 +355,8 @@ void StripeEncoder::EncodeLine() {
     // the bytes b - 1 .. b + 1 of the lines the template reads are white.
     // Until the adaptive pixel is settled every pixel counts for it, so
     // white runs are only taken after that.
-    if (atDetermined_ && (ink[b - 1] | ink[b] | ink[b + 1]) == 0) {
+    const uint8_t* around = ink + b;
+    if (atDetermined_ && (around[-1] | around[0] | around[1]) == 0) {
       const size_t end = std::min(NextInk(ink, b + 2, bpl_ + 1) - 1, bpl_);
       const unsigned long first = static_cast<unsigned long>(b) * 8;
       const unsigned long last = std::min<unsigned long>(static_cast<unsigned long>(end) * 8, p_.xd);
@@ -370,12 +374,13 @@ void StripeEncoder::EncodeLine() {
 // current line at bit 8 of h1 and at bit 16 of h2 and h3.
 void StripeEncoder::EncodeByte(size_t b) {
   const uint8_t* r0 = window_.Row(0);
-  const uint8_t* r1 = window_.Row(1);
-  const uint8_t* r2 = window_.Row(2);
+  const uint8_t* c0 = r0 + b;  // the byte in each line, its neighbours at -1 and +1
+  const uint8_t* c1 = window_.Row(1) + b;
+  const uint8_t* c2 = window_.Row(2) + b;
   const bool hasNext = b + 1 < bpl_;
-  uint32_t h1 = (uint32_t{r0[b - 1]} << 8) | r0[b];
-  uint32_t h2 = (uint32_t{r1[b - 1]} << 16) | (uint32_t{r1[b]} << 8) | (hasNext ? r1[b + 1] : 0u);
-  uint32_t h3 = (uint32_t{r2[b - 1]} << 16) | (uint32_t{r2[b]} << 8) | (hasNext ? r2[b + 1] : 0u);
+  uint32_t h1 = (uint32_t{c0[-1]} << 8) | c0[0];
+  uint32_t h2 = (uint32_t{c1[-1]} << 16) | (uint32_t{c1[0]} << 8) | (hasNext ? c1[1] : 0u);
+  uint32_t h3 = (uint32_t{c2[-1]} << 16) | (uint32_t{c2[0]} << 8) | (hasNext ? c2[1] : 0u);
   const unsigned long hx = p_.xd;
   unsigned long j = static_cast<unsigned long>(b) * 8;
   const unsigned long end = std::min<unsigned long>(j + 8, hx);
@@ -452,8 +457,11 @@ JbigEncodeResult EncodeJbigImage(const JbigImageParams& params, const uint8_t* i
                                  JbigSink sink, void* file) {
   int mx = std::min(params.mx, 127);
   if (mx != 0 && mx < ((params.options & kLrlTwo) ? 5 : 3)) mx = 0;
+  // DPON | DPPRIV without DPLAST puts a private prediction table after the
+  // header, which JBIG-KIT writes and this encoder does not.
+  const bool privateTable = (params.options & (kDpOn | kDpPriv | kDpLast)) == (kDpOn | kDpPriv);
   if (params.xd == 0 || params.yd == 0 || params.l0 == 0 || mx < 0 || mx > kMaxShift ||
-      params.options < 0 || image == nullptr) {
+      params.options < 0 || privateTable || image == nullptr) {
     return JbigEncodeResult::kNotCovered;
   }
   uint8_t header[20] = {0, 0, 1, 0};

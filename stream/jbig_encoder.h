@@ -28,7 +28,8 @@ enum class JbigEncodeResult { kDone, kNotCovered, kOutOfMemory };
 
 // Encodes image, lines of (xd + 7) / 8 bytes whose bits past xd are ignored.
 // kNotCovered, before anything is written, for parameters this encoder does
-// not take (mx over 8 or no stripe height); such images go to JBIG-KIT.
+// not take (mx over 8, no stripe height, a private deterministic-prediction
+// table); such images go to JBIG-KIT.
 JbigEncodeResult EncodeJbigImage(const JbigImageParams& params, const uint8_t* image,
                                  JbigSink sink, void* file);
 

@@ -55,6 +55,25 @@ TempDir::~TempDir() { RemoveTree(path_); }
 
 std::vector<std::string> TempDir::List() const { return ListDir(path_); }
 
+int LiveThreads() {
+  int n = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(dir))
+      if (e->d_name[0] != '.') ++n;
+    closedir(dir);
+  }
+  return n;
+}
+
+int LiveThreadsSettled(int expected) {
+  int n = LiveThreads();
+  for (int i = 0; i < 50 && n != expected; ++i) {
+    usleep(10 * 1000);
+    n = LiveThreads();
+  }
+  return n;
+}
+
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
   DIR* d = opendir(path.c_str());

@@ -34,6 +34,11 @@ void RemoveTree(const std::string& path);
 
 // Names of the entries of a directory (empty when it does not exist).
 std::vector<std::string> ListDir(const std::string& path);
+// Threads of this process (/proc/self/task).
+int LiveThreads();
+// LiveThreads once it is down to `expected`, or after half a second: under
+// an emulator the host thread of a joined thread may linger a moment.
+int LiveThreadsSettled(int expected);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);

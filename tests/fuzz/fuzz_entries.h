@@ -44,6 +44,10 @@ int FuzzJobStreamReader(const uint8_t* data, size_t size);
 // data[0] bit 0 picks odd read lengths, bits 1-3 the read-ahead size;
 // data[1] seeds the lengths; the rest is the raster stream.
 int FuzzRasterReader(const uint8_t* data, size_t size);
+// The driver's JBIG encoder against JBIG-KIT's: data[0..1] the width,
+// data[2] the stripe height (2 lines up), data[3] the adaptive window,
+// data[4] the options, data[5] the order, the rest the image.
+int FuzzJbigEncoder(const uint8_t* data, size_t size);
 
 struct FuzzTarget {
   const char* name;

@@ -51,6 +51,7 @@ const FuzzTarget kFuzzTargets[] = {
     {"snmp_reply", FuzzSnmpReply},
     {"job_stream_reader", FuzzJobStreamReader},
     {"raster_reader", FuzzRasterReader},
+    {"jbig_encoder", FuzzJbigEncoder},
 };
 const size_t kFuzzTargetCount = sizeof(kFuzzTargets) / sizeof(kFuzzTargets[0]);
 

@@ -6,7 +6,6 @@
 // and options (the converter's time stamp and the job owner masked). Built
 // with ThreadSanitizer as well, where any data race between the jobs fails
 // it. A job started and cancelled leaves no thread behind.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -120,17 +119,6 @@ InProcess RunInProcess(const JobCase& c, const lumora::PsPrinterDescription& pri
   return r;
 }
 
-// Threads of this process.
-int LiveThreads() {
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir))
-      if (e->d_name[0] != '.') ++n;
-    closedir(dir);
-  }
-  return n;
-}
-
 TEST(ConcurrentPsJobs, EightJobsAtOnceWriteTheFiltersOutput) {
   ClaimSideChannelFds();
   TempDir dir, spool;
@@ -225,7 +213,7 @@ TEST(ConcurrentPsJobs, ACancelledJobLeavesNoThreadRunning) {
     runner.join();
     EXPECT_EQ(0, status) << log.Text();
     EXPECT_GE(device.threadsAtCancel, before + 2) << "the job's thread and its side-channel thread";
-    EXPECT_EQ(before, LiveThreads());
+    EXPECT_EQ(before, LiveThreadsSettled(before));
     // The cut, then the job closed as the job file closes it.
     const std::string trailer(kCancelTrailer, kCancelTrailerLen);
     const size_t at = device.bytes.find(trailer);

@@ -10,7 +10,6 @@
 //   keepalive-stop RUN_MS               (how long Waitpthread takes after
 //                                        RUN_MS of keep-alive)
 //   status URI OWNER RUN_MS
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,6 +23,7 @@
 #include "device_address.h"
 #include "side_timing.h"
 #include "sidechannel.h"
+#include "test_support.h"
 
 namespace lumora::test {
 
@@ -46,19 +46,6 @@ SideJob& Job() {
 void cancel_job(int) {
   gSigterm = 1;
   RaiseWakeFd(gSigtermWakeFd);
-}
-
-// Threads of the process, those of an emulator running it included: a
-// thread has ended when the count is back to what it was before.
-int LiveThreads() {
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir)) {
-      if (e->d_name[0] != '.') ++n;
-    }
-    closedir(dir);
-  }
-  return n;
 }
 
 long MsSince(Clock::time_point start) {
