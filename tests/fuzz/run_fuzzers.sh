@@ -11,7 +11,7 @@ cd "$(dirname "$0")/../.."
 SECONDS_PER_TARGET=${1:-60}
 shift || true
 ALL=(raster_page_loop job_settings ps_rewrite urldecode size_checks snmp_reply job_stream_reader
-     raster_reader)
+     raster_reader jbig_encoder)
 TARGETS=("${@:-${ALL[@]}}")
 BUILD=${LUMORA_FUZZ_BUILD:-build-fuzz}
 
