@@ -9,6 +9,8 @@
 #include <new>
 #include <vector>
 
+#include "records.h"
+
 namespace lumora {
 
 namespace {
@@ -417,13 +419,6 @@ void StripeEncoder::CountShifts(unsigned long j, unsigned p, uint32_t h2) {
   ++cAll_;
 }
 
-void PutBE32(uint8_t* p, unsigned long v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
 // The order byte as JBIG-KIT settles it: out-of-range values keep its
 // default, and the two illegal combinations become ILEAVE | SMID.
 int SettledOrder(int order) {
@@ -444,7 +439,7 @@ void SendStripe(StripeEncoder& enc, JbigSink sink, void* file) {
   data.push_back(kSdnorm);
   if (enc.NewShift() != -1) {
     uint8_t atmove[8] = {kEsc, kAtmove};
-    PutBE32(atmove + 2, static_cast<unsigned long>(enc.NewShiftLine()));
+    PutBE32(atmove + 2, static_cast<uint32_t>(enc.NewShiftLine()));
     atmove[6] = static_cast<uint8_t>(enc.NewShift());
     sink(atmove, sizeof(atmove), file);
   }

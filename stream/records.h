@@ -8,6 +8,14 @@
 
 namespace lumora {
 
+// A 32-bit value, most significant byte first (record fields, JBIG headers).
+inline void PutBE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
 // Printer family (dialect) of a job.
 enum PrntPlatform : int {
   PLATFORM_NONE = 0,
